@@ -1,0 +1,67 @@
+# The two commands of the README: `make run` and `make test`. Both install the Debian packages they miss.
+BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS       ?= $(shell nproc)
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+WERROR     := $(if $(CI),ON,OFF)
+
+PKGS_BUILD := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev \
+              libsdl2-dev libx11-dev libgtest-dev libgmock-dev
+PKGS_RUN   := fonts-wqy-microhei
+PKGS_TEST  := xvfb xauth nginx-light python3-aiosmtpd curl
+PKGS_BENCH := aria2 curl hyperfine
+
+.PHONY: all build run test test-asan test-tsan bench deps-build deps-run deps-test deps-bench format clean
+
+all: build
+
+# Installs whichever of the named packages dpkg does not know as installed.
+define install_missing
+	@missing=$$(for p in $(1); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing: $$missing"; \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
+	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+endef
+
+deps-build:
+	$(call install_missing,$(PKGS_BUILD))
+deps-run:
+	$(call install_missing,$(PKGS_RUN))
+deps-test:
+	$(call install_missing,$(PKGS_TEST) $(PKGS_RUN))
+deps-bench:
+	$(call install_missing,$(PKGS_BENCH))
+
+$(BUILD)/build.ninja: | deps-build
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKAVO_WERROR=$(WERROR) $(CMAKE_ARGS)
+
+build: deps-build $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: deps-test build
+	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --timeout 300
+
+# The suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+test-asan:
+	$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=address
+test-tsan:
+	$(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=thread
+
+bench: deps-bench build
+	bash bench/run_all.sh $(BUILD)
+
+# Starts the demo service on loopback and the program with the sample catalog. Without a display, say how to
+# get one, or run under Xvfb with `make run XVFB=1`.
+run: deps-run build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ] && [ -z "$(XVFB)" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
+	  echo "No display found. Run 'make run' from a desktop session, or 'make run XVFB=1' to start under Xvfb"; \
+	  echo "(then look at it with a screenshot), or set QT_QPA_PLATFORM=offscreen."; exit 1; fi
+	@bash tools/run_demo.sh $(BUILD) $(if $(XVFB),xvfb)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) build-asan build-tsan

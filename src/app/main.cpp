@@ -1,0 +1,29 @@
+#include "mainwindow/mainwindow.h"
+#include "platform/desktop.h"
+#include "platform/hotkeys.h"
+#include "platform/paths.h"
+#include "platform/singleinstance.h"
+#include "platform/sound.h"
+#include "settings/settings.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kavo/program.png")));
+
+    const std::filesystem::path home = platform::programDirectory();
+    const settings::Settings settings(home);
+    const auto sound = platform::createSound();
+    const auto desktop = platform::createDesktop();
+    const auto hotKeys = platform::createHotKeys();
+    platform::SingleInstance instance(platform::SingleInstance::defaultName());
+
+    mainwindow::MainWindow window({settings, home, *sound, *desktop, hotKeys.get(), &instance});
+    if (!window.startUp())
+        return 0;
+    return QApplication::exec();
+}

@@ -1,0 +1,117 @@
+#include "catalog/catalogmodel.h"
+
+#include "catalog/loader.h"
+#include "common/qtext.h"
+
+#include <QSize>
+#include <array>
+
+namespace catalog {
+
+namespace {
+
+struct Column
+{
+    const char *caption; // UTF-8
+    int width;
+};
+
+constexpr std::array<Column, 5> CategoryColumns {{
+    {"软件名称", 120},
+    {" 文件大小", 65},
+    {" 分享时间", 92},
+    {" 下载地址", 259},
+    {" 是否安全", 75},
+}};
+constexpr std::array<Column, 2> SearchColumns {{
+    {"软件名称", 120},
+    {" 下载地址", 165},
+}};
+
+const Column *columnAt(CatalogModel::Layout layout, int section)
+{
+    if (section < 0)
+        return nullptr;
+    const auto index = static_cast<std::size_t>(section);
+    if (layout == CatalogModel::Layout::Category)
+        return index < CategoryColumns.size() ? &CategoryColumns[index] : nullptr;
+    return index < SearchColumns.size() ? &SearchColumns[index] : nullptr;
+}
+
+} // namespace
+
+CatalogModel::CatalogModel(Layout layout, QObject *parent)
+    : QAbstractTableModel(parent)
+    , m_layout(layout)
+{
+}
+
+int CatalogModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int CatalogModel::columnCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return m_layout == Layout::Category ? static_cast<int>(CategoryColumns.size())
+                                        : static_cast<int>(SearchColumns.size());
+}
+
+QVariant CatalogModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
+        return common::toQString(text(index.row(), index.column()));
+    if (role == StateImageRole)
+        return row(index.row()).stateImage;
+    return {};
+}
+
+QVariant CatalogModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    const Column *column = orientation == Qt::Horizontal ? columnAt(m_layout, section) : nullptr;
+    if (!column)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromUtf8(column->caption);
+    if (role == Qt::SizeHintRole)
+        return QSize(column->width, 0);
+    return {};
+}
+
+void CatalogModel::clear()
+{
+    if (m_rows.empty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void CatalogModel::appendRows(std::vector<Row> rows)
+{
+    if (rows.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+    m_rows.insert(m_rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+    endInsertRows();
+}
+
+std::string CatalogModel::text(int rowIndex, int column) const
+{
+    if (rowIndex < 0 || rowIndex >= rowCount() || column < 0)
+        return {};
+    const Row &r = row(rowIndex);
+    return static_cast<std::size_t>(column) < r.texts.size() ? r.texts[static_cast<std::size_t>(column)] : std::string();
+}
+
+CatalogModel::Row CatalogModel::categoryRow(const CatalogItem &item)
+{
+    return Row {{item.name, item.size, item.time, item.address, item.tag}, 0};
+}
+
+} // namespace catalog

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <string>
+#include <vector>
+
+namespace catalog {
+
+struct CatalogItem;
+
+// The rows of one list view: a category view (five columns) or the search result list (two columns).
+// Texts are kept as GBK and turned into QString only when the view asks. UI thread only.
+class CatalogModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum class Layout { Category, Search };
+    // State image index of a row (0 for category rows, the category's search icon for search rows).
+    static constexpr int StateImageRole = Qt::UserRole + 1;
+
+    struct Row
+    {
+        std::vector<std::string> texts;
+        int stateImage = 0;
+    };
+
+    explicit CatalogModel(Layout layout, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    // DisplayRole gives the caption, SizeHintRole the column width in pixels.
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    void clear();
+    void appendRows(std::vector<Row> rows);
+    const Row &row(int index) const { return m_rows[static_cast<std::size_t>(index)]; }
+    // GBK text of one cell; empty outside the rows.
+    std::string text(int row, int column) const;
+    Layout layout() const { return m_layout; }
+
+    static Row categoryRow(const CatalogItem &item);
+
+private:
+    Layout m_layout;
+    std::vector<Row> m_rows;
+};
+
+} // namespace catalog

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "catalog/category.h"
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace catalog {
+
+// One row of a category view: name, size, share time, address (with its leading blank), tag. GBK.
+struct CatalogItem
+{
+    std::string name;
+    std::string size;
+    std::string time;
+    std::string address;
+    std::string tag;
+
+    bool operator==(const CatalogItem &) const = default;
+};
+
+// The record bodies of a category list file's bytes, in file order: the text is cut at its first zero byte,
+// split at every "(", and each piece that splits at ")" into exactly two parts yields its first part.
+// The views point into `fileBytes`. Pure; thread-safe.
+std::vector<std::string_view> recordBodies(std::string_view fileBytes);
+
+// The row a record body gives in `category`; a missing field is empty.
+CatalogItem itemFromBody(std::string_view body, const Category &category);
+
+// The rows of a whole file. Pure; thread-safe.
+std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category);
+
+// The whole category list file of `category`; empty when it is missing or unreadable.
+std::string readCategoryFile(const std::filesystem::path &programDirectory, const Category &category);
+
+// Reads and parses one category. Safe on any thread.
+std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category);
+
+} // namespace catalog

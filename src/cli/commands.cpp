@@ -1,0 +1,104 @@
+#include "cli/commands.h"
+
+#include "catalog/loader.h"
+#include "cli/records.h"
+#include "common/gbk.h"
+#include "platform/paths.h"
+#include "settings/settingsfile.h"
+#include "settings/settings.h"
+
+#include <functional>
+#include <map>
+
+namespace cli {
+
+namespace {
+
+using common::gbkFromUtf8;
+using common::utf8FromGbk;
+
+constexpr const char *Usage = "usage: kavo-cli [--home DIR] COMMAND ...\n"
+                              "  list CATEGORY                     rows of a category (1-5 or its name)\n"
+                              "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
+                              "  setting set SECTION KEY VALUE     writes a value\n";
+
+struct Context
+{
+    std::filesystem::path home;
+    std::vector<std::string> args; // after the command word
+    Streams &streams;
+
+    int fail(const std::string &utf8Message) const
+    {
+        streams.err += "kavo-cli: " + utf8Message + "\n";
+        return 2;
+    }
+};
+
+int listCategory(const Context &c)
+{
+    if (c.args.size() != 1)
+        return c.fail("list takes one category");
+    const int number = catalog::categoryNumber(gbkFromUtf8(c.args[0]));
+    if (number == 0)
+        return c.fail("unknown category: " + c.args[0]);
+    std::string records;
+    for (const catalog::CatalogItem &item : catalog::loadCategory(c.home, catalog::category(number)))
+        appendRecord(records, {item.name, item.size, item.time, item.address, item.tag});
+    c.streams.out += utf8FromGbk(records);
+    return 0;
+}
+
+int setting(const Context &c)
+{
+    const std::filesystem::path file = settings::Settings(c.home).file();
+    const auto &a = c.args;
+    if (a.size() >= 3 && a.size() <= 4 && a[0] == "get") {
+        const std::string value = settings::ReadSetting(file, gbkFromUtf8(a[1]), gbkFromUtf8(a[2]),
+                                                        a.size() == 4 ? gbkFromUtf8(a[3]) : std::string());
+        std::string record;
+        appendRecord(record, {value});
+        c.streams.out += utf8FromGbk(record);
+        return 0;
+    }
+    if (a.size() == 4 && a[0] == "set") {
+        if (!settings::WriteSetting(file, gbkFromUtf8(a[1]), gbkFromUtf8(a[2]), gbkFromUtf8(a[3])))
+            return c.fail("cannot write the settings file " + file.string());
+        return 0;
+    }
+    return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
+}
+
+const std::map<std::string, std::function<int(const Context &)>> &commandTable()
+{
+    static const std::map<std::string, std::function<int(const Context &)>> table {
+        {"list", listCategory},
+        {"setting", setting},
+    };
+    return table;
+}
+
+} // namespace
+
+int run(const std::vector<std::string> &arguments, Streams &streams)
+{
+    std::size_t at = 0;
+    std::filesystem::path home = platform::programDirectory();
+    if (arguments.size() >= 2 && arguments[0] == "--home") {
+        home = arguments[1];
+        at = 2;
+    }
+    if (at >= arguments.size()) {
+        streams.err += Usage;
+        return 2;
+    }
+    const auto command = commandTable().find(arguments[at]);
+    if (command == commandTable().end()) {
+        streams.err += Usage;
+        return 2;
+    }
+    Context context {home, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
+    return command->second(context);
+}
+
+} // namespace cli

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// The commands of kavo-cli over the program's own logic. Arguments arrive as UTF-8; `out` and `err` receive
+// UTF-8. Each returns the process exit status.
+namespace cli {
+
+struct Streams
+{
+    std::string out;
+    std::string err;
+};
+
+int run(const std::vector<std::string> &arguments, Streams &streams);
+
+} // namespace cli

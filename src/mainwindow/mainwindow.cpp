@@ -1,0 +1,294 @@
+#include "mainwindow/mainwindow.h"
+
+#include "appearance/marquee.h"
+#include "appearance/startuplook.h"
+#include "catalog/loader.h"
+#include "catalog/rowfeeder.h"
+#include "common/gbk.h"
+#include "common/qtext.h"
+#include "mainwindow/trayicon.h"
+#include "platform/desktop.h"
+#include "platform/hotkeys.h"
+#include "platform/paths.h"
+#include "platform/singleinstance.h"
+#include "platform/sound.h"
+#include "settings/settings.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTimer>
+#include <fstream>
+
+namespace mainwindow {
+
+namespace {
+
+constexpr int VirtualKeyF5 = 0x74;
+constexpr int VirtualKeyHome = 0x24;
+constexpr int FadeStepMs = 2;
+constexpr int AdvertStepMs = 200;
+const char *const HomePageUrl = KAVO_HOME_PAGE_URL;
+
+std::string readWholeFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+MainWindow::MainWindow(Services services, QWidget *parent)
+    : QWidget(parent)
+    , m_services(std::move(services))
+    , m_form(this)
+{
+    setObjectName(QStringLiteral("MainWindow"));
+    setWindowTitle(QStringLiteral("KAVO 软件一键下载 1.10.35"));
+    setFixedSize(MainWindowForm::Width, MainWindowForm::Height);
+    move(50, 50);
+    for (std::size_t i = 0; i < m_feeders.size(); ++i)
+        m_feeders[i] = new catalog::RowFeeder(m_form.models[i], this);
+    wireTabButtons();
+    wireTrayMenu();
+}
+
+MainWindow::~MainWindow() = default;
+
+bool MainWindow::startUp()
+{
+    registerHotKeys();
+    if (m_services.instance) {
+        if (!m_services.instance->claim()) {
+            close();
+            return false;
+        }
+        connect(m_services.instance, &platform::SingleInstance::activationRequested, this,
+                &MainWindow::restoreMainWindow);
+    }
+    startAnnouncementFill();
+    applyMusicAndTray();
+    applyFrameAndBackground();
+    m_form.选择框2->setChecked(m_services.settings.isYes(settings::keys::RememberName));
+    fadeIn(0);
+    return true;
+}
+
+void MainWindow::selectPage(int index) { m_form.高级选择夹1->setCurrentIndex(index); }
+
+void MainWindow::loadCategory(int number)
+{
+    const catalog::Category &category = catalog::category(number);
+    m_feeders[static_cast<std::size_t>(number - 1)]->start([directory = m_services.programDirectory, category] {
+        std::vector<catalog::CatalogModel::Row> rows;
+        for (const catalog::CatalogItem &item : catalog::loadCategory(directory, category))
+            rows.push_back(catalog::CatalogModel::categoryRow(item));
+        return rows;
+    });
+}
+
+void MainWindow::restoreMainWindow()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    centre();
+    show();
+    centre();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::hideToTray()
+{
+    hide();
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !m_tray)
+        return;
+    if (isMinimized()) {
+        m_tray->hide();
+        putUpTrayIcon();
+        hide();
+    } else {
+        m_tray->hide();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Nothing is saved here: every setting was written when it changed.
+    if (m_services.instance)
+        m_services.instance->release();
+    if (m_services.hotKeys)
+        m_services.hotKeys->unregisterAll();
+    m_services.sound.stopLoops();
+    if (m_advertTimer)
+        m_advertTimer->stop();
+    if (m_fadeTimer)
+        m_fadeTimer->stop();
+    if (m_tray)
+        m_tray->hide();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+void MainWindow::wireTabButtons()
+{
+    for (int k = 0; k < MainWindowForm::PageCount; ++k) {
+        connect(m_form.tabButtons[static_cast<std::size_t>(k)], &QPushButton::clicked, this, [this, k] {
+            if (k >= 1 && k <= 5)
+                loadCategory(k);
+            selectPage(k);
+        });
+    }
+}
+
+void MainWindow::wireTrayMenu()
+{
+    const auto action = [this](const char *name) {
+        return m_form.trayMenu->findChild<QAction *>(QString::fromUtf8(name));
+    };
+    connect(action("打开KAVO软件首页"), &QAction::triggered, this, &MainWindow::restoreMainWindow);
+    connect(action("意见反馈"), &QAction::triggered, this, [this] {
+        restoreMainWindow();
+        selectPage(6);
+    });
+    connect(action("官方网站"), &QAction::triggered, this,
+            [this] { m_services.desktop.openAddress(common::gbk(HomePageUrl)); });
+    connect(action("最小化"), &QAction::triggered, this, &MainWindow::hideToTray);
+    connect(action("退出"), &QAction::triggered, this, &QWidget::close);
+}
+
+void MainWindow::registerHotKeys()
+{
+    if (!m_services.hotKeys)
+        return;
+    m_f5Key = m_services.hotKeys->registerKey(VirtualKeyF5);
+    m_homeKey = m_services.hotKeys->registerKey(VirtualKeyHome);
+    connect(m_services.hotKeys, &platform::HotKeys::pressed, this, &MainWindow::onHotKey);
+}
+
+void MainWindow::onHotKey(int identifier)
+{
+    if (identifier == 0)
+        return;
+    if (identifier == m_f5Key) {
+        refreshActiveList();
+    } else if (identifier == m_homeKey) {
+        if (isMinimized() || !isVisible())
+            restoreMainWindow();
+        else
+            hideToTray();
+    }
+}
+
+void MainWindow::applyMusicAndTray()
+{
+    const bool musicOn = m_services.settings.isYes(settings::keys::PlayMusic);
+    if (musicOn) {
+        m_form.playMusicAction->setChecked(true);
+        const std::string wav = readWholeFile(m_services.programDirectory / "windows.wav");
+        if (!wav.empty())
+            m_services.sound.play(wav, true);
+    }
+    m_tray = createTrayIcon(this);
+    m_tray->setContextMenu(m_form.trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            show();
+            centre();
+            centre();
+        }
+    });
+    putUpTrayIcon();
+}
+
+void MainWindow::putUpTrayIcon()
+{
+    m_tray->setToolTip(common::toQString(appearance::trayToolTip(m_form.playMusicAction->isChecked())));
+    m_tray->show();
+}
+
+void MainWindow::fadeIn(std::size_t step)
+{
+    static const std::vector<int> alphas = appearance::fadeInAlphas();
+    if (step >= alphas.size()) {
+        finishStartUp();
+        return;
+    }
+    setWindowOpacity(alphas[step] / 255.0);
+    show();
+    if (!m_fadeTimer) {
+        m_fadeTimer = new QTimer(this);
+        m_fadeTimer->setSingleShot(true);
+        m_fadeTimer->setInterval(FadeStepMs);
+    }
+    m_fadeTimer->disconnect();
+    connect(m_fadeTimer, &QTimer::timeout, this, [this, step] { fadeIn(step + 1); });
+    m_fadeTimer->start();
+}
+
+void MainWindow::finishStartUp()
+{
+    startAdvertScrolling();
+    startAnimation();
+    startVersionCheck();
+    loadAnimatedPicture();
+    emit startupFinished();
+}
+
+void MainWindow::loadAnimatedPicture()
+{
+    QPixmap picture;
+    const std::string bytes = readWholeFile(m_services.settings.animatedPicture());
+    picture.loadFromData(reinterpret_cast<const uchar *>(bytes.data()), static_cast<uint>(bytes.size()));
+    m_form.画板相片->setPixmap(picture);
+}
+
+void MainWindow::startAdvertScrolling()
+{
+    const auto characters = std::make_shared<std::vector<std::string>>(
+        appearance::marqueeCharacters(common::fromQString(m_form.编辑框3->text())));
+    if (characters->empty())
+        return;
+    m_advertTimer = new QTimer(this);
+    connect(m_advertTimer, &QTimer::timeout, this, [this, characters, k = std::size_t {0}]() mutable {
+        k = k % characters->size() + 1;
+        m_form.编辑框3->setText(common::toQString(appearance::marqueeFrame(*characters, k)));
+    });
+    m_advertTimer->start(AdvertStepMs);
+}
+
+void MainWindow::centre()
+{
+    if (const QScreen *screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void MainWindow::startAnnouncementFill() {}
+
+void MainWindow::applyFrameAndBackground() {}
+
+void MainWindow::startAnimation() {}
+
+void MainWindow::startVersionCheck() {}
+
+void MainWindow::refreshActiveList()
+{
+    if (m_activeList >= 1 && m_activeList <= 5)
+        loadCategory(m_activeList);
+}
+
+} // namespace mainwindow

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "mainwindow/mainwindowform.h"
+
+#include <QWidget>
+#include <array>
+#include <filesystem>
+#include <memory>
+
+class QSystemTrayIcon;
+class QTimer;
+
+namespace catalog {
+class RowFeeder;
+}
+namespace platform {
+class Desktop;
+class HotKeys;
+class SingleInstance;
+class Sound;
+} // namespace platform
+namespace settings {
+class Settings;
+}
+
+namespace mainwindow {
+
+// What the main window needs from the rest of the program, built once in main() and passed in.
+struct Services
+{
+    const settings::Settings &settings;
+    std::filesystem::path programDirectory;
+    platform::Sound &sound;
+    platform::Desktop &desktop;
+    platform::HotKeys *hotKeys = nullptr;        // none: no global hot keys
+    platform::SingleInstance *instance = nullptr; // none: no single-instance check
+};
+
+// The main window "KAVO 软件一键下载 1.10.35". UI thread only.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(Services services, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The start-up sequence. False when another instance runs: that one was raised, and this window closed
+    // without ever being shown.
+    bool startUp();
+
+    const MainWindowForm &form() const { return m_form; }
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
+
+    void selectPage(int index);
+    // Empties the category's list view and refills it from its file off the UI thread.
+    void loadCategory(int number);
+    void restoreMainWindow();
+    void hideToTray();
+
+signals:
+    // The fade-in has ended and the last start-up steps have run.
+    void startupFinished();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void wireTabButtons();
+    void wireTrayMenu();
+    void registerHotKeys();
+    void onHotKey(int identifier);
+    void applyMusicAndTray();
+    void putUpTrayIcon();
+    void fadeIn(std::size_t step);
+    void finishStartUp();
+    void loadAnimatedPicture();
+    void startAdvertScrolling();
+    void centre();
+
+    // Start-up steps whose subsystems are built elsewhere; each is called at its place in the sequence.
+    void startAnnouncementFill();
+    void applyFrameAndBackground();
+    void startAnimation();
+    void startVersionCheck();
+    // The "刷新一下" command on the active list (F5).
+    void refreshActiveList();
+
+    Services m_services;
+    MainWindowForm m_form;
+    std::array<catalog::RowFeeder *, 6> m_feeders {};
+    QSystemTrayIcon *m_tray = nullptr;
+    QTimer *m_fadeTimer = nullptr;
+    QTimer *m_advertTimer = nullptr;
+    int m_f5Key = 0;
+    int m_homeKey = 0;
+    int m_activeList = 0;
+};
+
+} // namespace mainwindow

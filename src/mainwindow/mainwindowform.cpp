@@ -1,0 +1,183 @@
+#include "mainwindow/mainwindowform.h"
+
+#include "catalog/catalogmodel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeView>
+
+namespace mainwindow {
+
+namespace {
+
+// The advertisement line lies over the top edge of the pages; page contents start below it.
+constexpr int AdvertHeight = 24;
+constexpr int PageLeft = 7;
+constexpr int PageTop = 120;
+constexpr int PageWidth = 616;
+constexpr int PageHeight = 340;
+
+constexpr std::array<const char *, MainWindowForm::PageCount> TabCaptions {"首页",     "软件下载", "源码下载", "模块下载",
+                                                                            "电脑技术", "常用软件", "软件反馈"};
+constexpr std::array<const char *, 5> VersionFieldNames {"软件下载_编辑框", "源码下载_编辑框", "模块下载_编辑框",
+                                                         "电脑技术_编辑框", "常用软件_编辑框"};
+
+template<typename W>
+W *named(W *widget, const char *utf8Name)
+{
+    widget->setObjectName(QString::fromUtf8(utf8Name));
+    return widget;
+}
+
+QTreeView *makeList(QWidget *parent, int number, catalog::CatalogModel *model)
+{
+    auto *view = named(new QTreeView(parent), QStringLiteral("超级列表框%1").arg(number).toUtf8().constData());
+    view->setRootIsDecorated(false);
+    view->setUniformRowHeights(true);
+    view->setItemsExpandable(false);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::PreventContextMenu);
+    view->setModel(model);
+    view->header()->setStretchLastSection(false);
+    for (int column = 0; column < model->columnCount(); ++column)
+        view->setColumnWidth(column, model->headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize().width());
+    return view;
+}
+
+} // namespace
+
+void addSeparatedActions(QMenu *menu, std::initializer_list<const char *> captions)
+{
+    bool first = true;
+    for (const char *caption : captions) {
+        if (!first)
+            menu->addSeparator();
+        first = false;
+        named(menu->addAction(QString::fromUtf8(caption)), caption);
+    }
+}
+
+QString MainWindowForm::tabCaption(int index) { return QString::fromUtf8(TabCaptions[static_cast<std::size_t>(index)]); }
+
+MainWindowForm::MainWindowForm(QWidget *window)
+{
+    window->resize(Width, Height);
+    buildPages(window);
+    编辑框3 = named(new QLineEdit(window), "编辑框3");
+    编辑框3->setGeometry(PageLeft, PageTop, PageWidth, AdvertHeight);
+    编辑框3->setReadOnly(true);
+    buildHiddenFields(window);
+    buildTabButtons(window);
+    buildMenus(window);
+}
+
+void MainWindowForm::buildPages(QWidget *window)
+{
+    高级选择夹1 = named(new QTabWidget(window), "高级选择夹1");
+    高级选择夹1->setGeometry(PageLeft, PageTop, PageWidth, PageHeight);
+    高级选择夹1->tabBar()->hide();
+    高级选择夹1->addTab(buildHomePage(), tabCaption(0));
+    for (int number = 1; number <= 5; ++number)
+        高级选择夹1->addTab(buildCategoryPage(number), tabCaption(number));
+    高级选择夹1->addTab(buildFeedbackPage(), tabCaption(6));
+}
+
+QWidget *MainWindowForm::buildHomePage()
+{
+    auto *page = new QWidget;
+    画板相片 = named(new QLabel(page), "画板相片");
+    画板相片->setGeometry(6, AdvertHeight + 2, 298, 213);
+    画板相片->setScaledContents(true);
+    编辑框5 = named(new QPlainTextEdit(QStringLiteral("公告："), page), "编辑框5");
+    编辑框5->setGeometry(6, AdvertHeight + 220, 298, 80);
+    编辑框5->setReadOnly(true);
+    编辑框4 = named(new QLineEdit(QStringLiteral("请输入要查找的名称"), page), "编辑框4");
+    编辑框4->setGeometry(314, AdvertHeight + 2, 236, 26);
+    编辑框4->setStyleSheet(QStringLiteral("color: rgb(192, 192, 192); background: white;"));
+    图形按钮11 = named(new QPushButton(QStringLiteral("搜索"), page), "图形按钮11");
+    图形按钮11->setGeometry(554, AdvertHeight + 2, 50, 26);
+    models[5] = new catalog::CatalogModel(catalog::CatalogModel::Layout::Search, page);
+    lists[5] = makeList(page, 6, models[5]);
+    lists[5]->setGeometry(314, AdvertHeight + 34, 289, 264);
+    return page;
+}
+
+QWidget *MainWindowForm::buildCategoryPage(int number)
+{
+    auto *page = new QWidget;
+    const auto index = static_cast<std::size_t>(number - 1);
+    models[index] = new catalog::CatalogModel(catalog::CatalogModel::Layout::Category, page);
+    lists[index] = makeList(page, number, models[index]);
+    lists[index]->setGeometry(0, AdvertHeight, PageWidth - 4, PageHeight - AdvertHeight - 4);
+    return page;
+}
+
+QWidget *MainWindowForm::buildFeedbackPage()
+{
+    auto *page = new QWidget;
+    auto *nameCaption = new QLabel(QStringLiteral("你的名称："), page);
+    nameCaption->setGeometry(20, AdvertHeight + 14, 70, 24);
+    编辑框1 = named(new QLineEdit(QStringLiteral("网友"), page), "编辑框1");
+    编辑框1->setGeometry(90, AdvertHeight + 14, 200, 24);
+    选择框2 = named(new QCheckBox(page), "选择框2");
+    选择框2->setGeometry(304, AdvertHeight + 19, 16, 13);
+    透明标签2 = named(new QLabel(QStringLiteral("记住我的名称"), page), "透明标签2");
+    透明标签2->setGeometry(324, AdvertHeight + 14, 100, 24);
+    编辑框2 = named(new QPlainTextEdit(page), "编辑框2");
+    编辑框2->setGeometry(20, AdvertHeight + 48, 572, 200);
+    按钮1 = named(new QPushButton(QStringLiteral("提交"), page), "按钮1");
+    按钮1->setGeometry(492, AdvertHeight + 258, 100, 30);
+    return page;
+}
+
+void MainWindowForm::buildHiddenFields(QWidget *window)
+{
+    标签1 = named(new QLabel(window), "标签1");
+    标签1->hide();
+    for (std::size_t i = 0; i < VersionFieldNames.size(); ++i) {
+        versionFields[i] = named(new QLineEdit(QStringLiteral("1.0"), window), VersionFieldNames[i]);
+        versionFields[i]->hide();
+    }
+}
+
+void MainWindowForm::buildTabButtons(QWidget *window)
+{
+    // A plain row until the skinned frame draws the tab buttons itself.
+    for (int k = 0; k < PageCount; ++k) {
+        auto *button = new QPushButton(tabCaption(k), window);
+        button->setObjectName(QStringLiteral("tab_") + tabCaption(k));
+        button->setGeometry(76 * k + 10, 40, 76, 71);
+        button->setFlat(true);
+        tabButtons[static_cast<std::size_t>(k)] = button;
+    }
+}
+
+void MainWindowForm::buildMenus(QWidget *window)
+{
+    itemMenu = named(new QMenu(QStringLiteral("菜单"), window), "菜单");
+    QMenu *ways = named(itemMenu->addMenu(QStringLiteral("下载方式")), "下载方式");
+    addSeparatedActions(ways, {"本地下载", "迅雷下载", "快车下载", "旋风下载"});
+    itemMenu->addSeparator();
+    addSeparatedActions(itemMenu, {"刷新一下", "立即下载", "复制地址", "网页下载"});
+
+    otherMenu = named(new QMenu(QStringLiteral("其他"), window), "其他");
+    addSeparatedActions(otherMenu, {"更换图片", "播放音乐", "更换皮肤"});
+    playMusicAction = otherMenu->findChild<QAction *>(QStringLiteral("播放音乐"));
+    playMusicAction->setCheckable(true);
+
+    trayMenu = named(new QMenu(QStringLiteral("托盘"), window), "托盘");
+    addSeparatedActions(trayMenu, {"打开KAVO软件首页", "意见反馈", "官方网站", "最小化", "退出"});
+}
+
+} // namespace mainwindow

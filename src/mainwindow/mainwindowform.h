@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QString>
+#include <array>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTreeView;
+class QWidget;
+
+namespace catalog {
+class CatalogModel;
+}
+
+namespace mainwindow {
+
+// The controls of the main window, created under their layout names (objectName) and placed as the layout
+// has them. Owns nothing: every widget is a child of the window. UI thread only.
+struct MainWindowForm
+{
+    static constexpr int Width = 630;
+    static constexpr int Height = 485;
+    static constexpr int PageCount = 7;
+
+    explicit MainWindowForm(QWidget *window);
+
+    QTabWidget *高级选择夹1 = nullptr;
+    std::array<QTreeView *, 6> lists {}; // 超级列表框1 ... 超级列表框6
+    std::array<catalog::CatalogModel *, 6> models {};
+    QLineEdit *编辑框1 = nullptr; // name field
+    QPlainTextEdit *编辑框2 = nullptr; // feedback message
+    QLineEdit *编辑框3 = nullptr; // advertisement
+    QLineEdit *编辑框4 = nullptr; // search box
+    QPlainTextEdit *编辑框5 = nullptr; // notice
+    QPushButton *图形按钮11 = nullptr;
+    QPushButton *按钮1 = nullptr;
+    QCheckBox *选择框2 = nullptr;
+    QLabel *透明标签2 = nullptr;
+    QLabel *标签1 = nullptr;
+    QLabel *画板相片 = nullptr;
+    std::array<QLineEdit *, 5> versionFields {}; // 软件下载_编辑框 ... 常用软件_编辑框, category order
+    std::array<QPushButton *, PageCount> tabButtons {};
+
+    QMenu *itemMenu = nullptr;  // "菜单"
+    QMenu *otherMenu = nullptr; // "其他"
+    QMenu *trayMenu = nullptr;  // "托盘"
+    QAction *playMusicAction = nullptr;
+
+    static QString tabCaption(int index);
+
+private:
+    void buildPages(QWidget *window);
+    QWidget *buildHomePage();
+    QWidget *buildCategoryPage(int number);
+    QWidget *buildFeedbackPage();
+    void buildHiddenFields(QWidget *window);
+    void buildTabButtons(QWidget *window);
+    void buildMenus(QWidget *window);
+};
+
+// Adds actions named after their captions with a separator between every two neighbours.
+void addSeparatedActions(QMenu *menu, std::initializer_list<const char *> captions);
+
+} // namespace mainwindow

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string_view>
+
+namespace platform {
+
+// The shell and the clipboard. UI thread only.
+class Desktop
+{
+public:
+    virtual ~Desktop() = default;
+    // Hands an address or link (GBK) to the system's default handler. False when nothing took it.
+    virtual bool openAddress(std::string_view gbkAddress) = 0;
+    // Puts plain text (GBK) on the clipboard.
+    virtual void setClipboardText(std::string_view gbkText) = 0;
+};
+
+} // namespace platform
+
+#include <memory>
+
+namespace platform {
+
+// QDesktopServices and the application clipboard.
+std::unique_ptr<Desktop> createDesktop();
+
+} // namespace platform

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "settings/keys.h"
+
+#include <filesystem>
+#include <string>
+
+namespace settings {
+
+// The settings file "配置" of one program directory, read and written through the key table.
+// Values are GBK. Thread-safe; every call goes to the file.
+class Settings
+{
+public:
+    explicit Settings(std::filesystem::path programDirectory);
+
+    std::filesystem::path file() const;
+
+    std::string read(const SettingKey &key) const;
+    std::string read(const SettingKey &key, std::string_view gbkDefault) const;
+    // A flag is yes only when it reads exactly "是".
+    bool isYes(const SettingKey &key) const;
+
+    bool write(const SettingKey &key, std::string_view gbkValue) const;
+    bool writeFlag(const SettingKey &key, bool yes) const;
+
+    // "图片"/"跳动图片", defaulting to the program directory's "图片.jpg"; a native path.
+    std::filesystem::path animatedPicture() const;
+
+private:
+    std::filesystem::path m_directory;
+};
+
+} // namespace settings

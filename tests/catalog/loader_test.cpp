@@ -1,0 +1,100 @@
+#include "catalog/loader.h"
+#include "common/gbk.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+using namespace catalog;
+using common::gbk;
+
+namespace {
+
+std::string record(std::string_view name, std::string_view size, std::string_view time, std::string_view address)
+{
+    return gbk("(软件名称：") + gbk(name) + gbk("-软件大小：") + gbk(size) + gbk("-分享时间：") + gbk(time) +
+           gbk("-下载地址：") + gbk(address) + "-)";
+}
+
+const CatalogItem RowA {gbk("A"), "1MB", "2012.1.1", " http://x/a", gbk("  绿色软件")};
+
+} // namespace
+
+TEST(CategoryLoad, RecordsNeedSomethingAfterTheirClosingParenthesis)
+{
+    const std::string a = record("A", "1MB", "2012.1.1", "http://x/a");
+    const struct
+    {
+        const char *name;
+        std::string file;
+        std::vector<CatalogItem> rows;
+    } cases[] = {
+        {"record and line break", a + "\r\n", {RowA}},
+        {"record as the last bytes", a, {}},
+        {"header line ignored", gbk("列表 版本1.0\r\n") + a + "\n", {RowA}},
+        {"back to back: the first is skipped", a + a + "\n", {RowA}},
+        {"two closing parentheses", a.substr(0, a.size() - 1) + "))\n", {}},
+        {"unclosed record", gbk("(软件名称：A-\n"), {}},
+        {"text ends at the first zero byte", a + std::string("\0", 1) + "\n", {}},
+        {"duplicates stay", a + "\n" + a + "\n", {RowA, RowA}},
+        {"empty file", "", {}},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(parseCategory(row.file, category(1)), row.rows);
+    }
+}
+
+TEST(CategoryLoad, FieldsFollowTheirKeysInAnyOrder)
+{
+    const std::string body = gbk("(下载地址：http://x/a-分享时间：2012.1.1-软件名称：A-软件大小：1MB-)\n");
+    EXPECT_EQ(parseCategory(body, category(1)), std::vector<CatalogItem> {RowA});
+
+    const auto rows = parseCategory(gbk("(软件名称：Win-XP-软件名称：B-分享时间：2012-01-01-)\n"), category(1));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].name, "Win");
+    EXPECT_EQ(rows[0].time, "2012");
+    EXPECT_EQ(rows[0].address, " ");
+    EXPECT_EQ(rows[0].size, "");
+}
+
+TEST(CategoryLoad, EachCategoryUsesItsOwnKeysAndTag)
+{
+    const std::string file = gbk("(文本名称：T-文本大小：2KB-)\n(软件名称：S-)\n");
+    const auto rows = parseCategory(file, category(4));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].name, "T");
+    EXPECT_EQ(rows[0].size, "2KB");
+    EXPECT_EQ(rows[0].tag, gbk("  安全文本"));
+    EXPECT_EQ(rows[1].name, "");
+}
+
+TEST(CategoryLoad, Utf8FileGivesEmptyFieldsAndUtf16FileGivesNothing)
+{
+    const std::string utf8 = "(软件名称：A-)\n";
+    const auto rows = parseCategory(utf8, category(1));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].name, "");
+    EXPECT_EQ(rows[0].address, " ");
+    EXPECT_EQ(rows[0].tag, gbk("  绿色软件"));
+    EXPECT_TRUE(parseCategory(std::string("(\0A\0)\0\n\0", 8), category(1)).empty());
+}
+
+TEST(CategoryLoad, ReadsTheCategoryFileOfTheProgramDirectory)
+{
+    TempDir dir;
+    EXPECT_TRUE(loadCategory(dir.path(), category(2)).empty());
+    writeFile(dir.path() / "自动更新" / "源码下载.txt", gbk("(源码名称：S-源码大小：1KB-)\r\n"));
+    const auto rows = loadCategory(dir.path(), category(2));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].name, "S");
+    EXPECT_EQ(rows[0].tag, gbk("  绿色源码"));
+}
+
+TEST(CategoryTable, NamesAndNumbersResolve)
+{
+    EXPECT_EQ(categoryNumber(gbk("电脑技术")), 4);
+    EXPECT_EQ(categoryNumber("5"), 5);
+    EXPECT_EQ(categoryNumber("6"), 0);
+    EXPECT_EQ(categoryNumber(gbk("其他")), 0);
+    EXPECT_EQ(category(3).searchIcon, 1);
+}

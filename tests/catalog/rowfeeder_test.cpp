@@ -1,0 +1,75 @@
+#include "catalog/rowfeeder.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <latch>
+
+using namespace catalog;
+
+namespace {
+
+QCoreApplication &application()
+{
+    static int argc = 1;
+    static char name[] = "catalog_tests";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+std::vector<CatalogModel::Row> rows(std::size_t count, const std::string &text)
+{
+    return std::vector<CatalogModel::Row>(count, CatalogModel::Row {{text, "", "", " a", ""}, 0});
+}
+
+} // namespace
+
+TEST(RowFeeder, LargeLoadArrivesInBatchesAndEmptiesTheViewFirst)
+{
+    application();
+    CatalogModel model(CatalogModel::Layout::Category);
+    model.appendRows(rows(3, "old"));
+    RowFeeder feeder(&model);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy finished(&feeder, &RowFeeder::finished);
+    feeder.start([] { return rows(5 * RowFeeder::BatchRows + 1, "new"); });
+    EXPECT_EQ(model.rowCount(), 0);
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(model.rowCount(), static_cast<int>(5 * RowFeeder::BatchRows + 1));
+    EXPECT_EQ(inserted.count(), 6);
+    EXPECT_EQ(model.text(0, 0), "new");
+}
+
+TEST(RowFeeder, NewerLoadSupersedesAnOlderOne)
+{
+    application();
+    CatalogModel model(CatalogModel::Layout::Category);
+    RowFeeder feeder(&model);
+    QSignalSpy finished(&feeder, &RowFeeder::finished);
+    auto release = std::make_shared<std::latch>(1);
+    feeder.start([release] {
+        release->wait();
+        return rows(10, "older");
+    });
+    feeder.start([] { return rows(2, "newer"); });
+    ASSERT_TRUE(finished.wait(10000));
+    release->count_down();
+    QTest::qWait(100);
+    EXPECT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.text(1, 0), "newer");
+    EXPECT_EQ(finished.count(), 1);
+}
+
+TEST(CatalogModel, HeadersCarryCaptionsAndWidths)
+{
+    CatalogModel search(CatalogModel::Layout::Search);
+    ASSERT_EQ(search.columnCount(), 2);
+    EXPECT_EQ(search.headerData(1, Qt::Horizontal).toString(), QStringLiteral(" 下载地址"));
+    EXPECT_EQ(search.headerData(1, Qt::Horizontal, Qt::SizeHintRole).toSize().width(), 165);
+    CatalogModel category(CatalogModel::Layout::Category);
+    EXPECT_EQ(category.headerData(4, Qt::Horizontal).toString(), QStringLiteral(" 是否安全"));
+    EXPECT_EQ(category.headerData(2, Qt::Horizontal, Qt::SizeHintRole).toSize().width(), 92);
+    EXPECT_FALSE(category.headerData(5, Qt::Horizontal).isValid());
+}

@@ -1,0 +1,52 @@
+#include "common/gbk.h"
+#include "support/process.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+using common::gbk;
+
+namespace {
+
+CommandResult cli(const TempDir &home, const std::string &arguments)
+{
+    return runCommand(binaryDir() + "/kavo-cli --home '" + home.path().string() + "' " + arguments + " 2>/dev/null");
+}
+
+} // namespace
+
+TEST(CliList, PrintsRowsAsUtf8RecordsWithEscapes)
+{
+    TempDir home;
+    writeFile(home.path() / "自动更新" / "软件下载.txt",
+              gbk("头\r\n(软件名称：A\tB-软件大小：1MB-分享时间：2012.1.1-下载地址：http://x\\y-)\r\n"));
+    const CommandResult byNumber = cli(home, "list 1");
+    EXPECT_EQ(byNumber.status, 0);
+    EXPECT_EQ(byNumber.out, "A\\tB\t1MB\t2012.1.1\t http://x\\\\y\t  绿色软件\n");
+    EXPECT_EQ(cli(home, "list 软件下载").out, byNumber.out);
+}
+
+TEST(CliList, BackslashAsSecondByteIsNotEscaped)
+{
+    TempDir home;
+    // 乗 is 81 5C in GBK: its second byte is a backslash.
+    writeFile(home.path() / "自动更新" / "常用软件.txt", gbk("(软件名称：") + "\x81\x5C" + "-)\n");
+    EXPECT_EQ(cli(home, "list 5").out, common::utf8FromGbk("\x81\x5C") + "\t\t\t \t  安全软件\n");
+}
+
+TEST(CliList, UnknownCategoryFails)
+{
+    TempDir home;
+    EXPECT_NE(cli(home, "list 7").status, 0);
+    EXPECT_NE(cli(home, "list").status, 0);
+    EXPECT_NE(cli(home, "nonsense").status, 0);
+}
+
+TEST(CliSetting, WritesAndReadsGbkSettings)
+{
+    TempDir home;
+    EXPECT_EQ(cli(home, "setting get 记录 名称 网友").out, "网友\n");
+    EXPECT_EQ(cli(home, "setting set 记录 名称 '张 三'").status, 0);
+    EXPECT_EQ(cli(home, "setting get 记录 名称").out, "张 三\n");
+    EXPECT_EQ(readFile(home.path() / "配置"), gbk("[记录]\r\n名称=张 三\r\n"));
+}

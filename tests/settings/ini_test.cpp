@@ -1,0 +1,63 @@
+#include "common/gbk.h"
+#include "settings/ini.h"
+
+#include <gtest/gtest.h>
+
+using namespace settings;
+using common::gbk;
+
+TEST(IniLookup, FindsKeysLikeTheProfileFunctions)
+{
+    const std::string content = "[Music]\r\nplay =  yes  \r\n[music]\r\nplay=second\r\n[Other]\nkey=v\n";
+    const struct
+    {
+        const char *name;
+        std::string section, key;
+        std::optional<std::string> value;
+    } cases[] = {
+        {"blanks trimmed, first section wins", "Music", "play", "yes"},
+        {"case ignored", "MUSIC", "PLAY", "yes"},
+        {"leading control bytes of names skipped", " \tMusic", "\x01play", "yes"},
+        {"LF line ends", "other", "key", "v"},
+        {"missing key", "Music", "none", std::nullopt},
+        {"missing section", "None", "play", std::nullopt},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(iniLookup(content, row.section, row.key), row.value);
+    }
+}
+
+TEST(IniLookup, SectionNameWithABracketAsSecondByteIsWhole)
+{
+    const std::string section = "\x81\x5D"; // second byte is ']'
+    EXPECT_EQ(iniLookup("[" + section + "]\r\nk=v\r\n", section, "k"), "v");
+}
+
+TEST(IniAssign, CreatesReplacesAndAppends)
+{
+    std::string content = iniAssign("", gbk("音乐"), gbk("是否播放"), gbk("是"));
+    EXPECT_EQ(content, "[" + gbk("音乐") + "]\r\n" + gbk("是否播放") + "=" + gbk("是") + "\r\n");
+    content = iniAssign(content, "A", "k", "1");
+    content = iniAssign(content, gbk("音乐"), "other", "2");
+    content = iniAssign(content, "a", "K", "3");
+    EXPECT_EQ(iniLookup(content, gbk("音乐"), gbk("是否播放")), gbk("是"));
+    EXPECT_EQ(iniLookup(content, gbk("音乐"), "other"), "2");
+    EXPECT_EQ(iniLookup(content, "A", "k"), "3");
+    EXPECT_EQ(content.find("k=1"), std::string::npos);
+}
+
+TEST(IniAssign, KeepsForeignLinesAndBlankSeparators)
+{
+    const std::string before = "; comment\r\n[A]\r\nx=1\r\n\r\n[B]\r\ny=2";
+    const std::string after = iniAssign(before, "A", "z", "3");
+    EXPECT_EQ(after, "; comment\r\n[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2");
+    EXPECT_EQ(iniAssign(before, "B", "w", "4"), before + "\r\nw=4\r\n");
+}
+
+TEST(IniAssign, LineBreaksInAValueCannotStartNewEntries)
+{
+    const std::string content = iniAssign("", "A", "k", "v\r\n[B]\r\nx=1");
+    EXPECT_EQ(iniLookup(content, "B", "x"), std::nullopt);
+    EXPECT_EQ(iniLookup(content, "A", "k"), "v  [B]  x=1");
+}

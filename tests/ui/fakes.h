@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/desktop.h"
+#include "platform/hotkeys.h"
+#include "platform/sound.h"
+
+#include <string>
+#include <vector>
+
+struct FakeSound final : platform::Sound
+{
+    struct Played
+    {
+        std::string bytes;
+        bool loop;
+    };
+    void play(std::string wavBytes, bool loop) override { played.push_back({std::move(wavBytes), loop}); }
+    void stopLoops() override { ++stops; }
+    std::vector<Played> played;
+    int stops = 0;
+};
+
+struct FakeDesktop final : platform::Desktop
+{
+    bool openAddress(std::string_view gbkAddress) override
+    {
+        opened.emplace_back(gbkAddress);
+        return true;
+    }
+    void setClipboardText(std::string_view gbkText) override { clipboard = gbkText; }
+    std::vector<std::string> opened;
+    std::string clipboard;
+};
+
+struct FakeHotKeys final : platform::HotKeys
+{
+    int registerKey(int virtualKey) override
+    {
+        keys.push_back(virtualKey);
+        return static_cast<int>(keys.size()) + 100;
+    }
+    void unregisterAll() override { keys.clear(); }
+    // Identifier of a registered virtual key, as the window stored it.
+    int identifierOf(int virtualKey) const
+    {
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            if (keys[i] == virtualKey)
+                return static_cast<int>(i) + 101;
+        }
+        return 0;
+    }
+    void press(int virtualKey) { emit pressed(identifierOf(virtualKey)); }
+    std::vector<int> keys;
+};

@@ -1,0 +1,179 @@
+#include "catalog/catalogmodel.h"
+#include "common/gbk.h"
+#include "common/qtext.h"
+#include "mainwindow/mainwindow.h"
+#include "platform/singleinstance.h"
+#include "settings/settings.h"
+#include "support/tempdir.h"
+#include "ui/fakes.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+using common::gbk;
+using mainwindow::MainWindow;
+
+namespace {
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<MainWindow> makeWindow(platform::SingleInstance *instance = nullptr)
+    {
+        return std::make_unique<MainWindow>(
+            mainwindow::Services {settings, home.path(), sound, desktop, &hotKeys, instance});
+    }
+
+    void startAndWait(MainWindow &window)
+    {
+        QSignalSpy finished(&window, &MainWindow::startupFinished);
+        ASSERT_TRUE(window.startUp());
+        ASSERT_TRUE(finished.wait(5000));
+    }
+
+    template<typename W>
+    static W *child(const QWidget &window, const char *name)
+    {
+        return window.findChild<W *>(QString::fromUtf8(name));
+    }
+
+    TempDir home;
+    settings::Settings settings {home.path()};
+    FakeSound sound;
+    FakeDesktop desktop;
+    FakeHotKeys hotKeys;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, HasItsTitleSizeAndNamedControls)
+{
+    auto window = makeWindow();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("KAVO 软件一键下载 1.10.35"));
+    EXPECT_EQ(window->size(), QSize(630, 485));
+    for (const char *name : {"超级列表框1", "超级列表框2", "超级列表框3", "超级列表框4", "超级列表框5", "超级列表框6"})
+        EXPECT_NE(child<QTreeView>(*window, name), nullptr) << name;
+    for (const char *name : {"编辑框1", "编辑框3", "编辑框4", "软件下载_编辑框", "源码下载_编辑框", "模块下载_编辑框",
+                             "电脑技术_编辑框", "常用软件_编辑框"})
+        EXPECT_NE(child<QLineEdit>(*window, name), nullptr) << name;
+    for (const char *name : {"透明标签2", "标签1", "画板相片"})
+        EXPECT_NE(child<QLabel>(*window, name), nullptr) << name;
+    EXPECT_NE(child<QCheckBox>(*window, "选择框2"), nullptr);
+    auto *pages = child<QTabWidget>(*window, "高级选择夹1");
+    ASSERT_NE(pages, nullptr);
+    EXPECT_EQ(pages->count(), 7);
+    EXPECT_EQ(pages->geometry(), QRect(7, 120, 616, 340));
+    EXPECT_EQ(child<QLineEdit>(*window, "常用软件_编辑框")->text(), QStringLiteral("1.0"));
+    EXPECT_EQ(child<QLineEdit>(*window, "编辑框4")->text(), QStringLiteral("请输入要查找的名称"));
+}
+
+TEST_F(MainWindowTest, MenusListTheirItemsInOrderWithSeparators)
+{
+    auto window = makeWindow();
+    const auto captions = [](const QMenu *menu) {
+        QStringList texts;
+        for (const QAction *action : menu->actions())
+            texts << (action->isSeparator() ? QStringLiteral("|") : action->text());
+        return texts.join(QLatin1Char(','));
+    };
+    EXPECT_EQ(captions(window->form().itemMenu), QStringLiteral("下载方式,|,刷新一下,|,立即下载,|,复制地址,|,网页下载"));
+    EXPECT_EQ(captions(window->form().itemMenu->actions().first()->menu()),
+              QStringLiteral("本地下载,|,迅雷下载,|,快车下载,|,旋风下载"));
+    EXPECT_EQ(captions(window->form().otherMenu), QStringLiteral("更换图片,|,播放音乐,|,更换皮肤"));
+    EXPECT_EQ(captions(window->form().trayMenu), QStringLiteral("打开KAVO软件首页,|,意见反馈,|,官方网站,|,最小化,|,退出"));
+}
+
+TEST_F(MainWindowTest, StartUpFadesInToAlpha253AndGrabsF5AndHome)
+{
+    auto window = makeWindow();
+    startAndWait(*window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_DOUBLE_EQ(window->windowOpacity(), 253.0 / 255.0);
+    EXPECT_EQ(hotKeys.keys, (std::vector<int> {0x74, 0x24}));
+    EXPECT_TRUE(sound.played.empty());
+    EXPECT_EQ(window->trayIcon()->toolTip(), QStringLiteral("软件名称：KAVO 软件一键下载\r\n音乐：关闭\r\n作者：Verrin"));
+}
+
+TEST_F(MainWindowTest, MusicSettingTicksTheMenuLoopsTheSoundAndNamesItInTheTray)
+{
+    settings.writeFlag(settings::keys::PlayMusic, true);
+    settings.writeFlag(settings::keys::RememberName, true);
+    writeFile(home.path() / "windows.wav", "RIFF-wave-bytes");
+    auto window = makeWindow();
+    startAndWait(*window);
+    EXPECT_TRUE(window->form().playMusicAction->isChecked());
+    ASSERT_EQ(sound.played.size(), 1u);
+    EXPECT_TRUE(sound.played[0].loop);
+    EXPECT_EQ(sound.played[0].bytes, "RIFF-wave-bytes");
+    EXPECT_EQ(window->trayIcon()->toolTip(), QStringLiteral("软件名称：KAVO 软件一键下载\r\n音乐：开启\r\n作者：Verrin"));
+    EXPECT_TRUE(child<QCheckBox>(*window, "选择框2")->isChecked());
+}
+
+TEST_F(MainWindowTest, HomeKeyTogglesBetweenTrayAndWindow)
+{
+    auto window = makeWindow();
+    startAndWait(*window);
+    hotKeys.press(0x24);
+    EXPECT_FALSE(window->isVisible());
+    hotKeys.press(0x24);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+}
+
+TEST_F(MainWindowTest, CategoryTabLoadsItsListAndSelectsItsPage)
+{
+    writeFile(home.path() / "自动更新" / "模块下载.txt",
+              gbk("(模块名称：M1-模块大小：1KB-分享时间：2020.1.1-下载地址：http://x/1-)\r\n(模块名称：M2-)\r\n"));
+    auto window = makeWindow();
+    auto *tab = child<QPushButton>(*window, "tab_模块下载");
+    ASSERT_NE(tab, nullptr);
+    QTest::mouseClick(tab, Qt::LeftButton);
+    EXPECT_EQ(child<QTabWidget>(*window, "高级选择夹1")->currentIndex(), 3);
+    const catalog::CatalogModel *model = window->form().models[2];
+    QTRY_COMPARE(model->rowCount(), 2);
+    EXPECT_EQ(model->text(0, 3), " http://x/1");
+    EXPECT_EQ(model->text(1, 4), gbk("  绿色模块"));
+    QTest::mouseClick(tab, Qt::LeftButton);
+    QTRY_COMPARE(model->rowCount(), 2);
+    QTest::mouseClick(child<QPushButton>(*window, "tab_软件反馈"), Qt::LeftButton);
+    EXPECT_EQ(child<QTabWidget>(*window, "高级选择夹1")->currentIndex(), 6);
+}
+
+TEST_F(MainWindowTest, SecondInstanceClosesWithoutShowingAndRaisesTheFirst)
+{
+    const QString name = QStringLiteral("kavo-ui-test-%1").arg(::getpid());
+    platform::SingleInstance firstInstance(name);
+    auto first = makeWindow(&firstInstance);
+    startAndWait(*first);
+    first->showMinimized();
+    QTRY_VERIFY(!first->isVisible() || first->isMinimized());
+
+    platform::SingleInstance secondInstance(name);
+    auto second = makeWindow(&secondInstance);
+    EXPECT_FALSE(second->startUp());
+    EXPECT_FALSE(second->isVisible());
+    QTRY_VERIFY(first->isVisible() && !first->isMinimized());
+}
+
+TEST_F(MainWindowTest, TrayFeedbackShowsTheFeedbackPage)
+{
+    auto window = makeWindow();
+    startAndWait(*window);
+    window->hideToTray();
+    window->form().trayMenu->findChild<QAction *>(QStringLiteral("意见反馈"))->trigger();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(child<QTabWidget>(*window, "高级选择夹1")->currentIndex(), 6);
+    window->form().trayMenu->findChild<QAction *>(QStringLiteral("官方网站"))->trigger();
+    ASSERT_EQ(desktop.opened.size(), 1u);
+}

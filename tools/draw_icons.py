@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""Draws the program's icons (a blue tile with a white download arrow) as PNG files, stdlib only."""
+import struct
+import sys
+import zlib
+from pathlib import Path
+
+
+def png(width, height, pixels):
+    raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in pixels)
+    chunk = lambda kind, data: struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+
+
+def inside_rounded(x, y, size, radius):
+    cx = min(max(x, radius), size - 1 - radius)
+    cy = min(max(y, radius), size - 1 - radius)
+    return (x - cx) ** 2 + (y - cy) ** 2 <= radius ** 2
+
+
+def on_arrow(x, y, size):
+    u, v = x / size, y / size
+    shaft = 0.42 <= u <= 0.58 and 0.18 <= v <= 0.55
+    head = 0.52 <= v <= 0.74 and abs(u - 0.5) <= (0.74 - v) * 1.2
+    tray = 0.78 <= v <= 0.86 and 0.22 <= u <= 0.78
+    return shaft or head or tray
+
+
+def tile(size):
+    radius = max(2, size // 6)
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            if not inside_rounded(x, y, size, radius):
+                row.append((0, 0, 0, 0))
+            elif on_arrow(x + 0.5, y + 0.5, size):
+                row.append((255, 255, 255, 255))
+            else:
+                shade = int(40 * y / size)
+                row.append((30 + shade, 120 + shade, 215, 255))
+        rows.append(row)
+    return png(size, size, rows)
+
+
+def main(out_dir):
+    out = Path(out_dir)
+    out.mkdir(parents=True, exist_ok=True)
+    (out / "tray.png").write_bytes(tile(16))
+    (out / "program.png").write_bytes(tile(64))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else "src/resources/images")
