@@ -16,14 +16,14 @@ struct Column
     int width;
 };
 
-constexpr std::array<Column, 5> CategoryColumns {{
+constexpr std::array<Column, 5> CategoryColumns{{
     {"软件名称", 120},
     {" 文件大小", 65},
     {" 分享时间", 92},
     {" 下载地址", 259},
     {" 是否安全", 75},
 }};
-constexpr std::array<Column, 2> SearchColumns {{
+constexpr std::array<Column, 2> SearchColumns{{
     {"软件名称", 120},
     {" 下载地址", 165},
 }};
@@ -106,12 +106,13 @@ std::string CatalogModel::text(int rowIndex, int column) const
     if (rowIndex < 0 || rowIndex >= rowCount() || column < 0)
         return {};
     const Row &r = row(rowIndex);
-    return static_cast<std::size_t>(column) < r.texts.size() ? r.texts[static_cast<std::size_t>(column)] : std::string();
+    return static_cast<std::size_t>(column) < r.texts.size() ? r.texts[static_cast<std::size_t>(column)]
+                                                             : std::string();
 }
 
 CatalogModel::Row CatalogModel::categoryRow(const CatalogItem &item)
 {
-    return Row {{item.name, item.size, item.time, item.address, item.tag}, 0};
+    return Row{{item.name, item.size, item.time, item.address, item.tag}, 0};
 }
 
 } // namespace catalog

@@ -15,7 +15,11 @@ class CatalogModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum class Layout { Category, Search };
+    enum class Layout
+    {
+        Category,
+        Search
+    };
     // State image index of a row (0 for category rows, the category's search icon for search rows).
     static constexpr int StateImageRole = Qt::UserRole + 1;
 

@@ -11,7 +11,7 @@ using common::gbk;
 
 const std::array<Category, CategoryCount> &categories()
 {
-    static const std::array<Category, CategoryCount> table {{
+    static const std::array<Category, CategoryCount> table{{
         {1, gbk("软件下载"), gbk("软件名称："), gbk("软件大小："), gbk("  绿色软件"), 0},
         {2, gbk("源码下载"), gbk("源码名称："), gbk("源码大小："), gbk("  绿色源码"), 2},
         {3, gbk("模块下载"), gbk("模块名称："), gbk("模块大小："), gbk("  绿色模块"), 1},

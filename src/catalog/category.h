@@ -9,12 +9,12 @@ namespace catalog {
 
 struct Category
 {
-    int number = 0;          // 1 to 5
-    std::string name;        // 软件下载 ...; also the file's base name, the settings key and the manifest label
-    std::string nameKey;     // "软件名称：" ...
-    std::string sizeKey;     // "软件大小：" ...
-    std::string tag;         // tag column text with its two leading blanks
-    int searchIcon = 0;      // state image of a search hit from this category
+    int number = 0; // 1 to 5
+    std::string name; // 软件下载 ...; also the file's base name, the settings key and the manifest label
+    std::string nameKey; // "软件名称：" ...
+    std::string sizeKey; // "软件大小：" ...
+    std::string tag; // tag column text with its two leading blanks
+    int searchIcon = 0; // state image of a search hit from this category
 };
 
 inline constexpr int CategoryCount = 5;

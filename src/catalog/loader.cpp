@@ -2,6 +2,7 @@
 
 #include "catalog/markers.h"
 #include "common/gbk.h"
+#include "platform/mappedfile.h"
 
 #include <fstream>
 
@@ -18,14 +19,17 @@ std::vector<std::string_view> recordBodies(std::string_view fileBytes)
     return bodies;
 }
 
+ItemView viewFromBody(std::string_view body, const Category &category)
+{
+    return ItemView{extractView(body, category.nameKey, "-"), extractView(body, category.sizeKey, "-"),
+        extractView(body, timeKey(), "-"), extractView(body, addressKey(), "-")};
+}
+
 CatalogItem itemFromBody(std::string_view body, const Category &category)
 {
-    CatalogItem item;
-    item.name = extractBetween(body, category.nameKey, "-");
-    item.size = extractBetween(body, category.sizeKey, "-");
-    item.time = extractBetween(body, timeKey(), "-");
-    item.address = " " + extractBetween(body, addressKey(), "-");
-    item.tag = category.tag;
+    const ItemView view = viewFromBody(body, category);
+    CatalogItem item{std::string(view.name), std::string(view.size), std::string(view.time), " ", category.tag};
+    item.address += view.address;
     return item;
 }
 
@@ -56,7 +60,8 @@ std::string readCategoryFile(const std::filesystem::path &programDirectory, cons
 
 std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category)
 {
-    return parseCategory(readCategoryFile(programDirectory, category), category);
+    const platform::MappedFile file(categoryFile(programDirectory, category));
+    return parseCategory(file.bytes(), category);
 }
 
 } // namespace catalog

@@ -27,8 +27,25 @@ struct CatalogItem
 // The views point into `fileBytes`. Pure; thread-safe.
 std::vector<std::string_view> recordBodies(std::string_view fileBytes);
 
-// The row a record body gives in `category`; a missing field is empty.
+// A row as views into the record body; `address` lacks the leading blank that the row's column gets.
+struct ItemView
+{
+    std::string_view name;
+    std::string_view size;
+    std::string_view time;
+    std::string_view address;
+};
+
+// The fields a record body gives in `category`; a missing field is empty.
+ItemView viewFromBody(std::string_view body, const Category &category);
 CatalogItem itemFromBody(std::string_view body, const Category &category);
+
+// Calls `visit` for the record of every body in file order, without copying any text.
+template <typename Visit> void forEachItem(std::string_view fileBytes, const Category &category, Visit &&visit)
+{
+    for (const std::string_view body : recordBodies(fileBytes))
+        visit(viewFromBody(body, category));
+}
 
 // The rows of a whole file. Pure; thread-safe.
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category);

@@ -6,20 +6,31 @@ namespace catalog {
 
 namespace {
 
-std::string expandQuotes(std::string_view marker)
+// A marker with "#引号" spelled out as quotes; the marker itself when it has none (no copy on the hot path).
+std::string_view expandQuotes(std::string_view marker, std::string &storage)
 {
     static const std::string quoteWord = common::gbk("#引号");
-    return common::findText(marker, quoteWord) == common::NotFound ? std::string(marker)
-                                                                    : common::replaceAll(marker, quoteWord, "\"");
+    if (marker.find('#') == std::string_view::npos || common::findText(marker, quoteWord) == common::NotFound)
+        return marker;
+    storage = common::replaceAll(marker, quoteWord, "\"");
+    return storage;
 }
 
 } // namespace
 
 std::string extractBetween(std::string_view text, std::string_view startMarker, std::string_view endMarker,
-                           long startPosition, bool caseSensitive)
+    long startPosition, bool caseSensitive)
 {
-    const std::string start = expandQuotes(startMarker);
-    const std::string end = expandQuotes(endMarker);
+    return std::string(extractView(text, startMarker, endMarker, startPosition, caseSensitive));
+}
+
+std::string_view extractView(std::string_view text, std::string_view startMarker, std::string_view endMarker,
+    long startPosition, bool caseSensitive)
+{
+    std::string startStorage;
+    std::string endStorage;
+    const std::string_view start = expandQuotes(startMarker, startStorage);
+    const std::string_view end = expandQuotes(endMarker, endStorage);
     const common::Case mode = caseSensitive ? common::Case::Sensitive : common::Case::IgnoreAscii;
     const long from = startPosition <= 0 ? 1 : startPosition;
     const long found = common::findText(text, start, from, mode);
@@ -29,7 +40,7 @@ std::string extractBetween(std::string_view text, std::string_view startMarker, 
     const long stop = common::findText(rest, end, from, mode);
     if (stop == common::NotFound)
         return {};
-    return std::string(rest.substr(0, static_cast<std::size_t>(stop - 1)));
+    return rest.substr(0, static_cast<std::size_t>(stop - 1));
 }
 
 } // namespace catalog

@@ -11,6 +11,10 @@ namespace catalog {
 // The end marker is searched in the rest after the start marker from the same `startPosition`, counted
 // within that rest. Matches begin only on character boundaries. Pure; thread-safe.
 std::string extractBetween(std::string_view text, std::string_view startMarker, std::string_view endMarker,
-                           long startPosition = 0, bool caseSensitive = false);
+    long startPosition = 0, bool caseSensitive = false);
+
+// The same, as a view into `text`.
+std::string_view extractView(std::string_view text, std::string_view startMarker, std::string_view endMarker,
+    long startPosition = 0, bool caseSensitive = false);
 
 } // namespace catalog

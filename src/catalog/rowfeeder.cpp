@@ -39,7 +39,7 @@ void RowFeeder::feedBatch(quint64 generation, std::shared_ptr<Rows> rows, std::s
         return;
     const std::size_t to = std::min(rows->size(), from + BatchRows);
     Rows batch(std::make_move_iterator(rows->begin() + static_cast<std::ptrdiff_t>(from)),
-               std::make_move_iterator(rows->begin() + static_cast<std::ptrdiff_t>(to)));
+        std::make_move_iterator(rows->begin() + static_cast<std::ptrdiff_t>(to)));
     m_model->appendRows(std::move(batch));
     if (to < rows->size()) {
         QTimer::singleShot(0, this, [this, generation, rows, to] { feedBatch(generation, rows, to); });

@@ -3,16 +3,28 @@
 #include "catalog/loader.h"
 #include "cli/records.h"
 #include "common/gbk.h"
+#include "common/gbkcodec.h"
+#include "platform/mappedfile.h"
 #include "platform/paths.h"
-#include "settings/settingsfile.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
 
 #include <functional>
 #include <map>
 
 namespace cli {
 
+void Streams::flush()
+{
+    if (!outFile || out.empty())
+        return;
+    std::fwrite(out.data(), 1, out.size(), outFile);
+    out.clear();
+}
+
 namespace {
+
+constexpr std::size_t ChunkBytes = 1 << 20;
 
 using common::gbkFromUtf8;
 using common::utf8FromGbk;
@@ -42,10 +54,29 @@ int listCategory(const Context &c)
     const int number = catalog::categoryNumber(gbkFromUtf8(c.args[0]));
     if (number == 0)
         return c.fail("unknown category: " + c.args[0]);
+    const catalog::Category &category = catalog::category(number);
+    const platform::MappedFile mapped(catalog::categoryFile(c.home, category));
+    const std::string_view file = mapped.bytes();
     std::string records;
-    for (const catalog::CatalogItem &item : catalog::loadCategory(c.home, catalog::category(number)))
-        appendRecord(records, {item.name, item.size, item.time, item.address, item.tag});
-    c.streams.out += utf8FromGbk(records);
+    const auto emit = [&c, &records] {
+        common::appendDecodedGbk(c.streams.out, records);
+        records.clear();
+        c.streams.flush();
+    };
+    catalog::forEachItem(file, category, [&records, &category, &emit](const catalog::ItemView &item) {
+        for (const std::string_view field : {item.name, item.size, item.time}) {
+            appendField(records, field);
+            records += '\t';
+        }
+        records += ' ';
+        appendField(records, item.address);
+        records += '\t';
+        appendField(records, category.tag);
+        records += '\n';
+        if (records.size() >= ChunkBytes)
+            emit();
+    });
+    emit();
     return 0;
 }
 
@@ -54,8 +85,8 @@ int setting(const Context &c)
     const std::filesystem::path file = settings::Settings(c.home).file();
     const auto &a = c.args;
     if (a.size() >= 3 && a.size() <= 4 && a[0] == "get") {
-        const std::string value = settings::ReadSetting(file, gbkFromUtf8(a[1]), gbkFromUtf8(a[2]),
-                                                        a.size() == 4 ? gbkFromUtf8(a[3]) : std::string());
+        const std::string value = settings::ReadSetting(
+            file, gbkFromUtf8(a[1]), gbkFromUtf8(a[2]), a.size() == 4 ? gbkFromUtf8(a[3]) : std::string());
         std::string record;
         appendRecord(record, {value});
         c.streams.out += utf8FromGbk(record);
@@ -71,7 +102,7 @@ int setting(const Context &c)
 
 const std::map<std::string, std::function<int(const Context &)>> &commandTable()
 {
-    static const std::map<std::string, std::function<int(const Context &)>> table {
+    static const std::map<std::string, std::function<int(const Context &)>> table{
         {"list", listCategory},
         {"setting", setting},
     };
@@ -97,7 +128,7 @@ int run(const std::vector<std::string> &arguments, Streams &streams)
         streams.err += Usage;
         return 2;
     }
-    Context context {home, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
+    Context context{home, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
     return command->second(context);
 }
 

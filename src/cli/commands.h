@@ -8,10 +8,18 @@
 // UTF-8. Each returns the process exit status.
 namespace cli {
 
+#include <cstdio>
+#include <string_view>
+
 struct Streams
 {
     std::string out;
     std::string err;
+    // Where large output goes as it is made; without it everything collects in `out`.
+    std::FILE *outFile = nullptr;
+
+    // Sends what `out` holds to `outFile`, when there is one.
+    void flush();
 };
 
 int run(const std::vector<std::string> &arguments, Streams &streams);

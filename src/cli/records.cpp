@@ -2,12 +2,36 @@
 
 #include "common/gbk.h"
 
+#include <array>
+
 namespace cli {
 
 namespace {
 
-void appendEscaped(std::string &out, std::string_view field)
+constexpr std::array<bool, 256> EscapedBytes = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char c : {'\t', '\r', '\n', '\\'})
+        table[c] = true;
+    return table;
+}();
+
+bool needsEscape(std::string_view field)
 {
+    bool found = false;
+    for (const char c : field)
+        found |= EscapedBytes[static_cast<unsigned char>(c)];
+    return found;
+}
+
+} // namespace
+
+void appendField(std::string &out, std::string_view field)
+{
+    // Most fields hold nothing to escape and go in whole.
+    if (!needsEscape(field)) {
+        out.append(field);
+        return;
+    }
     for (std::size_t at = 0; at < field.size();) {
         const std::size_t width = common::charWidth(field, at);
         if (width == 2) {
@@ -34,8 +58,6 @@ void appendEscaped(std::string &out, std::string_view field)
     }
 }
 
-} // namespace
-
 void appendRecord(std::string &out, std::initializer_list<std::string_view> fields)
 {
     bool first = true;
@@ -43,7 +65,7 @@ void appendRecord(std::string &out, std::initializer_list<std::string_view> fiel
         if (!first)
             out += '\t';
         first = false;
-        appendEscaped(out, field);
+        appendField(out, field);
     }
     out += '\n';
 }

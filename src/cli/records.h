@@ -12,4 +12,7 @@ namespace cli {
 // a double-byte character is never taken for a backslash.
 void appendRecord(std::string &out, std::initializer_list<std::string_view> fields);
 
+// Appends one field, escaped, without separator.
+void appendField(std::string &out, std::string_view field);
+
 } // namespace cli

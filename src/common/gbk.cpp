@@ -1,6 +1,6 @@
 #include "common/gbk.h"
 
-#include "common/iconvstream.h"
+#include "common/gbkcodec.h"
 
 #include <algorithm>
 
@@ -8,7 +8,15 @@ namespace common {
 
 namespace {
 
-unsigned char foldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+bool isAsciiLetter(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+unsigned char foldAscii(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
 
 bool matchesAt(std::string_view text, std::size_t at, std::string_view needle, Case mode)
 {
@@ -35,20 +43,47 @@ bool matchesAt(std::string_view text, std::size_t at, std::string_view needle, C
 
 } // namespace
 
+bool isCharBoundary(std::string_view text, std::size_t at)
+{
+    // A byte outside 0x81..0xFE always ends a character (it stands alone or closes a pair), so the bytes after
+    // the last such byte before `at` pair up from there: `at` is a boundary when that run has even length.
+    std::size_t run = 0;
+    while (run < at && isLeadByte(static_cast<unsigned char>(text[at - run - 1])))
+        ++run;
+    return run % 2 == 0;
+}
+
 long findText(std::string_view text, std::string_view needle, long from, Case mode)
 {
-    const std::size_t start = from > 1 ? static_cast<std::size_t>(from - 1) : 0;
-    if (start > text.size() || (needle.empty() && start >= text.size()))
+    // Folding cannot change a needle without ASCII letters (the catalog keys are all Chinese): compare exactly.
+    if (mode == Case::IgnoreAscii && std::none_of(needle.begin(), needle.end(), [](char c) {
+            return isAsciiLetter(static_cast<unsigned char>(c));
+        }))
+        mode = Case::Sensitive;
+    std::size_t at = from > 1 ? static_cast<std::size_t>(from - 1) : 0;
+    if (at > text.size() || (needle.empty() && at >= text.size()))
         return NotFound;
-    const char first = needle.empty() ? '\0' : needle.front();
-    const bool fastFirst = mode == Case::Sensitive && !needle.empty();
-    for (std::size_t at = 0; at < text.size(); at += charWidth(text, at)) {
-        if (at < start)
-            continue;
-        if (fastFirst && text[at] != first)
-            continue;
-        if (matchesAt(text, at, needle, mode))
-            return static_cast<long>(at + 1);
+    if (needle.empty()) {
+        const std::size_t boundary = isCharBoundary(text, at) ? at : at + 1;
+        return boundary < text.size() ? static_cast<long>(boundary + 1) : NotFound;
+    }
+    const auto first = static_cast<unsigned char>(needle.front());
+    const bool foldFirst = mode == Case::IgnoreAscii && isAsciiLetter(first);
+    const char bothCases[] = {static_cast<char>(first | 0x20), static_cast<char>(first & ~0x20), '\0'};
+    while (at < text.size()) {
+        std::size_t candidate;
+        if (foldFirst) {
+            candidate = text.find_first_of(std::string_view(bothCases, 2), at);
+        } else if (mode == Case::Sensitive) {
+            candidate = text.find(needle, at);
+        } else {
+            candidate = text.find(static_cast<char>(first), at);
+        }
+        if (candidate == std::string_view::npos)
+            return NotFound;
+        if (isCharBoundary(text, candidate) && matchesAt(text, candidate, needle, mode))
+            return static_cast<long>(candidate + 1);
+        at = candidate + 1;
     }
     return NotFound;
 }
@@ -72,14 +107,14 @@ std::vector<std::string_view> splitText(std::string_view text, std::string_view 
         return pieces;
     }
     std::size_t pieceStart = 0;
-    for (std::size_t at = 0; at < text.size();) {
-        if (text[at] == delimiter.front() && text.compare(at, delimiter.size(), delimiter) == 0) {
-            pieces.push_back(text.substr(pieceStart, at - pieceStart));
-            at += delimiter.size();
-            pieceStart = at;
-        } else {
-            at += charWidth(text, at);
+    for (std::size_t at = text.find(delimiter); at != std::string_view::npos; at = text.find(delimiter, at)) {
+        if (!isCharBoundary(text, at)) {
+            ++at;
+            continue;
         }
+        pieces.push_back(text.substr(pieceStart, at - pieceStart));
+        at += delimiter.size();
+        pieceStart = at;
     }
     if (pieceStart < text.size())
         pieces.push_back(text.substr(pieceStart));
@@ -105,7 +140,10 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
     return out;
 }
 
-std::string_view untilZero(std::string_view bytes) { return bytes.substr(0, std::min(bytes.find('\0'), bytes.size())); }
+std::string_view untilZero(std::string_view bytes)
+{
+    return bytes.substr(0, std::min(bytes.find('\0'), bytes.size()));
+}
 
 std::string_view truncateChars(std::string_view text, std::size_t limit)
 {
@@ -144,8 +182,14 @@ std::string_view trimBlanks(std::string_view text)
     return text;
 }
 
-std::string gbkFromUtf8(std::string_view utf8) { return convertLenient(utf8, "UTF-8", "GBK", "?"); }
+std::string gbkFromUtf8(std::string_view utf8)
+{
+    return encodeGbk(utf8);
+}
 
-std::string utf8FromGbk(std::string_view gbk) { return convertLenient(gbk, "GBK", "UTF-8", "\xEF\xBF\xBD"); }
+std::string utf8FromGbk(std::string_view gbk)
+{
+    return decodeGbk(gbk);
+}
 
 } // namespace common

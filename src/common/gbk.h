@@ -13,7 +13,10 @@ namespace common {
 
 constexpr long NotFound = -1;
 
-inline bool isLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool isLeadByte(unsigned char c)
+{
+    return c >= 0x81 && c <= 0xFE;
+}
 
 // Width in bytes of the character that starts at `at`: 2 for a lead byte with a byte after it, else 1.
 inline std::size_t charWidth(std::string_view text, std::size_t at)
@@ -21,7 +24,14 @@ inline std::size_t charWidth(std::string_view text, std::size_t at)
     return isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
 }
 
-enum class Case { Sensitive, IgnoreAscii };
+// Whether a character starts at byte offset `at` (0-based); the end of the text counts as a boundary.
+bool isCharBoundary(std::string_view text, std::size_t at);
+
+enum class Case
+{
+    Sensitive,
+    IgnoreAscii
+};
 
 // First match of `needle` in `text` that starts on a character boundary at or after the 1-based byte position
 // `from` (0 or 1 mean the start). Returns its 1-based position or NotFound. An empty needle is found at the
@@ -55,7 +65,10 @@ std::string gbkFromUtf8(std::string_view utf8);
 std::string utf8FromGbk(std::string_view gbk);
 
 // Shorthand for literals written in UTF-8 source: gbk("软件名称：").
-inline std::string gbk(std::string_view utf8Literal) { return gbkFromUtf8(utf8Literal); }
+inline std::string gbk(std::string_view utf8Literal)
+{
+    return gbkFromUtf8(utf8Literal);
+}
 
 } // namespace common
 

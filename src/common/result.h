@@ -5,21 +5,18 @@
 
 namespace common {
 
-template<typename E>
-struct Unexpected
+template <typename E> struct Unexpected
 {
     E error;
 };
 
-template<typename E>
-Unexpected<E> unexpected(E error)
+template <typename E> Unexpected<E> unexpected(E error)
 {
-    return Unexpected<E> {std::move(error)};
+    return Unexpected<E>{std::move(error)};
 }
 
 // The shape of std::expected (C++23): a value or an error, never both.
-template<typename T, typename E>
-class [[nodiscard]] Result
+template <typename T, typename E> class [[nodiscard]] Result
 {
 public:
     Result(T value)

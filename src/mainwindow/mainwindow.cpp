@@ -72,8 +72,8 @@ bool MainWindow::startUp()
             close();
             return false;
         }
-        connect(m_services.instance, &platform::SingleInstance::activationRequested, this,
-                &MainWindow::restoreMainWindow);
+        connect(
+            m_services.instance, &platform::SingleInstance::activationRequested, this, &MainWindow::restoreMainWindow);
     }
     startAnnouncementFill();
     applyMusicAndTray();
@@ -83,7 +83,10 @@ bool MainWindow::startUp()
     return true;
 }
 
-void MainWindow::selectPage(int index) { m_form.高级选择夹1->setCurrentIndex(index); }
+void MainWindow::selectPage(int index)
+{
+    m_form.高级选择夹1->setCurrentIndex(index);
+}
 
 void MainWindow::loadCategory(int number)
 {
@@ -157,16 +160,15 @@ void MainWindow::wireTabButtons()
 
 void MainWindow::wireTrayMenu()
 {
-    const auto action = [this](const char *name) {
-        return m_form.trayMenu->findChild<QAction *>(QString::fromUtf8(name));
-    };
+    const auto action
+        = [this](const char *name) { return m_form.trayMenu->findChild<QAction *>(QString::fromUtf8(name)); };
     connect(action("打开KAVO软件首页"), &QAction::triggered, this, &MainWindow::restoreMainWindow);
     connect(action("意见反馈"), &QAction::triggered, this, [this] {
         restoreMainWindow();
         selectPage(6);
     });
     connect(action("官方网站"), &QAction::triggered, this,
-            [this] { m_services.desktop.openAddress(common::gbk(HomePageUrl)); });
+        [this] { m_services.desktop.openAddress(common::gbk(HomePageUrl)); });
     connect(action("最小化"), &QAction::triggered, this, &MainWindow::hideToTray);
     connect(action("退出"), &QAction::triggered, this, &QWidget::close);
 }
@@ -264,7 +266,7 @@ void MainWindow::startAdvertScrolling()
     if (characters->empty())
         return;
     m_advertTimer = new QTimer(this);
-    connect(m_advertTimer, &QTimer::timeout, this, [this, characters, k = std::size_t {0}]() mutable {
+    connect(m_advertTimer, &QTimer::timeout, this, [this, characters, k = std::size_t{0}]() mutable {
         k = k % characters->size() + 1;
         m_form.编辑框3->setText(common::toQString(appearance::marqueeFrame(*characters, k)));
     });
@@ -277,13 +279,13 @@ void MainWindow::centre()
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void MainWindow::startAnnouncementFill() {}
+void MainWindow::startAnnouncementFill() { }
 
-void MainWindow::applyFrameAndBackground() {}
+void MainWindow::applyFrameAndBackground() { }
 
-void MainWindow::startAnimation() {}
+void MainWindow::startAnimation() { }
 
-void MainWindow::startVersionCheck() {}
+void MainWindow::startVersionCheck() { }
 
 void MainWindow::refreshActiveList()
 {

@@ -32,7 +32,7 @@ struct Services
     std::filesystem::path programDirectory;
     platform::Sound &sound;
     platform::Desktop &desktop;
-    platform::HotKeys *hotKeys = nullptr;        // none: no global hot keys
+    platform::HotKeys *hotKeys = nullptr; // none: no global hot keys
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
 };
 
@@ -89,7 +89,7 @@ private:
 
     Services m_services;
     MainWindowForm m_form;
-    std::array<catalog::RowFeeder *, 6> m_feeders {};
+    std::array<catalog::RowFeeder *, 6> m_feeders{};
     QSystemTrayIcon *m_tray = nullptr;
     QTimer *m_fadeTimer = nullptr;
     QTimer *m_advertTimer = nullptr;

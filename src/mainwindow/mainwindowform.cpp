@@ -25,13 +25,12 @@ constexpr int PageTop = 120;
 constexpr int PageWidth = 616;
 constexpr int PageHeight = 340;
 
-constexpr std::array<const char *, MainWindowForm::PageCount> TabCaptions {"首页",     "软件下载", "源码下载", "模块下载",
-                                                                            "电脑技术", "常用软件", "软件反馈"};
-constexpr std::array<const char *, 5> VersionFieldNames {"软件下载_编辑框", "源码下载_编辑框", "模块下载_编辑框",
-                                                         "电脑技术_编辑框", "常用软件_编辑框"};
+constexpr std::array<const char *, MainWindowForm::PageCount> TabCaptions{
+    "首页", "软件下载", "源码下载", "模块下载", "电脑技术", "常用软件", "软件反馈"};
+constexpr std::array<const char *, 5> VersionFieldNames{
+    "软件下载_编辑框", "源码下载_编辑框", "模块下载_编辑框", "电脑技术_编辑框", "常用软件_编辑框"};
 
-template<typename W>
-W *named(W *widget, const char *utf8Name)
+template <typename W> W *named(W *widget, const char *utf8Name)
 {
     widget->setObjectName(QString::fromUtf8(utf8Name));
     return widget;
@@ -68,7 +67,10 @@ void addSeparatedActions(QMenu *menu, std::initializer_list<const char *> captio
     }
 }
 
-QString MainWindowForm::tabCaption(int index) { return QString::fromUtf8(TabCaptions[static_cast<std::size_t>(index)]); }
+QString MainWindowForm::tabCaption(int index)
+{
+    return QString::fromUtf8(TabCaptions[static_cast<std::size_t>(index)]);
+}
 
 MainWindowForm::MainWindowForm(QWidget *window)
 {

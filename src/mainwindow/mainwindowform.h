@@ -31,8 +31,8 @@ struct MainWindowForm
     explicit MainWindowForm(QWidget *window);
 
     QTabWidget *高级选择夹1 = nullptr;
-    std::array<QTreeView *, 6> lists {}; // 超级列表框1 ... 超级列表框6
-    std::array<catalog::CatalogModel *, 6> models {};
+    std::array<QTreeView *, 6> lists{}; // 超级列表框1 ... 超级列表框6
+    std::array<catalog::CatalogModel *, 6> models{};
     QLineEdit *编辑框1 = nullptr; // name field
     QPlainTextEdit *编辑框2 = nullptr; // feedback message
     QLineEdit *编辑框3 = nullptr; // advertisement
@@ -44,12 +44,12 @@ struct MainWindowForm
     QLabel *透明标签2 = nullptr;
     QLabel *标签1 = nullptr;
     QLabel *画板相片 = nullptr;
-    std::array<QLineEdit *, 5> versionFields {}; // 软件下载_编辑框 ... 常用软件_编辑框, category order
-    std::array<QPushButton *, PageCount> tabButtons {};
+    std::array<QLineEdit *, 5> versionFields{}; // 软件下载_编辑框 ... 常用软件_编辑框, category order
+    std::array<QPushButton *, PageCount> tabButtons{};
 
-    QMenu *itemMenu = nullptr;  // "菜单"
+    QMenu *itemMenu = nullptr; // "菜单"
     QMenu *otherMenu = nullptr; // "其他"
-    QMenu *trayMenu = nullptr;  // "托盘"
+    QMenu *trayMenu = nullptr; // "托盘"
     QAction *playMusicAction = nullptr;
 
     static QString tabCaption(int index);

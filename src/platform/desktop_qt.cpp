@@ -32,6 +32,9 @@ public:
 
 } // namespace
 
-std::unique_ptr<Desktop> createDesktop() { return std::make_unique<QtDesktop>(); }
+std::unique_ptr<Desktop> createDesktop()
+{
+    return std::make_unique<QtDesktop>();
+}
 
 } // namespace platform

@@ -14,7 +14,7 @@ namespace platform {
 namespace {
 
 // Lock keys change the modifier state of a key press; grab every combination so the key works with them on.
-constexpr std::array<unsigned, 4> LockMasks {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+constexpr std::array<unsigned, 4> LockMasks{0, LockMask, Mod2Mask, LockMask | Mod2Mask};
 
 KeySym keySymFor(int virtualKey)
 {
@@ -40,7 +40,7 @@ class NoHotKeys final : public HotKeys
 {
 public:
     int registerKey(int) override { return 0; }
-    void unregisterAll() override {}
+    void unregisterAll() override { }
 };
 
 class X11HotKeys final : public HotKeys, public QAbstractNativeEventFilter

@@ -16,8 +16,14 @@ std::filesystem::path programDirectory()
     return error ? std::filesystem::current_path(error) : executable.parent_path();
 }
 
-std::filesystem::path nativePath(std::string_view gbk) { return std::filesystem::path(common::utf8FromGbk(gbk)); }
+std::filesystem::path nativePath(std::string_view gbk)
+{
+    return std::filesystem::path(common::utf8FromGbk(gbk));
+}
 
-std::string gbkPath(const std::filesystem::path &path) { return common::gbkFromUtf8(path.native()); }
+std::string gbkPath(const std::filesystem::path &path)
+{
+    return common::gbkFromUtf8(path.native());
+}
 
 } // namespace platform

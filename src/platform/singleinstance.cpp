@@ -21,7 +21,10 @@ SingleInstance::SingleInstance(QString name, QObject *parent)
 {
 }
 
-SingleInstance::~SingleInstance() { release(); }
+SingleInstance::~SingleInstance()
+{
+    release();
+}
 
 QString SingleInstance::defaultName()
 {

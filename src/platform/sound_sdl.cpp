@@ -24,7 +24,7 @@ public:
     {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return;
-        SDL_AudioSpec wanted {};
+        SDL_AudioSpec wanted{};
         wanted.freq = 44100;
         wanted.format = AUDIO_S16SYS;
         wanted.channels = 2;
@@ -68,7 +68,7 @@ private:
     std::shared_ptr<const std::vector<Sint16>> decode(const std::string &wavBytes) const
     {
         SDL_RWops *stream = SDL_RWFromConstMem(wavBytes.data(), static_cast<int>(wavBytes.size()));
-        SDL_AudioSpec spec {};
+        SDL_AudioSpec spec{};
         Uint8 *buffer = nullptr;
         Uint32 length = 0;
         if (!stream || !SDL_LoadWAV_RW(stream, 1, &spec, &buffer, &length))
@@ -113,12 +113,15 @@ private:
     }
 
     SDL_AudioDeviceID m_device = 0;
-    SDL_AudioSpec m_spec {};
+    SDL_AudioSpec m_spec{};
     std::vector<Voice> m_voices; // guarded by the audio device lock
 };
 
 } // namespace
 
-std::unique_ptr<Sound> createSound() { return std::make_unique<SdlSound>(); }
+std::unique_ptr<Sound> createSound()
+{
+    return std::make_unique<SdlSound>();
+}
 
 } // namespace platform

@@ -13,7 +13,7 @@ using common::Case;
 struct Line
 {
     std::size_t begin = 0; // offset of the line in the content
-    std::size_t end = 0;   // offset just past its line break (or the end of the content)
+    std::size_t end = 0; // offset just past its line break (or the end of the content)
     std::string_view text; // without the line break
 };
 
@@ -42,7 +42,8 @@ std::optional<std::string_view> sectionName(std::string_view line)
         return std::nullopt;
     const std::string_view inside = line.substr(1);
     const long close = common::findText(inside, "]");
-    const std::string_view name = close == common::NotFound ? inside : inside.substr(0, static_cast<std::size_t>(close - 1));
+    const std::string_view name
+        = close == common::NotFound ? inside : inside.substr(0, static_cast<std::size_t>(close - 1));
     return common::trimName(name);
 }
 
@@ -57,7 +58,7 @@ std::optional<KeyLine> keyLine(std::string_view line)
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos)
         return std::nullopt;
-    return KeyLine {common::trimName(line.substr(0, equals)), common::trimBlanks(line.substr(equals + 1))};
+    return KeyLine{common::trimName(line.substr(0, equals)), common::trimBlanks(line.substr(equals + 1))};
 }
 
 // Index range [first, last) of the lines that belong to the first section called `section`; first is the
@@ -76,8 +77,8 @@ std::optional<std::pair<std::size_t, std::size_t>> findSection(const std::vector
     return std::nullopt;
 }
 
-std::optional<std::size_t> findKey(const std::vector<Line> &lines, std::pair<std::size_t, std::size_t> range,
-                                   std::string_view key)
+std::optional<std::size_t> findKey(
+    const std::vector<Line> &lines, std::pair<std::size_t, std::size_t> range, std::string_view key)
 {
     for (std::size_t i = range.first + 1; i < range.second; ++i) {
         const auto entry = keyLine(lines[i].text);

@@ -13,23 +13,35 @@ Settings::Settings(std::filesystem::path programDirectory)
 {
 }
 
-std::filesystem::path Settings::file() const { return m_directory / platform::nativePath(gbk("配置")); }
+std::filesystem::path Settings::file() const
+{
+    return m_directory / platform::nativePath(gbk("配置"));
+}
 
-std::string Settings::read(const SettingKey &key) const { return read(key, gbk(key.defaultValue)); }
+std::string Settings::read(const SettingKey &key) const
+{
+    return read(key, gbk(key.defaultValue));
+}
 
 std::string Settings::read(const SettingKey &key, std::string_view gbkDefault) const
 {
     return ReadSetting(file(), gbk(key.section), gbk(key.key), gbkDefault);
 }
 
-bool Settings::isYes(const SettingKey &key) const { return read(key) == gbk(Yes); }
+bool Settings::isYes(const SettingKey &key) const
+{
+    return read(key) == gbk(Yes);
+}
 
 bool Settings::write(const SettingKey &key, std::string_view gbkValue) const
 {
     return WriteSetting(file(), gbk(key.section), gbk(key.key), gbkValue);
 }
 
-bool Settings::writeFlag(const SettingKey &key, bool yes) const { return write(key, gbk(yes ? Yes : No)); }
+bool Settings::writeFlag(const SettingKey &key, bool yes) const
+{
+    return write(key, gbk(yes ? Yes : No));
+}
 
 std::filesystem::path Settings::animatedPicture() const
 {

@@ -37,7 +37,13 @@ private:
     int m_fd;
 };
 
-enum class ReadStatus { Ok, Missing, TooLarge, Failed };
+enum class ReadStatus
+{
+    Ok,
+    Missing,
+    TooLarge,
+    Failed
+};
 
 ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::size_t limit)
 {
@@ -84,8 +90,7 @@ public:
         , m_folder(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     {
         if (m_folder.valid()) {
-            while (::flock(m_folder.get(), LOCK_EX) != 0 && errno == EINTR) {
-            }
+            while (::flock(m_folder.get(), LOCK_EX) != 0 && errno == EINTR) { }
         }
     }
     bool valid() const { return m_folder.valid(); }
@@ -103,7 +108,7 @@ private:
 
 std::filesystem::path temporaryName(const std::filesystem::path &file)
 {
-    static std::atomic<unsigned> counter {0};
+    static std::atomic<unsigned> counter{0};
     std::filesystem::path name = file;
     name += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
     return name;
@@ -131,8 +136,8 @@ bool replaceFile(const std::filesystem::path &file, std::string_view content, in
 
 } // namespace
 
-std::string ReadSetting(const std::filesystem::path &file, std::string_view section, std::string_view key,
-                        std::string_view defaultValue)
+std::string ReadSetting(
+    const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view defaultValue)
 {
     std::string content;
     const ReadStatus status = readWhole(file, content, MaxFileBytes);
@@ -143,8 +148,8 @@ std::string ReadSetting(const std::filesystem::path &file, std::string_view sect
     return std::string(common::truncateChars(chosen, MaxValueBytes));
 }
 
-bool WriteSetting(const std::filesystem::path &file, std::string_view section, std::string_view key,
-                  std::string_view value)
+bool WriteSetting(
+    const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value)
 {
     const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
     WriterLock lock(folder);

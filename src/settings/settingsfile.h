@@ -17,12 +17,12 @@ constexpr std::size_t MaxFileBytes = 4 * 1024 * 1024;
 
 // The value of `key` in `section`, blanks around it trimmed, at most MaxValueBytes bytes; `defaultValue`
 // when the file, the section or the key is missing.
-std::string ReadSetting(const std::filesystem::path &file, std::string_view section, std::string_view key,
-                        std::string_view defaultValue);
+std::string ReadSetting(
+    const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view defaultValue);
 
 // Writes `value` under `key` in `section`, creating the file, section or key as needed. Returns false when the
 // file could not be written (the file is then as it was).
-bool WriteSetting(const std::filesystem::path &file, std::string_view section, std::string_view key,
-                  std::string_view value);
+bool WriteSetting(
+    const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value);
 
 } // namespace settings

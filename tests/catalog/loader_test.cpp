@@ -11,11 +11,11 @@ namespace {
 
 std::string record(std::string_view name, std::string_view size, std::string_view time, std::string_view address)
 {
-    return gbk("(软件名称：") + gbk(name) + gbk("-软件大小：") + gbk(size) + gbk("-分享时间：") + gbk(time) +
-           gbk("-下载地址：") + gbk(address) + "-)";
+    return gbk("(软件名称：") + gbk(name) + gbk("-软件大小：") + gbk(size) + gbk("-分享时间：") + gbk(time)
+        + gbk("-下载地址：") + gbk(address) + "-)";
 }
 
-const CatalogItem RowA {gbk("A"), "1MB", "2012.1.1", " http://x/a", gbk("  绿色软件")};
+const CatalogItem RowA{gbk("A"), "1MB", "2012.1.1", " http://x/a", gbk("  绿色软件")};
 
 } // namespace
 
@@ -47,7 +47,7 @@ TEST(CategoryLoad, RecordsNeedSomethingAfterTheirClosingParenthesis)
 TEST(CategoryLoad, FieldsFollowTheirKeysInAnyOrder)
 {
     const std::string body = gbk("(下载地址：http://x/a-分享时间：2012.1.1-软件名称：A-软件大小：1MB-)\n");
-    EXPECT_EQ(parseCategory(body, category(1)), std::vector<CatalogItem> {RowA});
+    EXPECT_EQ(parseCategory(body, category(1)), std::vector<CatalogItem>{RowA});
 
     const auto rows = parseCategory(gbk("(软件名称：Win-XP-软件名称：B-分享时间：2012-01-01-)\n"), category(1));
     ASSERT_EQ(rows.size(), 1u);

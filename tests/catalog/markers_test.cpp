@@ -31,13 +31,19 @@ TEST(MarkerExtraction, CutsBetweenMarkers)
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(extractBetween(gbk(row.text), gbk(row.start), gbk(row.end), row.from, row.caseSensitive),
-                  gbk(row.expected));
+            gbk(row.expected));
     }
 }
 
 TEST(MarkerExtraction, NeverStartsInsideADoubleByteCharacter)
 {
     // 丄 (81 43) carries the letter C as its second byte.
-    EXPECT_EQ(extractBetween("\x81\x43" "x-", "C", "-"), "");
-    EXPECT_EQ(extractBetween("\x81\x43" "Cx-", "c", "-"), "x");
+    EXPECT_EQ(extractBetween("\x81\x43"
+                             "x-",
+                  "C", "-"),
+        "");
+    EXPECT_EQ(extractBetween("\x81\x43"
+                             "Cx-",
+                  "c", "-"),
+        "x");
 }

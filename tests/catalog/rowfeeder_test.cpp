@@ -21,7 +21,7 @@ QCoreApplication &application()
 
 std::vector<CatalogModel::Row> rows(std::size_t count, const std::string &text)
 {
-    return std::vector<CatalogModel::Row>(count, CatalogModel::Row {{text, "", "", " a", ""}, 0});
+    return std::vector<CatalogModel::Row>(count, CatalogModel::Row{{text, "", "", " a", ""}, 0});
 }
 
 } // namespace

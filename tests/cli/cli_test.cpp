@@ -19,7 +19,7 @@ TEST(CliList, PrintsRowsAsUtf8RecordsWithEscapes)
 {
     TempDir home;
     writeFile(home.path() / "自动更新" / "软件下载.txt",
-              gbk("头\r\n(软件名称：A\tB-软件大小：1MB-分享时间：2012.1.1-下载地址：http://x\\y-)\r\n"));
+        gbk("头\r\n(软件名称：A\tB-软件大小：1MB-分享时间：2012.1.1-下载地址：http://x\\y-)\r\n"));
     const CommandResult byNumber = cli(home, "list 1");
     EXPECT_EQ(byNumber.status, 0);
     EXPECT_EQ(byNumber.out, "A\\tB\t1MB\t2012.1.1\t http://x\\\\y\t  绿色软件\n");

@@ -29,8 +29,9 @@ TEST(Settings, ValuesReadTrimmedAndFlagsAreExactlyYes)
 {
     TempDir dir;
     const Settings s(dir.path());
-    writeFile(s.file(), "[" + gbk("背景") + "]\r\n" + gbk("名称") + "= 2\r\n[" + gbk("音乐") + "]\r\n" +
-                            gbk("是否播放") + "=" + gbk("是") + " \r\n");
+    writeFile(s.file(),
+        "[" + gbk("背景") + "]\r\n" + gbk("名称") + "= 2\r\n[" + gbk("音乐") + "]\r\n" + gbk("是否播放") + "="
+            + gbk("是") + " \r\n");
     EXPECT_EQ(s.read(keys::BackgroundNumber), "2");
     EXPECT_TRUE(s.isYes(keys::PlayMusic));
     ASSERT_TRUE(s.write(keys::PlayMusic, "yes"));
@@ -99,7 +100,9 @@ TEST(SettingsFile, ConcurrentWritersFromThreadsLoseNothing)
         w.join();
     for (int t = 0; t < Threads; ++t) {
         for (int k = 0; k < KeysEach; ++k)
-            EXPECT_EQ(ReadSetting(file, "s" + std::to_string(t % 2), "k" + std::to_string(t) + "_" + std::to_string(k), ""), "v");
+            EXPECT_EQ(
+                ReadSetting(file, "s" + std::to_string(t % 2), "k" + std::to_string(t) + "_" + std::to_string(k), ""),
+                "v");
     }
 }
 

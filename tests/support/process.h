@@ -19,7 +19,7 @@ inline CommandResult runCommand(const std::string &command)
     FILE *pipe = ::popen(command.c_str(), "r");
     if (!pipe)
         return result;
-    std::array<char, 4096> buffer {};
+    std::array<char, 4096> buffer{};
     while (const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
         result.out.append(buffer.data(), n);
     const int status = ::pclose(pipe);

@@ -32,7 +32,7 @@ protected:
     std::unique_ptr<MainWindow> makeWindow(platform::SingleInstance *instance = nullptr)
     {
         return std::make_unique<MainWindow>(
-            mainwindow::Services {settings, home.path(), sound, desktop, &hotKeys, instance});
+            mainwindow::Services{settings, home.path(), sound, desktop, &hotKeys, instance});
     }
 
     void startAndWait(MainWindow &window)
@@ -42,14 +42,13 @@ protected:
         ASSERT_TRUE(finished.wait(5000));
     }
 
-    template<typename W>
-    static W *child(const QWidget &window, const char *name)
+    template <typename W> static W *child(const QWidget &window, const char *name)
     {
         return window.findChild<W *>(QString::fromUtf8(name));
     }
 
     TempDir home;
-    settings::Settings settings {home.path()};
+    settings::Settings settings{home.path()};
     FakeSound sound;
     FakeDesktop desktop;
     FakeHotKeys hotKeys;
@@ -65,7 +64,7 @@ TEST_F(MainWindowTest, HasItsTitleSizeAndNamedControls)
     for (const char *name : {"超级列表框1", "超级列表框2", "超级列表框3", "超级列表框4", "超级列表框5", "超级列表框6"})
         EXPECT_NE(child<QTreeView>(*window, name), nullptr) << name;
     for (const char *name : {"编辑框1", "编辑框3", "编辑框4", "软件下载_编辑框", "源码下载_编辑框", "模块下载_编辑框",
-                             "电脑技术_编辑框", "常用软件_编辑框"})
+             "电脑技术_编辑框", "常用软件_编辑框"})
         EXPECT_NE(child<QLineEdit>(*window, name), nullptr) << name;
     for (const char *name : {"透明标签2", "标签1", "画板相片"})
         EXPECT_NE(child<QLabel>(*window, name), nullptr) << name;
@@ -87,11 +86,13 @@ TEST_F(MainWindowTest, MenusListTheirItemsInOrderWithSeparators)
             texts << (action->isSeparator() ? QStringLiteral("|") : action->text());
         return texts.join(QLatin1Char(','));
     };
-    EXPECT_EQ(captions(window->form().itemMenu), QStringLiteral("下载方式,|,刷新一下,|,立即下载,|,复制地址,|,网页下载"));
+    EXPECT_EQ(
+        captions(window->form().itemMenu), QStringLiteral("下载方式,|,刷新一下,|,立即下载,|,复制地址,|,网页下载"));
     EXPECT_EQ(captions(window->form().itemMenu->actions().first()->menu()),
-              QStringLiteral("本地下载,|,迅雷下载,|,快车下载,|,旋风下载"));
+        QStringLiteral("本地下载,|,迅雷下载,|,快车下载,|,旋风下载"));
     EXPECT_EQ(captions(window->form().otherMenu), QStringLiteral("更换图片,|,播放音乐,|,更换皮肤"));
-    EXPECT_EQ(captions(window->form().trayMenu), QStringLiteral("打开KAVO软件首页,|,意见反馈,|,官方网站,|,最小化,|,退出"));
+    EXPECT_EQ(
+        captions(window->form().trayMenu), QStringLiteral("打开KAVO软件首页,|,意见反馈,|,官方网站,|,最小化,|,退出"));
 }
 
 TEST_F(MainWindowTest, StartUpFadesInToAlpha253AndGrabsF5AndHome)
@@ -100,9 +101,10 @@ TEST_F(MainWindowTest, StartUpFadesInToAlpha253AndGrabsF5AndHome)
     startAndWait(*window);
     EXPECT_TRUE(window->isVisible());
     EXPECT_DOUBLE_EQ(window->windowOpacity(), 253.0 / 255.0);
-    EXPECT_EQ(hotKeys.keys, (std::vector<int> {0x74, 0x24}));
+    EXPECT_EQ(hotKeys.keys, (std::vector<int>{0x74, 0x24}));
     EXPECT_TRUE(sound.played.empty());
-    EXPECT_EQ(window->trayIcon()->toolTip(), QStringLiteral("软件名称：KAVO 软件一键下载\r\n音乐：关闭\r\n作者：Verrin"));
+    EXPECT_EQ(
+        window->trayIcon()->toolTip(), QStringLiteral("软件名称：KAVO 软件一键下载\r\n音乐：关闭\r\n作者：Verrin"));
 }
 
 TEST_F(MainWindowTest, MusicSettingTicksTheMenuLoopsTheSoundAndNamesItInTheTray)
@@ -116,7 +118,8 @@ TEST_F(MainWindowTest, MusicSettingTicksTheMenuLoopsTheSoundAndNamesItInTheTray)
     ASSERT_EQ(sound.played.size(), 1u);
     EXPECT_TRUE(sound.played[0].loop);
     EXPECT_EQ(sound.played[0].bytes, "RIFF-wave-bytes");
-    EXPECT_EQ(window->trayIcon()->toolTip(), QStringLiteral("软件名称：KAVO 软件一键下载\r\n音乐：开启\r\n作者：Verrin"));
+    EXPECT_EQ(
+        window->trayIcon()->toolTip(), QStringLiteral("软件名称：KAVO 软件一键下载\r\n音乐：开启\r\n作者：Verrin"));
     EXPECT_TRUE(child<QCheckBox>(*window, "选择框2")->isChecked());
 }
 
@@ -134,7 +137,7 @@ TEST_F(MainWindowTest, HomeKeyTogglesBetweenTrayAndWindow)
 TEST_F(MainWindowTest, CategoryTabLoadsItsListAndSelectsItsPage)
 {
     writeFile(home.path() / "自动更新" / "模块下载.txt",
-              gbk("(模块名称：M1-模块大小：1KB-分享时间：2020.1.1-下载地址：http://x/1-)\r\n(模块名称：M2-)\r\n"));
+        gbk("(模块名称：M1-模块大小：1KB-分享时间：2020.1.1-下载地址：http://x/1-)\r\n(模块名称：M2-)\r\n"));
     auto window = makeWindow();
     auto *tab = child<QPushButton>(*window, "tab_模块下载");
     ASSERT_NE(tab, nullptr);

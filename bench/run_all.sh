@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Every benchmark, one after another: bench/run_all.sh BUILD_DIR
+set -euo pipefail
+build=${1:-build}
+here=$(dirname "$0")
+echo "== category list load"; bash "$here/list_bench.sh" "$build"
+echo "== GUI responsiveness while 100,000 rows arrive"; QT_QPA_PLATFORM=offscreen "$build/bin/ui_load_bench"

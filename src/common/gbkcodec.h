@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Table-driven GBK <-> UTF-8 for the program's borders, with the mapping of glibc's iconv "GBK".
+// Thread-safe.
+namespace common {
+
+// GBK -> UTF-8. A byte that does not start a GBK character becomes U+FFFD and the conversion goes on with the
+// next byte.
+std::string decodeGbk(std::string_view gbk);
+// Appends the conversion to `out`.
+void appendDecodedGbk(std::string &out, std::string_view gbk);
+
+// UTF-8 -> GBK. A character GBK cannot hold, and each malformed UTF-8 sequence, becomes '?'.
+std::string encodeGbk(std::string_view utf8);
+
+} // namespace common
