@@ -44,11 +44,45 @@ def tile(size):
     return png(size, size, rows)
 
 
+def wav_chime(seconds=0.5, rate=22050):
+    """A soft two-tone chime, 16-bit mono, fading out."""
+    import math
+    frames = int(seconds * rate)
+    samples = bytearray()
+    for i in range(frames):
+        t = i / rate
+        tone = 880.0 if t < seconds * 0.4 else 1318.5
+        envelope = math.exp(-6.0 * t) * min(1.0, i / 200)
+        value = int(12000 * envelope * math.sin(2 * math.pi * tone * t))
+        samples += struct.pack("<h", value)
+    header = b"RIFF" + struct.pack("<I", 36 + len(samples)) + b"WAVEfmt " + struct.pack(
+        "<IHHIIHH", 16, 1, 1, rate, rate * 2, 2, 16) + b"data" + struct.pack("<I", len(samples))
+    return header + bytes(samples)
+
+
+BADGE_COLOURS = [(46, 160, 67), (230, 140, 30), (40, 120, 220), (150, 80, 200)]
+
+
+def badge(colour, size=16):
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            d = (x - 7.5) ** 2 + (y - 7.5) ** 2
+            row.append(colour + (255,) if d <= 36 else (0, 0, 0, 0))
+        rows.append(row)
+    return png(size, size, rows)
+
+
 def main(out_dir):
     out = Path(out_dir)
     out.mkdir(parents=True, exist_ok=True)
     (out / "tray.png").write_bytes(tile(16))
     (out / "program.png").write_bytes(tile(64))
+    for index, colour in enumerate(BADGE_COLOURS):
+        (out / f"state{index}.png").write_bytes(badge(colour))
+    (out.parent / "sounds").mkdir(exist_ok=True)
+    (out.parent / "sounds" / "message.wav").write_bytes(wav_chime())
 
 
 if __name__ == "__main__":

@@ -1,3 +1,4 @@
+#include "appearance/ui/messagewindow.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
@@ -22,7 +23,9 @@ int main(int argc, char **argv)
     const auto hotKeys = platform::createHotKeys();
     platform::SingleInstance instance(platform::SingleInstance::defaultName());
 
-    mainwindow::MainWindow window({settings, home, *sound, *desktop, hotKeys.get(), &instance});
+    appearance::MessageNotifier notifier(*sound, nullptr);
+
+    mainwindow::MainWindow window({settings, home, *sound, *desktop, notifier, hotKeys.get(), &instance});
     if (!window.startUp())
         return 0;
     return QApplication::exec();

@@ -1,9 +1,11 @@
 #include "cli/commands.h"
 
 #include "catalog/loader.h"
+#include "catalog/search.h"
 #include "cli/records.h"
 #include "common/gbk.h"
 #include "common/gbkcodec.h"
+#include "download/links.h"
 #include "platform/mappedfile.h"
 #include "platform/paths.h"
 #include "settings/settings.h"
@@ -32,7 +34,9 @@ using common::utf8FromGbk;
 constexpr const char *Usage = "usage: kavo-cli [--home DIR] COMMAND ...\n"
                               "  list CATEGORY                     rows of a category (1-5 or its name)\n"
                               "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
-                              "  setting set SECTION KEY VALUE     writes a value\n";
+                              "  setting set SECTION KEY VALUE     writes a value\n"
+                              "  search TEXT                       search all five categories\n"
+                              "  link thunder|flashget|qqdl ADDRESS a download-manager link\n";
 
 struct Context
 {
@@ -100,11 +104,44 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
+int search(const Context &c)
+{
+    if (c.args.size() != 1)
+        return c.fail("search takes one text");
+    const std::string text = gbkFromUtf8(c.args[0]);
+    std::string records;
+    const auto hits = catalog::searchCatalog(c.home, catalog::SearchCriterion(text));
+    for (const catalog::SearchHit &hit : hits)
+        appendRecord(records, {std::to_string(hit.icon), hit.name, hit.address});
+    common::appendDecodedGbk(c.streams.out, records);
+    if (hits.empty()) {
+        c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int link(const Context &c)
+{
+    if (c.args.size() != 2)
+        return c.fail("link thunder|flashget|qqdl ADDRESS");
+    const std::string address = gbkFromUtf8(c.args[1]);
+    const std::map<std::string, std::string (*)(std::string_view)> builders{
+        {"thunder", download::thunderLink}, {"flashget", download::flashgetLink}, {"qqdl", download::qqdlLink}};
+    const auto builder = builders.find(c.args[0]);
+    if (builder == builders.end())
+        return c.fail("unknown link kind: " + c.args[0]);
+    c.streams.out += builder->second(address) + "\n";
+    return 0;
+}
+
 const std::map<std::string, std::function<int(const Context &)>> &commandTable()
 {
     static const std::map<std::string, std::function<int(const Context &)>> table{
         {"list", listCategory},
         {"setting", setting},
+        {"search", search},
+        {"link", link},
     };
     return table;
 }

@@ -2,8 +2,7 @@
 
 #include "appearance/marquee.h"
 #include "appearance/startuplook.h"
-#include "catalog/loader.h"
-#include "catalog/rowfeeder.h"
+#include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
 #include "mainwindow/trayicon.h"
@@ -56,8 +55,9 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     setWindowTitle(QStringLiteral("KAVO 软件一键下载 1.10.35"));
     setFixedSize(MainWindowForm::Width, MainWindowForm::Height);
     move(50, 50);
-    for (std::size_t i = 0; i < m_feeders.size(); ++i)
-        m_feeders[i] = new catalog::RowFeeder(m_form.models[i], this);
+    m_catalog = new catalog::CatalogViews({m_form.lists, m_form.models, m_form.itemMenu, m_form.编辑框4,
+                                              m_form.图形按钮11, m_form.编辑框1, m_form.选择框2, m_form.透明标签2},
+        m_services.settings, m_services.desktop, m_services.notifier, m_services.programDirectory, this);
     wireTabButtons();
     wireTrayMenu();
 }
@@ -88,15 +88,11 @@ void MainWindow::selectPage(int index)
     m_form.高级选择夹1->setCurrentIndex(index);
 }
 
-void MainWindow::loadCategory(int number)
+void MainWindow::tabRoutine(int k)
 {
-    const catalog::Category &category = catalog::category(number);
-    m_feeders[static_cast<std::size_t>(number - 1)]->start([directory = m_services.programDirectory, category] {
-        std::vector<catalog::CatalogModel::Row> rows;
-        for (const catalog::CatalogItem &item : catalog::loadCategory(directory, category))
-            rows.push_back(catalog::CatalogModel::categoryRow(item));
-        return rows;
-    });
+    if (k >= 1 && k <= 5)
+        m_catalog->loadCategory(k);
+    selectPage(k);
 }
 
 void MainWindow::restoreMainWindow()
@@ -150,11 +146,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::wireTabButtons()
 {
     for (int k = 0; k < MainWindowForm::PageCount; ++k) {
-        connect(m_form.tabButtons[static_cast<std::size_t>(k)], &QPushButton::clicked, this, [this, k] {
-            if (k >= 1 && k <= 5)
-                loadCategory(k);
-            selectPage(k);
-        });
+        connect(
+            m_form.tabButtons[static_cast<std::size_t>(k)], &QPushButton::clicked, this, [this, k] { tabRoutine(k); });
     }
 }
 
@@ -187,7 +180,7 @@ void MainWindow::onHotKey(int identifier)
     if (identifier == 0)
         return;
     if (identifier == m_f5Key) {
-        refreshActiveList();
+        m_catalog->refreshActiveList();
     } else if (identifier == m_homeKey) {
         if (isMinimized() || !isVisible())
             restoreMainWindow();
@@ -286,11 +279,5 @@ void MainWindow::applyFrameAndBackground() { }
 void MainWindow::startAnimation() { }
 
 void MainWindow::startVersionCheck() { }
-
-void MainWindow::refreshActiveList()
-{
-    if (m_activeList >= 1 && m_activeList <= 5)
-        loadCategory(m_activeList);
-}
 
 } // namespace mainwindow

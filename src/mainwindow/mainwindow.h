@@ -10,8 +10,11 @@
 class QSystemTrayIcon;
 class QTimer;
 
+namespace appearance {
+class Notifier;
+}
 namespace catalog {
-class RowFeeder;
+class CatalogViews;
 }
 namespace platform {
 class Desktop;
@@ -32,6 +35,7 @@ struct Services
     std::filesystem::path programDirectory;
     platform::Sound &sound;
     platform::Desktop &desktop;
+    appearance::Notifier &notifier;
     platform::HotKeys *hotKeys = nullptr; // none: no global hot keys
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
 };
@@ -52,9 +56,11 @@ public:
     const MainWindowForm &form() const { return m_form; }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
 
+    catalog::CatalogViews &catalogViews() const { return *m_catalog; }
+
     void selectPage(int index);
-    // Empties the category's list view and refills it from its file off the UI thread.
-    void loadCategory(int number);
+    // The click routine of tab button k (0 to 6): a category tab starts its load, then selects its page.
+    void tabRoutine(int k);
     void restoreMainWindow();
     void hideToTray();
 
@@ -84,18 +90,15 @@ private:
     void applyFrameAndBackground();
     void startAnimation();
     void startVersionCheck();
-    // The "刷新一下" command on the active list (F5).
-    void refreshActiveList();
 
     Services m_services;
     MainWindowForm m_form;
-    std::array<catalog::RowFeeder *, 6> m_feeders{};
+    catalog::CatalogViews *m_catalog = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     QTimer *m_fadeTimer = nullptr;
     QTimer *m_advertTimer = nullptr;
     int m_f5Key = 0;
     int m_homeKey = 0;
-    int m_activeList = 0;
 };
 
 } // namespace mainwindow

@@ -1,6 +1,7 @@
 #include "mainwindow/mainwindowform.h"
 
 #include "catalog/catalogmodel.h"
+#include "catalog/ui/stateimageproxy.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -47,7 +48,8 @@ QTreeView *makeList(QWidget *parent, int number, catalog::CatalogModel *model)
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setContextMenuPolicy(Qt::PreventContextMenu);
-    view->setModel(model);
+    view->setModel(new catalog::StateImageProxy(view));
+    static_cast<catalog::StateImageProxy *>(view->model())->setSourceModel(model);
     view->header()->setStretchLastSection(false);
     for (int column = 0; column < model->columnCount(); ++column)
         view->setColumnWidth(column, model->headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize().width());
@@ -106,7 +108,6 @@ QWidget *MainWindowForm::buildHomePage()
     编辑框5->setReadOnly(true);
     编辑框4 = named(new QLineEdit(QStringLiteral("请输入要查找的名称"), page), "编辑框4");
     编辑框4->setGeometry(314, AdvertHeight + 2, 236, 26);
-    编辑框4->setStyleSheet(QStringLiteral("color: rgb(192, 192, 192); background: white;"));
     图形按钮11 = named(new QPushButton(QStringLiteral("搜索"), page), "图形按钮11");
     图形按钮11->setGeometry(554, AdvertHeight + 2, 50, 26);
     models[5] = new catalog::CatalogModel(catalog::CatalogModel::Layout::Search, page);

@@ -50,3 +50,25 @@ TEST(CliSetting, WritesAndReadsGbkSettings)
     EXPECT_EQ(cli(home, "setting get 记录 名称").out, "张 三\n");
     EXPECT_EQ(readFile(home.path() / "配置"), gbk("[记录]\r\n名称=张 三\r\n"));
 }
+
+TEST(CliSearch, PrintsIconNameAndAddressOrTheNotFoundText)
+{
+    TempDir home;
+    writeFile(home.path() / "自动更新" / "源码下载.txt", gbk("(源码名称：贪吃蛇-下载地址：http://s-)\n"));
+    const CommandResult found = cli(home, "search 吃");
+    EXPECT_EQ(found.status, 0);
+    EXPECT_EQ(found.out, "2\t贪吃蛇\t http://s\n");
+    const CommandResult missing
+        = runCommand(binaryDir() + "/kavo-cli --home '" + home.path().string() + "' search 无此 2>&1");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "没有找到<无此>的相关内容!\n");
+}
+
+TEST(CliLink, BuildsLinksFromTheGbkAddress)
+{
+    TempDir home;
+    EXPECT_EQ(cli(home, "link thunder abc").out, "thunder://QUFhYmNaWg==\n");
+    EXPECT_EQ(cli(home, "link flashget abc").out, "Flashget://W0ZMQVNIR0VUXWFiY1tGTEFTSEdFVF0=&1926\n");
+    EXPECT_EQ(cli(home, "link qqdl 软件").out, "qqdl://yO28/g==\n");
+    EXPECT_NE(cli(home, "link ftp abc").status, 0);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "appearance/notifier.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
 #include "platform/sound.h"
@@ -51,4 +52,15 @@ struct FakeHotKeys final : platform::HotKeys
     }
     void press(int virtualKey) { emit pressed(identifierOf(virtualKey)); }
     std::vector<int> keys;
+};
+
+struct FakeNotifier final : appearance::Notifier
+{
+    struct Notice
+    {
+        std::string text;
+        bool modal;
+    };
+    void showMessage(const std::string &gbkText, bool modal) override { notices.push_back({gbkText, modal}); }
+    std::vector<Notice> notices;
 };

@@ -32,7 +32,7 @@ protected:
     std::unique_ptr<MainWindow> makeWindow(platform::SingleInstance *instance = nullptr)
     {
         return std::make_unique<MainWindow>(
-            mainwindow::Services{settings, home.path(), sound, desktop, &hotKeys, instance});
+            mainwindow::Services{settings, home.path(), sound, desktop, notifier, &hotKeys, instance});
     }
 
     void startAndWait(MainWindow &window)
@@ -51,6 +51,7 @@ protected:
     settings::Settings settings{home.path()};
     FakeSound sound;
     FakeDesktop desktop;
+    FakeNotifier notifier;
     FakeHotKeys hotKeys;
 };
 

@@ -1,0 +1,71 @@
+#include "appearance/ui/messagewindow.h"
+
+#include "common/qtext.h"
+#include "platform/sound.h"
+
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+namespace appearance {
+
+MessageWindow::MessageWindow(const QString &text, QWidget *parent)
+    : QDialog(parent)
+    , m_label(new QLabel(text, this))
+    , m_okButton(new QPushButton(QStringLiteral("确定"), this))
+{
+    setObjectName(QStringLiteral("信息窗口"));
+    setWindowTitle(QStringLiteral("信息："));
+    setFixedSize(Width, Height);
+    m_label->setObjectName(QStringLiteral("标签_信息"));
+    m_label->setGeometry(28, 64, 196, 48);
+    m_label->setWordWrap(true);
+    m_okButton->setObjectName(QStringLiteral("按钮_确定"));
+    m_okButton->setGeometry(224, 84, 96, 24);
+    m_okButton->setAutoDefault(false);
+    connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void MessageWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        accept();
+    else
+        event->accept();
+}
+
+MessageNotifier::MessageNotifier(platform::Sound &sound, QWidget *parent)
+    : m_sound(sound)
+    , m_parent(parent)
+{
+}
+
+void MessageNotifier::showMessage(const std::string &gbkText, bool modal)
+{
+    setPending(gbkText);
+    QFile chime(QStringLiteral(":/kavo/message.wav"));
+    if (chime.open(QIODevice::ReadOnly))
+        m_sound.play(chime.readAll().toStdString(), false);
+    auto *window = new MessageWindow(common::toQString(pending()), m_parent);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    if (modal) {
+        window->exec();
+    } else {
+        window->show();
+    }
+}
+
+void MessageNotifier::setPending(const std::string &gbkText)
+{
+    const std::lock_guard lock(m_mutex);
+    m_pending = gbkText;
+}
+
+std::string MessageNotifier::pending() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_pending;
+}
+
+} // namespace appearance

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "appearance/notifier.h"
+
+#include <QDialog>
+#include <mutex>
+#include <string>
+
+class QLabel;
+class QPushButton;
+
+namespace platform {
+class Sound;
+}
+
+namespace appearance {
+
+// The message window "信息：": one line of text and "确定". Enter or the button close it; every other key,
+// Escape included, does nothing. UI thread only.
+class MessageWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr int Width = 342;
+    static constexpr int Height = 148;
+
+    explicit MessageWindow(const QString &text, QWidget *parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    QLabel *m_label;
+    QPushButton *m_okButton;
+};
+
+// Shows notices in message windows, with the message chime on every opening. Keeps the pending message: the
+// text of the next opening. UI thread only, but the pending message may be set from any thread.
+class MessageNotifier final : public Notifier
+{
+public:
+    MessageNotifier(platform::Sound &sound, QWidget *parent);
+
+    void showMessage(const std::string &gbkText, bool modal) override;
+
+private:
+    void setPending(const std::string &gbkText);
+    std::string pending() const;
+
+    platform::Sound &m_sound;
+    QWidget *m_parent;
+    mutable std::mutex m_mutex;
+    std::string m_pending;
+};
+
+} // namespace appearance

@@ -1,0 +1,159 @@
+#include "catalog/search.h"
+
+#include "catalog/loader.h"
+#include "catalog/markers.h"
+#include "common/gbk.h"
+#include "platform/mappedfile.h"
+
+#include <future>
+
+namespace catalog {
+
+bool nameMatches(std::string_view name, std::string_view text)
+{
+    if (text.empty())
+        return !name.empty();
+    return common::findLastText(name, text) != common::NotFound;
+}
+
+SearchCriterion::SearchCriterion(std::string gbkText)
+    : m_text(std::move(gbkText))
+{
+}
+
+void SearchCriterion::set(std::string gbkText)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        m_text = std::move(gbkText);
+    }
+    m_version.fetch_add(1, std::memory_order_acq_rel);
+}
+
+std::string SearchCriterion::text() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_text;
+}
+
+namespace {
+
+// The criterion as one search sees it: refreshed only when its version moves.
+class CriterionView
+{
+public:
+    explicit CriterionView(const SearchCriterion &criterion)
+        : m_criterion(criterion)
+    {
+        refresh();
+    }
+    const std::string &current()
+    {
+        if (m_criterion.version() != m_version)
+            refresh();
+        return m_text;
+    }
+
+private:
+    void refresh()
+    {
+        m_version = m_criterion.version();
+        m_text = m_criterion.text();
+    }
+    const SearchCriterion &m_criterion;
+    std::uint64_t m_version = 0;
+    std::string m_text;
+};
+
+} // namespace
+
+namespace {
+
+constexpr auto npos = std::string_view::npos;
+
+// Start of the member that holds byte `at`: just past the last "(" on a character boundary before it, or 0.
+std::size_t memberStartBefore(std::string_view text, std::size_t at)
+{
+    for (std::size_t from = at; from > 0;) {
+        const std::size_t p = text.rfind('(', from - 1);
+        if (p == npos)
+            return 0;
+        if (common::isCharBoundary(text, p))
+            return p + 1;
+        from = p;
+    }
+    return 0;
+}
+
+// The next "(" on a character boundary at or after `from`, or the end of the text.
+std::size_t memberEndFrom(std::string_view text, std::size_t from)
+{
+    for (std::size_t p = text.find('(', from); p != npos; p = text.find('(', p + 1)) {
+        if (common::isCharBoundary(text, p))
+            return p;
+    }
+    return text.size();
+}
+
+void examineMember(
+    std::string_view member, const Category &category, std::string_view text, std::vector<SearchHit> &hits)
+{
+    const std::vector<std::string_view> parts = common::splitText(member, ")");
+    if (parts.size() != 2)
+        return;
+    const std::string_view name = extractView(parts[0], category.nameKey, "-");
+    if (nameMatches(name, text))
+        hits.push_back(
+            {category.searchIcon, std::string(name), " " + std::string(extractView(parts[0], addressKey(), "-"))});
+}
+
+} // namespace
+
+std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category &category,
+    const SearchCriterion &criterion, const std::atomic<bool> *stop)
+{
+    // Members are the pieces between "(" delimiters, as the loader splits them. A name lies inside its record,
+    // so with a non-empty text only members that hold an occurrence of it need a look: the search jumps from
+    // one occurrence to the next. `at` is always the start of the first member not yet examined, so a text
+    // that changes midway applies from there on.
+    const std::string_view file = common::untilZero(fileBytes);
+    std::vector<SearchHit> hits;
+    CriterionView view(criterion);
+    std::size_t at = 0;
+    while (!(stop && stop->load(std::memory_order_relaxed))) {
+        const std::string &text = view.current();
+        std::size_t memberStart = at;
+        if (!text.empty()) {
+            const std::size_t occurrence = file.find(text, at);
+            if (occurrence == npos)
+                break;
+            memberStart = std::max(at, memberStartBefore(file, occurrence));
+        }
+        const std::size_t memberEnd = memberEndFrom(file, memberStart);
+        examineMember(file.substr(memberStart, memberEnd - memberStart), category, text, hits);
+        if (memberEnd >= file.size())
+            break;
+        at = memberEnd + 1;
+    }
+    return hits;
+}
+
+std::vector<SearchHit> searchCatalog(
+    const std::filesystem::path &programDirectory, const SearchCriterion &criterion, const std::atomic<bool> *stop)
+{
+    std::vector<std::future<std::vector<SearchHit>>> parts;
+    for (const Category &category : categories()) {
+        parts.push_back(std::async(std::launch::async, [&programDirectory, &criterion, stop, &category] {
+            const platform::MappedFile file(categoryFile(programDirectory, category));
+            return searchCategory(file.bytes(), category, criterion, stop);
+        }));
+    }
+    std::vector<SearchHit> hits;
+    for (auto &part : parts) {
+        std::vector<SearchHit> found = part.get();
+        hits.insert(hits.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    }
+    return hits;
+}
+
+} // namespace catalog

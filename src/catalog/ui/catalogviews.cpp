@@ -1,0 +1,227 @@
+#include "catalog/ui/catalogviews.h"
+
+#include "appearance/notifier.h"
+#include "catalog/catalogmodel.h"
+#include "catalog/loader.h"
+#include "catalog/rowfeeder.h"
+#include "common/gbk.h"
+#include "common/qtext.h"
+#include "download/links.h"
+#include "platform/desktop.h"
+#include "settings/settings.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTreeView>
+
+namespace catalog {
+
+namespace {
+
+const QString SearchHint = QStringLiteral("请输入要查找的名称");
+const QString DefaultName = QStringLiteral("网友");
+const QColor HintGrey(192, 192, 192);
+
+int addressColumn(int list)
+{
+    return list == CatalogViews::SearchList ? 1 : 3;
+}
+
+} // namespace
+
+CatalogViews::CatalogViews(Controls controls, const settings::Settings &settings, platform::Desktop &desktop,
+    appearance::Notifier &notifier, std::filesystem::path programDirectory, QObject *parent)
+    : QObject(parent)
+    , m_controls(controls)
+    , m_settings(settings)
+    , m_desktop(desktop)
+    , m_notifier(notifier)
+    , m_directory(std::move(programDirectory))
+    , m_criterion(std::make_shared<SearchCriterion>())
+{
+    for (std::size_t i = 0; i < m_feeders.size(); ++i) {
+        m_feeders[i] = new RowFeeder(m_controls.models[i], this);
+        m_controls.lists[i]->viewport()->installEventFilter(this);
+    }
+    connect(m_feeders[SearchList - 1], &RowFeeder::finished, this, &CatalogViews::onSearchDone);
+    setSearchBoxColour(HintGrey);
+    wireMenu();
+    wireInputs();
+}
+
+CatalogViews::~CatalogViews()
+{
+    if (m_searchStop)
+        m_searchStop->store(true);
+}
+
+void CatalogViews::loadCategory(int number)
+{
+    const Category &category = catalog::category(number);
+    m_feeders[static_cast<std::size_t>(number - 1)]->start([directory = m_directory, category] {
+        std::vector<CatalogModel::Row> rows;
+        for (const CatalogItem &item : catalog::loadCategory(directory, category))
+            rows.push_back(CatalogModel::categoryRow(item));
+        return rows;
+    });
+}
+
+void CatalogViews::startSearch()
+{
+    if (m_searchStop)
+        m_searchStop->store(true);
+    m_searchStop = std::make_shared<std::atomic<bool>>(false);
+    m_criterion->set(common::fromQString(m_controls.searchBox->text()));
+    m_feeders[SearchList - 1]->start([directory = m_directory, criterion = m_criterion, stop = m_searchStop] {
+        std::vector<CatalogModel::Row> rows;
+        for (SearchHit &hit : searchCatalog(directory, *criterion, stop.get()))
+            rows.push_back({{std::move(hit.name), std::move(hit.address)}, hit.icon});
+        return rows;
+    });
+}
+
+void CatalogViews::refreshActiveList()
+{
+    if (m_activeList >= 1 && m_activeList <= 5)
+        loadCategory(m_activeList);
+    else if (m_activeList == SearchList)
+        startSearch();
+}
+
+void CatalogViews::onSearchDone()
+{
+    if (m_controls.models[SearchList - 1]->rowCount() == 0) {
+        const std::string text = common::fromQString(m_controls.searchBox->text());
+        m_notifier.showMessage(common::gbk("没有找到<") + text + common::gbk(">的相关内容!"), true);
+    }
+    emit searchFinished();
+}
+
+bool CatalogViews::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonPress) {
+        for (std::size_t i = 0; i < m_controls.lists.size(); ++i) {
+            if (watched == m_controls.lists[i]->viewport())
+                return onListPress(static_cast<int>(i) + 1, static_cast<QMouseEvent *>(event));
+        }
+    }
+    if (watched == m_controls.searchBox && event->type() == QEvent::MouseButtonPress) {
+        if (m_controls.searchBox->text() == SearchHint) {
+            setSearchBoxColour(Qt::black);
+            m_controls.searchBox->clear();
+        }
+    } else if (watched == m_controls.searchBox && event->type() == QEvent::FocusOut) {
+        if (!m_controls.searchBox->text().isEmpty()) {
+            setSearchBoxColour(Qt::black);
+        } else {
+            setSearchBoxColour(HintGrey);
+            m_controls.searchBox->setText(SearchHint);
+        }
+    } else if (watched == m_controls.nameField && event->type() == QEvent::MouseButtonPress) {
+        if (m_controls.nameField->text() == DefaultName)
+            m_controls.nameField->clear();
+    } else if (watched == m_controls.rememberLabel && event->type() == QEvent::MouseButtonPress) {
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+            toggleRememberBox();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool CatalogViews::onListPress(int list, QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton)
+        return false;
+    m_activeList = list;
+    if (event->button() == Qt::RightButton && m_controls.models[static_cast<std::size_t>(list - 1)]->rowCount() > 0) {
+        // After the view has selected the row under the mouse.
+        const QPoint where = event->globalPosition().toPoint();
+        QMetaObject::invokeMethod(
+            this, [this, where] { m_controls.itemMenu->popup(where); }, Qt::QueuedConnection);
+    }
+    return false;
+}
+
+std::string CatalogViews::selectedAddress() const
+{
+    if (m_activeList < 1 || m_activeList > SearchList)
+        return {};
+    const auto index = static_cast<std::size_t>(m_activeList - 1);
+    const QModelIndex current = m_controls.lists[index]->selectionModel()->currentIndex();
+    const bool selected = current.isValid() && m_controls.lists[index]->selectionModel()->isRowSelected(current.row());
+    return selected ? m_controls.models[index]->text(current.row(), addressColumn(m_activeList)) : std::string();
+}
+
+void CatalogViews::wireMenu()
+{
+    for (QAction *action : m_controls.itemMenu->findChildren<QAction *>()) {
+        if (!action->isSeparator() && !action->menu())
+            connect(action, &QAction::triggered, this, [this, action] { runCommand(action->objectName()); });
+    }
+}
+
+void CatalogViews::runCommand(const QString &name)
+{
+    if (m_activeList == 0)
+        return;
+    const std::string address = selectedAddress();
+    if (name == QStringLiteral("本地下载") || name == QStringLiteral("网页下载")) {
+        m_desktop.openAddress(address);
+    } else if (name == QStringLiteral("迅雷下载")) {
+        m_desktop.openAddress(download::thunderLink(address));
+        if (m_activeList == 1)
+            m_desktop.setClipboardText(download::thunderLink(selectedAddress()));
+    } else if (name == QStringLiteral("快车下载")) {
+        m_desktop.openAddress(download::flashgetLink(address));
+    } else if (name == QStringLiteral("旋风下载")) {
+        m_desktop.openAddress(download::qqdlLink(address));
+    } else if (name == QStringLiteral("刷新一下")) {
+        refreshActiveList();
+    } else if (name == QStringLiteral("立即下载")) {
+        m_pendingDownloadAddress = address;
+        emit netdiskToolRequested();
+    } else if (name == QStringLiteral("复制地址")) {
+        m_desktop.setClipboardText(address);
+        m_notifier.showMessage(common::gbk("复制成功!"), false);
+    }
+}
+
+void CatalogViews::wireInputs()
+{
+    m_controls.searchBox->installEventFilter(this);
+    m_controls.nameField->installEventFilter(this);
+    m_controls.rememberLabel->installEventFilter(this);
+    connect(m_controls.searchBox, &QLineEdit::textChanged, this, [this](const QString &text) {
+        const std::string gbkText = common::fromQString(text);
+        m_settings.write(settings::keys::SearchText, gbkText);
+        // A running search reads the box again for every record it has not yet looked at.
+        m_criterion->set(gbkText);
+    });
+    connect(m_controls.searchBox, &QLineEdit::returnPressed, this, &CatalogViews::startSearch);
+    connect(m_controls.searchButton, &QPushButton::clicked, this, &CatalogViews::startSearch);
+    connect(m_controls.nameField, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_controls.rememberBox->isChecked())
+            m_settings.write(settings::keys::UserName, common::fromQString(text));
+    });
+}
+
+void CatalogViews::setSearchBoxColour(const QColor &colour)
+{
+    QPalette palette = m_controls.searchBox->palette();
+    palette.setColor(QPalette::Text, colour);
+    palette.setColor(QPalette::Base, Qt::white);
+    m_controls.searchBox->setPalette(palette);
+}
+
+void CatalogViews::toggleRememberBox()
+{
+    const bool tick = !m_controls.rememberBox->isChecked();
+    m_settings.writeFlag(settings::keys::RememberName, tick);
+    m_controls.rememberBox->setChecked(tick);
+}
+
+} // namespace catalog

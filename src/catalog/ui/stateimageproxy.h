@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QIdentityProxyModel>
+
+namespace catalog {
+
+// Shows a catalog row's state image as the icon of its first column. UI thread only.
+class StateImageProxy : public QIdentityProxyModel
+{
+    Q_OBJECT
+
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+};
+
+} // namespace catalog

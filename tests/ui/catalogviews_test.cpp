@@ -1,0 +1,219 @@
+#include "catalog/catalogmodel.h"
+#include "catalog/ui/catalogviews.h"
+#include "common/gbk.h"
+#include "common/qtext.h"
+#include "download/links.h"
+#include "mainwindow/mainwindow.h"
+#include "settings/settings.h"
+#include "support/tempdir.h"
+#include "ui/fakes.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+#include <gtest/gtest.h>
+
+using common::gbk;
+
+namespace {
+
+class CatalogViewsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        writeFile(home.path() / "自动更新" / "软件下载.txt",
+            gbk("(软件名称：Alpha "
+                "工具-软件大小：1MB-下载地址：http://a/1-)\r\n(软件名称：Beta-下载地址：http://b/2-)\r\n"));
+        writeFile(home.path() / "自动更新" / "源码下载.txt", gbk("(源码名称：Alpha 源码-下载地址：http://s/1-)\r\n"));
+        window = std::make_unique<mainwindow::MainWindow>(
+            mainwindow::Services{settings, home.path(), sound, desktop, notifier, nullptr, nullptr});
+        window->show();
+    }
+
+    QTreeView *list(int number) const { return window->form().lists[static_cast<std::size_t>(number - 1)]; }
+    const catalog::CatalogModel *model(int number) const
+    {
+        return window->form().models[static_cast<std::size_t>(number - 1)];
+    }
+    catalog::CatalogViews &views() const { return window->catalogViews(); }
+
+    void openCategory(int number, int rows)
+    {
+        window->tabRoutine(number);
+        QTRY_COMPARE(model(number)->rowCount(), rows);
+    }
+
+    // A press of `button` on row `row` of a list (or on its empty area when the row does not exist).
+    void press(int number, Qt::MouseButton button, int row = 0)
+    {
+        QTreeView *view = list(number);
+        const QModelIndex index = view->model()->index(row, 0);
+        const QPoint where = index.isValid() ? view->visualRect(index).center() : QPoint(5, 5);
+        QTest::mousePress(view->viewport(), button, {}, where);
+        QTest::mouseRelease(view->viewport(), button, {}, where);
+    }
+
+    void command(const char *name)
+    {
+        window->form().itemMenu->findChild<QAction *>(QString::fromUtf8(name))->trigger();
+    }
+
+    void search(const QString &text)
+    {
+        QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
+        window->form().编辑框4->setText(text);
+        QTest::mouseClick(window->form().图形按钮11, Qt::LeftButton);
+        ASSERT_TRUE(finished.wait(5000));
+    }
+
+    TempDir home;
+    settings::Settings settings{home.path()};
+    FakeSound sound;
+    FakeDesktop desktop;
+    FakeNotifier notifier;
+    std::unique_ptr<mainwindow::MainWindow> window;
+};
+
+} // namespace
+
+TEST_F(CatalogViewsTest, RightPressShowsTheMenuOnlyOnAListWithRows)
+{
+    window->tabRoutine(3);
+    press(3, Qt::RightButton);
+    EXPECT_EQ(views().activeList(), 3);
+    QTest::qWait(20);
+    EXPECT_FALSE(window->form().itemMenu->isVisible());
+
+    openCategory(1, 2);
+    press(1, Qt::RightButton);
+    EXPECT_EQ(views().activeList(), 1);
+    QTRY_VERIFY(window->form().itemMenu->isVisible());
+    window->form().itemMenu->hide();
+    press(1, Qt::LeftButton);
+    EXPECT_EQ(views().activeList(), 1);
+}
+
+TEST_F(CatalogViewsTest, CommandsUseTheAddressWithItsLeadingBlank)
+{
+    openCategory(1, 2);
+    press(1, Qt::LeftButton, 1);
+    command("复制地址");
+    EXPECT_EQ(desktop.clipboard, " http://b/2");
+    ASSERT_EQ(notifier.notices.size(), 1u);
+    EXPECT_EQ(notifier.notices[0].text, gbk("复制成功!"));
+    EXPECT_FALSE(notifier.notices[0].modal);
+
+    command("本地下载");
+    command("网页下载");
+    command("快车下载");
+    command("旋风下载");
+    EXPECT_EQ(desktop.opened,
+        (std::vector<std::string>{
+            " http://b/2", " http://b/2", download::flashgetLink(" http://b/2"), "qqdl://IGh0dHA6Ly9iLzI="}));
+    command("立即下载");
+    EXPECT_EQ(views().pendingDownloadAddress(), " http://b/2");
+}
+
+TEST_F(CatalogViewsTest, ThunderLinkGoesToTheClipboardOnTheFirstListOnly)
+{
+    openCategory(1, 2);
+    press(1, Qt::LeftButton, 0);
+    command("迅雷下载");
+    EXPECT_EQ(desktop.opened.back(), download::thunderLink(" http://a/1"));
+    EXPECT_EQ(desktop.clipboard, download::thunderLink(" http://a/1"));
+
+    desktop.clipboard.clear();
+    openCategory(2, 1);
+    press(2, Qt::LeftButton, 0);
+    command("迅雷下载");
+    EXPECT_EQ(desktop.opened.back(), download::thunderLink(" http://s/1"));
+    EXPECT_EQ(desktop.clipboard, "");
+}
+
+TEST_F(CatalogViewsTest, CommandsDoNothingBeforeAnyListWasClicked)
+{
+    command("本地下载");
+    command("复制地址");
+    EXPECT_TRUE(desktop.opened.empty());
+    EXPECT_TRUE(notifier.notices.empty());
+}
+
+TEST_F(CatalogViewsTest, SearchFillsResultsWithIconsAndReadsColumnOne)
+{
+    search(QStringLiteral("Alpha"));
+    const catalog::CatalogModel *results = model(6);
+    ASSERT_EQ(results->rowCount(), 2);
+    EXPECT_EQ(results->text(0, 0), gbk("Alpha 工具"));
+    EXPECT_EQ(results->text(0, 1), " http://a/1");
+    EXPECT_EQ(results->row(0).stateImage, 0);
+    EXPECT_EQ(results->row(1).stateImage, 2);
+    EXPECT_TRUE(notifier.notices.empty());
+    EXPECT_EQ(window->form().高级选择夹1->currentIndex(), 0);
+
+    press(6, Qt::LeftButton, 1);
+    command("本地下载");
+    EXPECT_EQ(desktop.opened.back(), " http://s/1");
+}
+
+TEST_F(CatalogViewsTest, SearchWithoutHitsSaysSoModally)
+{
+    search(QStringLiteral("alpha"));
+    EXPECT_EQ(model(6)->rowCount(), 0);
+    ASSERT_EQ(notifier.notices.size(), 1u);
+    EXPECT_EQ(notifier.notices[0].text, gbk("没有找到<alpha>的相关内容!"));
+    EXPECT_TRUE(notifier.notices[0].modal);
+}
+
+TEST_F(CatalogViewsTest, SearchBoxHintTurnsBlackOnPressAndBackToGreyWhenLeftEmpty)
+{
+    QLineEdit *box = window->form().编辑框4;
+    EXPECT_EQ(box->palette().color(QPalette::Text), QColor(192, 192, 192));
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_EQ(box->text(), QString());
+    EXPECT_EQ(box->palette().color(QPalette::Text), QColor(Qt::black));
+    QFocusEvent focusOut(QEvent::FocusOut);
+    QApplication::sendEvent(box, &focusOut);
+    EXPECT_EQ(box->text(), QStringLiteral("请输入要查找的名称"));
+    EXPECT_EQ(box->palette().color(QPalette::Text), QColor(192, 192, 192));
+    // The hint itself is what the box stored last.
+    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("请输入要查找的名称"));
+    box->setText(QStringLiteral("软件"));
+    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("软件"));
+}
+
+TEST_F(CatalogViewsTest, RememberLabelTogglesTheBoxAndTheNameFollowsIt)
+{
+    const auto &form = window->form();
+    QTest::mouseClick(form.编辑框1, Qt::LeftButton);
+    EXPECT_EQ(form.编辑框1->text(), QString());
+    form.编辑框1->setText(QStringLiteral("张三"));
+    EXPECT_EQ(settings.read(settings::keys::UserName), gbk("网友"));
+
+    QTest::mousePress(form.透明标签2, Qt::LeftButton);
+    EXPECT_TRUE(form.选择框2->isChecked());
+    EXPECT_EQ(settings.read(settings::keys::RememberName), gbk("是"));
+    EXPECT_EQ(settings.read(settings::keys::UserName), gbk("网友"));
+    form.编辑框1->setText(QStringLiteral("李四"));
+    EXPECT_EQ(settings.read(settings::keys::UserName), gbk("李四"));
+
+    QTest::mousePress(form.透明标签2, Qt::LeftButton);
+    EXPECT_FALSE(form.选择框2->isChecked());
+    EXPECT_EQ(settings.read(settings::keys::RememberName), gbk("否"));
+}
+
+TEST_F(CatalogViewsTest, RefreshReloadsTheActiveList)
+{
+    openCategory(1, 2);
+    press(1, Qt::LeftButton, 0);
+    writeFile(home.path() / "自动更新" / "软件下载.txt", gbk("(软件名称：Only-)\r\n"));
+    command("刷新一下");
+    QTRY_COMPARE(model(1)->rowCount(), 1);
+    EXPECT_EQ(model(1)->text(0, 0), "Only");
+}
