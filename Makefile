@@ -9,7 +9,7 @@ PKGS_BUILD := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools l
               libsdl2-dev libx11-dev libgtest-dev libgmock-dev
 PKGS_RUN   := fonts-wqy-microhei
 PKGS_TEST  := xvfb xauth nginx-light python3-aiosmtpd curl
-PKGS_BENCH := aria2 curl hyperfine
+PKGS_BENCH := aria2 curl bc time nginx-light
 
 .PHONY: all build run test test-asan test-tsan bench deps-build deps-run deps-test deps-bench format clean
 

@@ -5,4 +5,5 @@ build=${1:-build}
 here=$(dirname "$0")
 echo "== category list load"; bash "$here/list_bench.sh" "$build"
 echo "== catalog search"; bash "$here/search_bench.sh" "$build"
+echo "== download"; bash "$here/download_bench.sh" "$build"
 echo "== GUI responsiveness while 100,000 rows arrive"; QT_QPA_PLATFORM=offscreen "$build/bin/ui_load_bench"

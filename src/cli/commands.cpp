@@ -2,9 +2,12 @@
 
 #include "catalog/loader.h"
 #include "catalog/search.h"
+#include "cli/progressreport.h"
 #include "cli/records.h"
 #include "common/gbk.h"
 #include "common/gbkcodec.h"
+#include "download/conversions.h"
+#include "download/fetch.h"
 #include "download/links.h"
 #include "platform/mappedfile.h"
 #include "platform/paths.h"
@@ -36,7 +39,12 @@ constexpr const char *Usage = "usage: kavo-cli [--home DIR] COMMAND ...\n"
                               "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
                               "  setting set SECTION KEY VALUE     writes a value\n"
                               "  search TEXT                       search all five categories\n"
-                              "  link thunder|flashget|qqdl ADDRESS a download-manager link\n";
+                              "  link thunder|flashget|qqdl ADDRESS a download-manager link\n"
+                              "  fetch URL                         the raw body of a page\n"
+                              "  page URL START END                the page text between two markers\n"
+                              "  download URL TARGET [-n N]        a file over N connections (default 10)\n"
+                              "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
+                              "  utf8-to-gb18030                   stdin to stdout\n";
 
 struct Context
 {
@@ -135,6 +143,67 @@ int link(const Context &c)
     return 0;
 }
 
+int fetch(const Context &c)
+{
+    if (c.args.size() != 1)
+        return c.fail("fetch takes one URL");
+    c.streams.out += download::FetchUrl(c.args[0]);
+    return 0;
+}
+
+int page(const Context &c)
+{
+    if (c.args.size() != 3)
+        return c.fail("page URL START END");
+    const std::string text = download::FetchPageText(c.args[0], gbkFromUtf8(c.args[1]), gbkFromUtf8(c.args[2]));
+    std::string record;
+    appendRecord(record, {text});
+    c.streams.out += utf8FromGbk(record);
+    return 0;
+}
+
+int decode(const Context &c)
+{
+    if (c.args.size() != 1)
+        return c.fail("decode takes one text");
+    std::string record;
+    appendRecord(record, {download::DecodePage(c.args[0])});
+    c.streams.out += utf8FromGbk(record);
+    return 0;
+}
+
+int utf8ToGb18030(const Context &c)
+{
+    if (!c.args.empty())
+        return c.fail("utf8-to-gb18030 reads stdin");
+    std::string input;
+    char buffer[65536];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin))
+        input.append(buffer, n);
+    const std::string output = download::Utf8ToGb18030(input);
+    c.streams.out += output;
+    return output.empty() && !input.empty() ? 1 : 0;
+}
+
+int downloadFile(const Context &c)
+{
+    int connections = 10;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < c.args.size(); ++i) {
+        if (c.args[i] == "-n" && i + 1 < c.args.size())
+            connections = std::max(1, std::atoi(c.args[++i].c_str()));
+        else
+            positional.push_back(c.args[i]);
+    }
+    if (positional.size() != 2)
+        return c.fail("download URL TARGET [-n N]");
+    const DownloadOutcome outcome = runDownload(positional[0], gbkFromUtf8(positional[1]), connections, c.streams);
+    if (!outcome.succeeded)
+        return c.fail("the download did not complete; nothing was saved under " + positional[1]);
+    c.streams.out += outcome.path + "\n";
+    return 0;
+}
+
 const std::map<std::string, std::function<int(const Context &)>> &commandTable()
 {
     static const std::map<std::string, std::function<int(const Context &)>> table{
@@ -142,6 +211,11 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
         {"setting", setting},
         {"search", search},
         {"link", link},
+        {"fetch", fetch},
+        {"page", page},
+        {"decode", decode},
+        {"utf8-to-gb18030", utf8ToGb18030},
+        {"download", downloadFile},
     };
     return table;
 }

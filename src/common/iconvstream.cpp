@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <string>
+#include <strings.h>
 
 namespace common {
 
@@ -33,7 +35,7 @@ private:
 // when reading UTF-8 (so one character GBK lacks becomes one replacement), else one byte.
 std::size_t skipLength(std::string_view fromSet, const char *in, std::size_t left)
 {
-    if (fromSet != "UTF-8")
+    if (::strcasecmp(std::string(fromSet).c_str(), "UTF-8") != 0)
         return 1;
     const auto lead = static_cast<unsigned char>(in[0]);
     const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;

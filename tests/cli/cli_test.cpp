@@ -72,3 +72,21 @@ TEST(CliLink, BuildsLinksFromTheGbkAddress)
     EXPECT_EQ(cli(home, "link qqdl 软件").out, "qqdl://yO28/g==\n");
     EXPECT_NE(cli(home, "link ftp abc").status, 0);
 }
+
+TEST(CliConvert, DecodesAndConvertsLikeTheProgram)
+{
+    TempDir home;
+    EXPECT_EQ(cli(home, "decode '%E4%B8%AD%41'").out, "中A\n");
+    EXPECT_EQ(runCommand("printf '中' | " + binaryDir() + "/kavo-cli utf8-to-gb18030").out, gbk("中"));
+    EXPECT_EQ(runCommand("printf 'a\\377' | " + binaryDir() + "/kavo-cli utf8-to-gb18030").status, 1);
+}
+
+TEST(CliDownload, FailedDownloadExitsNonZeroAndSavesNothing)
+{
+    TempDir home;
+    const CommandResult result
+        = cli(home, "download http://127.0.0.1:1/x '" + (home.path() / "x.bin").string() + "' -n 2");
+    EXPECT_NE(result.status, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "x.bin"));
+}

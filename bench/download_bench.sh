@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# A 256 MiB file from loopback nginx, throttled to 5 MB/s per connection and unthrottled, fetched by
+# kavo-cli download -n 10, aria2c -x10 -s10 and a single-connection curl. Wall time, CPU time, peak memory.
+set -euo pipefail
+bin=$(cd "${1:-build}/bin" && pwd)
+size_mb=${SIZE_MB:-256}
+work=$(mktemp -d)
+chmod 755 "$work"  # nginx workers run as nobody
+trap 'kill $(cat "$work/nginx.pid" 2>/dev/null) 2>/dev/null || true; rm -rf "$work"' EXIT
+mkdir -p "$work/www" "$work/logs" "$work/out"
+head -c $((size_mb * 1024 * 1024)) /dev/urandom > "$work/www/big.bin"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat > "$work/nginx.conf" <<CONF
+daemon on; worker_processes 2; error_log $work/logs/error.log; pid $work/nginx.pid;
+events { worker_connections 256; }
+http { access_log off; client_body_temp_path $work/body; proxy_temp_path $work/proxy;
+  fastcgi_temp_path $work/fcgi; uwsgi_temp_path $work/uwsgi; scgi_temp_path $work/scgi;
+  server { listen 127.0.0.1:$port; root $work/www;
+    location /slow/ { alias $work/www/; limit_rate 5m; }
+    location / { } } }
+CONF
+/usr/sbin/nginx -p "$work" -c "$work/nginx.conf"
+sleep 0.3
+expected=$(sha256sum "$work/www/big.bin" | cut -d' ' -f1)
+
+measure() { # label command...
+    local label=$1; shift
+    rm -rf "$work/out"/*
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || { echo "  ($label exited non-zero: $(tail -c 300 "$work/stderr"))"; return; }
+    read -r wall user sys rss < "$work/time"
+    local got; got=$(sha256sum "$work/out"/* 2>/dev/null | head -1 | cut -d' ' -f1)
+    printf "  %-22s wall %7.2f s  cpu %6.2f s  peak %7d KiB  %s\n" "$label" "$wall" "$(echo "$user + $sys" | bc)" "$rss" \
+        "$([ "$got" = "$expected" ] && echo identical || echo MISMATCH)"
+}
+
+for mode in slow/ ""; do
+    url="http://127.0.0.1:$port/${mode}big.bin"
+    echo "== ${size_mb} MiB, ${mode:-unthrottled}${mode:+5 MB/s per connection}"
+    measure "kavo-cli -n 10" "$bin/kavo-cli" download "$url" "$work/out/big.bin" -n 10
+    measure "aria2c -x10 -s10" aria2c -q -x10 -s10 -k1M --file-allocation=none -d "$work/out" -o big.bin "$url"
+    if [ -z "$mode" ] || [ "${CURL_SLOW:-1}" = 1 ]; then
+        measure "curl (1 connection)" curl -s -o "$work/out/big.bin" "$url"
+    fi
+done

@@ -1,0 +1,85 @@
+#include "download/fetch.h"
+
+#include "common/gbk.h"
+#include "download/conversions.h"
+#include "download/curlglobal.h"
+
+#include <curl/curl.h>
+#include <memory>
+
+namespace download {
+
+namespace {
+
+constexpr const char *UserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+
+struct Body
+{
+    std::string bytes;
+    std::size_t limit = 0;
+};
+
+std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *user)
+{
+    auto *body = static_cast<Body *>(user);
+    const std::size_t bytes = size * count;
+    if (body->bytes.size() + bytes > body->limit)
+        return 0; // ends the transfer; what we have is the result
+    body->bytes.append(data, bytes);
+    return bytes;
+}
+
+using Easy = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using Headers = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+
+} // namespace
+
+std::string FetchUrl(std::string_view url, const FetchOptions &options)
+{
+    if (url.empty())
+        return {};
+    ensureCurlReady();
+    const Easy curl(curl_easy_init(), curl_easy_cleanup);
+    if (!curl)
+        return {};
+    const std::string address(common::untilZero(url));
+    Headers headers(curl_slist_append(nullptr, "Accept: */*"), curl_slist_free_all);
+    Body body{{}, options.maxBodyBytes};
+    CURL *h = curl.get();
+    curl_easy_setopt(h, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
+    StallWatch stall(options.stallTimeout);
+    stall.attach(h);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    // The status is not examined, and a transfer that breaks off keeps what arrived.
+    curl_easy_perform(h);
+    return std::move(body.bytes);
+}
+
+std::string textBetween(std::string_view text, std::string_view startMarker, std::string_view endMarker)
+{
+    const long start = common::findText(text, startMarker);
+    if (start == common::NotFound)
+        return {};
+    const std::string_view rest = text.substr(static_cast<std::size_t>(start - 1) + startMarker.size());
+    const long end = common::findText(rest, endMarker);
+    return end == common::NotFound ? std::string() : std::string(rest.substr(0, static_cast<std::size_t>(end - 1)));
+}
+
+std::string FetchPageText(
+    std::string_view url, std::string_view startMarker, std::string_view endMarker, const FetchOptions &options)
+{
+    const std::string page = Utf8ToGb18030(FetchUrl(url, options));
+    return textBetween(common::untilZero(page), startMarker, endMarker);
+}
+
+} // namespace download

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Free names for downloaded files. Pure; thread-safe.
+namespace download {
+
+// The next name to try after `fileName` (a name without folder): "(1)" goes before the first "." (at the end
+// without a dot); a name that already carries "(n)" there gets n + 1. "a.tar.gz" -> "a(1).tar.gz" -> "a(2).tar.gz".
+std::string nextName(std::string_view fileName);
+
+// The first of `fileName`, nextName(fileName), ... (at most 100 names: the name and 99 tries) for which
+// `taken` is false; nothing when all are taken.
+std::optional<std::string> firstFreeName(
+    std::string_view fileName, const std::function<bool(const std::string &)> &taken);
+
+} // namespace download

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace download {
+
+class Download;
+
+// Event codes of a download task.
+enum DownloadEvent : int
+{
+    EventTotalSize = 3, // value: the remote file's total size in bytes
+    EventEnded = 4, // value: bytes received; raised exactly once per task, however it ends
+    EventNameTaken = 18 // the target name exists; return 0 to let the task pick a free name, 1 to abandon
+};
+
+// Called on the task's own thread, never on the UI thread: (code, task, value, 0, task). Returns 0 normally.
+using EventRoutine = std::function<int(int code, Download *task, double value, int reserved, Download *sameTask)>;
+
+// The description of one download task, in its traditional member order.
+struct TaskParam
+{
+    int taskKind = 1; // 4096: a remote file into a local file
+    std::string sourceUrl;
+    std::string localPath; // GBK
+    std::string ftpUser = "anonymous";
+    std::string ftpPassword = "kavo@localhost";
+    int connections = 1;
+    int alternativeChunkBytes = 0; // 0: chunkBytes applies
+    int connectTimeoutMs = 20000;
+    int sendTimeoutMs = 20000;
+    int receiveTimeoutMs = 20000;
+    int retryDelayMs = 1000; // also the longest Stop() waits for the task
+    int chunkBytes = 20480; // the most bytes asked for in one read
+    int ftpSetting = 1024;
+    int reserved14 = 0;
+    EventRoutine eventRoutine;
+    std::string reserved16;
+    int reserved17 = 1;
+    std::string fileTypes = ".exe|.rar|.zip|.gif|.jpg|.mp3|.rm";
+    std::string reserved19;
+    std::string reserved20;
+};
+
+} // namespace download

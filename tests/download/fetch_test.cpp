@@ -1,0 +1,72 @@
+#include "common/gbk.h"
+#include "download/fetch.h"
+#include "support/servers.h"
+#include "support/tempdir.h"
+
+#include <gtest/gtest.h>
+
+using namespace download;
+
+namespace {
+
+class FetchTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        data = randomBytes(300000, 7);
+        writeFile(dir.path() / "data.bin", data);
+        server = std::make_unique<ScriptedServer>(dir.path() / "data.bin");
+    }
+    TempDir dir;
+    std::string data;
+    std::unique_ptr<ScriptedServer> server;
+};
+
+} // namespace
+
+TEST_F(FetchTest, GivesTheBodyOfAnyAnswer)
+{
+    EXPECT_EQ(FetchUrl(server->url("/404")), "<html><h1>404 Not Found</h1></htm");
+    EXPECT_EQ(FetchUrl(server->url("/nolength")), data);
+    EXPECT_EQ(FetchUrl(server->url("/redirect")), data);
+    EXPECT_EQ(FetchUrl(server->url("/file#fragment")), data);
+}
+
+TEST_F(FetchTest, RefusesWhatIsNotAnHttpAddress)
+{
+    EXPECT_EQ(FetchUrl(""), "");
+    EXPECT_EQ(FetchUrl("ftp://127.0.0.1/x"), "");
+    EXPECT_EQ(FetchUrl("file:///etc/passwd"), "");
+    EXPECT_EQ(FetchUrl("not a url"), "");
+}
+
+TEST_F(FetchTest, SendsCredentialsAndTheProgramsRequest)
+{
+    EXPECT_EQ(FetchUrl(server->url("/auth")).size(), 4u);
+    std::string url = server->url("/auth");
+    url.insert(7, "user:secret@");
+    EXPECT_EQ(FetchUrl(url), "user:secret");
+    const std::string request = FetchUrl(server->url("/request"));
+    EXPECT_NE(request.find("GET /request HTTP/1.0\r\n"), std::string::npos);
+    EXPECT_NE(request.find("User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n"), std::string::npos);
+    EXPECT_NE(request.find("Accept: */*\r\n"), std::string::npos);
+}
+
+TEST_F(FetchTest, KeepsWhatArrivedWhenTheTransferBreaksOff)
+{
+    const std::string reset = FetchUrl(server->url("/reset"));
+    EXPECT_EQ(reset, data.substr(0, reset.size()));
+    EXPECT_LT(reset.size(), data.size());
+    FetchOptions quick;
+    quick.stallTimeout = std::chrono::seconds(1);
+    EXPECT_EQ(FetchUrl(server->url("/stall"), quick), data.substr(0, 1000));
+}
+
+TEST_F(FetchTest, PageTextIsCutBetweenLiteralMarkers)
+{
+    EXPECT_EQ(FetchPageText(server->url("/page"), common::gbk("广告："), "-"), "Hello");
+    EXPECT_EQ(FetchPageText(server->url("/page"), common::gbk("公告："), "-"), "Line");
+    EXPECT_EQ(FetchPageText(server->url("/page"), "<P>", "</p>"), "");
+    EXPECT_EQ(FetchPageText(server->url("/404"), "<h1>", "</h1>"), "404 Not Found");
+}

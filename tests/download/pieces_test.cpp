@@ -1,0 +1,71 @@
+#include "download/httpanswer.h"
+#include "download/naming.h"
+#include "download/progress.h"
+#include "download/segments.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace download;
+
+TEST(Naming, CounterGoesBeforeTheFirstDot)
+{
+    EXPECT_EQ(nextName("setup.exe"), "setup(1).exe");
+    EXPECT_EQ(nextName("setup(1).exe"), "setup(2).exe");
+    EXPECT_EQ(nextName("a.tar.gz"), "a(1).tar.gz");
+    EXPECT_EQ(nextName("README"), "README(1)");
+    EXPECT_EQ(nextName("README(9)"), "README(10)");
+    EXPECT_EQ(nextName("x(y).zip"), "x(y)(1).zip");
+    EXPECT_EQ(nextName(".hidden"), "(1).hidden");
+}
+
+TEST(Naming, GivesUpAfter99Tries)
+{
+    std::set<std::string> taken{"a.zip", "a(1).zip", "a(2).zip"};
+    EXPECT_EQ(firstFreeName("a.zip", [&](const std::string &n) { return taken.count(n) > 0; }), "a(3).zip");
+    EXPECT_EQ(firstFreeName("a.zip", [](const std::string &) { return true; }), std::nullopt);
+    int asked = 0;
+    firstFreeName("a.zip", [&](const std::string &) { return ++asked > 0; });
+    EXPECT_EQ(asked, 100);
+}
+
+TEST(Segments, SplitEvenlyAndHandOverHalfOfTheLargest)
+{
+    EXPECT_EQ(splitEvenly(100, 3, 1), (std::vector<ByteRange>{{0, 33}, {33, 66}, {66, 100}}));
+    EXPECT_EQ(splitEvenly(100, 10, 50), (std::vector<ByteRange>{{0, 50}, {50, 100}}));
+    EXPECT_EQ(splitEvenly(10, 10, 50), (std::vector<ByteRange>{{0, 10}}));
+    EXPECT_EQ(splitEvenly(0, 4, 50), (std::vector<ByteRange>{{0, 0}}));
+    EXPECT_EQ(secondHalfOfLargest({{0, 10}, {20, 120}}, 10), (ByteRange{70, 120}));
+    EXPECT_EQ(secondHalfOfLargest({{0, 10}}, 10), std::nullopt);
+    EXPECT_EQ(secondHalfOfLargest({}, 1), std::nullopt);
+}
+
+TEST(HttpAnswer, ReadsStatusRangesAndHeaders)
+{
+    const auto range = parseContentRange("Content-Range: bytes 100-199/1000\r\n");
+    ASSERT_TRUE(range);
+    EXPECT_EQ(range->first, 100);
+    EXPECT_EQ(range->last, 199);
+    EXPECT_EQ(range->total, 1000);
+    EXPECT_EQ(parseContentRange("bytes 0-0/*")->total, -1);
+    for (const char *bad :
+        {"bytes 5-4/10", "bytes 0-10/10", "bytes -1-2/3", "items 0-1/2", "bytes 0-1", "", "bytes a-b/c"})
+        EXPECT_FALSE(parseContentRange(bad)) << bad;
+    EXPECT_EQ(parseStatusLine("HTTP/1.0 206 Partial\r\n"), 206);
+    EXPECT_EQ(parseStatusLine("HTTP/2 200"), std::nullopt);
+    EXPECT_EQ(parseStatusLine("HTTP/1.1 9999"), std::nullopt);
+    EXPECT_EQ(headerValue("content-length:  42 \r\n", "Content-Length"), "42");
+    EXPECT_EQ(headerValue("Content-Type: x", "Content-Length"), std::nullopt);
+    EXPECT_EQ(refererOf("http://h/dir/file.zip"), "http://h/dir");
+}
+
+TEST(Progress, LabelFloorsAndBarRoundsToTwoDecimalsFirst)
+{
+    EXPECT_EQ(progressView(499975, 1000000.0).labelPercent, 49);
+    EXPECT_EQ(progressView(499975, 1000000.0).barPosition, 50);
+    EXPECT_EQ(progressView(1, 3.0).labelPercent, 33);
+    EXPECT_EQ(progressView(1, 3.0).barPosition, 33);
+    EXPECT_EQ(progressView(5, 0.0).labelPercent, 0);
+    EXPECT_EQ(progressView(0, 0.0).barPosition, 0);
+    EXPECT_EQ(progressView(10, 10.0).barPosition, 100);
+}
