@@ -6,4 +6,5 @@ here=$(dirname "$0")
 echo "== category list load"; bash "$here/list_bench.sh" "$build"
 echo "== catalog search"; bash "$here/search_bench.sh" "$build"
 echo "== download"; bash "$here/download_bench.sh" "$build"
+echo "== thread pool"; "$build/bin/threadpool_bench"
 echo "== GUI responsiveness while 100,000 rows arrive"; QT_QPA_PLATFORM=offscreen "$build/bin/ui_load_bench"
