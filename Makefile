@@ -47,7 +47,8 @@ test: deps-test build
 test-asan:
 	$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=address
 test-tsan:
-	$(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=thread
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	  $(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=thread
 
 bench: deps-bench build
 	bash bench/run_all.sh $(BUILD)
