@@ -2,6 +2,8 @@
 // took and the longest time the event loop went without running a 1 ms timer: the worst freeze a user sees.
 #include "appearance/notifier.h"
 #include "catalog/catalogmodel.h"
+#include "download/download.h"
+#include "download/ui/netdiskwindow.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/desktop.h"
 #include "platform/sound.h"
@@ -52,7 +54,10 @@ int main(int argc, char **argv)
     SilentSound sound;
     NoDesktop desktop;
     NoNotices notices;
-    mainwindow::MainWindow window({settings, home, sound, desktop, notices, nullptr, nullptr});
+    download::Download downloader;
+    const auto picker = download::createFolderPicker();
+    mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, *picker,
+        [](const std::string &) { return std::string(); }, nullptr, nullptr});
     window.show();
 
     QElapsedTimer clock;

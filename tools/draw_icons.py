@@ -44,14 +44,14 @@ def tile(size):
     return png(size, size, rows)
 
 
-def wav_chime(seconds=0.5, rate=22050):
+def wav_chime(seconds=0.5, rate=22050, tones=(880.0, 1318.5)):
     """A soft two-tone chime, 16-bit mono, fading out."""
     import math
     frames = int(seconds * rate)
     samples = bytearray()
     for i in range(frames):
         t = i / rate
-        tone = 880.0 if t < seconds * 0.4 else 1318.5
+        tone = tones[0] if t < seconds * 0.4 else tones[1]
         envelope = math.exp(-6.0 * t) * min(1.0, i / 200)
         value = int(12000 * envelope * math.sin(2 * math.pi * tone * t))
         samples += struct.pack("<h", value)
@@ -83,6 +83,7 @@ def main(out_dir):
         (out / f"state{index}.png").write_bytes(badge(colour))
     (out.parent / "sounds").mkdir(exist_ok=True)
     (out.parent / "sounds" / "message.wav").write_bytes(wav_chime())
+    (out.parent / "sounds" / "done.wav").write_bytes(wav_chime(2.0, 22050, (1046.5, 1568.0)))
 
 
 if __name__ == "__main__":

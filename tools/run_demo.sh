@@ -8,7 +8,7 @@ bin="$here/$build/bin"
 
 demo_pid=""
 if [ -x "$here/tools/demo_service.py" ]; then
-    python3 "$here/tools/demo_service.py" &
+    python3 "$here/tools/demo_service.py" --port 18080 &
     demo_pid=$!
 fi
 cleanup() { [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null || true; }

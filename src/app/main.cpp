@@ -1,4 +1,7 @@
 #include "appearance/ui/messagewindow.h"
+#include "download/download.h"
+#include "download/fetch.h"
+#include "download/ui/netdiskwindow.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
@@ -25,7 +28,12 @@ int main(int argc, char **argv)
 
     appearance::MessageNotifier notifier(*sound, nullptr);
 
-    mainwindow::MainWindow window({settings, home, *sound, *desktop, notifier, hotKeys.get(), &instance});
+    download::Download downloader;
+    const auto picker = download::createFolderPicker();
+    const auto fetch = [](const std::string &url) { return download::FetchUrl(url); };
+
+    mainwindow::MainWindow window(
+        {settings, home, *sound, *desktop, notifier, downloader, *picker, fetch, hotKeys.get(), &instance});
     if (!window.startUp())
         return 0;
     return QApplication::exec();

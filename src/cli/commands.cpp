@@ -9,6 +9,7 @@
 #include "download/conversions.h"
 #include "download/fetch.h"
 #include "download/links.h"
+#include "download/sharepage.h"
 #include "platform/mappedfile.h"
 #include "platform/paths.h"
 #include "settings/settings.h"
@@ -43,6 +44,7 @@ constexpr const char *Usage = "usage: kavo-cli [--home DIR] COMMAND ...\n"
                               "  fetch URL                         the raw body of a page\n"
                               "  page URL START END                the page text between two markers\n"
                               "  download URL TARGET [-n N]        a file over N connections (default 10)\n"
+                              "  resolve SHARE_URL                 the facts and direct link of a share page\n"
                               "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
                               "  utf8-to-gb18030                   stdin to stdout\n";
 
@@ -162,6 +164,26 @@ int page(const Context &c)
     return 0;
 }
 
+int resolve(const Context &c)
+{
+    if (c.args.size() != 1)
+        return c.fail("resolve takes one share address");
+    const download::ShareResolution share
+        = download::resolveShare(c.args[0], [](const std::string &url) { return download::FetchUrl(url); });
+    std::string records;
+    appendRecord(records, {"name", share.facts.name});
+    appendRecord(records, {"size", share.facts.size});
+    appendRecord(records, {"time", share.facts.time});
+    appendRecord(records, {"count", share.facts.count});
+    appendRecord(records, {"dlink", share.directLink});
+    c.streams.out += utf8FromGbk(records);
+    if (!share.supported) {
+        c.streams.err += utf8FromGbk(common::gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!")) + "\n";
+        return 1;
+    }
+    return 0;
+}
+
 int decode(const Context &c)
 {
     if (c.args.size() != 1)
@@ -214,6 +236,7 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
         {"fetch", fetch},
         {"page", page},
         {"decode", decode},
+        {"resolve", resolve},
         {"utf8-to-gb18030", utf8ToGb18030},
         {"download", downloadFile},
     };

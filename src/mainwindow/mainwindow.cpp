@@ -5,6 +5,7 @@
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
+#include "download/ui/netdiskwindow.h"
 #include "mainwindow/trayicon.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
@@ -58,8 +59,17 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     m_catalog = new catalog::CatalogViews({m_form.lists, m_form.models, m_form.itemMenu, m_form.编辑框4,
                                               m_form.图形按钮11, m_form.编辑框1, m_form.选择框2, m_form.透明标签2},
         m_services.settings, m_services.desktop, m_services.notifier, m_services.programDirectory, this);
+    connect(m_catalog, &catalog::CatalogViews::netdiskToolRequested, this, &MainWindow::openNetdiskTool);
     wireTabButtons();
     wireTrayMenu();
+}
+
+void MainWindow::openNetdiskTool()
+{
+    download::NetdiskServices services{m_services.settings, m_services.download, m_services.notifier, m_services.sound,
+        m_services.picker, m_services.fetch};
+    auto *tool = new download::NetdiskWindow(services, m_catalog->pendingDownloadAddress(), this);
+    tool->show();
 }
 
 MainWindow::~MainWindow() = default;

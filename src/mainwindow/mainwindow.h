@@ -5,7 +5,9 @@
 #include <QWidget>
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <string>
 
 class QSystemTrayIcon;
 class QTimer;
@@ -16,6 +18,10 @@ class Notifier;
 namespace catalog {
 class CatalogViews;
 }
+namespace download {
+class Download;
+class FolderPicker;
+} // namespace download
 namespace platform {
 class Desktop;
 class HotKeys;
@@ -36,6 +42,9 @@ struct Services
     platform::Sound &sound;
     platform::Desktop &desktop;
     appearance::Notifier &notifier;
+    download::Download &download; // the program's one download object
+    download::FolderPicker &picker;
+    std::function<std::string(const std::string &)> fetch; // FetchUrl in the program
     platform::HotKeys *hotKeys = nullptr; // none: no global hot keys
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
 };
@@ -59,6 +68,8 @@ public:
     catalog::CatalogViews &catalogViews() const { return *m_catalog; }
 
     void selectPage(int index);
+    // Opens the netdisk quick download tool, not modal, with the pending download address.
+    void openNetdiskTool();
     // The click routine of tab button k (0 to 6): a category tab starts its load, then selects its page.
     void tabRoutine(int k);
     void restoreMainWindow();

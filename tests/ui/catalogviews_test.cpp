@@ -2,6 +2,7 @@
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
+#include "download/download.h"
 #include "download/links.h"
 #include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
@@ -32,8 +33,8 @@ protected:
             gbk("(软件名称：Alpha "
                 "工具-软件大小：1MB-下载地址：http://a/1-)\r\n(软件名称：Beta-下载地址：http://b/2-)\r\n"));
         writeFile(home.path() / "自动更新" / "源码下载.txt", gbk("(源码名称：Alpha 源码-下载地址：http://s/1-)\r\n"));
-        window = std::make_unique<mainwindow::MainWindow>(
-            mainwindow::Services{settings, home.path(), sound, desktop, notifier, nullptr, nullptr});
+        window = std::make_unique<mainwindow::MainWindow>(mainwindow::Services{
+            settings, home.path(), sound, desktop, notifier, downloader, picker, fetch, nullptr, nullptr});
         window->show();
     }
 
@@ -78,6 +79,9 @@ protected:
     FakeSound sound;
     FakeDesktop desktop;
     FakeNotifier notifier;
+    download::Download downloader;
+    FakePicker picker;
+    std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
     std::unique_ptr<mainwindow::MainWindow> window;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appearance/notifier.h"
+#include "download/ui/netdiskwindow.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
 #include "platform/sound.h"
@@ -63,4 +64,15 @@ struct FakeNotifier final : appearance::Notifier
     };
     void showMessage(const std::string &gbkText, bool modal) override { notices.push_back({gbkText, modal}); }
     std::vector<Notice> notices;
+};
+
+struct FakePicker final : download::FolderPicker
+{
+    QString pickFolder(QWidget *, const QString &prompt) override
+    {
+        prompts.push_back(prompt);
+        return answer;
+    }
+    QString answer;
+    QStringList prompts;
 };

@@ -1,6 +1,7 @@
 #include "catalog/catalogmodel.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
+#include "download/download.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/singleinstance.h"
 #include "settings/settings.h"
@@ -31,8 +32,8 @@ class MainWindowTest : public ::testing::Test
 protected:
     std::unique_ptr<MainWindow> makeWindow(platform::SingleInstance *instance = nullptr)
     {
-        return std::make_unique<MainWindow>(
-            mainwindow::Services{settings, home.path(), sound, desktop, notifier, &hotKeys, instance});
+        return std::make_unique<MainWindow>(mainwindow::Services{
+            settings, home.path(), sound, desktop, notifier, downloader, picker, fetch, &hotKeys, instance});
     }
 
     void startAndWait(MainWindow &window)
@@ -52,6 +53,9 @@ protected:
     FakeSound sound;
     FakeDesktop desktop;
     FakeNotifier notifier;
+    download::Download downloader;
+    FakePicker picker;
+    std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
     FakeHotKeys hotKeys;
 };
 

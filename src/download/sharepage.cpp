@@ -1,0 +1,82 @@
+#include "download/sharepage.h"
+
+#include "catalog/markers.h"
+#include "common/gbk.h"
+#include "download/conversions.h"
+#include "download/fetch.h"
+
+namespace download {
+
+using common::gbk;
+
+ShareFacts parseSharePage(std::string_view page)
+{
+    ShareFacts facts;
+    facts.description = catalog::extractBetween(page, gbk("<meta content=\"文件名:"), "\" name=\"description\"/>");
+    const std::string_view description = facts.description;
+    facts.size = catalog::extractBetween(description, gbk(" 文件大小:"), gbk(" 分享者:"));
+    facts.time = catalog::extractBetween(description, gbk(" 分享时间:"), gbk(" 下载次数:"));
+    const std::string countMarker = gbk(" 下载次数:");
+    if (const long last = common::findLastText(description, countMarker); last != common::NotFound)
+        facts.count = description.substr(static_cast<std::size_t>(last - 1) + countMarker.size());
+    if (const long size = common::findText(description, gbk(" 文件大小:")); size != common::NotFound)
+        facts.name = description.substr(0, static_cast<std::size_t>(size - 1));
+    return facts;
+}
+
+std::string statusLineText(const ShareFacts &facts)
+{
+    return gbk("文件大小：") + facts.size + gbk(" 分享时间；") + facts.time + gbk(" 下载次数；") + facts.count
+        + gbk("次");
+}
+
+std::string secondPageAddress(std::string_view address)
+{
+    return common::replaceAll(std::string(address) + "&third=0", "&amp;", "&");
+}
+
+std::string extractDirectLink(std::string_view page)
+{
+    std::string link = textBetween(page, R"(dlink\":\")", R"(\")");
+    while (link.find(R"(\\/)") != std::string::npos)
+        link = common::replaceAll(link, R"(\\/)", "/");
+    return link;
+}
+
+std::string safeFileName(std::string_view gbkName)
+{
+    static constexpr std::string_view Refused = "/\\:*?\"<>|";
+    std::string name;
+    for (std::size_t at = 0; at < gbkName.size();) {
+        const std::size_t width = common::charWidth(gbkName, at);
+        const auto byte = static_cast<unsigned char>(gbkName[at]);
+        if (width == 2)
+            name.append(gbkName.substr(at, 2));
+        else if (byte < 0x20 || byte == 0x7F || Refused.find(static_cast<char>(byte)) != std::string_view::npos)
+            name += '_';
+        else
+            name += static_cast<char>(byte);
+        at += width;
+    }
+    name = std::string(common::trimBlanks(name));
+    while (!name.empty() && name.back() == '.')
+        name.pop_back();
+    name = std::string(common::truncateChars(name, 200));
+    if (name.empty() || name.find_first_not_of('.') == std::string::npos)
+        return "download";
+    return name;
+}
+
+ShareResolution resolveShare(std::string_view address, const Fetcher &fetch)
+{
+    ShareResolution resolution;
+    resolution.facts = parseSharePage(DecodePage(fetch(std::string(address))));
+    resolution.supported = !resolution.facts.size.empty();
+    if (!resolution.supported)
+        return resolution;
+    const std::string secondPage = Utf8ToGb18030(fetch(secondPageAddress(address)));
+    resolution.directLink = extractDirectLink(common::untilZero(secondPage));
+    return resolution;
+}
+
+} // namespace download

@@ -1,0 +1,263 @@
+#include "download/ui/netdiskwindow.h"
+
+#include "appearance/notifier.h"
+#include "common/gbk.h"
+#include "common/qtext.h"
+#include "download/download.h"
+#include "download/progress.h"
+#include "platform/paths.h"
+#include "platform/sound.h"
+#include "settings/settings.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFutureWatcher>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace download {
+
+namespace {
+
+const QString DefaultFolder = QStringLiteral("C:\\Users\\Administrator\\Desktop\\");
+
+std::string unsupportedMessage()
+{
+    return common::gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!");
+}
+
+class DialogFolderPicker final : public FolderPicker
+{
+public:
+    QString pickFolder(QWidget *parent, const QString &prompt) override
+    {
+        return QFileDialog::getExistingDirectory(parent, prompt);
+    }
+};
+
+template <typename W> W *named(W *widget, const char *utf8Name)
+{
+    widget->setObjectName(QString::fromUtf8(utf8Name));
+    return widget;
+}
+
+} // namespace
+
+std::unique_ptr<FolderPicker> createFolderPicker()
+{
+    return std::make_unique<DialogFolderPicker>();
+}
+
+// What the download task's thread may touch: an atomic total, and a relay that lives on the UI thread and
+// forwards the end of the task to the window if the window still exists.
+struct NetdiskWindow::Shared
+{
+    std::atomic<double> total{0};
+    std::unique_ptr<QObject, void (*)(QObject *)> relay{new QObject, [](QObject *o) { o->deleteLater(); }};
+    QPointer<NetdiskWindow> window; // read on the UI thread only
+};
+
+NetdiskWindow::NetdiskWindow(NetdiskServices services, const std::string &gbkAddress, QWidget *parent)
+    : QWidget(parent, Qt::Window)
+    , m_services(std::move(services))
+    , m_shared(std::make_shared<Shared>())
+{
+    m_shared->window = this;
+    setObjectName(QStringLiteral("百度网盘软件下载"));
+    setWindowTitle(QStringLiteral("百度网盘软件下载"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(Width, Height);
+    move(50, 50);
+    buildControls();
+    m_address->setText(common::toQString(gbkAddress));
+    m_path->setText(common::toQString(m_services.settings.read(settings::keys::SaveFolder)));
+    m_autoClose->setChecked(m_services.settings.isYes(settings::keys::AutoCloseTool));
+    wireControls();
+}
+
+NetdiskWindow::~NetdiskWindow() = default;
+
+void NetdiskWindow::buildControls()
+{
+    m_addressCaption = named(new QLabel(QStringLiteral("下载地址："), this), "透明标签2");
+    m_addressCaption->setGeometry(10, 10, 66, 24);
+    m_address = named(new QLineEdit(this), "编辑框_地址");
+    m_address->setGeometry(78, 10, 276, 24);
+    auto *pathCaption = new QLabel(QStringLiteral("保存位置："), this);
+    pathCaption->setGeometry(10, 40, 66, 24);
+    m_path = named(new QLineEdit(this), "编辑框_路径");
+    m_path->setGeometry(78, 40, 206, 24);
+    m_browse = named(new QPushButton(QStringLiteral("浏览"), this), "按钮_浏览");
+    m_browse->setGeometry(288, 40, 66, 24);
+    m_progressBar = named(new QProgressBar(this), "进度条1");
+    m_progressBar->setGeometry(10, 72, 280, 18);
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
+    m_progressBar->setTextVisible(false);
+    m_progressLabel = named(new QLabel(QStringLiteral("0%"), this), "透明标签进度");
+    m_progressLabel->setGeometry(294, 70, 70, 22);
+    m_autoClose = named(new QCheckBox(this), "选择框2");
+    m_autoClose->setGeometry(10, 102, 16, 16);
+    m_autoCloseCaption = named(new QLabel(QStringLiteral("下载完成后自动关闭"), this), "透明标签1");
+    m_autoCloseCaption->setGeometry(30, 99, 140, 22);
+    m_download = named(new QPushButton(QStringLiteral("立即下载"), this), "按钮_下载");
+    m_download->setGeometry(254, 96, 100, 28);
+    m_timer = named(new QTimer(this), "时钟1");
+    m_timer->setInterval(200);
+    m_statusLine = named(new QLabel(this), "状态栏");
+    m_statusLine->setGeometry(6, Height - 30, Width - 12, 24);
+}
+
+void NetdiskWindow::wireControls()
+{
+    connect(m_browse, &QPushButton::clicked, this, &NetdiskWindow::browse);
+    connect(m_download, &QPushButton::clicked, this, &NetdiskWindow::startResolution);
+    connect(m_timer, &QTimer::timeout, this, &NetdiskWindow::showProgress);
+    connect(m_path, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_services.settings.write(settings::keys::SaveFolder, common::fromQString(text));
+    });
+    // The box flips once per click and the setting follows it.
+    connect(m_autoClose, &QCheckBox::clicked, this,
+        [this](bool ticked) { m_services.settings.writeFlag(settings::keys::AutoCloseTool, ticked); });
+    m_autoCloseCaption->installEventFilter(this);
+}
+
+bool NetdiskWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_autoCloseCaption && event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        toggleAutoClose();
+    return QWidget::eventFilter(watched, event);
+}
+
+void NetdiskWindow::toggleAutoClose()
+{
+    const bool ticked = !m_autoClose->isChecked();
+    m_autoClose->setChecked(ticked);
+    m_services.settings.writeFlag(settings::keys::AutoCloseTool, ticked);
+}
+
+void NetdiskWindow::browse()
+{
+    const QString chosen
+        = m_services.picker.pickFolder(this, QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700"));
+    m_path->setText(chosen);
+    if (m_path->text().isEmpty())
+        m_path->setText(DefaultFolder);
+}
+
+std::string NetdiskWindow::folderText() const
+{
+    return common::fromQString(m_path->text());
+}
+
+void NetdiskWindow::startResolution()
+{
+    const std::string address = common::fromQString(m_address->text());
+    if (address.size() < MinShareAddressBytes) {
+        m_services.notifier.showMessage(unsupportedMessage(), true);
+        close();
+        return;
+    }
+    // An empty box, or a folder that is not there: the file would land nowhere the user can find it.
+    std::error_code error;
+    if (folderText().empty() || !std::filesystem::is_directory(platform::nativePath(folderText()), error)) {
+        m_services.notifier.showMessage(common::gbk("请输入正确的文件保存路径!"), true);
+        return;
+    }
+    // The pages are read off the UI thread so the window keeps painting; a second press meanwhile does nothing.
+    m_download->setEnabled(false);
+    auto *watcher = new QFutureWatcher<ShareResolution>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        onResolved(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run([address, fetch = m_services.fetch] { return resolveShare(address, fetch); }));
+}
+
+void NetdiskWindow::onResolved(const ShareResolution &resolution)
+{
+    m_statusLine->setText(common::toQString(statusLineText(resolution.facts)));
+    emit resolved();
+    if (!resolution.supported) {
+        m_services.notifier.showMessage(unsupportedMessage(), true);
+        close();
+        return;
+    }
+    repaintCaption();
+    startDownload(resolution);
+}
+
+void NetdiskWindow::startDownload(const ShareResolution &resolution)
+{
+    TaskParam param;
+    param.taskKind = 4096;
+    param.sourceUrl = resolution.directLink;
+    const std::filesystem::path folder = platform::nativePath(folderText());
+    param.localPath = platform::gbkPath(folder / platform::nativePath(safeFileName(resolution.facts.name)));
+    param.connections = 10;
+    param.connectTimeoutMs = 5000;
+    param.sendTimeoutMs = 5000;
+    param.receiveTimeoutMs = 10000;
+    param.retryDelayMs = 1000;
+    param.chunkBytes = 10240;
+    const std::shared_ptr<Shared> shared = m_shared;
+    shared->total = 0;
+    param.eventRoutine = [shared](int code, Download *, double value, int, Download *) {
+        if (code == EventTotalSize)
+            shared->total = value;
+        if (code == EventEnded) {
+            QMetaObject::invokeMethod(
+                shared->relay.get(),
+                [shared] {
+                    if (shared->window)
+                        shared->window->onDownloadEnded();
+                },
+                Qt::QueuedConnection);
+        }
+        return 0;
+    };
+    if (!m_services.download.Start(param))
+        m_services.notifier.showMessage(common::gbk("另一个下载正在进行，请等它完成后再试!"), false);
+    m_timer->start();
+}
+
+void NetdiskWindow::showProgress()
+{
+    const ProgressView view = progressView(m_services.download.Received(), m_shared->total.load());
+    m_progressLabel->setText(QString::number(view.labelPercent) + QStringLiteral("% 下载中..."));
+    m_progressBar->setValue(view.barPosition);
+    repaintCaption();
+}
+
+void NetdiskWindow::onDownloadEnded()
+{
+    m_timer->stop();
+    m_progressBar->setValue(0);
+    m_progressLabel->setText(QStringLiteral("0%"));
+    QFile chime(QStringLiteral(":/kavo/done.wav"));
+    if (chime.open(QIODevice::ReadOnly))
+        m_services.sound.play(chime.readAll().toStdString(), false);
+    const bool succeeded = m_services.download.lastSucceeded();
+    emit downloadEnded(succeeded);
+    if (!succeeded) {
+        m_services.notifier.showMessage(common::gbk("下载失败：文件没有完整下载，已放弃这次下载，请稍后重试!"), false);
+        return;
+    }
+    if (m_autoClose->isChecked())
+        close();
+}
+
+void NetdiskWindow::repaintCaption()
+{
+    m_autoCloseCaption->hide();
+    m_autoCloseCaption->show();
+}
+
+} // namespace download

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "download/sharepage.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace appearance {
+class Notifier;
+}
+namespace platform {
+class Sound;
+}
+namespace settings {
+class Settings;
+}
+
+namespace download {
+
+class Download;
+
+// Asks the user for a folder; an empty text means the user cancelled. UI thread only.
+class FolderPicker
+{
+public:
+    virtual ~FolderPicker() = default;
+    virtual QString pickFolder(QWidget *parent, const QString &prompt) = 0;
+};
+
+// The system's folder dialog.
+std::unique_ptr<FolderPicker> createFolderPicker();
+
+struct NetdiskServices
+{
+    const settings::Settings &settings;
+    Download &download; // shared with the list refresh: one download at a time
+    appearance::Notifier &notifier;
+    platform::Sound &sound;
+    FolderPicker &picker;
+    Fetcher fetch; // FetchUrl in the program
+};
+
+// The netdisk quick download tool "百度网盘软件下载": resolves a share link and downloads its file with
+// progress into a chosen folder. Opened non-modally; deletes itself when closed. UI thread only.
+class NetdiskWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int Width = 364;
+    static constexpr int Height = 162;
+
+    NetdiskWindow(NetdiskServices services, const std::string &gbkAddress, QWidget *parent = nullptr);
+    ~NetdiskWindow() override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+signals:
+    // The share pages have been read (whatever they gave); for tests and the status line.
+    void resolved();
+    // The download has ended (event 4) and the display is reset.
+    void downloadEnded(bool succeeded);
+
+private:
+    struct Shared;
+
+    void buildControls();
+    void wireControls();
+    void browse();
+    void toggleAutoClose();
+    void startResolution();
+    void onResolved(const ShareResolution &resolution);
+    void startDownload(const ShareResolution &resolution);
+    void showProgress();
+    void onDownloadEnded();
+    void repaintCaption();
+    std::string folderText() const;
+
+    NetdiskServices m_services;
+    std::shared_ptr<Shared> m_shared;
+    QLabel *m_addressCaption = nullptr;
+    QLineEdit *m_address = nullptr;
+    QLineEdit *m_path = nullptr;
+    QPushButton *m_browse = nullptr;
+    QPushButton *m_download = nullptr;
+    QCheckBox *m_autoClose = nullptr;
+    QLabel *m_autoCloseCaption = nullptr;
+    QLabel *m_progressLabel = nullptr;
+    QProgressBar *m_progressBar = nullptr;
+    QTimer *m_timer = nullptr;
+    QLabel *m_statusLine = nullptr;
+};
+
+} // namespace download

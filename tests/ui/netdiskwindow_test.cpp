@@ -1,0 +1,187 @@
+#include "common/gbk.h"
+#include "common/qtext.h"
+#include "download/download.h"
+#include "download/fetch.h"
+#include "download/ui/netdiskwindow.h"
+#include "settings/settings.h"
+#include "support/tempdir.h"
+#include "ui/fakes.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using common::gbk;
+using download::NetdiskWindow;
+
+namespace {
+
+// 50 bytes exactly.
+const std::string Address50 = "http://127.0.0.1:9/share/link?shareid=1&uk=2&x=123";
+
+class NetdiskWindowTest : public ::testing::Test
+{
+protected:
+    QPointer<NetdiskWindow> open(const std::string &address)
+    {
+        auto *window = new NetdiskWindow({settings, downloader, notifier, sound, picker, fetch}, address);
+        window->show();
+        return window;
+    }
+
+    template <typename W> static W *child(QWidget *window, const char *name)
+    {
+        return window->findChild<W *>(QString::fromUtf8(name));
+    }
+
+    void setFolder(QWidget *window, const std::filesystem::path &folder)
+    {
+        child<QLineEdit>(window, "编辑框_路径")->setText(QString::fromStdString(folder.string()));
+    }
+
+    TempDir home;
+    settings::Settings settings{home.path()};
+    download::Download downloader;
+    FakeNotifier notifier;
+    FakeSound sound;
+    FakePicker picker;
+    std::vector<std::string> fetched;
+    download::Fetcher fetch = [this](const std::string &url) {
+        fetched.push_back(url);
+        return std::string();
+    };
+};
+
+} // namespace
+
+TEST_F(NetdiskWindowTest, OpensWithTheAddressTheSavedFolderAndTheAutoCloseSetting)
+{
+    settings.write(settings::keys::SaveFolder, "/tmp");
+    settings.writeFlag(settings::keys::AutoCloseTool, true);
+    QPointer<NetdiskWindow> window = open(gbk(" http://x"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("百度网盘软件下载"));
+    EXPECT_EQ(window->size(), QSize(364, 162));
+    EXPECT_EQ(child<QLineEdit>(window, "编辑框_地址")->text(), QStringLiteral(" http://x"));
+    EXPECT_EQ(child<QLineEdit>(window, "编辑框_路径")->text(), QStringLiteral("/tmp"));
+    EXPECT_TRUE(child<QCheckBox>(window, "选择框2")->isChecked());
+    EXPECT_EQ(child<QLabel>(window, "透明标签进度")->text(), QStringLiteral("0%"));
+    window->close();
+}
+
+TEST_F(NetdiskWindowTest, ShortAddressIsRefusedAndTheToolCloses)
+{
+    QPointer<NetdiskWindow> window = open(Address50.substr(0, 49));
+    setFolder(window, home.path());
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    ASSERT_EQ(notifier.notices.size(), 1u);
+    EXPECT_EQ(notifier.notices[0].text, gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!"));
+    EXPECT_TRUE(notifier.notices[0].modal);
+    QTRY_VERIFY(window.isNull());
+    EXPECT_TRUE(fetched.empty());
+}
+
+TEST_F(NetdiskWindowTest, FiftyByteAddressIsFetchedAndAnEmptyFolderIsNot)
+{
+    QPointer<NetdiskWindow> window = open(Address50);
+    child<QLineEdit>(window, "编辑框_路径")->clear();
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    ASSERT_EQ(notifier.notices.size(), 1u);
+    EXPECT_EQ(notifier.notices[0].text, gbk("请输入正确的文件保存路径!"));
+    EXPECT_FALSE(window.isNull());
+    EXPECT_TRUE(fetched.empty());
+
+    setFolder(window, home.path());
+    QSignalSpy resolved(window.data(), &NetdiskWindow::resolved);
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    ASSERT_TRUE(resolved.wait(5000));
+    EXPECT_EQ(fetched, std::vector<std::string>{Address50});
+    // The page gave no description: refused, and the tool closes.
+    EXPECT_EQ(notifier.notices.back().text, gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!"));
+    QTRY_VERIFY(window.isNull());
+}
+
+TEST_F(NetdiskWindowTest, PickerAndPathBoxWriteTheSaveFolder)
+{
+    QPointer<NetdiskWindow> window = open(Address50);
+    picker.answer = QStringLiteral("/srv/downloads");
+    QTest::mouseClick(child<QPushButton>(window, "按钮_浏览"), Qt::LeftButton);
+    EXPECT_EQ(picker.prompts, QStringList{QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700")});
+    EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/srv/downloads");
+    picker.answer.clear();
+    QTest::mouseClick(child<QPushButton>(window, "按钮_浏览"), Qt::LeftButton);
+    EXPECT_EQ(child<QLineEdit>(window, "编辑框_路径")->text(), QStringLiteral("C:\\Users\\Administrator\\Desktop\\"));
+    EXPECT_EQ(settings.read(settings::keys::SaveFolder), "C:\\Users\\Administrator\\Desktop\\");
+    window->close();
+}
+
+TEST_F(NetdiskWindowTest, AutoCloseCaptionAndBoxEachFlipOnce)
+{
+    QPointer<NetdiskWindow> window = open(Address50);
+    QTest::mousePress(child<QLabel>(window, "透明标签1"), Qt::LeftButton);
+    EXPECT_TRUE(child<QCheckBox>(window, "选择框2")->isChecked());
+    EXPECT_EQ(settings.read(settings::keys::AutoCloseTool), gbk("是"));
+    QTest::mouseClick(child<QCheckBox>(window, "选择框2"), Qt::LeftButton);
+    EXPECT_FALSE(child<QCheckBox>(window, "选择框2")->isChecked());
+    EXPECT_EQ(settings.read(settings::keys::AutoCloseTool), gbk("否"));
+    window->close();
+}
+
+TEST_F(NetdiskWindowTest, FailedDownloadIsToldAndTheToolStaysOpen)
+{
+    fetch = [](const std::string &url) {
+        if (url.find("third=0") != std::string::npos)
+            return std::string(R"(dlink\":\"http:\\/\\/127.0.0.1:1\\/gone\")");
+        return std::string(
+            "<meta content=\"文件名:f.zip 文件大小:1KB 分享者:x 分享时间:t 下载次数:3\" name=\"description\"/>");
+    };
+    settings.writeFlag(settings::keys::AutoCloseTool, true);
+    QPointer<NetdiskWindow> window = open(Address50);
+    setFolder(window, home.path());
+    QSignalSpy ended(window.data(), &NetdiskWindow::downloadEnded);
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    ASSERT_TRUE(ended.wait(20000));
+    EXPECT_FALSE(ended.at(0).at(0).toBool());
+    EXPECT_FALSE(child<QPushButton>(window, "按钮_下载")->isEnabled());
+    ASSERT_FALSE(notifier.notices.empty());
+    EXPECT_EQ(notifier.notices.back().text.substr(0, gbk("下载失败").size()), gbk("下载失败"));
+    EXPECT_FALSE(window.isNull());
+    EXPECT_EQ(child<QLabel>(window, "状态栏")->text(), QStringLiteral("文件大小：1KB 分享时间；t 下载次数；3次"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 1); // only the settings file
+    window->close();
+}
+
+TEST_F(NetdiskWindowTest, DownloadsAShareFromTheDemoServiceThroughTheWindow)
+{
+    QProcess demo;
+    demo.start(QStringLiteral("python3"),
+        {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
+            QStringLiteral("--rate"), QStringLiteral("0")});
+    ASSERT_TRUE(demo.waitForReadyRead(10000));
+    const std::string port = demo.readLine().trimmed().toStdString();
+    const std::string address = "http://127.0.0.1:" + port + "/share/link?shareid=110002&uk=3500002";
+    fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    settings.writeFlag(settings::keys::AutoCloseTool, true);
+    const std::filesystem::path folder = home.path() / "downloads";
+    std::filesystem::create_directories(folder);
+
+    QPointer<NetdiskWindow> window = open(address);
+    setFolder(window, folder);
+    QSignalSpy ended(window.data(), &NetdiskWindow::downloadEnded);
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_TRUE(ended.at(0).at(0).toBool());
+    QTRY_VERIFY(window.isNull()); // auto-close after a finished download
+    const std::string expected = download::FetchUrl("http://127.0.0.1:" + port + "/file/110002");
+    EXPECT_GT(expected.size(), 1000000u);
+    EXPECT_EQ(readFile(folder / "VLC 媒体播放器.zip"), expected);
+    ASSERT_FALSE(sound.played.empty());
+    demo.kill();
+    demo.waitForFinished();
+}
