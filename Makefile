@@ -11,7 +11,7 @@ PKGS_RUN   := fonts-wqy-microhei
 PKGS_TEST  := xvfb xauth nginx-light python3-aiosmtpd curl
 PKGS_BENCH := aria2 curl bc time nginx-light
 
-.PHONY: all build run test test-asan test-tsan bench deps-build deps-run deps-test deps-bench format clean
+.PHONY: all build run test test-asan test-tsan bench screenshots deps-build deps-run deps-test deps-bench format clean
 
 all: build
 
@@ -52,6 +52,10 @@ test-tsan:
 
 bench: deps-bench build
 	bash bench/run_all.sh $(BUILD)
+
+# The README's pictures, taken under Xvfb with the CJK font.
+screenshots: deps-test build
+	xvfb-run -a -s "-screen 0 1280x800x24" $(BUILD)/bin/kavo_screenshots docs/screenshots
 
 # Starts the demo service on loopback and the program with the sample catalog. Without a display, say how to
 # get one, or run under Xvfb with `make run XVFB=1`.

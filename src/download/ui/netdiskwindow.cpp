@@ -96,12 +96,12 @@ void NetdiskWindow::buildControls()
     m_browse = named(new QPushButton(QStringLiteral("浏览"), this), "按钮_浏览");
     m_browse->setGeometry(288, 40, 66, 24);
     m_progressBar = named(new QProgressBar(this), "进度条1");
-    m_progressBar->setGeometry(10, 72, 280, 18);
+    m_progressBar->setGeometry(10, 72, 240, 18);
     m_progressBar->setRange(0, 100);
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
     m_progressLabel = named(new QLabel(QStringLiteral("0%"), this), "透明标签进度");
-    m_progressLabel->setGeometry(294, 70, 70, 22);
+    m_progressLabel->setGeometry(256, 70, 104, 22);
     m_autoClose = named(new QCheckBox(this), "选择框2");
     m_autoClose->setGeometry(10, 102, 16, 16);
     m_autoCloseCaption = named(new QLabel(QStringLiteral("下载完成后自动关闭"), this), "透明标签1");
