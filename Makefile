@@ -45,7 +45,8 @@ test: deps-test build
 
 # The suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
 test-asan:
-	$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=address
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  $(MAKE) test BUILD=build-asan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=address
 test-tsan:
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
 	  $(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=thread
