@@ -4,6 +4,8 @@
   /share/link?shareid=N&uk=M          a netdisk-style share page with the file's description element
   /share/link?shareid=N&uk=M&third=0  its twin carrying the escaped direct link
   /file/N                             the file behind share N, with Range support, throttled per connection
+  /manifest.html                      the update manifest: flags, versions and list addresses, notice, advertisement
+  /list/CATEGORY                      a newer category list file (GBK), the file behind that category's list share
 
 One share per record of the sample catalog (src/resources/catalog). Listens on 127.0.0.1 only.
 Usage: demo_service.py [--port 18080] [--catalog DIR] [--rate BYTES_PER_SECOND] [--max-file-bytes N]
@@ -25,6 +27,34 @@ HERE = Path(__file__).resolve().parent
 RECORD = re.compile(r"\((.*?)\)", re.S)
 SIZE = re.compile(r"([\d.]+)\s*(KB|MB|GB)", re.I)
 PATTERN_BYTES = 1 << 20
+LIST_SHARES = {900001: "软件下载", 900002: "源码下载", 900003: "模块下载", 900004: "电脑技术", 900005: "常用软件"}
+# The update the demo offers: 模块下载 has a newer list with two more records.
+UPDATED_CATEGORY = "模块下载"
+UPDATED_VERSION = "1.1"
+NEW_RECORDS = ("(模块名称：压缩解压模块-模块大小：120KB-分享时间：2026.12.1-"
+               "下载地址：http://127.0.0.1:18080/share/link?shareid=130101&uk=3500101-)\r\n"
+               "(模块名称：图表绘制模块-模块大小：260KB-分享时间：2026.12.2-"
+               "下载地址：http://127.0.0.1:18080/share/link?shareid=130102&uk=3500102-)\r\n")
+
+
+def manifest_page(port):
+    lines = []
+    for share_id, category in LIST_SHARES.items():
+        updated = category == UPDATED_CATEGORY
+        lines.append(f"<li>{category}：{'是' if updated else '否'}-</li>")
+        lines.append(f"<li>{category}版本：{UPDATED_VERSION if updated else '1.0'}-</li>")
+        lines.append(f"<li>{category}地址：http://127.0.0.1:{port}/share/link?shareid={share_id}&amp;uk=1-</li>")
+    notice = "欢迎使用 KAVO 软件一键下载！本机演示服务提供全部五个分类的示例条目，右键条目即可下载。-"
+    advert = "KAVO 软件一键下载：绿色、安全、免费，所有分类一键搜索。-"
+    return ('<html><head><meta charset="utf-8"/><title>KAVO 更新</title></head><body><ul>'
+            + "".join(lines) + f"</ul><p>公告：{notice}</p><p>广告：{advert}</p></body></html>")
+
+
+def category_list(catalog_dir, category):
+    text = (Path(catalog_dir) / f"{category}.txt").read_text(encoding="utf-8")
+    if category == UPDATED_CATEGORY:
+        text += NEW_RECORDS
+    return text.encode("gbk")
 
 
 class Share:
@@ -72,8 +102,9 @@ class Demo(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, shares, rate, cap):
+    def __init__(self, address, shares, rate, cap, catalog_dir):
         super().__init__(address, Handler)
+        self.catalog_dir = catalog_dir
         self.shares = shares
         self.rate = rate
         self.cap = cap
@@ -114,13 +145,23 @@ class Handler(BaseHTTPRequestHandler):
         query = parse_qs(parts.query)
         if parts.path == "/share/link":
             self.share_page(query)
+        elif parts.path == "/manifest.html":
+            self.send_body(200, manifest_page(self.server.server_address[1]).encode("utf-8"), "text/html; charset=utf-8")
+        elif parts.path.startswith("/list/") and parts.path[len("/list/"):].isdigit() \
+                and int(parts.path[len("/list/"):]) in LIST_SHARES:
+            category = LIST_SHARES[int(parts.path[len("/list/"):])]
+            self.send_body(200, category_list(self.server.catalog_dir, category), "text/plain; charset=gbk")
         elif parts.path.startswith("/file/"):
             self.file(parts.path[len("/file/"):])
         else:
             self.send_body(404, b"<html><body><h1>404 Not Found</h1></body></html>", "text/html; charset=utf-8")
 
     def share_page(self, query):
-        share = self.server.shares.get(int(query.get("shareid", ["0"])[0] or 0))
+        share_id = int(query.get("shareid", ["0"])[0] or 0)
+        if share_id in LIST_SHARES:
+            self.list_share_page(share_id, query)
+            return
+        share = self.server.shares.get(share_id)
         if share is None:
             self.send_body(404, "<html><body>分享的文件已经被删除了</body></html>".encode(), "text/html; charset=utf-8")
             return
@@ -135,6 +176,18 @@ class Handler(BaseHTTPRequestHandler):
             page = (f'<html><head><meta charset="utf-8"/><meta content="{html.escape(description, quote=False)}" '
                     f'name="description"/><title>{share.file_name()} 免费高速下载</title></head>'
                     f"<body><h1>{share.file_name()}</h1></body></html>")
+        self.send_body(200, page.encode("utf-8"), "text/html; charset=utf-8")
+
+    def list_share_page(self, share_id, query):
+        category = LIST_SHARES[share_id]
+        if query.get("third") == ["0"]:
+            host = self.headers.get("Host", "127.0.0.1")
+            link = f"http://{host}/list/{share_id}".replace("/", "\\\\/")
+            page = '<html><head><script>var yunData = {"file_list":"[{\\"dlink\\":\\"' + link + '\\"}]"};</script></head></html>'
+        else:
+            size = len(category_list(self.server.catalog_dir, category))
+            description = f"文件名:{category}.txt 文件大小:{size}B 分享者:kavo 分享时间:2026.12.1 下载次数:1"
+            page = f'<html><head><meta content="{description}" name="description"/></head></html>'
         self.send_body(200, page.encode("utf-8"), "text/html; charset=utf-8")
 
     def file(self, share_text):
@@ -186,7 +239,7 @@ def main():
     parser.add_argument("--max-file-bytes", type=int, default=24 << 20)
     args = parser.parse_args()
     shares = load_shares(args.catalog)
-    server = Demo(("127.0.0.1", args.port), shares, args.rate, args.max_file_bytes)
+    server = Demo(("127.0.0.1", args.port), shares, args.rate, args.max_file_bytes, args.catalog)
     port = server.server_address[1]
     if args.port == 0:
         print(port, flush=True)

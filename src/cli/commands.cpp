@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "settings/settings.h"
 #include "settings/settingsfile.h"
+#include "update/manifest.h"
 
 #include <functional>
 #include <map>
@@ -44,6 +45,7 @@ constexpr const char *Usage = "usage: kavo-cli [--home DIR] COMMAND ...\n"
                               "  fetch URL                         the raw body of a page\n"
                               "  page URL START END                the page text between two markers\n"
                               "  download URL TARGET [-n N]        a file over N connections (default 10)\n"
+                              "  manifest LABEL                    a field of the update manifest page\n"
                               "  resolve SHARE_URL                 the facts and direct link of a share page\n"
                               "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
                               "  utf8-to-gb18030                   stdin to stdout\n";
@@ -164,6 +166,18 @@ int page(const Context &c)
     return 0;
 }
 
+int manifest(const Context &c)
+{
+    if (c.args.size() != 1)
+        return c.fail("manifest takes one label");
+    const std::string value = update::readManifestField(
+        [](const std::string &url) { return download::FetchUrl(url); }, update::manifestUrl(), gbkFromUtf8(c.args[0]));
+    std::string record;
+    appendRecord(record, {value});
+    c.streams.out += utf8FromGbk(record);
+    return 0;
+}
+
 int resolve(const Context &c)
 {
     if (c.args.size() != 1)
@@ -237,6 +251,7 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
         {"page", page},
         {"decode", decode},
         {"resolve", resolve},
+        {"manifest", manifest},
         {"utf8-to-gb18030", utf8ToGb18030},
         {"download", downloadFile},
     };

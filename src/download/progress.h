@@ -12,7 +12,8 @@ struct ProgressView
     int barPosition = 0; // the percentage rounded to two decimals, then cut to a whole number
 };
 
-// While the total is still unknown (0), both are 0.
-ProgressView progressView(std::int64_t received, double total);
+// While the total is still unknown (0), both are 0. A percentage within `labelTolerance` below a whole number
+// shows that number on the label (the update window uses 1e-12).
+ProgressView progressView(std::int64_t received, double total, double labelTolerance = 0.0);
 
 } // namespace download

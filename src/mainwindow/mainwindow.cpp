@@ -2,9 +2,11 @@
 
 #include "appearance/marquee.h"
 #include "appearance/startuplook.h"
+#include "catalog/category.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
+#include "common/relay.h"
 #include "download/ui/netdiskwindow.h"
 #include "mainwindow/trayicon.h"
 #include "platform/desktop.h"
@@ -13,6 +15,9 @@
 #include "platform/singleinstance.h"
 #include "platform/sound.h"
 #include "settings/settings.h"
+#include "update/manifest.h"
+#include "update/ui/listrefresh.h"
+#include "update/ui/updatewindow.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -22,11 +27,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <fstream>
 
 namespace mainwindow {
@@ -34,6 +41,14 @@ namespace mainwindow {
 namespace {
 
 constexpr int VirtualKeyF5 = 0x74;
+
+const settings::SettingKey &versionKey(int category)
+{
+    static const std::array<settings::SettingKey, catalog::CategoryCount> keys{settings::keys::SoftwareVersion,
+        settings::keys::SourceVersion, settings::keys::ModuleVersion, settings::keys::TipsVersion,
+        settings::keys::CommonVersion};
+    return keys[static_cast<std::size_t>(category - 1)];
+}
 constexpr int VirtualKeyHome = 0x24;
 constexpr int FadeStepMs = 2;
 constexpr int AdvertStepMs = 200;
@@ -60,6 +75,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
                                               m_form.图形按钮11, m_form.编辑框1, m_form.选择框2, m_form.透明标签2},
         m_services.settings, m_services.desktop, m_services.notifier, m_services.programDirectory, this);
     connect(m_catalog, &catalog::CatalogViews::netdiskToolRequested, this, &MainWindow::openNetdiskTool);
+    wireVersionFields();
     wireTabButtons();
     wireTrayMenu();
 }
@@ -247,7 +263,6 @@ void MainWindow::fadeIn(std::size_t step)
 
 void MainWindow::finishStartUp()
 {
-    startAdvertScrolling();
     startAnimation();
     startVersionCheck();
     loadAnimatedPicture();
@@ -264,6 +279,11 @@ void MainWindow::loadAnimatedPicture()
 
 void MainWindow::startAdvertScrolling()
 {
+    if (m_advertTimer) {
+        m_advertTimer->stop();
+        m_advertTimer->deleteLater();
+        m_advertTimer = nullptr;
+    }
     const auto characters = std::make_shared<std::vector<std::string>>(
         appearance::marqueeCharacters(common::fromQString(m_form.编辑框3->text())));
     if (characters->empty())
@@ -282,12 +302,103 @@ void MainWindow::centre()
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void MainWindow::startAnnouncementFill() { }
+void MainWindow::startAnnouncementFill()
+{
+    // Off the UI thread: two fetches of the manifest page. Each field reaches the window as soon as it is read.
+    const common::Relay<MainWindow> relay(this);
+    (void)QtConcurrent::run([relay, fetch = m_services.fetch, settings = &m_services.settings] {
+        const std::string url = update::manifestUrl();
+        const std::string ad = update::readManifestField(fetch, url, common::gbk("广告："));
+        relay.post([ad](MainWindow &w) { w.setAdvertisement(ad); });
+        const std::string name = settings->read(settings::keys::UserName);
+        relay.post([name](MainWindow &w) { w.m_form.编辑框1->setText(common::toQString(name)); });
+        const std::string notice = update::readManifestField(fetch, url, common::gbk("公告："));
+        relay.post([notice](MainWindow &w) {
+            w.m_form.编辑框5->setPlainText(common::toQString(common::gbk("公告：\r\n\r\n") + notice));
+        });
+        const std::string search = settings->read(settings::keys::SearchText);
+        relay.post([search](MainWindow &w) { w.restoreSearch(search); });
+    });
+}
+
+void MainWindow::setAdvertisement(const std::string &gbkText)
+{
+    m_form.编辑框3->setText(common::toQString(gbkText));
+    // The line starts moving once it has its text.
+    startAdvertScrolling();
+}
+
+void MainWindow::restoreSearch(const std::string &gbkText)
+{
+    if (gbkText != common::gbk("请输入要查找的名称")) {
+        QPalette palette = m_form.编辑框4->palette();
+        palette.setColor(QPalette::Text, Qt::black);
+        m_form.编辑框4->setPalette(palette);
+        m_form.编辑框4->setText(common::toQString(gbkText));
+        m_catalog->startSearch();
+    }
+    emit announcementFilled();
+}
 
 void MainWindow::applyFrameAndBackground() { }
 
 void MainWindow::startAnimation() { }
 
-void MainWindow::startVersionCheck() { }
+QLineEdit *MainWindow::versionField(int category) const
+{
+    return m_form.versionFields[static_cast<std::size_t>(category - 1)];
+}
+
+void MainWindow::wireVersionFields()
+{
+    for (int category = 1; category <= catalog::CategoryCount; ++category) {
+        connect(versionField(category), &QLineEdit::textChanged, this, [this, category](const QString &text) {
+            m_services.settings.write(versionKey(category), common::fromQString(text));
+        });
+    }
+}
+
+void MainWindow::loadVersions()
+{
+    for (int category = 1; category <= catalog::CategoryCount; ++category)
+        versionField(category)->setText(common::toQString(m_services.settings.read(versionKey(category))));
+}
+
+void MainWindow::startVersionCheck()
+{
+    loadVersions();
+    std::array<std::string, catalog::CategoryCount> local;
+    for (int category = 1; category <= catalog::CategoryCount; ++category)
+        local[static_cast<std::size_t>(category - 1)] = common::fromQString(versionField(category)->text());
+    const common::Relay<MainWindow> relay(this);
+    (void)QtConcurrent::run([relay, fetch = m_services.fetch, local] {
+        const std::string url = update::manifestUrl();
+        const auto offer = update::checkVersions(
+            [&](const std::string &label) { return update::readManifestField(fetch, url, label); },
+            [&](int category) { return local[static_cast<std::size_t>(category - 1)]; });
+        relay.post([offer](MainWindow &w) {
+            if (offer)
+                w.offerUpdate(*offer);
+            emit w.versionChecked(offer.has_value());
+        });
+    });
+}
+
+void MainWindow::offerUpdate(const update::UpdateOffer &offer)
+{
+    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, update::manifestUrl(),
+        m_services.programDirectory, [this](int category, const std::string &version) {
+            versionField(category)->setText(common::toQString(version));
+        }};
+    auto *refresh = new update::ListRefresh(std::move(context), offer, this);
+    auto *window = new update::UpdateWindow(*refresh, m_services.download, this);
+    connect(refresh, &update::ListRefresh::finished, refresh, &QObject::deleteLater);
+    // Declined before it started: nothing more will come of this refresh.
+    connect(window, &QObject::destroyed, refresh, [refresh] {
+        if (!refresh->started())
+            refresh->deleteLater();
+    });
+    window->show();
+}
 
 } // namespace mainwindow

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+class QLineEdit;
 class QSystemTrayIcon;
 class QTimer;
 
@@ -17,6 +18,9 @@ class Notifier;
 }
 namespace catalog {
 class CatalogViews;
+}
+namespace update {
+struct UpdateOffer;
 }
 namespace download {
 class Download;
@@ -70,6 +74,14 @@ public:
     void selectPage(int index);
     // Opens the netdisk quick download tool, not modal, with the pending download address.
     void openNetdiskTool();
+
+signals:
+    // The announcement fill has written its last field (and started the saved search, if any).
+    void announcementFilled();
+    // The version check has ended; `offered` tells whether it opened the update window.
+    void versionChecked(bool offered);
+
+public:
     // The click routine of tab button k (0 to 6): a category tab starts its load, then selects its page.
     void tabRoutine(int k);
     void restoreMainWindow();
@@ -96,7 +108,14 @@ private:
     void startAdvertScrolling();
     void centre();
 
-    // Start-up steps whose subsystems are built elsewhere; each is called at its place in the sequence.
+    void wireVersionFields();
+    void loadVersions();
+    void offerUpdate(const update::UpdateOffer &offer);
+    void setAdvertisement(const std::string &gbkText);
+    void restoreSearch(const std::string &gbkText);
+    QLineEdit *versionField(int category) const;
+
+    // Start-up steps; each is called at its place in the sequence.
     void startAnnouncementFill();
     void applyFrameAndBackground();
     void startAnimation();

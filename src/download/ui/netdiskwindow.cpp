@@ -3,6 +3,7 @@
 #include "appearance/notifier.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
+#include "common/relay.h"
 #include "download/download.h"
 #include "download/progress.h"
 #include "platform/paths.h"
@@ -54,21 +55,23 @@ std::unique_ptr<FolderPicker> createFolderPicker()
     return std::make_unique<DialogFolderPicker>();
 }
 
-// What the download task's thread may touch: an atomic total, and a relay that lives on the UI thread and
-// forwards the end of the task to the window if the window still exists.
+// What the download task's thread may touch: an atomic total, and the relay that forwards the end of the
+// task to the window if the window still exists.
 struct NetdiskWindow::Shared
 {
+    explicit Shared(NetdiskWindow *window)
+        : relay(window)
+    {
+    }
     std::atomic<double> total{0};
-    std::unique_ptr<QObject, void (*)(QObject *)> relay{new QObject, [](QObject *o) { o->deleteLater(); }};
-    QPointer<NetdiskWindow> window; // read on the UI thread only
+    common::Relay<NetdiskWindow> relay;
 };
 
 NetdiskWindow::NetdiskWindow(NetdiskServices services, const std::string &gbkAddress, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_services(std::move(services))
-    , m_shared(std::make_shared<Shared>())
+    , m_shared(std::make_shared<Shared>(this))
 {
-    m_shared->window = this;
     setObjectName(QStringLiteral("百度网盘软件下载"));
     setWindowTitle(QStringLiteral("百度网盘软件下载"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -212,15 +215,8 @@ void NetdiskWindow::startDownload(const ShareResolution &resolution)
     param.eventRoutine = [shared](int code, Download *, double value, int, Download *) {
         if (code == EventTotalSize)
             shared->total = value;
-        if (code == EventEnded) {
-            QMetaObject::invokeMethod(
-                shared->relay.get(),
-                [shared] {
-                    if (shared->window)
-                        shared->window->onDownloadEnded();
-                },
-                Qt::QueuedConnection);
-        }
+        if (code == EventEnded)
+            shared->relay.post([](NetdiskWindow &window) { window.onDownloadEnded(); });
         return 0;
     };
     if (!m_services.download.Start(param))

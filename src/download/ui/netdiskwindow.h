@@ -2,7 +2,6 @@
 
 #include "download/sharepage.h"
 
-#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <atomic>

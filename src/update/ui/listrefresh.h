@@ -1,0 +1,64 @@
+#pragma once
+
+#include "update/manifest.h"
+
+#include <QObject>
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace appearance {
+class Notifier;
+}
+namespace download {
+class Download;
+}
+
+namespace update {
+
+struct RefreshContext
+{
+    download::Download &download; // the program's one download object
+    appearance::Notifier &notifier;
+    Fetcher fetch;
+    std::string manifestUrl;
+    std::filesystem::path programDirectory;
+    // Sets the category's version field (which writes the setting).
+    std::function<void(int category, const std::string &version)> recordVersion;
+};
+
+// One refresh of one category list: the list's share link from the manifest, its direct link, the download
+// beside the old list, and the replacement. The old list and version stay unless the new list arrived whole.
+// Lives as long as its parent (the main window), so closing the update window does not cut it short.
+// UI thread only; the download's events reach it through a relay.
+class ListRefresh : public QObject
+{
+    Q_OBJECT
+
+public:
+    ListRefresh(RefreshContext context, UpdateOffer offer, QObject *parent);
+    ~ListRefresh() override;
+
+    // Resolves the link off the UI thread, then starts the download. Once.
+    void start();
+    bool started() const { return m_started; }
+    // The total size the download announced; 0 until then. Thread-safe.
+    double total() const;
+
+signals:
+    // The download has ended and the user has read the outcome.
+    void finished(bool succeeded);
+
+private:
+    struct Shared;
+    void startDownload(const std::string &directLink);
+    void onEnded();
+
+    RefreshContext m_context;
+    UpdateOffer m_offer;
+    std::shared_ptr<Shared> m_shared;
+    bool m_started = false;
+};
+
+} // namespace update

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDialog>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace download {
+class Download;
+}
+
+namespace update {
+
+class ListRefresh;
+
+// The update window "软件自动更新": offers the refresh of one category list and shows its progress. It has
+// no Close of its own; "以后再说.." closes it without touching anything. UI thread only.
+class UpdateWindow : public QDialog
+{
+    Q_OBJECT
+
+public:
+    static constexpr int Width = 313;
+    static constexpr int Height = 136;
+
+    UpdateWindow(ListRefresh &refresh, const download::Download &download, QWidget *parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void startRefresh();
+    void showProgress();
+
+    ListRefresh &m_refresh;
+    const download::Download &m_download;
+    QLabel *m_label;
+    QProgressBar *m_bar;
+    QPushButton *m_now;
+    QPushButton *m_later;
+    QTimer *m_timer;
+};
+
+} // namespace update

@@ -1,0 +1,157 @@
+#include "catalog/catalogmodel.h"
+#include "catalog/ui/catalogviews.h"
+#include "common/gbk.h"
+#include "download/download.h"
+#include "download/fetch.h"
+#include "mainwindow/mainwindow.h"
+#include "settings/settings.h"
+#include "support/tempdir.h"
+#include "ui/fakes.h"
+#include "update/ui/updatewindow.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using common::gbk;
+using mainwindow::MainWindow;
+
+namespace {
+
+class UpdateTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { writeFile(listFile(), gbk("(模块名称：Old-)\r\n")); }
+
+    std::filesystem::path listFile() const { return home.path() / "自动更新" / "模块下载.txt"; }
+
+    std::unique_ptr<MainWindow> start()
+    {
+        auto window = std::make_unique<MainWindow>(mainwindow::Services{
+            settings, home.path(), sound, desktop, notifier, downloader, picker, fetch, nullptr, nullptr});
+        QSignalSpy checked(window.get(), &MainWindow::versionChecked);
+        QSignalSpy filled(window.get(), &MainWindow::announcementFilled);
+        window->startUp();
+        EXPECT_TRUE(checked.wait(10000) || checked.count() == 1);
+        EXPECT_TRUE(filled.count() == 1 || filled.wait(10000));
+        return window;
+    }
+
+    static update::UpdateWindow *updateWindow()
+    {
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *window = qobject_cast<update::UpdateWindow *>(widget); window && window->isVisible())
+                return window;
+        }
+        return nullptr;
+    }
+
+    static QPushButton *button(QWidget *window, const char *name)
+    {
+        return window->findChild<QPushButton *>(QString::fromUtf8(name));
+    }
+
+    TempDir home;
+    settings::Settings settings{home.path()};
+    FakeSound sound;
+    FakeDesktop desktop;
+    FakeNotifier notifier;
+    download::Download downloader;
+    FakePicker picker;
+    std::string page; // the manifest the fake fetch serves, UTF-8
+    std::function<std::string(const std::string &)> fetch = [this](const std::string &) { return page; };
+};
+
+} // namespace
+
+TEST_F(UpdateTest, AnnouncementFillsTheAdvertNoticeNameAndRunsTheSavedSearch)
+{
+    page = "<p>广告：Hello-</p><p>公告：Line one\r\nLine two-x</p>";
+    settings.write(settings::keys::UserName, gbk("张三"));
+    settings.write(settings::keys::SearchText, "Old");
+    auto window = start();
+    // The line may already have moved on by a character or two.
+    EXPECT_TRUE(window->form().编辑框3->text().contains(QStringLiteral("llo")));
+    EXPECT_EQ(window->form().编辑框5->toPlainText(), QStringLiteral("公告：\n\nLine one\nLine two"));
+    EXPECT_EQ(window->form().编辑框1->text(), QStringLiteral("张三"));
+    EXPECT_EQ(window->form().编辑框4->text(), QStringLiteral("Old"));
+    EXPECT_EQ(window->form().编辑框4->palette().color(QPalette::Text), QColor(Qt::black));
+    QTRY_COMPARE(window->form().models[5]->rowCount(), 1);
+    EXPECT_EQ(updateWindow(), nullptr);
+}
+
+TEST_F(UpdateTest, HintAsSavedSearchRunsNothingAndNoPageLeavesTheHeading)
+{
+    settings.write(settings::keys::SearchText, gbk("请输入要查找的名称"));
+    auto window = start();
+    EXPECT_EQ(window->form().编辑框5->toPlainText(), QStringLiteral("公告：\n\n"));
+    EXPECT_EQ(window->form().编辑框3->text(), QString());
+    EXPECT_EQ(window->form().编辑框4->palette().color(QPalette::Text), QColor(192, 192, 192));
+    EXPECT_TRUE(notifier.notices.empty()); // no search ran, so no "not found"
+    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
+}
+
+TEST_F(UpdateTest, LaterChangesNothingAndTheNextStartAsksAgain)
+{
+    page = "模块下载：是- 模块下载版本：1.1- 模块下载地址：http://127.0.0.1:1/share/link?shareid=1&amp;uk=1-";
+    auto window = start();
+    update::UpdateWindow *offer = updateWindow();
+    ASSERT_NE(offer, nullptr);
+    EXPECT_EQ(offer->windowTitle(), QStringLiteral("软件自动更新"));
+    EXPECT_EQ(offer->size(), QSize(313, 136));
+    EXPECT_FALSE(offer->windowFlags() & Qt::WindowCloseButtonHint);
+    QTest::mouseClick(button(offer, "按钮_以后再说"), Qt::LeftButton);
+    QTRY_COMPARE(updateWindow(), nullptr);
+    EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
+    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
+    window.reset();
+    auto again = start();
+    EXPECT_NE(updateWindow(), nullptr);
+    updateWindow()->close();
+}
+
+TEST_F(UpdateTest, FailedRefreshKeepsTheOldListAndVersionAndSaysSo)
+{
+    page = "模块下载：是- 模块下载版本：1.1- 模块下载地址：http://127.0.0.1:1/share/link?shareid=1&amp;uk=1-";
+    auto window = start();
+    update::UpdateWindow *offer = updateWindow();
+    ASSERT_NE(offer, nullptr);
+    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
+    EXPECT_EQ(notifier.notices.back().text.substr(0, gbk("更新失败").size()), gbk("更新失败"));
+    QTRY_COMPARE(updateWindow(), nullptr);
+    EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
+    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "自动更新" / "模块下载.txt.new"));
+}
+
+TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceReplacesTheListAndRecordsTheVersion)
+{
+    QProcess demo;
+    demo.start(QStringLiteral("python3"),
+        {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
+            QStringLiteral("--rate"), QStringLiteral("0")});
+    ASSERT_TRUE(demo.waitForReadyRead(10000));
+    const QByteArray port = demo.readLine().trimmed();
+    qputenv("KAVO_MANIFEST_URL", "http://127.0.0.1:" + port + "/manifest.html");
+    fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    auto window = start();
+    update::UpdateWindow *offer = updateWindow();
+    ASSERT_NE(offer, nullptr);
+    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
+    EXPECT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
+    QTRY_COMPARE(updateWindow(), nullptr);
+    const std::string list = readFile(listFile());
+    EXPECT_NE(list.find(gbk("图表绘制模块")), std::string::npos);
+    EXPECT_EQ(list, download::FetchUrl("http://127.0.0.1:" + port.toStdString() + "/list/900003"));
+    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
+    EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("模块下载_编辑框"))->text(), QStringLiteral("1.1"));
+    qunsetenv("KAVO_MANIFEST_URL");
+    demo.kill();
+    demo.waitForFinished();
+}
