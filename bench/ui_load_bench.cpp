@@ -4,6 +4,7 @@
 #include "catalog/catalogmodel.h"
 #include "download/download.h"
 #include "download/ui/netdiskwindow.h"
+#include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/desktop.h"
 #include "platform/sound.h"
@@ -57,7 +58,7 @@ int main(int argc, char **argv)
     download::Download downloader;
     const auto picker = download::createFolderPicker();
     mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, *picker,
-        [](const std::string &) { return std::string(); }, nullptr, nullptr});
+        [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(), nullptr, nullptr});
     window.show();
 
     QElapsedTimer clock;

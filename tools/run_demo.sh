@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# Starts the loopback demo service (when built) beside the program and stops it when the program ends.
-# Usage: tools/run_demo.sh BUILD_DIR [xvfb]
+# Starts the loopback demo service (web pages and files on 18080, the SMTP sink on 2525) beside the program,
+# and stops them when the program ends. Usage: tools/run_demo.sh BUILD_DIR [xvfb]
 set -euo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin="$here/$build/bin"
 
-demo_pid=""
-if [ -x "$here/tools/demo_service.py" ]; then
-    python3 "$here/tools/demo_service.py" --port 18080 &
-    demo_pid=$!
-fi
-cleanup() { [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null || true; }
+pids=()
+cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
+python3 "$here/tools/demo_service.py" --port 18080 &
+pids+=($!)
+# aiosmtpd is Debian's: run it with Debian's python3, which need not be the first on PATH.
+/usr/bin/python3 "$here/tools/smtp_sink.py" --port 2525 &
+pids+=($!)
+sleep 0.5
 
 if [ "${2:-}" = xvfb ]; then
     xvfb-run -a -s "-screen 0 1280x800x24" "$bin/kavo"

@@ -2,6 +2,7 @@
 #include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
+#include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
@@ -32,8 +33,10 @@ int main(int argc, char **argv)
     const auto picker = download::createFolderPicker();
     const auto fetch = [](const std::string &url) { return download::FetchUrl(url); };
 
+    const auto mailSender = std::make_shared<feedback::MailSender>();
+
     mainwindow::MainWindow window(
-        {settings, home, *sound, *desktop, notifier, downloader, *picker, fetch, hotKeys.get(), &instance});
+        {settings, home, *sound, *desktop, notifier, downloader, *picker, fetch, mailSender, hotKeys.get(), &instance});
     if (!window.startUp())
         return 0;
     return QApplication::exec();

@@ -10,6 +10,8 @@
 #include "download/fetch.h"
 #include "download/links.h"
 #include "download/sharepage.h"
+#include "feedback/feedback.h"
+#include "feedback/mailsender.h"
 #include "platform/mappedfile.h"
 #include "platform/paths.h"
 #include "settings/settings.h"
@@ -45,6 +47,7 @@ constexpr const char *Usage = "usage: kavo-cli [--home DIR] COMMAND ...\n"
                               "  fetch URL                         the raw body of a page\n"
                               "  page URL START END                the page text between two markers\n"
                               "  download URL TARGET [-n N]        a file over N connections (default 10)\n"
+                              "  feedback NAME CONTENT             mail feedback as the feedback page does\n"
                               "  manifest LABEL                    a field of the update manifest page\n"
                               "  resolve SHARE_URL                 the facts and direct link of a share page\n"
                               "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
@@ -166,6 +169,26 @@ int page(const Context &c)
     return 0;
 }
 
+int sendFeedback(const Context &c)
+{
+    if (c.args.size() != 2)
+        return c.fail("feedback NAME CONTENT");
+    const std::string name = gbkFromUtf8(c.args[0]);
+    const std::string content = gbkFromUtf8(c.args[1]);
+    if (const auto refusal = feedback::validateFeedback(name, content)) {
+        c.streams.err += utf8FromGbk(*refusal) + "\n";
+        return 1;
+    }
+    feedback::MailSender sender;
+    const std::string failure = feedback::submitFeedback(sender, feedback::mailConfig(), name, content);
+    if (!failure.empty()) {
+        c.streams.err += utf8FromGbk(failure) + "\n";
+        return 1;
+    }
+    c.streams.out += utf8FromGbk(common::gbk("你提交的信息已经受理，如有问题请直接联系QQ500600700")) + "\n";
+    return 0;
+}
+
 int manifest(const Context &c)
 {
     if (c.args.size() != 1)
@@ -252,6 +275,7 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
         {"decode", decode},
         {"resolve", resolve},
         {"manifest", manifest},
+        {"feedback", sendFeedback},
         {"utf8-to-gb18030", utf8ToGb18030},
         {"download", downloadFile},
     };

@@ -8,6 +8,7 @@
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/ui/netdiskwindow.h"
+#include "feedback/ui/feedbackpage.h"
 #include "mainwindow/trayicon.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
@@ -75,6 +76,8 @@ MainWindow::MainWindow(Services services, QWidget *parent)
                                               m_form.图形按钮11, m_form.编辑框1, m_form.选择框2, m_form.透明标签2},
         m_services.settings, m_services.desktop, m_services.notifier, m_services.programDirectory, this);
     connect(m_catalog, &catalog::CatalogViews::netdiskToolRequested, this, &MainWindow::openNetdiskTool);
+    new feedback::FeedbackPage(
+        {m_form.编辑框1, m_form.编辑框2, m_form.按钮1}, m_services.mailSender, m_services.notifier, this);
     wireVersionFields();
     wireTabButtons();
     wireTrayMenu();

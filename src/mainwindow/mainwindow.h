@@ -19,6 +19,9 @@ class Notifier;
 namespace catalog {
 class CatalogViews;
 }
+namespace feedback {
+class MailSender;
+}
 namespace update {
 struct UpdateOffer;
 }
@@ -49,6 +52,8 @@ struct Services
     download::Download &download; // the program's one download object
     download::FolderPicker &picker;
     std::function<std::string(const std::string &)> fetch; // FetchUrl in the program
+    std::shared_ptr<feedback::MailSender>
+        mailSender; // the feedback page's; ends its connection when the last owner goes
     platform::HotKeys *hotKeys = nullptr; // none: no global hot keys
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
 };

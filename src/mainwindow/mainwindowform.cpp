@@ -129,18 +129,18 @@ QWidget *MainWindowForm::buildCategoryPage(int number)
 QWidget *MainWindowForm::buildFeedbackPage()
 {
     auto *page = new QWidget;
-    auto *nameCaption = new QLabel(QStringLiteral("你的名称："), page);
-    nameCaption->setGeometry(20, AdvertHeight + 14, 70, 24);
     编辑框1 = named(new QLineEdit(QStringLiteral("网友"), page), "编辑框1");
-    编辑框1->setGeometry(90, AdvertHeight + 14, 200, 24);
+    编辑框1->setGeometry(13, 45, 260, 24);
+    编辑框1->setPlaceholderText(QStringLiteral("你的名称"));
     选择框2 = named(new QCheckBox(page), "选择框2");
-    选择框2->setGeometry(304, AdvertHeight + 19, 16, 13);
+    选择框2->setGeometry(292, 50, 16, 13);
     透明标签2 = named(new QLabel(QStringLiteral("记住我的名称"), page), "透明标签2");
-    透明标签2->setGeometry(324, AdvertHeight + 14, 100, 24);
+    透明标签2->setGeometry(311, 44, 72, 24);
+    按钮1 = named(new QPushButton(QStringLiteral("提交反馈信息"), page), "按钮1");
+    按钮1->setGeometry(401, 43, 203, 26);
     编辑框2 = named(new QPlainTextEdit(page), "编辑框2");
-    编辑框2->setGeometry(20, AdvertHeight + 48, 572, 200);
-    按钮1 = named(new QPushButton(QStringLiteral("提交"), page), "按钮1");
-    按钮1->setGeometry(492, AdvertHeight + 258, 100, 30);
+    编辑框2->setGeometry(12, 78, 593, 250);
+    编辑框2->setPlaceholderText(QStringLiteral("请写下你的意见或建议（至少10个字节）"));
     return page;
 }
 

@@ -90,3 +90,11 @@ TEST(CliDownload, FailedDownloadExitsNonZeroAndSavesNothing)
     EXPECT_EQ(result.out, "");
     EXPECT_FALSE(std::filesystem::exists(home.path() / "x.bin"));
 }
+
+TEST(CliFeedback, RefusesShortContentWithThePagesWords)
+{
+    TempDir home;
+    const CommandResult result = runCommand(binaryDir() + "/kavo-cli feedback 网友 太短 2>&1");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "对不起、反馈内容不能小于10个文字!\n");
+}

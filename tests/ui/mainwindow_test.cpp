@@ -2,6 +2,7 @@
 #include "common/gbk.h"
 #include "common/qtext.h"
 #include "download/download.h"
+#include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/singleinstance.h"
 #include "settings/settings.h"
@@ -32,8 +33,8 @@ class MainWindowTest : public ::testing::Test
 protected:
     std::unique_ptr<MainWindow> makeWindow(platform::SingleInstance *instance = nullptr)
     {
-        return std::make_unique<MainWindow>(mainwindow::Services{
-            settings, home.path(), sound, desktop, notifier, downloader, picker, fetch, &hotKeys, instance});
+        return std::make_unique<MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop, notifier,
+            downloader, picker, fetch, mailSender, &hotKeys, instance});
     }
 
     void startAndWait(MainWindow &window)
@@ -55,6 +56,7 @@ protected:
     FakeNotifier notifier;
     download::Download downloader;
     FakePicker picker;
+    std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
     std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
     FakeHotKeys hotKeys;
 };

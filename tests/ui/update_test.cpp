@@ -3,6 +3,7 @@
 #include "common/gbk.h"
 #include "download/download.h"
 #include "download/fetch.h"
+#include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
 #include "support/tempdir.h"
@@ -32,7 +33,7 @@ protected:
     std::unique_ptr<MainWindow> start()
     {
         auto window = std::make_unique<MainWindow>(mainwindow::Services{
-            settings, home.path(), sound, desktop, notifier, downloader, picker, fetch, nullptr, nullptr});
+            settings, home.path(), sound, desktop, notifier, downloader, picker, fetch, mailSender, nullptr, nullptr});
         QSignalSpy checked(window.get(), &MainWindow::versionChecked);
         QSignalSpy filled(window.get(), &MainWindow::announcementFilled);
         window->startUp();
@@ -62,6 +63,7 @@ protected:
     FakeNotifier notifier;
     download::Download downloader;
     FakePicker picker;
+    std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
     std::string page; // the manifest the fake fetch serves, UTF-8
     std::function<std::string(const std::string &)> fetch = [this](const std::string &) { return page; };
 };

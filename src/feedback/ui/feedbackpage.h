@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+
+class QPlainTextEdit;
+class QLineEdit;
+class QPushButton;
+
+namespace appearance {
+class Notifier;
+}
+
+namespace feedback {
+
+class MailSender;
+
+// The feedback page: validates the name and message, mails them to the author off the UI thread and tells
+// the user the outcome. The message is cleared only once the server has accepted the mail. UI thread only.
+class FeedbackPage : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Controls
+    {
+        QLineEdit *nameBox = nullptr; // 编辑框1
+        QPlainTextEdit *contentBox = nullptr; // 编辑框2
+        QPushButton *submitButton = nullptr; // 按钮1
+    };
+
+    FeedbackPage(Controls controls, std::shared_ptr<MailSender> sender, appearance::Notifier &notifier,
+        QObject *parent = nullptr);
+
+signals:
+    // A submission has ended; `accepted` tells whether the server took the mail.
+    void submitted(bool accepted);
+
+private:
+    void submit();
+    void onSent(const std::string &failure);
+
+    Controls m_controls;
+    std::shared_ptr<MailSender> m_sender;
+    appearance::Notifier &m_notifier;
+};
+
+} // namespace feedback

@@ -1,0 +1,175 @@
+#include "common/gbk.h"
+#include "download/links.h"
+#include "feedback/feedback.h"
+#include "feedback/mailsender.h"
+#include "support/tempdir.h"
+
+#include <QProcess>
+#include <chrono>
+#include <gtest/gtest.h>
+
+using namespace feedback;
+using common::gbk;
+
+namespace {
+
+// A peer on loopback: the scripted server or aiosmtpd (with Debian's python3).
+class Peer
+{
+public:
+    Peer(const QString &program, const QStringList &arguments)
+    {
+        m_process.start(program, arguments);
+        m_process.waitForReadyRead(10000);
+        m_port = m_process.readLine().trimmed().toInt();
+    }
+    ~Peer()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    int port() const { return m_port; }
+
+private:
+    QProcess m_process;
+    int m_port = 0;
+};
+
+class ScriptedSmtp : public Peer
+{
+public:
+    ScriptedSmtp(const std::string &scenario, const std::filesystem::path &log)
+        : Peer(QStringLiteral("python3"),
+            {QStringLiteral(KAVO_TEST_SUPPORT_DIR "/scripted_smtp.py"), QString::fromStdString(scenario),
+                QString::fromStdString(log.string())})
+        , m_log(log)
+    {
+    }
+    std::string log() const { return readFile(m_log); }
+
+private:
+    std::filesystem::path m_log;
+};
+
+std::string sendOne(MailSender &sender)
+{
+    return sender.send(gbk("反馈信息"), gbk("名称：a\r\n\r\n内容：bbbbbbbbbb"), "author@x", "", "", "me@x", "");
+}
+
+} // namespace
+
+TEST(MailSender, ChoosesLoginFromAMultiLineAuthOffer)
+{
+    TempDir dir;
+    ScriptedSmtp server("login-plain", dir.path() / "log");
+    MailSender sender;
+    ASSERT_TRUE(sender.connect("127.0.0.1", server.port(), "user", "secret"));
+    EXPECT_EQ(sendOne(sender), "");
+    sender.quit();
+    const std::string log = server.log();
+    EXPECT_NE(log.find("EHLO "), std::string::npos);
+    EXPECT_NE(log.find("AUTH LOGIN\r\n" + download::base64Encode("user") + "\r\n" + download::base64Encode("secret")
+                  + "\r\n"),
+        std::string::npos);
+    EXPECT_NE(log.find("MAIL FROM:<me@x>\r\nRCPT TO:<author@x>\r\nDATA\r\nFrom: me@x\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\n.\r\nQUIT\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("HELO"), std::string::npos);
+}
+
+TEST(MailSender, AuthEqualsLoginAndPlainOnly)
+{
+    TempDir dir;
+    ScriptedSmtp equals("auth-equals", dir.path() / "equals");
+    MailSender sender;
+    ASSERT_TRUE(sender.connect("127.0.0.1", equals.port(), "user", "secret"));
+    EXPECT_NE(equals.log().find("AUTH LOGIN\r\n"), std::string::npos);
+    ScriptedSmtp plain("plain-only", dir.path() / "plain");
+    ASSERT_TRUE(sender.connect("127.0.0.1", plain.port(), "user", "secret"));
+    const std::string credentials = std::string(1, '\0') + "user" + std::string(1, '\0') + "secret";
+    EXPECT_NE(plain.log().find("AUTH PLAIN\r\n" + download::base64Encode(credentials) + "\r\n"), std::string::npos);
+}
+
+TEST(MailSender, RefusedEhloFallsBackToHeloAndNoAuthOfferSkipsTheLogIn)
+{
+    TempDir dir;
+    ScriptedSmtp refused("ehlo-refused", dir.path() / "refused");
+    MailSender sender;
+    ASSERT_TRUE(sender.connect("127.0.0.1", refused.port(), "user", "secret"));
+    EXPECT_NE(refused.log().find("HELO "), std::string::npos);
+    EXPECT_EQ(refused.log().find("AUTH"), std::string::npos);
+    ScriptedSmtp none("no-auth", dir.path() / "none");
+    ASSERT_TRUE(sender.connect("127.0.0.1", none.port(), "user", "secret"));
+    EXPECT_EQ(sendOne(sender), "");
+    EXPECT_EQ(none.log().find("AUTH"), std::string::npos);
+    EXPECT_EQ(none.log().find("HELO"), std::string::npos);
+}
+
+TEST(MailSender, SilentServerTimesOutAfterItsReplyTimeout)
+{
+    TempDir dir;
+    ScriptedSmtp silent("silent", dir.path() / "log");
+    MailSender sender;
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(sender.connect("127.0.0.1", silent.port(), "user", "secret"));
+    const auto waited = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(waited, std::chrono::milliseconds(2000));
+    EXPECT_LT(waited, std::chrono::milliseconds(6000));
+    EXPECT_EQ(sender.lastError(), gbk("接收数据超时!"));
+    EXPECT_FALSE(sender.connected());
+}
+
+TEST(MailSender, RefusedRecipientIsResetAndReported)
+{
+    TempDir dir;
+    ScriptedSmtp server("refuse-rcpt", dir.path() / "log");
+    MailSender sender;
+    ASSERT_TRUE(sender.connect("127.0.0.1", server.port(), "user", "secret"));
+    EXPECT_EQ(sender.send("s", "b", "one@x;two@x", "", "", "me@x", ""), "5.1.1 No such user here");
+    EXPECT_EQ(sender.lastReplyCode(), 550);
+    const std::string log = server.log();
+    EXPECT_NE(log.find("RCPT TO:<one@x>\r\nRSET\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("two@x"), std::string::npos);
+    EXPECT_TRUE(sender.connected());
+}
+
+TEST(MailSender, MalformedAddressesSendNothing)
+{
+    TempDir dir;
+    ScriptedSmtp server("login-plain", dir.path() / "log");
+    MailSender sender;
+    EXPECT_EQ(sender.send("s", "b", "a@x", "", "", "me@x", ""), gbk("未连接到SMTP服务器!"));
+    ASSERT_TRUE(sender.connect("127.0.0.1", server.port(), "user", "secret"));
+    const std::size_t before = server.log().size();
+    EXPECT_EQ(sender.send("s", "b", "x <a@x", "", "", "me@x", ""), gbk("目的邮件地址格式错误!"));
+    EXPECT_EQ(sender.send("s", "b", "a@x", "", "", "me <x", ""), gbk("发信人邮件地址格式错误!"));
+    EXPECT_EQ(sender.send("s", "b", "a@x", "", "", "me@x", "r <x"), gbk("回复邮件地址格式错误!"));
+    EXPECT_EQ(sender.send("s", "b", "", "", "", "me@x", ""), gbk("未指定发送地址!"));
+    EXPECT_EQ(server.log().size(), before);
+    EXPECT_FALSE(sender.connect("127.0.0.1", 1, "u", "p"));
+    EXPECT_EQ(sender.lastError(), gbk("连接指定SMTP邮件服务器“127.0.0.1”失败!"));
+}
+
+TEST(MailSender, DeliversToAiosmtpdWithLoginAndWithPlain)
+{
+    for (const char *mechanism : {"LOGIN", "PLAIN"}) {
+        SCOPED_TRACE(mechanism);
+        TempDir dir;
+        Peer sink(QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral(KAVO_SOURCE_DIR "/tools/smtp_sink.py"), QStringLiteral("--port"), QStringLiteral("0"),
+                QStringLiteral("--maildir"), QString::fromStdString(dir.path().string()), QStringLiteral("--only"),
+                QString::fromLatin1(mechanism)});
+        MailSender sender;
+        MailConfig config{"127.0.0.1", sink.port(), "10001", "demo2026", "kavo@localhost", "author@localhost"};
+        EXPECT_EQ(submitFeedback(sender, config, gbk("张三"), gbk("这是一条足够长的反馈。")), "");
+        sender.quit();
+        const std::string mail = readFile(dir.path() / "001.eml");
+        EXPECT_NE(
+            mail.find("Subject: =?gb2312?B?" + download::base64Encode(gbk("反馈信息")) + "?="), std::string::npos);
+        EXPECT_NE(mail.find("Content-type: text/plain; charset=\"gb2312\""), std::string::npos);
+        EXPECT_NE(mail.find(download::base64Encode(gbk("名称：张三\r\n\r\n内容：这是一条足够长的反馈。"))),
+            std::string::npos);
+        MailConfig wrong = config;
+        wrong.password = "nope";
+        EXPECT_EQ(submitFeedback(sender, wrong, "a", "0123456789"), gbk("登录指定SMTP邮件服务器“127.0.0.1”失败!"));
+    }
+}
