@@ -1,6 +1,7 @@
 // Loads a 100,000-record category into the main window's list view (offscreen) and reports how long the load
 // took and the longest time the event loop went without running a 1 ms timer: the worst freeze a user sees.
 #include "appearance/notifier.h"
+#include "appearance/ui/picturepicker.h"
 #include "catalog/catalogmodel.h"
 #include "download/download.h"
 #include "download/ui/netdiskwindow.h"
@@ -57,7 +58,8 @@ int main(int argc, char **argv)
     NoNotices notices;
     download::Download downloader;
     const auto picker = download::createFolderPicker();
-    mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, *picker,
+    const auto picturePicker = appearance::createPicturePicker();
+    mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, *picker, *picturePicker,
         [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(), nullptr, nullptr});
     window.show();
 

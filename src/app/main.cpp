@@ -1,4 +1,5 @@
 #include "appearance/ui/messagewindow.h"
+#include "appearance/ui/picturepicker.h"
 #include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
@@ -27,16 +28,17 @@ int main(int argc, char **argv)
     const auto hotKeys = platform::createHotKeys();
     platform::SingleInstance instance(platform::SingleInstance::defaultName());
 
-    appearance::MessageNotifier notifier(*sound, nullptr);
+    appearance::MessageNotifier notifier(*sound, &settings, nullptr);
 
     download::Download downloader;
     const auto picker = download::createFolderPicker();
+    const auto picturePicker = appearance::createPicturePicker();
     const auto fetch = [](const std::string &url) { return download::FetchUrl(url); };
 
     const auto mailSender = std::make_shared<feedback::MailSender>();
 
-    mainwindow::MainWindow window(
-        {settings, home, *sound, *desktop, notifier, downloader, *picker, fetch, mailSender, hotKeys.get(), &instance});
+    mainwindow::MainWindow window({settings, home, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
+        fetch, mailSender, hotKeys.get(), &instance});
     if (!window.startUp())
         return 0;
     return QApplication::exec();

@@ -2,6 +2,11 @@
 
 #include "appearance/marquee.h"
 #include "appearance/startuplook.h"
+#include "appearance/ui/animatedboard.h"
+#include "appearance/ui/backgroundchooser.h"
+#include "appearance/ui/backgroundpictures.h"
+#include "appearance/ui/picturepicker.h"
+#include "appearance/ui/windowframe.h"
 #include "catalog/category.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
@@ -23,11 +28,14 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -79,7 +87,14 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     new feedback::FeedbackPage(
         {m_form.编辑框1, m_form.编辑框2, m_form.按钮1}, m_services.mailSender, m_services.notifier, this);
     wireVersionFields();
-    wireTabButtons();
+    m_frame = new appearance::WindowFrame(this,
+        {appearance::ButtonKind::Close, appearance::ButtonKind::Maximise, appearance::ButtonKind::Minimise,
+            appearance::ButtonKind::ChangeSkin});
+    m_frame->setClickRoutine(appearance::ButtonKind::Menu, [this] { openBackgroundChooser(); });
+    m_frame->setClickRoutine(appearance::ButtonKind::ChangeSkin, [this] { openBackgroundChooser(); });
+    m_board = new appearance::AnimatedBoard(m_form.画板相片, this);
+    addTabButtons();
+    wireOtherMenu();
     wireTrayMenu();
 }
 
@@ -166,18 +181,93 @@ void MainWindow::closeEvent(QCloseEvent *event)
         m_advertTimer->stop();
     if (m_fadeTimer)
         m_fadeTimer->stop();
+    m_board->stop();
     if (m_tray)
         m_tray->hide();
     event->accept();
     QCoreApplication::quit();
 }
 
-void MainWindow::wireTabButtons()
+void MainWindow::addTabButtons()
 {
+    static constexpr std::array<const char *, MainWindowForm::PageCount> Pictures{
+        "home", "software", "source", "module", "tips", "common", "feedback"};
     for (int k = 0; k < MainWindowForm::PageCount; ++k) {
-        connect(
-            m_form.tabButtons[static_cast<std::size_t>(k)], &QPushButton::clicked, this, [this, k] { tabRoutine(k); });
+        const QPixmap picture(QStringLiteral(":/kavo/pictures/tab-%1.png")
+                                  .arg(QString::fromLatin1(Pictures[static_cast<std::size_t>(k)])));
+        m_frame->addTabButton(MainWindowForm::tabCaption(k), picture, [this, k] { tabRoutine(k); });
     }
+}
+
+void MainWindow::wireOtherMenu()
+{
+    m_form.画板相片->installEventFilter(this);
+    const auto action
+        = [this](const char *name) { return m_form.otherMenu->findChild<QAction *>(QString::fromUtf8(name)); };
+    connect(action("更换皮肤"), &QAction::triggered, this, &MainWindow::changeBackgroundFile);
+    connect(action("更换图片"), &QAction::triggered, this, &MainWindow::changeBoardPicture);
+    connect(m_form.playMusicAction, &QAction::triggered, this, &MainWindow::toggleMusic);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_form.画板相片 && event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        m_form.otherMenu->popup(QCursor::pos());
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::changeBackgroundFile()
+{
+    const QString chosen = m_services.picturePicker.pickPicture(this);
+    if (chosen.isEmpty()) {
+        m_frame->setBackgroundPicture(appearance::defaultBackground());
+        m_services.settings.write(settings::keys::BackgroundFile, "");
+        return;
+    }
+    QFile file(chosen);
+    m_frame->setBackgroundPicture(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    m_services.settings.write(settings::keys::BackgroundFile, common::fromQString(chosen));
+}
+
+void MainWindow::changeBoardPicture()
+{
+    m_board->stop();
+    m_form.画板相片->clear();
+    const QString chosen = m_services.picturePicker.pickPicture(this);
+    QPixmap picture;
+    if (chosen.isEmpty()) {
+        picture.loadFromData(appearance::fallbackBoardPicture());
+        m_services.settings.write(settings::keys::AnimatedPicture,
+            platform::gbkPath(m_services.programDirectory / platform::nativePath(common::gbk("图片.jpg"))));
+    } else {
+        picture.load(chosen);
+        m_services.settings.write(settings::keys::AnimatedPicture, common::fromQString(chosen));
+    }
+    m_form.画板相片->setPixmap(picture);
+    m_board->restart();
+}
+
+void MainWindow::toggleMusic(bool on)
+{
+    // A missing or unplayable file plays nothing; the tick and the setting change all the same.
+    if (on) {
+        const std::string wav = readWholeFile(m_services.programDirectory / "windows.wav");
+        if (!wav.empty())
+            m_services.sound.play(wav, true);
+    } else {
+        m_services.sound.stopLoops();
+    }
+    m_services.settings.writeFlag(settings::keys::PlayMusic, on);
+}
+
+void MainWindow::openBackgroundChooser()
+{
+    auto *chooser = new appearance::BackgroundChooser(
+        m_services.settings, [this](const QByteArray &bytes) { m_frame->setBackgroundPicture(bytes); }, QCursor::pos(),
+        this);
+    chooser->show();
+    chooser->activateWindow();
 }
 
 void MainWindow::wireTrayMenu()
@@ -343,9 +433,19 @@ void MainWindow::restoreSearch(const std::string &gbkText)
     emit announcementFilled();
 }
 
-void MainWindow::applyFrameAndBackground() { }
+void MainWindow::applyFrameAndBackground()
+{
+    // Rounded corners of 5 x 5 pixels, then the background of the settings.
+    QPainterPath outline;
+    outline.addRoundedRect(QRectF(rect()), 5, 5);
+    setMask(QRegion(outline.toFillPolygon().toPolygon()));
+    appearance::applyBackground(*m_frame, m_services.settings);
+}
 
-void MainWindow::startAnimation() { }
+void MainWindow::startAnimation()
+{
+    m_board->restart();
+}
 
 QLineEdit *MainWindow::versionField(int category) const
 {
@@ -394,7 +494,7 @@ void MainWindow::offerUpdate(const update::UpdateOffer &offer)
             versionField(category)->setText(common::toQString(version));
         }};
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);
-    auto *window = new update::UpdateWindow(*refresh, m_services.download, this);
+    auto *window = new update::UpdateWindow(*refresh, m_services.download, m_services.settings, this);
     connect(refresh, &update::ListRefresh::finished, refresh, &QObject::deleteLater);
     // Declined before it started: nothing more will come of this refresh.
     connect(window, &QObject::destroyed, refresh, [refresh] {

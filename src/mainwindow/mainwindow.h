@@ -14,8 +14,11 @@ class QSystemTrayIcon;
 class QTimer;
 
 namespace appearance {
+class AnimatedBoard;
 class Notifier;
-}
+class PicturePicker;
+class WindowFrame;
+} // namespace appearance
 namespace catalog {
 class CatalogViews;
 }
@@ -51,6 +54,7 @@ struct Services
     appearance::Notifier &notifier;
     download::Download &download; // the program's one download object
     download::FolderPicker &picker;
+    appearance::PicturePicker &picturePicker;
     std::function<std::string(const std::string &)> fetch; // FetchUrl in the program
     std::shared_ptr<feedback::MailSender>
         mailSender; // the feedback page's; ends its connection when the last owner goes
@@ -73,6 +77,13 @@ public:
 
     const MainWindowForm &form() const { return m_form; }
     QSystemTrayIcon *trayIcon() const { return m_tray; }
+    appearance::WindowFrame &frame() const { return *m_frame; }
+    appearance::AnimatedBoard &board() const { return *m_board; }
+    // The "其他" menu's commands.
+    void changeBackgroundFile();
+    void changeBoardPicture();
+    void toggleMusic(bool on);
+    void openBackgroundChooser();
 
     catalog::CatalogViews &catalogViews() const { return *m_catalog; }
 
@@ -97,11 +108,13 @@ signals:
     void startupFinished();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void wireTabButtons();
+    void addTabButtons();
+    void wireOtherMenu();
     void wireTrayMenu();
     void registerHotKeys();
     void onHotKey(int identifier);
@@ -129,6 +142,8 @@ private:
     Services m_services;
     MainWindowForm m_form;
     catalog::CatalogViews *m_catalog = nullptr;
+    appearance::WindowFrame *m_frame = nullptr;
+    appearance::AnimatedBoard *m_board = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     QTimer *m_fadeTimer = nullptr;
     QTimer *m_advertTimer = nullptr;

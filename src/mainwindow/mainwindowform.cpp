@@ -82,7 +82,6 @@ MainWindowForm::MainWindowForm(QWidget *window)
     编辑框3->setGeometry(PageLeft, PageTop, PageWidth, AdvertHeight);
     编辑框3->setReadOnly(true);
     buildHiddenFields(window);
-    buildTabButtons(window);
     buildMenus(window);
 }
 
@@ -101,10 +100,10 @@ QWidget *MainWindowForm::buildHomePage()
 {
     auto *page = new QWidget;
     画板相片 = named(new QLabel(page), "画板相片");
-    画板相片->setGeometry(6, AdvertHeight + 2, 298, 213);
+    画板相片->setGeometry(16, 39, 298, 213);
     画板相片->setScaledContents(true);
     编辑框5 = named(new QPlainTextEdit(QStringLiteral("公告："), page), "编辑框5");
-    编辑框5->setGeometry(6, AdvertHeight + 220, 298, 80);
+    编辑框5->setGeometry(16, 255, 298, 80);
     编辑框5->setReadOnly(true);
     编辑框4 = named(new QLineEdit(QStringLiteral("请输入要查找的名称"), page), "编辑框4");
     编辑框4->setGeometry(314, AdvertHeight + 2, 236, 26);
@@ -151,18 +150,6 @@ void MainWindowForm::buildHiddenFields(QWidget *window)
     for (std::size_t i = 0; i < VersionFieldNames.size(); ++i) {
         versionFields[i] = named(new QLineEdit(QStringLiteral("1.0"), window), VersionFieldNames[i]);
         versionFields[i]->hide();
-    }
-}
-
-void MainWindowForm::buildTabButtons(QWidget *window)
-{
-    // A plain row until the skinned frame draws the tab buttons itself.
-    for (int k = 0; k < PageCount; ++k) {
-        auto *button = new QPushButton(tabCaption(k), window);
-        button->setObjectName(QStringLiteral("tab_") + tabCaption(k));
-        button->setGeometry(76 * k + 10, 40, 76, 71);
-        button->setFlat(true);
-        tabButtons[static_cast<std::size_t>(k)] = button;
     }
 }
 

@@ -60,7 +60,6 @@ private:
     QWidget *buildCategoryPage(int number);
     QWidget *buildFeedbackPage();
     void buildHiddenFields(QWidget *window);
-    void buildTabButtons(QWidget *window);
     void buildMenus(QWidget *window);
 };
 

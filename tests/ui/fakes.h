@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appearance/notifier.h"
+#include "appearance/ui/picturepicker.h"
 #include "download/ui/netdiskwindow.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
@@ -75,4 +76,15 @@ struct FakePicker final : download::FolderPicker
     }
     QString answer;
     QStringList prompts;
+};
+
+struct FakePicturePicker final : appearance::PicturePicker
+{
+    QString pickPicture(QWidget *) override
+    {
+        ++asked;
+        return answer;
+    }
+    QString answer;
+    int asked = 0;
 };

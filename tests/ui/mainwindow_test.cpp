@@ -34,7 +34,7 @@ protected:
     std::unique_ptr<MainWindow> makeWindow(platform::SingleInstance *instance = nullptr)
     {
         return std::make_unique<MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop, notifier,
-            downloader, picker, fetch, mailSender, &hotKeys, instance});
+            downloader, picker, picturePicker, fetch, mailSender, &hotKeys, instance});
     }
 
     void startAndWait(MainWindow &window)
@@ -56,6 +56,7 @@ protected:
     FakeNotifier notifier;
     download::Download downloader;
     FakePicker picker;
+    FakePicturePicker picturePicker;
     std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
     std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
     FakeHotKeys hotKeys;
@@ -146,7 +147,7 @@ TEST_F(MainWindowTest, CategoryTabLoadsItsListAndSelectsItsPage)
     writeFile(home.path() / "自动更新" / "模块下载.txt",
         gbk("(模块名称：M1-模块大小：1KB-分享时间：2020.1.1-下载地址：http://x/1-)\r\n(模块名称：M2-)\r\n"));
     auto window = makeWindow();
-    auto *tab = child<QPushButton>(*window, "tab_模块下载");
+    auto *tab = child<QAbstractButton>(*window, "tab_模块下载");
     ASSERT_NE(tab, nullptr);
     QTest::mouseClick(tab, Qt::LeftButton);
     EXPECT_EQ(child<QTabWidget>(*window, "高级选择夹1")->currentIndex(), 3);
@@ -156,7 +157,7 @@ TEST_F(MainWindowTest, CategoryTabLoadsItsListAndSelectsItsPage)
     EXPECT_EQ(model->text(1, 4), gbk("  绿色模块"));
     QTest::mouseClick(tab, Qt::LeftButton);
     QTRY_COMPARE(model->rowCount(), 2);
-    QTest::mouseClick(child<QPushButton>(*window, "tab_软件反馈"), Qt::LeftButton);
+    QTest::mouseClick(child<QAbstractButton>(*window, "tab_软件反馈"), Qt::LeftButton);
     EXPECT_EQ(child<QTabWidget>(*window, "高级选择夹1")->currentIndex(), 6);
 }
 

@@ -32,7 +32,7 @@ QString labelOf(const MessageWindow *window)
 TEST(MessageWindow, ShowsTheLatestTextWithTheChime)
 {
     FakeSound sound;
-    appearance::MessageNotifier notifier(sound, nullptr);
+    appearance::MessageNotifier notifier(sound, nullptr, nullptr);
     notifier.showMessage(common::gbk("第一条"), false);
     notifier.showMessage(common::gbk("第二条"), false);
     const auto windows = openWindows();

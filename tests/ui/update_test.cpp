@@ -32,8 +32,8 @@ protected:
 
     std::unique_ptr<MainWindow> start()
     {
-        auto window = std::make_unique<MainWindow>(mainwindow::Services{
-            settings, home.path(), sound, desktop, notifier, downloader, picker, fetch, mailSender, nullptr, nullptr});
+        auto window = std::make_unique<MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop, notifier,
+            downloader, picker, picturePicker, fetch, mailSender, nullptr, nullptr});
         QSignalSpy checked(window.get(), &MainWindow::versionChecked);
         QSignalSpy filled(window.get(), &MainWindow::announcementFilled);
         window->startUp();
@@ -63,6 +63,7 @@ protected:
     FakeNotifier notifier;
     download::Download downloader;
     FakePicker picker;
+    FakePicturePicker picturePicker;
     std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
     std::string page; // the manifest the fake fetch serves, UTF-8
     std::function<std::string(const std::string &)> fetch = [this](const std::string &) { return page; };

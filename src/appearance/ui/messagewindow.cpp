@@ -1,5 +1,7 @@
 #include "appearance/ui/messagewindow.h"
 
+#include "appearance/ui/backgroundpictures.h"
+#include "appearance/ui/windowframe.h"
 #include "common/qtext.h"
 #include "platform/sound.h"
 
@@ -10,7 +12,7 @@
 
 namespace appearance {
 
-MessageWindow::MessageWindow(const QString &text, QWidget *parent)
+MessageWindow::MessageWindow(const QString &text, const settings::Settings *settings, QWidget *parent)
     : QDialog(parent)
     , m_label(new QLabel(text, this))
     , m_okButton(new QPushButton(QStringLiteral("确定"), this))
@@ -25,6 +27,9 @@ MessageWindow::MessageWindow(const QString &text, QWidget *parent)
     m_okButton->setGeometry(224, 84, 96, 24);
     m_okButton->setAutoDefault(false);
     connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
+    auto *frame = new WindowFrame(this, {ButtonKind::Close});
+    if (settings)
+        applyBackground(*frame, *settings);
 }
 
 void MessageWindow::keyPressEvent(QKeyEvent *event)
@@ -35,8 +40,9 @@ void MessageWindow::keyPressEvent(QKeyEvent *event)
         event->accept();
 }
 
-MessageNotifier::MessageNotifier(platform::Sound &sound, QWidget *parent)
+MessageNotifier::MessageNotifier(platform::Sound &sound, const settings::Settings *settings, QWidget *parent)
     : m_sound(sound)
+    , m_settings(settings)
     , m_parent(parent)
 {
 }
@@ -47,7 +53,7 @@ void MessageNotifier::showMessage(const std::string &gbkText, bool modal)
     QFile chime(QStringLiteral(":/kavo/message.wav"));
     if (chime.open(QIODevice::ReadOnly))
         m_sound.play(chime.readAll().toStdString(), false);
-    auto *window = new MessageWindow(common::toQString(pending()), m_parent);
+    auto *window = new MessageWindow(common::toQString(pending()), m_settings, m_parent);
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (modal) {
         window->exec();

@@ -12,6 +12,9 @@ class QPushButton;
 namespace platform {
 class Sound;
 }
+namespace settings {
+class Settings;
+}
 
 namespace appearance {
 
@@ -25,7 +28,9 @@ public:
     static constexpr int Width = 342;
     static constexpr int Height = 148;
 
-    explicit MessageWindow(const QString &text, QWidget *parent = nullptr);
+    // `settings` chooses the background; without them the window has the plain frame.
+    explicit MessageWindow(
+        const QString &text, const settings::Settings *settings = nullptr, QWidget *parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -40,7 +45,7 @@ private:
 class MessageNotifier final : public Notifier
 {
 public:
-    MessageNotifier(platform::Sound &sound, QWidget *parent);
+    MessageNotifier(platform::Sound &sound, const settings::Settings *settings, QWidget *parent);
 
     void showMessage(const std::string &gbkText, bool modal) override;
 
@@ -49,6 +54,7 @@ private:
     std::string pending() const;
 
     platform::Sound &m_sound;
+    const settings::Settings *m_settings;
     QWidget *m_parent;
     mutable std::mutex m_mutex;
     std::string m_pending;

@@ -1,6 +1,8 @@
 #include "download/ui/netdiskwindow.h"
 
 #include "appearance/notifier.h"
+#include "appearance/ui/backgroundpictures.h"
+#include "appearance/ui/windowframe.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
 #include "common/relay.h"
@@ -89,32 +91,32 @@ NetdiskWindow::~NetdiskWindow() = default;
 void NetdiskWindow::buildControls()
 {
     m_addressCaption = named(new QLabel(QStringLiteral("下载地址："), this), "透明标签2");
-    m_addressCaption->setGeometry(10, 10, 66, 24);
+    m_addressCaption->setGeometry(10, 34, 66, 24);
     m_address = named(new QLineEdit(this), "编辑框_地址");
-    m_address->setGeometry(78, 10, 276, 24);
+    m_address->setGeometry(78, 34, 276, 24);
     auto *pathCaption = new QLabel(QStringLiteral("保存位置："), this);
-    pathCaption->setGeometry(10, 40, 66, 24);
+    pathCaption->setGeometry(10, 62, 66, 24);
     m_path = named(new QLineEdit(this), "编辑框_路径");
-    m_path->setGeometry(78, 40, 206, 24);
+    m_path->setGeometry(78, 62, 206, 24);
     m_browse = named(new QPushButton(QStringLiteral("浏览"), this), "按钮_浏览");
-    m_browse->setGeometry(288, 40, 66, 24);
+    m_browse->setGeometry(288, 62, 66, 24);
     m_progressBar = named(new QProgressBar(this), "进度条1");
-    m_progressBar->setGeometry(10, 72, 240, 18);
+    m_progressBar->setGeometry(10, 92, 240, 16);
     m_progressBar->setRange(0, 100);
     m_progressBar->setValue(0);
     m_progressBar->setTextVisible(false);
     m_progressLabel = named(new QLabel(QStringLiteral("0%"), this), "透明标签进度");
-    m_progressLabel->setGeometry(256, 70, 104, 22);
+    m_progressLabel->setGeometry(256, 89, 104, 22);
     m_autoClose = named(new QCheckBox(this), "选择框2");
-    m_autoClose->setGeometry(10, 102, 16, 16);
+    m_autoClose->setGeometry(10, 117, 16, 16);
     m_autoCloseCaption = named(new QLabel(QStringLiteral("下载完成后自动关闭"), this), "透明标签1");
-    m_autoCloseCaption->setGeometry(30, 99, 140, 22);
+    m_autoCloseCaption->setGeometry(30, 114, 140, 22);
     m_download = named(new QPushButton(QStringLiteral("立即下载"), this), "按钮_下载");
-    m_download->setGeometry(254, 96, 100, 28);
+    m_download->setGeometry(254, 112, 100, 24);
     m_timer = named(new QTimer(this), "时钟1");
     m_timer->setInterval(200);
-    m_statusLine = named(new QLabel(this), "状态栏");
-    m_statusLine->setGeometry(6, Height - 30, Width - 12, 24);
+    m_frame = new appearance::WindowFrame(this, {appearance::ButtonKind::Close});
+    appearance::applyBackground(*m_frame, m_services.settings);
 }
 
 void NetdiskWindow::wireControls()
@@ -186,7 +188,7 @@ void NetdiskWindow::startResolution()
 
 void NetdiskWindow::onResolved(const ShareResolution &resolution)
 {
-    m_statusLine->setText(common::toQString(statusLineText(resolution.facts)));
+    m_frame->setStatusText(common::toQString(statusLineText(resolution.facts)));
     emit resolved();
     if (!resolution.supported) {
         m_services.notifier.showMessage(unsupportedMessage(), true);

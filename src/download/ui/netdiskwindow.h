@@ -16,7 +16,8 @@ class QTimer;
 
 namespace appearance {
 class Notifier;
-}
+class WindowFrame;
+} // namespace appearance
 namespace platform {
 class Sound;
 }
@@ -98,7 +99,7 @@ private:
     QLabel *m_progressLabel = nullptr;
     QProgressBar *m_progressBar = nullptr;
     QTimer *m_timer = nullptr;
-    QLabel *m_statusLine = nullptr;
+    appearance::WindowFrame *m_frame = nullptr;
 };
 
 } // namespace download

@@ -1,5 +1,7 @@
 #include "update/ui/updatewindow.h"
 
+#include "appearance/ui/backgroundpictures.h"
+#include "appearance/ui/windowframe.h"
 #include "download/download.h"
 #include "download/progress.h"
 #include "update/ui/listrefresh.h"
@@ -18,7 +20,8 @@ constexpr double LabelTolerance = 1e-12;
 
 } // namespace
 
-UpdateWindow::UpdateWindow(ListRefresh &refresh, const download::Download &download, QWidget *parent)
+UpdateWindow::UpdateWindow(
+    ListRefresh &refresh, const download::Download &download, const settings::Settings &settings, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_refresh(refresh)
     , m_download(download)
@@ -34,21 +37,23 @@ UpdateWindow::UpdateWindow(ListRefresh &refresh, const download::Download &downl
     setFixedSize(Width, Height);
     move(50, 50);
     m_label->setObjectName(QStringLiteral("标签_进度"));
-    m_label->setGeometry(20, 20, 273, 22);
+    m_label->setGeometry(20, 34, 273, 22);
     m_bar->setObjectName(QStringLiteral("进度条1"));
-    m_bar->setGeometry(20, 48, 273, 18);
+    m_bar->setGeometry(20, 60, 273, 16);
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
     m_bar->setTextVisible(false);
     m_now->setObjectName(QStringLiteral("按钮_立即更新"));
-    m_now->setGeometry(40, 84, 100, 28);
+    m_now->setGeometry(40, 88, 100, 26);
     m_later->setObjectName(QStringLiteral("按钮_以后再说"));
-    m_later->setGeometry(173, 84, 100, 28);
+    m_later->setGeometry(173, 88, 100, 26);
     m_timer->setObjectName(QStringLiteral("时钟1"));
     connect(m_now, &QPushButton::clicked, this, &UpdateWindow::startRefresh);
     connect(m_later, &QPushButton::clicked, this, &QDialog::close);
     connect(m_timer, &QTimer::timeout, this, &UpdateWindow::showProgress);
     connect(&m_refresh, &ListRefresh::finished, this, &QDialog::close);
+    auto *frame = new appearance::WindowFrame(this, {appearance::ButtonKind::Close});
+    appearance::applyBackground(*frame, settings);
 }
 
 void UpdateWindow::keyPressEvent(QKeyEvent *event)

@@ -10,6 +10,9 @@ class QTimer;
 namespace download {
 class Download;
 }
+namespace settings {
+class Settings;
+}
 
 namespace update {
 
@@ -25,7 +28,8 @@ public:
     static constexpr int Width = 313;
     static constexpr int Height = 136;
 
-    UpdateWindow(ListRefresh &refresh, const download::Download &download, QWidget *parent = nullptr);
+    UpdateWindow(ListRefresh &refresh, const download::Download &download, const settings::Settings &settings,
+        QWidget *parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

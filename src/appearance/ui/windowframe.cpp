@@ -1,0 +1,262 @@
+#include "appearance/ui/windowframe.h"
+
+#include "appearance/skinengine.h"
+#include "common/qtext.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QToolButton>
+#include <QToolTip>
+#include <QWindow>
+
+namespace appearance {
+
+namespace {
+
+const std::map<ButtonKind, const char *> ButtonPictures{{ButtonKind::Close, ":/kavo/pictures/button-close.png"},
+    {ButtonKind::Maximise, ":/kavo/pictures/button-maximise.png"},
+    {ButtonKind::Minimise, ":/kavo/pictures/button-minimise.png"},
+    {ButtonKind::Menu, ":/kavo/pictures/button-menu.png"}, {ButtonKind::ChangeSkin, ":/kavo/pictures/button-skin.png"}};
+
+Qt::Edges edgesOf(ResizeZone zone)
+{
+    switch (zone) {
+    case ResizeZone::Right:
+        return Qt::RightEdge;
+    case ResizeZone::BottomRight:
+        return Qt::BottomEdge | Qt::RightEdge;
+    case ResizeZone::Bottom:
+        return Qt::BottomEdge;
+    case ResizeZone::BottomLeft:
+        return Qt::BottomEdge | Qt::LeftEdge;
+    case ResizeZone::Left:
+        return Qt::LeftEdge;
+    case ResizeZone::TopLeft:
+        return Qt::TopEdge | Qt::LeftEdge;
+    case ResizeZone::Top:
+        return Qt::TopEdge;
+    case ResizeZone::TopRight:
+        return Qt::TopEdge | Qt::RightEdge;
+    case ResizeZone::None:
+        break;
+    }
+    return {};
+}
+
+Qt::CursorShape cursorOf(ResizeZone zone)
+{
+    switch (zone) {
+    case ResizeZone::Right:
+    case ResizeZone::Left:
+        return Qt::SizeHorCursor;
+    case ResizeZone::Bottom:
+    case ResizeZone::Top:
+        return Qt::SizeVerCursor;
+    case ResizeZone::BottomRight:
+    case ResizeZone::TopLeft:
+        return Qt::SizeFDiagCursor;
+    case ResizeZone::BottomLeft:
+    case ResizeZone::TopRight:
+        return Qt::SizeBDiagCursor;
+    case ResizeZone::None:
+        break;
+    }
+    return Qt::ArrowCursor;
+}
+
+// The skin engine and the tooltip colours are set up once per process, by the first frame.
+void attachSkinOnce()
+{
+    if (skinAttached())
+        return;
+    SkinH_AttachRes(skinData(), skinDataLength(), "", 0, 0, 0);
+    QPalette tips = QToolTip::palette();
+    tips.setColor(QPalette::ToolTipBase, QColor(219, 231, 245));
+    tips.setColor(QPalette::ToolTipText, Qt::black);
+    QToolTip::setPalette(tips);
+}
+
+} // namespace
+
+QString WindowFrame::captionFontFamily()
+{
+    static const QString family = [] {
+        std::vector<std::string> installed;
+        for (const QString &name : QFontDatabase::families())
+            installed.push_back(name.toStdString());
+        const QString cjk
+            = QFontDatabase::families(QFontDatabase::SimplifiedChinese).value(0, QApplication::font().family());
+        return QString::fromStdString(captionFont(installed, cjk.toStdString()));
+    }();
+    return family;
+}
+
+WindowFrame::WindowFrame(QWidget *window, std::vector<ButtonKind> shown)
+    : QObject(window)
+    , m_window(window)
+    , m_background(new QLabel(window))
+    , m_title(new QLabel(window->windowTitle(), window))
+    , m_status(new QLabel(window))
+{
+    setObjectName(QStringLiteral("frame"));
+    m_window->setWindowFlag(Qt::FramelessWindowHint);
+    m_window->setMouseTracking(true);
+    m_window->installEventFilter(this);
+    attachSkinOnce();
+    const QSize size = m_window->size();
+    SkinH_DetachEx(m_window);
+    m_window->resize(size);
+    m_background->setObjectName(QStringLiteral("背景"));
+    m_background->lower();
+    m_background->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_title->setObjectName(QStringLiteral("标题"));
+    QFont font(captionFontFamily(), 10);
+    font.setBold(true);
+    m_title->setFont(font);
+    m_title->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_status->setObjectName(QStringLiteral("状态栏"));
+    createButtons(shown);
+    setBackgroundPicture({});
+    placeChrome();
+}
+
+void WindowFrame::createButtons(const std::vector<ButtonKind> &shown)
+{
+    for (const TitleButton &spec : titleButtons(m_window->width(), shown)) {
+        auto *button = new QToolButton(m_window);
+        button->setObjectName(QStringLiteral("标题按钮%1").arg(static_cast<int>(spec.kind)));
+        button->setAutoRaise(true);
+        button->setIcon(QPixmap(QString::fromLatin1(ButtonPictures.at(spec.kind))));
+        button->setIconSize(QSize(spec.rect.width, spec.rect.height));
+        button->setGeometry(spec.rect.x, spec.rect.y, spec.rect.width, spec.rect.height);
+        connect(button, &QToolButton::clicked, this, [this, kind = spec.kind] { clicked(kind); });
+        m_buttons[spec.kind] = button;
+    }
+    refreshToolTips();
+}
+
+void WindowFrame::refreshToolTips()
+{
+    for (const auto &[kind, button] : m_buttons)
+        button->setToolTip(common::toQString(buttonToolTip(kind, m_maximised)));
+}
+
+QToolButton *WindowFrame::button(ButtonKind kind) const
+{
+    const auto found = m_buttons.find(kind);
+    return found == m_buttons.end() ? nullptr : found->second;
+}
+
+void WindowFrame::setClickRoutine(ButtonKind kind, std::function<void()> click)
+{
+    m_clicks[kind] = std::move(click);
+}
+
+void WindowFrame::clicked(ButtonKind kind)
+{
+    if (const auto routine = m_clicks.find(kind); routine != m_clicks.end() && routine->second) {
+        routine->second();
+        return;
+    }
+    if (kind == ButtonKind::Close)
+        m_window->close();
+    else if (kind == ButtonKind::Maximise)
+        toggleMaximised();
+    else if (kind == ButtonKind::Minimise)
+        m_window->showMinimized();
+}
+
+void WindowFrame::toggleMaximised()
+{
+    m_maximised = !m_maximised;
+    if (m_maximised) {
+        if (const QScreen *screen = m_window->screen()) {
+            const QRect free = screen->availableGeometry();
+            m_window->setGeometry(free.left(), free.top() - 5, m_window->width(), free.height() + 5);
+        }
+    } else {
+        m_window->setWindowState(Qt::WindowNoState);
+    }
+    refreshToolTips();
+}
+
+void WindowFrame::setBackgroundPicture(const QByteArray &bytes)
+{
+    m_picture = QPixmap();
+    m_picture.loadFromData(bytes);
+    m_background->setPixmap(m_picture);
+    placeChrome();
+}
+
+void WindowFrame::placeChrome()
+{
+    const QSize size = m_window->size();
+    // A wide banner keeps its proportions along the top; any other picture covers the window.
+    const bool banner = !m_picture.isNull() && m_picture.width() > 2 * m_picture.height();
+    m_background->setScaledContents(!banner);
+    m_background->setGeometry(0, 0, size.width(), banner ? m_picture.height() : size.height());
+    m_background->setStyleSheet(
+        QStringLiteral("background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #eaf3fc, stop:1 #ffffff);"));
+    m_title->setGeometry(10, 6, size.width() / 2, 20);
+    m_status->setGeometry(8, size.height() - 22, size.width() - 16, 20);
+    for (const TitleButton &spec : titleButtons(size.width(), [this] {
+             std::vector<ButtonKind> kinds;
+             for (const auto &entry : m_buttons)
+                 kinds.push_back(entry.first);
+             return kinds;
+         }()))
+        m_buttons[spec.kind]->move(spec.rect.x, spec.rect.y);
+}
+
+void WindowFrame::addTabButton(const QString &caption, const QPixmap &picture, std::function<void()> click)
+{
+    const int k = static_cast<int>(m_tabs.size());
+    const Rect rect = tabRect(k);
+    auto *tab = new QToolButton(m_window);
+    tab->setObjectName(QStringLiteral("tab_") + caption);
+    tab->setGeometry(rect.x, rect.y, rect.width, rect.height);
+    tab->setAutoRaise(true);
+    tab->setIcon(picture);
+    tab->setIconSize(QSize(64, 44));
+    tab->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tab->setText(common::toQString(tabCaption(common::fromQString(caption))));
+    tab->setFont(QFont(captionFontFamily(), 9));
+    connect(tab, &QToolButton::clicked, this, [click = std::move(click)] {
+        if (click)
+            click();
+    });
+    m_tabs.push_back(tab);
+}
+
+void WindowFrame::setStatusText(const QString &text)
+{
+    m_status->setText(text);
+}
+
+bool WindowFrame::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_window)
+        return false;
+    if (event->type() == QEvent::Resize || event->type() == QEvent::WindowTitleChange) {
+        m_title->setText(m_window->windowTitle());
+        placeChrome();
+    } else if (event->type() == QEvent::MouseMove) {
+        const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+        m_window->setCursor(cursorOf(resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height())));
+    } else if (event->type() == QEvent::MouseButtonPress
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
+        const ResizeZone zone = resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height());
+        QWindow *handle = m_window->windowHandle();
+        if (handle && zone != ResizeZone::None)
+            return handle->startSystemResize(edgesOf(zone));
+        if (handle && at.y() < TitleHeight)
+            return handle->startSystemMove();
+    }
+    return false;
+}
+
+} // namespace appearance

@@ -1,0 +1,150 @@
+#include "appearance/ui/animatedboard.h"
+#include "appearance/ui/backgroundchooser.h"
+#include "appearance/ui/windowframe.h"
+#include "common/gbk.h"
+#include "download/download.h"
+#include "feedback/mailsender.h"
+#include "mainwindow/mainwindow.h"
+#include "settings/settings.h"
+#include "support/tempdir.h"
+#include "ui/fakes.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+using appearance::ButtonKind;
+using common::gbk;
+
+namespace {
+
+class FrameTest : public ::testing::Test
+{
+protected:
+    std::unique_ptr<mainwindow::MainWindow> makeWindow()
+    {
+        return std::make_unique<mainwindow::MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop,
+            notifier, downloader, picker, picturePicker, fetch, mailSender, nullptr, nullptr});
+    }
+
+    TempDir home;
+    settings::Settings settings{home.path()};
+    FakeSound sound;
+    FakeDesktop desktop;
+    FakeNotifier notifier;
+    download::Download downloader;
+    FakePicker picker;
+    FakePicturePicker picturePicker;
+    std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
+    std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
+};
+
+} // namespace
+
+TEST_F(FrameTest, MainWindowButtonsSitFromTheRightAndTheMaximiseTooltipFollows)
+{
+    auto window = makeWindow();
+    window->show();
+    appearance::WindowFrame &frame = window->frame();
+    EXPECT_EQ(frame.button(ButtonKind::Close)->geometry(), QRect(630 - 46, 5, 39, 20));
+    EXPECT_EQ(frame.button(ButtonKind::Maximise)->x(), 630 - 74);
+    EXPECT_EQ(frame.button(ButtonKind::Minimise)->x(), 630 - 102);
+    EXPECT_EQ(frame.button(ButtonKind::ChangeSkin)->x(), 630 - 130);
+    EXPECT_EQ(frame.button(ButtonKind::Menu), nullptr);
+    EXPECT_EQ(frame.button(ButtonKind::Close)->toolTip(), QStringLiteral("关闭 "));
+    EXPECT_EQ(frame.button(ButtonKind::Maximise)->toolTip(), QStringLiteral("最大化 "));
+    QTest::mouseClick(frame.button(ButtonKind::Maximise), Qt::LeftButton);
+    EXPECT_TRUE(frame.maximised());
+    EXPECT_EQ(frame.button(ButtonKind::Maximise)->toolTip(), QStringLiteral("还原 "));
+    QTest::mouseClick(frame.button(ButtonKind::Maximise), Qt::LeftButton);
+    EXPECT_EQ(frame.button(ButtonKind::Maximise)->toolTip(), QStringLiteral("最大化 "));
+    EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+}
+
+TEST_F(FrameTest, SevenTabsAtTheirRectangles)
+{
+    auto window = makeWindow();
+    const auto &tabs = window->frame().tabButtons();
+    ASSERT_EQ(tabs.size(), 7u);
+    for (int k = 0; k < 7; ++k)
+        EXPECT_EQ(tabs[static_cast<std::size_t>(k)]->geometry(), QRect(76 * k + 10, 30, 76, 71));
+    EXPECT_EQ(tabs[6]->text(), QStringLiteral("软件反馈"));
+}
+
+TEST_F(FrameTest, ChooserStoresThePresetWithItsBlankAndClearsTheFile)
+{
+    settings.write(settings::keys::BackgroundFile, "/somewhere.png");
+    QByteArray applied;
+    auto *chooser = new appearance::BackgroundChooser(
+        settings, [&](const QByteArray &bytes) { applied = bytes; }, QPoint(700, 300));
+    EXPECT_EQ(chooser->windowTitle(), QStringLiteral("更换皮肤"));
+    EXPECT_EQ(chooser->geometry().topLeft(), QPoint(700 - 303, 300));
+    EXPECT_EQ(chooser->size(), QSize(303, 156));
+    QPointer<appearance::BackgroundChooser> alive(chooser);
+    chooser->show();
+    QTest::mouseClick(chooser->findChild<QToolButton *>(QStringLiteral("预设2")), Qt::LeftButton);
+    EXPECT_FALSE(applied.isEmpty());
+    EXPECT_EQ(settings.read(settings::keys::BackgroundNumber), "2"); // written as " 2", read back trimmed
+    EXPECT_NE(readFile(settings.file()).find("= 2"), std::string::npos);
+    EXPECT_EQ(settings.read(settings::keys::BackgroundFile), "");
+    QTRY_VERIFY(alive.isNull());
+}
+
+TEST_F(FrameTest, BackgroundFollowsTheSettings)
+{
+    settings.write(settings::keys::BackgroundNumber, "13");
+    auto none = makeWindow();
+    none->startUp();
+    EXPECT_TRUE(none->findChild<QLabel *>(QStringLiteral("背景"))->pixmap().isNull());
+    none->close();
+    settings.write(settings::keys::BackgroundNumber, "12");
+    auto preset = makeWindow();
+    preset->startUp();
+    EXPECT_EQ(preset->findChild<QLabel *>(QStringLiteral("背景"))->pixmap().size(), QSize(1600, 1200));
+    preset->close();
+}
+
+TEST_F(FrameTest, ChangingThePictureTwiceLeavesOneAnimationAndTheFallbackOnCancel)
+{
+    auto window = makeWindow();
+    window->show();
+    window->changeBoardPicture();
+    window->changeBoardPicture();
+    EXPECT_EQ(picturePicker.asked, 2);
+    EXPECT_TRUE(window->board().running());
+    EXPECT_EQ(window->findChildren<appearance::AnimatedBoard *>().size(), 1);
+    EXPECT_EQ(window->form().画板相片->pixmap().size(), QSize(1440, 900));
+    EXPECT_EQ(settings.read(settings::keys::AnimatedPicture), common::gbkFromUtf8((home.path() / "图片.jpg").string()));
+    EXPECT_EQ(window->form().画板相片->y(), -213);
+    QTRY_VERIFY(window->form().画板相片->y() > 0);
+}
+
+TEST_F(FrameTest, MusicMenuTogglesTheLoopAndTheSetting)
+{
+    writeFile(home.path() / "windows.wav", "RIFF");
+    auto window = makeWindow();
+    window->form().playMusicAction->trigger();
+    EXPECT_TRUE(window->form().playMusicAction->isChecked());
+    ASSERT_EQ(sound.played.size(), 1u);
+    EXPECT_TRUE(sound.played[0].loop);
+    EXPECT_TRUE(settings.isYes(settings::keys::PlayMusic));
+    window->form().playMusicAction->trigger();
+    EXPECT_FALSE(settings.isYes(settings::keys::PlayMusic));
+    EXPECT_EQ(sound.stops, 1);
+}
+
+TEST_F(FrameTest, CancelledBackgroundDialogRestoresTheDefaultAndKeepsThePreset)
+{
+    settings.write(settings::keys::BackgroundNumber, "5");
+    settings.write(settings::keys::BackgroundFile, "/x.png");
+    auto window = makeWindow();
+    window->changeBackgroundFile();
+    EXPECT_EQ(settings.read(settings::keys::BackgroundFile), "");
+    EXPECT_EQ(settings.read(settings::keys::BackgroundNumber), "5");
+    EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("背景"))->pixmap().size(), QSize(836, 194));
+}
