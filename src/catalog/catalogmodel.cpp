@@ -3,7 +3,6 @@
 #include "catalog/loader.h"
 #include "common/qtext.h"
 
-#include <QSize>
 #include <array>
 
 namespace catalog {
@@ -77,8 +76,8 @@ QVariant CatalogModel::headerData(int section, Qt::Orientation orientation, int 
         return {};
     if (role == Qt::DisplayRole)
         return QString::fromUtf8(column->caption);
-    if (role == Qt::SizeHintRole)
-        return QSize(column->width, 0);
+    if (role == ColumnWidthRole)
+        return column->width;
     return {};
 }
 

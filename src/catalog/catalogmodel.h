@@ -22,6 +22,8 @@ public:
     };
     // State image index of a row (0 for category rows, the category's search icon for search rows).
     static constexpr int StateImageRole = Qt::UserRole + 1;
+    // Header data: the column's width in pixels.
+    static constexpr int ColumnWidthRole = Qt::UserRole + 2;
 
     struct Row
     {
@@ -34,7 +36,7 @@ public:
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    // DisplayRole gives the caption, SizeHintRole the column width in pixels.
+    // DisplayRole gives the caption, ColumnWidthRole the column width in pixels.
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     void clear();

@@ -52,7 +52,8 @@ QTreeView *makeList(QWidget *parent, int number, catalog::CatalogModel *model)
     static_cast<catalog::StateImageProxy *>(view->model())->setSourceModel(model);
     view->header()->setStretchLastSection(false);
     for (int column = 0; column < model->columnCount(); ++column)
-        view->setColumnWidth(column, model->headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize().width());
+        view->setColumnWidth(
+            column, model->headerData(column, Qt::Horizontal, catalog::CatalogModel::ColumnWidthRole).toInt());
     return view;
 }
 

@@ -67,9 +67,9 @@ TEST(CatalogModel, HeadersCarryCaptionsAndWidths)
     CatalogModel search(CatalogModel::Layout::Search);
     ASSERT_EQ(search.columnCount(), 2);
     EXPECT_EQ(search.headerData(1, Qt::Horizontal).toString(), QStringLiteral(" 下载地址"));
-    EXPECT_EQ(search.headerData(1, Qt::Horizontal, Qt::SizeHintRole).toSize().width(), 165);
+    EXPECT_EQ(search.headerData(1, Qt::Horizontal, CatalogModel::ColumnWidthRole).toInt(), 165);
     CatalogModel category(CatalogModel::Layout::Category);
     EXPECT_EQ(category.headerData(4, Qt::Horizontal).toString(), QStringLiteral(" 是否安全"));
-    EXPECT_EQ(category.headerData(2, Qt::Horizontal, Qt::SizeHintRole).toSize().width(), 92);
+    EXPECT_EQ(category.headerData(2, Qt::Horizontal, CatalogModel::ColumnWidthRole).toInt(), 92);
     EXPECT_FALSE(category.headerData(5, Qt::Horizontal).isValid());
 }

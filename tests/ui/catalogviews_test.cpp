@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -142,6 +143,18 @@ TEST_F(CatalogViewsTest, ThunderLinkGoesToTheClipboardOnTheFirstListOnly)
     command("迅雷下载");
     EXPECT_EQ(desktop.opened.back(), download::thunderLink(" http://s/1"));
     EXPECT_EQ(desktop.clipboard, "");
+}
+
+TEST_F(CatalogViewsTest, ViewsShowTheirCaptionsAtTheirWidths)
+{
+    QTreeView *view = list(1);
+    EXPECT_FALSE(view->isHeaderHidden());
+    EXPECT_GT(view->header()->height(), 10);
+    EXPECT_EQ(view->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("软件名称"));
+    const int widths[] = {120, 65, 92, 259, 75};
+    for (int column = 0; column < 5; ++column)
+        EXPECT_EQ(view->columnWidth(column), widths[column]);
+    EXPECT_EQ(list(6)->columnWidth(1), 165);
 }
 
 TEST_F(CatalogViewsTest, CommandsDoNothingBeforeAnyListWasClicked)

@@ -1,9 +1,17 @@
 // Takes the README's screenshots of the program's windows: kavo_screenshots OUT_DIR. Run it under Xvfb
 // (`make screenshots`); it starts the loopback demo service itself.
 #include "appearance/notifier.h"
+#include "appearance/ui/backgroundchooser.h"
+#include "appearance/ui/messagewindow.h"
+#include "appearance/ui/picturepicker.h"
+#include "catalog/catalogmodel.h"
+#include "common/gbk.h"
 #include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
+#include "feedback/mailsender.h"
+#include "mainwindow/mainwindow.h"
+#include "platform/desktop.h"
 #include "platform/sound.h"
 #include "settings/settings.h"
 
@@ -16,6 +24,7 @@
 #include <QTest>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -35,11 +44,75 @@ struct NoPicker final : download::FolderPicker
     QString pickFolder(QWidget *, const QString &) override { return {}; }
 };
 
+struct NoPictures final : appearance::PicturePicker
+{
+    QString pickPicture(QWidget *) override { return {}; }
+};
+
+struct NoDesktop final : platform::Desktop
+{
+    bool openAddress(std::string_view) override { return false; }
+    void setClipboardText(std::string_view) override { }
+};
+
 bool save(QWidget *widget, const QString &file)
 {
     const bool saved = widget->grab().save(file);
     std::printf("%s %s\n", saved ? "wrote" : "could not write", file.toLocal8Bit().constData());
     return saved;
+}
+
+void waitFor(const std::function<bool()> &condition, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < limitMs && !condition())
+        QTest::qWait(50);
+}
+
+// The main window with the sample catalog, the demo manifest and a search, on the home page and on a
+// category page; the message window and the background chooser beside it.
+bool mainWindowShots(const QString &out, const std::string &port, Silent &sound, Quiet &notices)
+{
+    const std::filesystem::path home = std::filesystem::temp_directory_path() / "kavo-screenshots-main";
+    std::filesystem::remove_all(home);
+    std::filesystem::create_directories(home);
+    std::filesystem::copy(std::filesystem::path(KAVO_BINARY_DIR) / "自动更新", home / "自动更新");
+    std::filesystem::copy_file(std::filesystem::path(KAVO_BINARY_DIR) / "图片.jpg", home / "图片.jpg");
+    const settings::Settings settings(home);
+    settings.write(settings::keys::SearchText, common::gbk("播放器"));
+    qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString("http://127.0.0.1:" + port + "/manifest.html"));
+    download::Download downloader;
+    NoPicker folders;
+    NoPictures pictures;
+    NoDesktop desktop;
+    mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, folders, pictures,
+        [](const std::string &url) { return download::FetchUrl(url); }, std::make_shared<feedback::MailSender>(),
+        nullptr, nullptr});
+    window.startUp();
+    waitFor([&] { return window.form().models[5]->rowCount() > 0 && window.form().画板相片->y() == 24; }, 15000);
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QStringLiteral("软件自动更新"))
+            widget->close();
+    }
+    bool ok = save(&window, out + QStringLiteral("/main-home.png"));
+    window.tabRoutine(1);
+    waitFor([&] { return window.form().models[0]->rowCount() > 0; }, 5000);
+    QTest::qWait(300);
+    ok &= save(&window, out + QStringLiteral("/main-category.png"));
+    appearance::MessageWindow message(QStringLiteral("复制成功!"), &settings);
+    message.show();
+    QTest::qWait(100);
+    ok &= save(&message, out + QStringLiteral("/message.png"));
+    auto *chooser = new appearance::BackgroundChooser(
+        settings, [](const QByteArray &) {}, QPoint(400, 100));
+    chooser->show();
+    QTest::qWait(100);
+    ok &= save(chooser, out + QStringLiteral("/chooser.png"));
+    chooser->close();
+    window.close();
+    std::filesystem::remove_all(home);
+    return ok;
 }
 
 } // namespace
@@ -78,8 +151,9 @@ int main(int argc, char **argv)
     const bool saved = save(tool, out + QStringLiteral("/netdisk-download.png"));
     downloader.Stop();
     tool->close();
+    const bool mainSaved = mainWindowShots(out, port, sound, notices);
     demo.kill();
     demo.waitForFinished();
     std::filesystem::remove_all(home);
-    return saved ? 0 : 1;
+    return saved && mainSaved ? 0 : 1;
 }
