@@ -11,7 +11,7 @@ PKGS_RUN   := fonts-wqy-microhei
 PKGS_TEST  := xvfb xauth nginx-light python3-aiosmtpd curl
 PKGS_BENCH := aria2 curl bc time nginx-light
 
-.PHONY: all build run test test-asan test-tsan bench screenshots deps-build deps-run deps-test deps-bench format clean
+.PHONY: all build run test test-asan test-tsan bench screenshots fuzz deps-build deps-run deps-test deps-bench format clean
 
 all: build
 
@@ -51,6 +51,13 @@ test-tsan:
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
 	  $(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug CMAKE_ARGS=-DKAVO_SANITIZE=thread
 
+# Each libFuzzer harness for FUZZ_SECONDS, starting from the seeds in fuzz/corpus.
+FUZZ_SECONDS ?= 30
+fuzz: deps-build
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DKAVO_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_catalog fuzz_markers fuzz_ini fuzz_pages fuzz_smtp fuzz_http
+	bash fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
+
 bench: deps-bench build
 	bash bench/run_all.sh $(BUILD)
 
@@ -70,4 +77,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

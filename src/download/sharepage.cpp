@@ -38,7 +38,9 @@ std::string secondPageAddress(std::string_view address)
 std::string extractDirectLink(std::string_view page)
 {
     std::string link = textBetween(page, R"(dlink\":\")", R"(\")");
-    while (link.find(R"(\\/)") != std::string::npos)
+    // The same character-boundary search decides both whether one is left and which get replaced; a byte-level
+    // test would see a backslash that is the second byte of a character and loop for ever.
+    while (common::findText(link, R"(\\/)") != common::NotFound)
         link = common::replaceAll(link, R"(\\/)", "/");
     return link;
 }
@@ -48,10 +50,14 @@ std::string safeFileName(std::string_view gbkName)
     static constexpr std::string_view Refused = "/\\:*?\"<>|";
     std::string name;
     for (std::size_t at = 0; at < gbkName.size();) {
-        const std::size_t width = common::charWidth(gbkName, at);
         const auto byte = static_cast<unsigned char>(gbkName[at]);
+        const auto trail = at + 1 < gbkName.size() ? static_cast<unsigned char>(gbkName[at + 1]) : 0u;
+        // Only a real GBK pair stays whole: a lead byte before a control character or a "/" must not carry it in.
+        const std::size_t width = common::isLeadByte(byte) && trail >= 0x40 && trail != 0x7F && trail != 0xFF ? 2 : 1;
         if (width == 2)
             name.append(gbkName.substr(at, 2));
+        else if (byte >= 0x80)
+            name += '_';
         else if (byte < 0x20 || byte == 0x7F || Refused.find(static_cast<char>(byte)) != std::string_view::npos)
             name += '_';
         else

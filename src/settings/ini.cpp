@@ -88,6 +88,15 @@ std::optional<std::size_t> findKey(
     return std::nullopt;
 }
 
+// What ends the last line of `content` so that text can follow on a line of its own: nothing after a line feed,
+// a line feed after a lone carriage return (which readers already take as the line's end), else CR LF.
+std::string_view lineEndFor(std::string_view content)
+{
+    if (content.empty() || content.back() == '\n')
+        return {};
+    return content.back() == '\r' ? "\n" : "\r\n";
+}
+
 std::string flattenValue(std::string_view value)
 {
     std::string flat(common::untilZero(value));
@@ -122,11 +131,8 @@ std::string iniAssign(std::string_view content, std::string_view section, std::s
     const std::vector<Line> lines = splitLines(content);
     std::string out(content);
     const auto range = findSection(lines, section);
-    if (!range) {
-        if (!out.empty() && out.back() != '\n')
-            out += "\r\n";
-        return out + "[" + std::string(section) + "]\r\n" + entry;
-    }
+    if (!range)
+        return out + std::string(lineEndFor(content)) + "[" + std::string(section) + "]\r\n" + entry;
     if (const auto index = findKey(lines, *range, key)) {
         const Line &line = lines[*index];
         return out.replace(line.begin, line.end - line.begin, entry);
@@ -138,10 +144,8 @@ std::string iniAssign(std::string_view content, std::string_view section, std::s
             after = i;
     }
     const Line &anchor = lines[after];
-    std::string insert = entry;
-    if (anchor.end == content.size() && (content.empty() || content.back() != '\n'))
-        insert = "\r\n" + insert;
-    return out.insert(anchor.end, insert);
+    const std::string_view lineEnd = anchor.end == content.size() ? lineEndFor(content) : std::string_view();
+    return out.insert(anchor.end, std::string(lineEnd) + entry);
 }
 
 } // namespace settings

@@ -198,3 +198,28 @@ TEST_F(DownloadTest, RequestCarriesItsHeaderLinesInOrder)
               "Cache-Control: no-cache\r\n"
               "Connection: close\r\n\r\n");
 }
+
+TEST_F(DownloadTest, ResetsAtManyOffsetsGiveTheWholeFileOrAReportedFailure)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    const std::int64_t size = static_cast<std::int64_t>(data.size());
+    const std::vector<std::int64_t> offsets{
+        0, 1, 2, 1023, 1024, 4096, 10239, 10240, 65535, 262144, 1000000, size / 2, size - 10241, size - 2, size - 1};
+    int identical = 0;
+    for (const std::int64_t offset : offsets) {
+        SCOPED_TRACE(offset);
+        events.ended = 0;
+        Download task;
+        const std::string name = "reset" + std::to_string(offset) + ".bin";
+        ASSERT_TRUE(runToEnd(task, param(server.url("/reset?at=" + std::to_string(offset)), name, 4)));
+        if (task.lastSucceeded()) {
+            EXPECT_EQ(readFile(target / name), data);
+            ++identical;
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(target / name));
+        }
+        EXPECT_FALSE(std::filesystem::exists(target / (name + ".part")));
+    }
+    // Every reset here is followed by a good answer, so every case heals.
+    EXPECT_EQ(identical, static_cast<int>(offsets.size()));
+}

@@ -44,6 +44,8 @@ TEST(SharePage, DirectLinkIsLiteralAndUnescaped)
     EXPECT_EQ(extractDirectLink(R"("DLINK\":\"http:\\/\\/h\")"), "");
     EXPECT_EQ(extractDirectLink(R"(dlink\":\"no end)"), "");
     EXPECT_EQ(extractDirectLink(R"(dlink\":\"a\\\\//b\")"), "a//b");
+    // Found by fuzzing: a backslash that is the second byte of a character is no escape (this used to hang).
+    EXPECT_EQ(extractDirectLink("dlink\\\":\\\"h:\\\\\xAF\\\\/x\\\""), "h:\\\\\xAF\\\\/x");
     EXPECT_EQ(
         secondPageAddress("http://h/share/link?shareid=1&amp;uk=2"), "http://h/share/link?shareid=1&uk=2&third=0");
 }

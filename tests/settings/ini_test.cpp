@@ -61,3 +61,12 @@ TEST(IniAssign, LineBreaksInAValueCannotStartNewEntries)
     EXPECT_EQ(iniLookup(content, "B", "x"), std::nullopt);
     EXPECT_EQ(iniLookup(content, "A", "k"), "v  [B]  x=1");
 }
+
+TEST(IniAssign, ContentEndingInALoneCarriageReturnKeepsItsLastSection)
+{
+    // Found by fuzzing: "[A\r" at the end read as section A, but the write appended CR LF after the CR, and
+    // "[A\r\r" no longer named the section, so the key just written could not be read back.
+    const std::string written = iniAssign("x\n[A\r", "a", "c", "v");
+    EXPECT_EQ(iniLookup(written, "a", "c"), "v");
+    EXPECT_EQ(iniLookup(iniAssign("k=1\r", "b", "k", "2"), "b", "k"), "2");
+}

@@ -67,8 +67,10 @@ class Handler(socketserver.StreamRequestHandler):
         elif route == "/norange":
             self.send("200 OK", [("Content-Length", len(DATA)), ("Connection", "close")], DATA)
         elif route == "/reset":
-            if first_time("reset"):
-                self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(DATA) + DATA[:len(DATA) // 3])
+            query = dict(p.split("=", 1) for p in path.split("?", 1)[1].split("&") if "=" in p) if "?" in path else {}
+            cut = int(query.get("at", len(DATA) // 3))
+            if first_time("reset" + str(cut)):
+                self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(DATA) + DATA[:cut])
                 self.wfile.flush()
                 self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
                 self.request.close()

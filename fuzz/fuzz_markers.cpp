@@ -1,0 +1,27 @@
+// Marker extraction and the GBK helpers on any bytes: the result is always a piece of the text.
+#include "catalog/markers.h"
+#include "common/gbk.h"
+
+#include <cstdint>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string bytes(reinterpret_cast<const char *>(data), size);
+    const std::size_t a = bytes.find('\x01');
+    const std::size_t b = a == std::string::npos ? std::string::npos : bytes.find('\x01', a + 1);
+    const std::string text = bytes.substr(0, a);
+    const std::string start
+        = a == std::string::npos ? "(" : bytes.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
+    const std::string end = b == std::string::npos ? "-" : bytes.substr(b + 1);
+    for (const bool caseSensitive : {false, true}) {
+        const std::string cut = catalog::extractBetween(text, start, end, static_cast<long>(size % 7), caseSensitive);
+        if (cut.size() > text.size())
+            __builtin_trap();
+    }
+    common::splitText(text, start);
+    common::findLastText(text, start, common::Case::IgnoreAscii);
+    common::truncateChars(text, size % 13);
+    common::gbkFromUtf8(common::utf8FromGbk(text));
+    return 0;
+}
