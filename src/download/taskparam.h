@@ -43,4 +43,8 @@ struct TaskParam
     std::string reserved20;
 };
 
+// The task the netdisk tool and the list refresh start: a remote file into `localPath` (GBK) over ten
+// connections, 5 s to connect and send, 10 s of silence on receive, 1 s between retries, 10240-byte reads.
+TaskParam toolTaskParam(const std::string &sourceUrl, const std::string &localPath, EventRoutine eventRoutine);
+
 } // namespace download

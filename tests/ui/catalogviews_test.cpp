@@ -9,6 +9,7 @@
 #include "settings/settings.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
+#include "ui/fakeservices.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -26,7 +27,7 @@ using common::gbk;
 
 namespace {
 
-class CatalogViewsTest : public ::testing::Test
+class CatalogViewsTest : public ::testing::Test, protected FakeServices
 {
 protected:
     void SetUp() override
@@ -35,8 +36,7 @@ protected:
             gbk("(软件名称：Alpha "
                 "工具-软件大小：1MB-下载地址：http://a/1-)\r\n(软件名称：Beta-下载地址：http://b/2-)\r\n"));
         writeFile(home.path() / "自动更新" / "源码下载.txt", gbk("(源码名称：Alpha 源码-下载地址：http://s/1-)\r\n"));
-        window = std::make_unique<mainwindow::MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop,
-            notifier, downloader, picker, picturePicker, fetch, mailSender, nullptr, nullptr});
+        window = std::make_unique<mainwindow::MainWindow>(services());
         window->show();
     }
 
@@ -76,16 +76,7 @@ protected:
         ASSERT_TRUE(finished.wait(5000));
     }
 
-    TempDir home;
     settings::Settings settings{home.path()};
-    FakeSound sound;
-    FakeDesktop desktop;
-    FakeNotifier notifier;
-    download::Download downloader;
-    FakePicker picker;
-    FakePicturePicker picturePicker;
-    std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
-    std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
     std::unique_ptr<mainwindow::MainWindow> window;
 };
 

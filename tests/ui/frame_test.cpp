@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
+#include "ui/fakeservices.h"
 
 #include <QAction>
 #include <QLabel>
@@ -23,25 +24,15 @@ using common::gbk;
 
 namespace {
 
-class FrameTest : public ::testing::Test
+class FrameTest : public ::testing::Test, protected FakeServices
 {
 protected:
     std::unique_ptr<mainwindow::MainWindow> makeWindow()
     {
-        return std::make_unique<mainwindow::MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop,
-            notifier, downloader, picker, picturePicker, fetch, mailSender, nullptr, nullptr});
+        return std::make_unique<mainwindow::MainWindow>(services());
     }
 
-    TempDir home;
     settings::Settings settings{home.path()};
-    FakeSound sound;
-    FakeDesktop desktop;
-    FakeNotifier notifier;
-    download::Download downloader;
-    FakePicker picker;
-    FakePicturePicker picturePicker;
-    std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
-    std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
+#include "ui/fakeservices.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -28,13 +29,12 @@ using mainwindow::MainWindow;
 
 namespace {
 
-class MainWindowTest : public ::testing::Test
+class MainWindowTest : public ::testing::Test, protected FakeServices
 {
 protected:
     std::unique_ptr<MainWindow> makeWindow(platform::SingleInstance *instance = nullptr)
     {
-        return std::make_unique<MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop, notifier,
-            downloader, picker, picturePicker, fetch, mailSender, &hotKeys, instance});
+        return std::make_unique<MainWindow>(services(&hotKeys, instance));
     }
 
     void startAndWait(MainWindow &window)
@@ -49,16 +49,7 @@ protected:
         return window.findChild<W *>(QString::fromUtf8(name));
     }
 
-    TempDir home;
     settings::Settings settings{home.path()};
-    FakeSound sound;
-    FakeDesktop desktop;
-    FakeNotifier notifier;
-    download::Download downloader;
-    FakePicker picker;
-    FakePicturePicker picturePicker;
-    std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
-    std::function<std::string(const std::string &)> fetch = [](const std::string &) { return std::string(); };
     FakeHotKeys hotKeys;
 };
 

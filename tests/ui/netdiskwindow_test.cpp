@@ -4,6 +4,7 @@
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
 #include "settings/settings.h"
+#include "support/demoservice.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
 
@@ -159,13 +160,9 @@ TEST_F(NetdiskWindowTest, FailedDownloadIsToldAndTheToolStaysOpen)
 
 TEST_F(NetdiskWindowTest, DownloadsAShareFromTheDemoServiceThroughTheWindow)
 {
-    QProcess demo;
-    demo.start(QStringLiteral("python3"),
-        {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
-            QStringLiteral("--rate"), QStringLiteral("0")});
-    ASSERT_TRUE(demo.waitForReadyRead(10000));
-    const std::string port = demo.readLine().trimmed().toStdString();
-    const std::string address = "http://127.0.0.1:" + port + "/share/link?shareid=110002&uk=3500002";
+    DemoService demo;
+    ASSERT_TRUE(demo.started());
+    const std::string address = demo.url("/share/link?shareid=110002&uk=3500002");
     fetch = [](const std::string &url) { return download::FetchUrl(url); };
     settings.writeFlag(settings::keys::AutoCloseTool, true);
     const std::filesystem::path folder = home.path() / "downloads";
@@ -178,10 +175,8 @@ TEST_F(NetdiskWindowTest, DownloadsAShareFromTheDemoServiceThroughTheWindow)
     ASSERT_TRUE(ended.wait(60000));
     EXPECT_TRUE(ended.at(0).at(0).toBool());
     QTRY_VERIFY(window.isNull()); // auto-close after a finished download
-    const std::string expected = download::FetchUrl("http://127.0.0.1:" + port + "/file/110002");
+    const std::string expected = download::FetchUrl(demo.url("/file/110002"));
     EXPECT_GT(expected.size(), 1000000u);
     EXPECT_EQ(readFile(folder / "VLC 媒体播放器.zip"), expected);
     ASSERT_FALSE(sound.played.empty());
-    demo.kill();
-    demo.waitForFinished();
 }

@@ -6,8 +6,10 @@
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
+#include "support/demoservice.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
+#include "ui/fakeservices.h"
 #include "update/ui/updatewindow.h"
 
 #include <QLineEdit>
@@ -23,17 +25,20 @@ using mainwindow::MainWindow;
 
 namespace {
 
-class UpdateTest : public ::testing::Test
+class UpdateTest : public ::testing::Test, protected FakeServices
 {
 protected:
-    void SetUp() override { writeFile(listFile(), gbk("(模块名称：Old-)\r\n")); }
+    void SetUp() override
+    {
+        writeFile(listFile(), gbk("(模块名称：Old-)\r\n"));
+        fetch = [this](const std::string &) { return page; };
+    }
 
     std::filesystem::path listFile() const { return home.path() / "自动更新" / "模块下载.txt"; }
 
     std::unique_ptr<MainWindow> start()
     {
-        auto window = std::make_unique<MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop, notifier,
-            downloader, picker, picturePicker, fetch, mailSender, nullptr, nullptr});
+        auto window = std::make_unique<MainWindow>(services());
         QSignalSpy checked(window.get(), &MainWindow::versionChecked);
         QSignalSpy filled(window.get(), &MainWindow::announcementFilled);
         window->startUp();
@@ -56,17 +61,8 @@ protected:
         return window->findChild<QPushButton *>(QString::fromUtf8(name));
     }
 
-    TempDir home;
     settings::Settings settings{home.path()};
-    FakeSound sound;
-    FakeDesktop desktop;
-    FakeNotifier notifier;
-    download::Download downloader;
-    FakePicker picker;
-    FakePicturePicker picturePicker;
-    std::shared_ptr<feedback::MailSender> mailSender = std::make_shared<feedback::MailSender>();
     std::string page; // the manifest the fake fetch serves, UTF-8
-    std::function<std::string(const std::string &)> fetch = [this](const std::string &) { return page; };
 };
 
 } // namespace
@@ -134,13 +130,9 @@ TEST_F(UpdateTest, FailedRefreshKeepsTheOldListAndVersionAndSaysSo)
 
 TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceReplacesTheListAndRecordsTheVersion)
 {
-    QProcess demo;
-    demo.start(QStringLiteral("python3"),
-        {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
-            QStringLiteral("--rate"), QStringLiteral("0")});
-    ASSERT_TRUE(demo.waitForReadyRead(10000));
-    const QByteArray port = demo.readLine().trimmed();
-    qputenv("KAVO_MANIFEST_URL", "http://127.0.0.1:" + port + "/manifest.html");
+    DemoService demo;
+    ASSERT_TRUE(demo.started());
+    qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(demo.url("/manifest.html")));
     fetch = [](const std::string &url) { return download::FetchUrl(url); };
     auto window = start();
     update::UpdateWindow *offer = updateWindow();
@@ -151,10 +143,8 @@ TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceReplacesTheListAndRecordsTh
     QTRY_COMPARE(updateWindow(), nullptr);
     const std::string list = readFile(listFile());
     EXPECT_NE(list.find(gbk("图表绘制模块")), std::string::npos);
-    EXPECT_EQ(list, download::FetchUrl("http://127.0.0.1:" + port.toStdString() + "/list/900003"));
+    EXPECT_EQ(list, download::FetchUrl(demo.url("/list/900003")));
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("模块下载_编辑框"))->text(), QStringLiteral("1.1"));
     qunsetenv("KAVO_MANIFEST_URL");
-    demo.kill();
-    demo.waitForFinished();
 }

@@ -201,26 +201,18 @@ void NetdiskWindow::onResolved(const ShareResolution &resolution)
 
 void NetdiskWindow::startDownload(const ShareResolution &resolution)
 {
-    TaskParam param;
-    param.taskKind = 4096;
-    param.sourceUrl = resolution.directLink;
     const std::filesystem::path folder = platform::nativePath(folderText());
-    param.localPath = platform::gbkPath(folder / platform::nativePath(safeFileName(resolution.facts.name)));
-    param.connections = 10;
-    param.connectTimeoutMs = 5000;
-    param.sendTimeoutMs = 5000;
-    param.receiveTimeoutMs = 10000;
-    param.retryDelayMs = 1000;
-    param.chunkBytes = 10240;
+    const std::string localPath = platform::gbkPath(folder / platform::nativePath(safeFileName(resolution.facts.name)));
     const std::shared_ptr<Shared> shared = m_shared;
     shared->total = 0;
-    param.eventRoutine = [shared](int code, Download *, double value, int, Download *) {
-        if (code == EventTotalSize)
-            shared->total = value;
-        if (code == EventEnded)
-            shared->relay.post([](NetdiskWindow &window) { window.onDownloadEnded(); });
-        return 0;
-    };
+    const TaskParam param = toolTaskParam(
+        resolution.directLink, localPath, [shared](int code, Download *, double value, int, Download *) {
+            if (code == EventTotalSize)
+                shared->total = value;
+            if (code == EventEnded)
+                shared->relay.post([](NetdiskWindow &window) { window.onDownloadEnded(); });
+            return 0;
+        });
     if (!m_services.download.Start(param))
         m_services.notifier.showMessage(common::gbk("另一个下载正在进行，请等它完成后再试!"), false);
     m_timer->start();

@@ -68,24 +68,15 @@ void ListRefresh::startDownload(const std::string &directLink)
     std::error_code ignored;
     std::filesystem::create_directories(list.parent_path(), ignored);
     std::filesystem::remove(pending, ignored); // a leftover of an earlier refresh of ours
-    download::TaskParam param;
-    param.taskKind = 4096;
-    param.sourceUrl = directLink;
-    param.localPath = platform::gbkPath(pending);
-    param.connections = 10;
-    param.connectTimeoutMs = 5000;
-    param.sendTimeoutMs = 5000;
-    param.receiveTimeoutMs = 10000;
-    param.retryDelayMs = 1000;
-    param.chunkBytes = 10240;
     const std::shared_ptr<Shared> shared = m_shared;
-    param.eventRoutine = [shared](int code, download::Download *, double value, int, download::Download *) {
-        if (code == download::EventTotalSize)
-            shared->total = value;
-        if (code == download::EventEnded)
-            shared->relay.post([](ListRefresh &refresh) { refresh.onEnded(); });
-        return 0;
-    };
+    const download::TaskParam param = download::toolTaskParam(directLink, platform::gbkPath(pending),
+        [shared](int code, download::Download *, double value, int, download::Download *) {
+            if (code == download::EventTotalSize)
+                shared->total = value;
+            if (code == download::EventEnded)
+                shared->relay.post([](ListRefresh &refresh) { refresh.onEnded(); });
+            return 0;
+        });
     m_context.download.Start(param);
 }
 

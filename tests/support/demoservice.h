@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QProcess>
+#include <string>
+
+// tools/demo_service.py on a free loopback port, unthrottled; stopped with the object.
+class DemoService
+{
+public:
+    DemoService()
+    {
+        m_process.start(QStringLiteral("python3"),
+            {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
+                QStringLiteral("--rate"), QStringLiteral("0")});
+        if (m_process.waitForReadyRead(10000))
+            m_port = m_process.readLine().trimmed().toStdString();
+    }
+    ~DemoService()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool started() const { return !m_port.empty(); }
+    std::string url(const std::string &path) const { return "http://127.0.0.1:" + m_port + path; }
+
+private:
+    QProcess m_process;
+    std::string m_port;
+};
