@@ -18,8 +18,8 @@ def measure(command, runs):
 def main():
     runs = int(sys.argv[1])
     results = {}
-    for spec in sys.argv[2:]:
-        label, command = spec.split("=", 1)
+    for argument in sys.argv[2:]:
+        label, command = argument.split("=", 1)
         median, best = measure(command, runs)
         results[label] = median
         print(f"{label:<28} median {median * 1000:8.1f} ms   best {best * 1000:8.1f} ms")

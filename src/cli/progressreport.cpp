@@ -37,26 +37,18 @@ DownloadOutcome runDownload(const std::string &url, const std::string &target, i
     std::mutex mutex;
     std::condition_variable endedSignal;
     bool ended = false; // guarded by mutex
-    download::TaskParam param;
-    param.taskKind = 4096;
-    param.sourceUrl = url;
-    param.localPath = target;
+    download::TaskParam param = download::toolTaskParam(
+        url, target, [&](int code, download::Download *, double value, int, download::Download *) {
+            if (code == download::EventTotalSize) {
+                total = value;
+            } else if (code == download::EventEnded) {
+                const std::lock_guard lock(mutex);
+                ended = true;
+                endedSignal.notify_all();
+            }
+            return 0;
+        });
     param.connections = connections;
-    param.connectTimeoutMs = 5000;
-    param.sendTimeoutMs = 5000;
-    param.receiveTimeoutMs = 10000;
-    param.retryDelayMs = 1000;
-    param.chunkBytes = 10240;
-    param.eventRoutine = [&](int code, download::Download *, double value, int, download::Download *) {
-        if (code == download::EventTotalSize) {
-            total = value;
-        } else if (code == download::EventEnded) {
-            const std::lock_guard lock(mutex);
-            ended = true;
-            endedSignal.notify_all();
-        }
-        return 0;
-    };
     download::Download task;
     if (!task.Start(param))
         return {};

@@ -125,15 +125,15 @@ WindowFrame::WindowFrame(QWidget *window, std::vector<ButtonKind> shown)
 
 void WindowFrame::createButtons(const std::vector<ButtonKind> &shown)
 {
-    for (const TitleButton &spec : titleButtons(m_window->width(), shown)) {
+    for (const TitleButton &place : titleButtons(m_window->width(), shown)) {
         auto *button = new QToolButton(m_window);
-        button->setObjectName(QStringLiteral("标题按钮%1").arg(static_cast<int>(spec.kind)));
+        button->setObjectName(QStringLiteral("标题按钮%1").arg(static_cast<int>(place.kind)));
         button->setAutoRaise(true);
-        button->setIcon(QPixmap(QString::fromLatin1(ButtonPictures.at(spec.kind))));
-        button->setIconSize(QSize(spec.rect.width, spec.rect.height));
-        button->setGeometry(spec.rect.x, spec.rect.y, spec.rect.width, spec.rect.height);
-        connect(button, &QToolButton::clicked, this, [this, kind = spec.kind] { clicked(kind); });
-        m_buttons[spec.kind] = button;
+        button->setIcon(QPixmap(QString::fromLatin1(ButtonPictures.at(place.kind))));
+        button->setIconSize(QSize(place.rect.width, place.rect.height));
+        button->setGeometry(place.rect.x, place.rect.y, place.rect.width, place.rect.height);
+        connect(button, &QToolButton::clicked, this, [this, kind = place.kind] { clicked(kind); });
+        m_buttons[place.kind] = button;
     }
     refreshToolTips();
 }
@@ -202,13 +202,13 @@ void WindowFrame::placeChrome()
         QStringLiteral("background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #eaf3fc, stop:1 #ffffff);"));
     m_title->setGeometry(10, 6, size.width() / 2, 20);
     m_status->setGeometry(8, size.height() - 22, size.width() - 16, 20);
-    for (const TitleButton &spec : titleButtons(size.width(), [this] {
+    for (const TitleButton &place : titleButtons(size.width(), [this] {
              std::vector<ButtonKind> kinds;
              for (const auto &entry : m_buttons)
                  kinds.push_back(entry.first);
              return kinds;
          }()))
-        m_buttons[spec.kind]->move(spec.rect.x, spec.rect.y);
+        m_buttons[place.kind]->move(place.rect.x, place.rect.y);
 }
 
 void WindowFrame::addTabButton(const QString &caption, const QPixmap &picture, std::function<void()> click)
