@@ -46,6 +46,7 @@ test: deps-test build
 # The suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
 test-asan:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  $(MAKE) test BUILD=build-asan BUILD_TYPE=Debug WERROR=OFF CMAKE_ARGS=-DKAVO_SANITIZE=address
 test-tsan:
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
