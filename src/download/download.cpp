@@ -29,7 +29,7 @@ bool Download::Start(const TaskParam &param)
         else
             m_thread.join();
     }
-    ensureCurlReady();
+    curlApi(); // loads libcurl here, not on the transfer thread
     auto state = std::make_shared<State>();
     state->running = true;
     state->succeeded = m_state->succeeded.load();

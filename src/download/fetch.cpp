@@ -29,8 +29,8 @@ std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *us
     return bytes;
 }
 
-using Easy = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
-using Headers = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+using Easy = std::unique_ptr<CURL, decltype(CurlApi::easy_cleanup)>;
+using Headers = std::unique_ptr<curl_slist, decltype(CurlApi::slist_free_all)>;
 
 } // namespace
 
@@ -38,30 +38,32 @@ std::string FetchUrl(std::string_view url, const FetchOptions &options)
 {
     if (url.empty())
         return {};
-    ensureCurlReady();
-    const Easy curl(curl_easy_init(), curl_easy_cleanup);
+    const CurlApi *api = curlApi();
+    if (!api)
+        return {};
+    const Easy curl(api->easy_init(), api->easy_cleanup);
     if (!curl)
         return {};
     const std::string address(common::untilZero(url));
-    Headers headers(curl_slist_append(nullptr, "Accept: */*"), curl_slist_free_all);
+    Headers headers(api->slist_append(nullptr, "Accept: */*"), api->slist_free_all);
     Body body{{}, options.maxBodyBytes};
     CURL *h = curl.get();
-    curl_easy_setopt(h, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
+    api->easy_setopt(h, CURLOPT_URL, address.c_str());
+    api->easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+    api->easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
+    api->easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    api->easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    api->easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
+    api->easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    api->easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
     StallWatch stall(options.stallTimeout);
-    stall.attach(h);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    stall.attach(*api, h);
+    api->easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
+    api->easy_setopt(h, CURLOPT_WRITEDATA, &body);
     // The status is not examined, and a transfer that breaks off keeps what arrived.
-    curl_easy_perform(h);
+    api->easy_perform(h);
     return std::move(body.bytes);
 }
 

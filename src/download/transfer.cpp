@@ -71,7 +71,8 @@ public:
         , m_param(param)
         , m_task(task)
         , m_fd(fd)
-        , m_multi(curl_multi_init())
+        , m_curl(curlApi())
+        , m_multi(m_curl ? m_curl->multi_init() : nullptr)
     {
         m_parts.push_back({});
     }
@@ -80,7 +81,8 @@ public:
     {
         for (Connection *c : m_connections)
             release(c);
-        curl_multi_cleanup(m_multi);
+        if (m_multi)
+            m_curl->multi_cleanup(m_multi);
     }
 
     // True when every byte of the file has been written.
@@ -93,9 +95,9 @@ public:
             if (allDone())
                 return true;
             int running = 0;
-            curl_multi_perform(m_multi, &running);
+            m_curl->multi_perform(m_multi, &running);
             collectFinished();
-            curl_multi_poll(m_multi, nullptr, 0, 20, nullptr);
+            m_curl->multi_poll(m_multi, nullptr, 0, 20, nullptr);
         }
         return false;
     }
@@ -256,47 +258,47 @@ private:
         c->part = partIndex;
         c->requestedFrom = part.position;
         c->startPosition = part.position;
-        c->easy = curl_easy_init();
+        c->easy = m_curl->easy_init();
         const std::string referer = "Referer: " + std::string(refererOf(m_param.sourceUrl));
         const std::string agent = std::string("User-Agent: ") + TaskUserAgent;
         const std::string range = "Range: bytes=" + std::to_string(part.position) + "-";
         for (const std::string &line :
             {std::string("Accept: */*"), referer, agent, range, std::string("Pragma: no-cache"),
                 std::string("Cache-Control: no-cache"), std::string("Connection: close")})
-            c->headers = curl_slist_append(c->headers, line.c_str());
+            c->headers = m_curl->slist_append(c->headers, line.c_str());
         const int chunk = m_param.alternativeChunkBytes > 0 ? m_param.alternativeChunkBytes : m_param.chunkBytes;
         CURL *h = c->easy;
-        curl_easy_setopt(h, CURLOPT_URL, m_param.sourceUrl.c_str());
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, c->headers);
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, m_param.connectTimeoutMs)));
+        m_curl->easy_setopt(h, CURLOPT_URL, m_param.sourceUrl.c_str());
+        m_curl->easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+        m_curl->easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        m_curl->easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+        m_curl->easy_setopt(h, CURLOPT_HTTPHEADER, c->headers);
+        m_curl->easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+        m_curl->easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+        m_curl->easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        m_curl->easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, m_param.connectTimeoutMs)));
         c->stall = std::make_unique<StallWatch>(std::chrono::milliseconds(std::max(1, m_param.receiveTimeoutMs)));
-        c->stall->attach(h);
+        c->stall->attach(*m_curl, h);
         c->pending.reserve(WriteBlockBytes + static_cast<std::size_t>(CURL_MAX_READ_SIZE));
-        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(std::clamp(chunk, 1024, CURL_MAX_READ_SIZE)));
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, c);
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, c);
-        curl_easy_setopt(h, CURLOPT_PRIVATE, c);
+        m_curl->easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(std::clamp(chunk, 1024, CURL_MAX_READ_SIZE)));
+        m_curl->easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+        m_curl->easy_setopt(h, CURLOPT_HEADERDATA, c);
+        m_curl->easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+        m_curl->easy_setopt(h, CURLOPT_WRITEDATA, c);
+        m_curl->easy_setopt(h, CURLOPT_PRIVATE, c);
         part.running = true;
         m_connections.push_back(c);
-        curl_multi_add_handle(m_multi, h);
+        m_curl->multi_add_handle(m_multi, h);
     }
 
     void collectFinished()
     {
         int left = 0;
-        while (CURLMsg *message = curl_multi_info_read(m_multi, &left)) {
+        while (CURLMsg *message = m_curl->multi_info_read(m_multi, &left)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
             Connection *c = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &c);
+            m_curl->easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &c);
             flush(*c);
             finish(*c, message->data.result);
             std::erase(m_connections, c);
@@ -352,9 +354,9 @@ private:
 
     void release(Connection *c)
     {
-        curl_multi_remove_handle(m_multi, c->easy);
-        curl_easy_cleanup(c->easy);
-        curl_slist_free_all(c->headers);
+        m_curl->multi_remove_handle(m_multi, c->easy);
+        m_curl->easy_cleanup(c->easy);
+        m_curl->slist_free_all(c->headers);
         delete c;
     }
 
@@ -368,6 +370,7 @@ private:
     const TaskParam &m_param;
     Download *m_task;
     int m_fd;
+    const CurlApi *m_curl;
     CURLM *m_multi;
     std::vector<Part> m_parts;
     std::vector<Connection *> m_connections;
