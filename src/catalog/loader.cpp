@@ -8,14 +8,24 @@
 
 namespace catalog {
 
+std::optional<std::string_view> recordBody(std::string_view member)
+{
+    // Two parts: one ")" with text after it, or two with the second ending the member (a trailing empty
+    // part does not count).
+    const std::size_t first = common::findByte(member, ')');
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t second = common::findByte(member, ')', first + 1);
+    const bool twoParts = second == std::string_view::npos ? first + 1 < member.size() : second + 1 == member.size();
+    if (!twoParts)
+        return std::nullopt;
+    return member.substr(0, first);
+}
+
 std::vector<std::string_view> recordBodies(std::string_view fileBytes)
 {
     std::vector<std::string_view> bodies;
-    for (const std::string_view member : common::splitText(common::untilZero(fileBytes), "(")) {
-        const std::vector<std::string_view> parts = common::splitText(member, ")");
-        if (parts.size() == 2)
-            bodies.push_back(parts.front());
-    }
+    forEachBody(fileBytes, [&bodies](std::string_view body) { bodies.push_back(body); });
     return bodies;
 }
 
@@ -36,10 +46,8 @@ CatalogItem itemFromBody(std::string_view body, const Category &category)
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category)
 {
     std::vector<CatalogItem> items;
-    const std::vector<std::string_view> bodies = recordBodies(fileBytes);
-    items.reserve(bodies.size());
-    for (const std::string_view body : bodies)
-        items.push_back(itemFromBody(body, category));
+    forEachBody(
+        fileBytes, [&items, &category](std::string_view body) { items.push_back(itemFromBody(body, category)); });
     return items;
 }
 

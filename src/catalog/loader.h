@@ -1,9 +1,11 @@
 #pragma once
 
 #include "catalog/category.h"
+#include "common/gbk.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,9 +24,25 @@ struct CatalogItem
     bool operator==(const CatalogItem &) const = default;
 };
 
-// The record bodies of a category list file's bytes, in file order: the text is cut at its first zero byte,
-// split at every "(", and each piece that splits at ")" into exactly two parts yields its first part.
-// The views point into `fileBytes`. Pure; thread-safe.
+// The body of one member (a piece between two "(" delimiters): its first part when it splits at ")" into
+// exactly two parts, else nothing. Pure.
+std::optional<std::string_view> recordBody(std::string_view member);
+
+// Calls `visit` with the record bodies of a category list file's bytes, in file order: the text is cut at its
+// first zero byte, split at every "(", and each piece that splits at ")" into exactly two parts yields its
+// first part. The views point into `fileBytes`; nothing is copied or collected.
+template <typename Visit> void forEachBody(std::string_view fileBytes, Visit &&visit)
+{
+    const std::string_view text = common::untilZero(fileBytes);
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(common::findByte(text, '(', start), text.size());
+        if (const std::optional<std::string_view> body = recordBody(text.substr(start, end - start)))
+            visit(*body);
+        start = end + 1;
+    }
+}
+
+// The record bodies as a list. Pure; thread-safe.
 std::vector<std::string_view> recordBodies(std::string_view fileBytes);
 
 // A row as views into the record body; `address` lacks the leading blank that the row's column gets.
@@ -43,8 +61,7 @@ CatalogItem itemFromBody(std::string_view body, const Category &category);
 // Calls `visit` for the record of every body in file order, without copying any text.
 template <typename Visit> void forEachItem(std::string_view fileBytes, const Category &category, Visit &&visit)
 {
-    for (const std::string_view body : recordBodies(fileBytes))
-        visit(viewFromBody(body, category));
+    forEachBody(fileBytes, [&category, &visit](std::string_view body) { visit(viewFromBody(body, category)); });
 }
 
 // The rows of a whole file. Pure; thread-safe.

@@ -88,23 +88,19 @@ std::size_t memberStartBefore(std::string_view text, std::size_t at)
 // The next "(" on a character boundary at or after `from`, or the end of the text.
 std::size_t memberEndFrom(std::string_view text, std::size_t from)
 {
-    for (std::size_t p = text.find('(', from); p != npos; p = text.find('(', p + 1)) {
-        if (common::isCharBoundary(text, p))
-            return p;
-    }
-    return text.size();
+    return std::min(common::findByte(text, '(', from), text.size());
 }
 
 void examineMember(
     std::string_view member, const Category &category, std::string_view text, std::vector<SearchHit> &hits)
 {
-    const std::vector<std::string_view> parts = common::splitText(member, ")");
-    if (parts.size() != 2)
+    const std::optional<std::string_view> body = recordBody(member);
+    if (!body)
         return;
-    const std::string_view name = extractView(parts[0], category.nameKey, "-");
+    const std::string_view name = extractView(*body, category.nameKey, "-");
     if (nameMatches(name, text))
         hits.push_back(
-            {category.searchIcon, std::string(name), " " + std::string(extractView(parts[0], addressKey(), "-"))});
+            {category.searchIcon, std::string(name), " " + std::string(extractView(*body, addressKey(), "-"))});
 }
 
 } // namespace

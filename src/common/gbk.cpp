@@ -53,6 +53,15 @@ bool isCharBoundary(std::string_view text, std::size_t at)
     return run % 2 == 0;
 }
 
+std::size_t findByte(std::string_view text, char c, std::size_t from)
+{
+    for (std::size_t at = text.find(c, from); at != std::string_view::npos; at = text.find(c, at + 1)) {
+        if (isCharBoundary(text, at))
+            return at;
+    }
+    return std::string_view::npos;
+}
+
 long findText(std::string_view text, std::string_view needle, long from, Case mode)
 {
     // Folding cannot change a needle without ASCII letters (the catalog keys are all Chinese): compare exactly.

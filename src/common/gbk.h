@@ -27,6 +27,9 @@ inline std::size_t charWidth(std::string_view text, std::size_t at)
 // Whether a character starts at byte offset `at` (0-based); the end of the text counts as a boundary.
 bool isCharBoundary(std::string_view text, std::size_t at);
 
+// The next occurrence of the ASCII byte `c` at or after `from` that starts a character; npos when none.
+std::size_t findByte(std::string_view text, char c, std::size_t from = 0);
+
 enum class Case
 {
     Sensitive,

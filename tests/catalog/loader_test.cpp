@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 using namespace catalog;
 using common::gbk;
 
@@ -41,6 +43,29 @@ TEST(CategoryLoad, RecordsNeedSomethingAfterTheirClosingParenthesis)
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(parseCategory(row.file, category(1)), row.rows);
+    }
+}
+
+TEST(CategoryLoad, ScannerAgreesWithSplittingTheWholeText)
+{
+    // The rule in its plainest form: cut at the zero byte, split at "(", keep members that split at ")" into
+    // exactly two parts. Lead bytes make some parentheses second bytes that must not count.
+    const auto byTheRule = [](std::string_view file) {
+        std::vector<std::string_view> bodies;
+        for (const std::string_view member : common::splitText(common::untilZero(file), "(")) {
+            const std::vector<std::string_view> parts = common::splitText(member, ")");
+            if (parts.size() == 2)
+                bodies.push_back(parts.front());
+        }
+        return bodies;
+    };
+    std::mt19937 random(7);
+    const std::string alphabet{'(', ')', ')', 'a', '-', '\x81', '\xA3', '\0'};
+    for (int round = 0; round < 20000; ++round) {
+        std::string file(random() % 24, ' ');
+        for (char &c : file)
+            c = alphabet[random() % (round % 100 == 0 ? alphabet.size() : alphabet.size() - 1)];
+        ASSERT_EQ(recordBodies(file), byTheRule(file)) << testing::PrintToString(file);
     }
 }
 
