@@ -31,9 +31,17 @@ void Streams::flush()
     out.clear();
 }
 
-namespace {
+void Streams::write(std::string_view bytes)
+{
+    if (!outFile) {
+        out += bytes;
+        return;
+    }
+    flush();
+    std::fwrite(bytes.data(), 1, bytes.size(), outFile);
+}
 
-constexpr std::size_t ChunkBytes = 1 << 20;
+namespace {
 
 using common::gbkFromUtf8;
 using common::utf8FromGbk;
@@ -75,27 +83,17 @@ int listCategory(const Context &c)
         return c.fail("unknown category: " + c.args[0]);
     const catalog::Category &category = catalog::category(number);
     const platform::MappedFile mapped(catalog::categoryFile(c.home, category));
-    const std::string_view file = mapped.bytes();
-    std::string records;
-    const auto emit = [&c, &records] {
-        common::appendDecodedGbk(c.streams.out, records);
-        records.clear();
-        c.streams.flush();
-    };
-    catalog::forEachItem(file, category, [&records, &category, &emit](const catalog::ItemView &item) {
+    RecordWriter writer(c.streams);
+    const std::string tag = "\t" + utf8FromGbk(category.tag) + "\n"; // the tags hold nothing to escape
+    catalog::forEachItem(mapped.bytes(), category, [&writer, &tag](const catalog::ItemView &item) {
         for (const std::string_view field : {item.name, item.size, item.time}) {
-            appendField(records, field);
-            records += '\t';
+            writer.field(field);
+            writer.tab();
         }
-        records += ' ';
-        appendField(records, item.address);
-        records += '\t';
-        appendField(records, category.tag);
-        records += '\n';
-        if (records.size() >= ChunkBytes)
-            emit();
+        writer.raw(" ");
+        writer.field(item.address);
+        writer.raw(tag);
     });
-    emit();
     return 0;
 }
 

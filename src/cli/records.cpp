@@ -1,8 +1,11 @@
 #include "cli/records.h"
 
 #include "common/gbk.h"
+#include "common/gbkcodec.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace cli {
 
@@ -15,13 +18,37 @@ constexpr std::array<bool, 256> EscapedBytes = [] {
     return table;
 }();
 
+constexpr std::uint64_t everyByte(unsigned char c)
+{
+    return 0x0101010101010101ULL * c;
+}
+
+// Whether any of the eight bytes is below 0x20 (TAB, CR, LF among them) or a backslash. May say yes for a
+// field that needs nothing, never no for one that does.
+bool mayNeedEscape(std::uint64_t word)
+{
+    const std::uint64_t control = (word - everyByte(0x20)) & ~word & everyByte(0x80);
+    const std::uint64_t slash = word ^ everyByte('\\');
+    const std::uint64_t backslash = (slash - everyByte(0x01)) & ~slash & everyByte(0x80);
+    return (control | backslash) != 0;
+}
+
 bool needsEscape(std::string_view field)
 {
+    std::size_t at = 0;
+    for (; at + 8 <= field.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, field.data() + at, 8);
+        if (mayNeedEscape(word))
+            return true;
+    }
     bool found = false;
-    for (const char c : field)
-        found |= EscapedBytes[static_cast<unsigned char>(c)];
+    for (; at < field.size(); ++at)
+        found |= EscapedBytes[static_cast<unsigned char>(field[at])];
     return found;
 }
+
+constexpr std::size_t BlockBytes = 1 << 20;
 
 } // namespace
 
@@ -68,6 +95,50 @@ void appendRecord(std::string &out, std::initializer_list<std::string_view> fiel
         appendField(out, field);
     }
     out += '\n';
+}
+
+RecordWriter::RecordWriter(Streams &streams)
+    : m_streams(streams)
+    , m_block(BlockBytes, '\0')
+{
+}
+
+RecordWriter::~RecordWriter()
+{
+    flush();
+}
+
+char *RecordWriter::room(std::size_t bytes)
+{
+    if (m_block.size() - m_used < bytes) {
+        flush();
+        if (m_block.size() < bytes)
+            m_block.resize(bytes);
+    }
+    return m_block.data() + m_used;
+}
+
+void RecordWriter::field(std::string_view gbk)
+{
+    std::string escaped;
+    if (needsEscape(gbk)) {
+        appendField(escaped, gbk);
+        gbk = escaped;
+    }
+    char *const start = room(common::decodedBound(gbk.size()));
+    m_used += static_cast<std::size_t>(common::decodeGbkTo(start, gbk) - start);
+}
+
+void RecordWriter::raw(std::string_view utf8)
+{
+    std::memcpy(room(utf8.size()), utf8.data(), utf8.size());
+    m_used += utf8.size();
+}
+
+void RecordWriter::flush()
+{
+    m_streams.write(std::string_view(m_block.data(), m_used));
+    m_used = 0;
 }
 
 } // namespace cli

@@ -1,6 +1,7 @@
 #include "common/gbkcodec.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -91,31 +92,95 @@ std::pair<char32_t, std::size_t> readUtf8(std::string_view text, std::size_t at)
 
 } // namespace
 
-void appendDecodedGbk(std::string &out, std::string_view gbk)
+namespace {
+
+// The UTF-8 of every GBK pair, ready to be stored with one four-byte copy; length 0 where GBK has no character.
+struct Utf8Code
 {
-    out.reserve(out.size() + gbk.size() + gbk.size() / 2);
-    for (std::size_t at = 0; at < gbk.size();) {
-        const auto byte = static_cast<unsigned char>(gbk[at]);
-        if (byte < 0x80) {
-            // Runs of ASCII are copied whole, found eight bytes at a time.
-            std::size_t end = at + 1;
-            while (end + 8 <= gbk.size()) {
-                std::uint64_t word;
-                std::memcpy(&word, gbk.data() + end, 8);
-                if (word & 0x8080808080808080ULL)
-                    break;
-                end += 8;
+    char bytes[3];
+    std::uint8_t length;
+};
+
+const std::array<Utf8Code, 126 * 191> &utf8Table()
+{
+    static const auto table = [] {
+        auto codes = std::make_unique<std::array<Utf8Code, 126 * 191>>();
+        for (std::size_t i = 0; i < codes->size(); ++i) {
+            const char32_t c = gbktable::Forward[i];
+            std::string bytes;
+            if (c != 0)
+                appendUtf8(bytes, c);
+            Utf8Code &code = (*codes)[i];
+            code = {};
+            std::memcpy(code.bytes, bytes.data(), bytes.size());
+            code.length = static_cast<std::uint8_t>(bytes.size());
+        }
+        return codes;
+    }();
+    return *table;
+}
+
+// Index of the first byte of `word` (as it lay in memory) whose top bit is set in `high`.
+int firstMarkedByte(std::uint64_t high)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        return std::countr_zero(high) / 8;
+    else
+        return std::countl_zero(high) / 8;
+}
+
+} // namespace
+
+char *decodeGbkTo(char *out, std::string_view gbk)
+{
+    static_assert(sizeof(Utf8Code) == 4);
+    const auto &utf8 = utf8Table();
+    const char *at = gbk.data();
+    const char *const end = at + gbk.size();
+    while (at < end) {
+        if (end - at >= 8) {
+            // Eight bytes at a time: all of them when they are ASCII, else the ASCII ones before the first
+            // that is not. The store may reach past what counts; the bound leaves room for it.
+            std::uint64_t word;
+            std::memcpy(&word, at, 8);
+            std::memcpy(out, &word, 8);
+            const std::uint64_t high = word & 0x8080808080808080ULL;
+            if (high == 0) {
+                at += 8;
+                out += 8;
+                continue;
             }
-            while (end < gbk.size() && static_cast<unsigned char>(gbk[end]) < 0x80)
-                ++end;
-            out.append(gbk.substr(at, end - at));
-            at = end;
+            const int ascii = firstMarkedByte(high);
+            at += ascii;
+            out += ascii;
+        } else if (static_cast<unsigned char>(*at) < 0x80) {
+            *out++ = *at++;
             continue;
         }
-        const char32_t c = at + 1 < gbk.size() ? pairCodePoint(byte, static_cast<unsigned char>(gbk[at + 1])) : 0;
-        appendUtf8(out, c != 0 ? c : Replacement);
-        at += c != 0 ? 2 : 1;
+        const auto lead = static_cast<unsigned char>(at[0]);
+        const auto trail = at + 1 < end ? static_cast<unsigned char>(at[1]) : 0;
+        if (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE) {
+            const Utf8Code &code = utf8[static_cast<std::size_t>((lead - 0x81) * 191 + (trail - 0x40))];
+            if (code.length != 0) {
+                std::memcpy(out, &code, 4);
+                out += code.length;
+                at += 2;
+                continue;
+            }
+        }
+        std::memcpy(out, "\xEF\xBF\xBD", 3); // U+FFFD
+        out += 3;
+        ++at;
     }
+    return out;
+}
+
+void appendDecodedGbk(std::string &out, std::string_view gbk)
+{
+    const std::size_t old = out.size();
+    out.resize(old + decodedBound(gbk.size()));
+    char *const end = decodeGbkTo(out.data() + old, gbk);
+    out.resize(static_cast<std::size_t>(end - out.data()));
 }
 
 std::string decodeGbk(std::string_view gbk)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,14 @@ namespace common {
 std::string decodeGbk(std::string_view gbk);
 // Appends the conversion to `out`.
 void appendDecodedGbk(std::string &out, std::string_view gbk);
+
+// Room that decodeGbkTo needs for `gbkBytes` bytes: three per byte at most, and slack for its wide stores.
+constexpr std::size_t decodedBound(std::size_t gbkBytes)
+{
+    return gbkBytes * 3 + 8;
+}
+// Writes the conversion from `out`, which has room for decodedBound(gbk.size()) bytes; returns its end.
+char *decodeGbkTo(char *out, std::string_view gbk);
 
 // UTF-8 -> GBK. A character GBK cannot hold, and each malformed UTF-8 sequence, becomes '?'.
 std::string encodeGbk(std::string_view utf8);

@@ -1,6 +1,8 @@
 #include "common/gbk.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+#include <random>
 
 using namespace common;
 
@@ -82,4 +84,57 @@ TEST(GbkText, EqualityFoldsOnlyAsciiLetters)
     EXPECT_TRUE(equalText("Section", "SECTION", Case::IgnoreAscii));
     EXPECT_FALSE(equalText("\x81\x43", "\x81\x63", Case::IgnoreAscii));
     EXPECT_FALSE(equalText("ab", "abc", Case::IgnoreAscii));
+}
+
+namespace {
+
+// Character by character through glibc's iconv: a lead byte and the byte after it that iconv cannot convert
+// as a pair, or any other byte above ASCII, give U+FFFD and the conversion goes on with the next byte.
+std::string decodeThroughIconv(std::string_view gbkText)
+{
+    iconv_t cd = iconv_open("UTF-8", "GBK");
+    std::string out;
+    for (std::size_t at = 0; at < gbkText.size();) {
+        if (static_cast<unsigned char>(gbkText[at]) < 0x80) {
+            out += gbkText[at++];
+            continue;
+        }
+        char pair[2] = {gbkText[at], at + 1 < gbkText.size() ? gbkText[at + 1] : '\0'};
+        char utf8[8];
+        char *in = pair;
+        char *to = utf8;
+        std::size_t inLeft = 2;
+        std::size_t outLeft = sizeof utf8;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const bool converted = isLeadByte(static_cast<unsigned char>(pair[0])) && at + 1 < gbkText.size()
+            && iconv(cd, &in, &inLeft, &to, &outLeft) != std::size_t(-1) && inLeft == 0;
+        out += converted ? std::string(utf8, to) : std::string("\xEF\xBF\xBD");
+        at += converted ? 2 : 1;
+    }
+    iconv_close(cd);
+    return out;
+}
+
+} // namespace
+
+TEST(GbkText, DecodingAgreesWithIconvOnAnyBytes)
+{
+    std::mt19937 random(11);
+    for (int round = 0; round < 3000; ++round) {
+        // Long ASCII runs, Chinese text and raw bytes in every mixture, at every alignment.
+        std::string text;
+        while (text.size() < random() % 64) {
+            switch (random() % 3) {
+            case 0:
+                text += std::string(random() % 20, static_cast<char>('a' + random() % 26));
+                break;
+            case 1:
+                text += gbk("软件名称：");
+                break;
+            default:
+                text += static_cast<char>(random() % 256);
+            }
+        }
+        ASSERT_EQ(utf8FromGbk(text), decodeThroughIconv(text)) << testing::PrintToString(text);
+    }
 }
