@@ -91,29 +91,27 @@ std::size_t memberEndFrom(std::string_view text, std::size_t from)
     return std::min(common::findByte(text, '(', from), text.size());
 }
 
-void examineMember(
-    std::string_view member, const Category &category, std::string_view text, std::vector<SearchHit> &hits)
+void examineMember(std::string_view member, const Category &category, std::string_view text,
+    const std::function<void(const HitView &)> &visit)
 {
     const std::optional<std::string_view> body = recordBody(member);
     if (!body)
         return;
     const std::string_view name = extractView(*body, category.nameKey, "-");
     if (nameMatches(name, text))
-        hits.push_back(
-            {category.searchIcon, std::string(name), " " + std::string(extractView(*body, addressKey(), "-"))});
+        visit({name, extractView(*body, addressKey(), "-")});
 }
 
 } // namespace
 
-std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category &category,
-    const SearchCriterion &criterion, const std::atomic<bool> *stop)
+void forEachHit(std::string_view fileBytes, const Category &category, const SearchCriterion &criterion,
+    const std::atomic<bool> *stop, const std::function<void(const HitView &)> &visit)
 {
     // Members are the pieces between "(" delimiters, as the loader splits them. A name lies inside its record,
     // so with a non-empty text only members that hold an occurrence of it need a look: the search jumps from
     // one occurrence to the next. `at` is always the start of the first member not yet examined, so a text
     // that changes midway applies from there on.
     const std::string_view file = common::untilZero(fileBytes);
-    std::vector<SearchHit> hits;
     CriterionView view(criterion);
     std::size_t at = 0;
     while (!(stop && stop->load(std::memory_order_relaxed))) {
@@ -126,11 +124,20 @@ std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category
             memberStart = std::max(at, memberStartBefore(file, occurrence));
         }
         const std::size_t memberEnd = memberEndFrom(file, memberStart);
-        examineMember(file.substr(memberStart, memberEnd - memberStart), category, text, hits);
+        examineMember(file.substr(memberStart, memberEnd - memberStart), category, text, visit);
         if (memberEnd >= file.size())
             break;
         at = memberEnd + 1;
     }
+}
+
+std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category &category,
+    const SearchCriterion &criterion, const std::atomic<bool> *stop)
+{
+    std::vector<SearchHit> hits;
+    forEachHit(fileBytes, category, criterion, stop, [&hits, &category](const HitView &hit) {
+        hits.push_back({category.searchIcon, std::string(hit.name), " " + std::string(hit.address)});
+    });
     return hits;
 }
 

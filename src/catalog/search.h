@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,6 +41,18 @@ struct SearchHit
 
     bool operator==(const SearchHit &) const = default;
 };
+
+// A hit as views into the file: the name and the address without the column's leading blank.
+struct HitView
+{
+    std::string_view name;
+    std::string_view address;
+};
+
+// Calls `visit` with the hits among one category file's bytes, in file order, copying nothing. Stops early
+// once `stop` is set. Thread-safe.
+void forEachHit(std::string_view fileBytes, const Category &category, const SearchCriterion &criterion,
+    const std::atomic<bool> *stop, const std::function<void(const HitView &)> &visit);
 
 // The hits among one category file's bytes, in file order. Stops early (returning what it has) once `stop`
 // is set. Thread-safe.

@@ -19,6 +19,7 @@
 #include "update/manifest.h"
 
 #include <functional>
+#include <future>
 #include <map>
 
 namespace cli {
@@ -117,17 +118,44 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
+// The output records of one category's search hits.
+HeldOutput categoryHits(
+    const std::filesystem::path &home, const catalog::Category &category, const catalog::SearchCriterion &criterion)
+{
+    HeldOutput held;
+    {
+        RecordWriter writer(held);
+        const std::string icon = std::to_string(category.searchIcon) + "\t";
+        const platform::MappedFile file(catalog::categoryFile(home, category));
+        catalog::forEachHit(file.bytes(), category, criterion, nullptr, [&writer, &icon](const catalog::HitView &hit) {
+            writer.raw(icon);
+            writer.field(hit.name);
+            writer.raw("\t ");
+            writer.field(hit.address);
+            writer.endRecord();
+        });
+    }
+    return held;
+}
+
 int search(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("search takes one text");
     const std::string text = gbkFromUtf8(c.args[0]);
-    std::string records;
-    const auto hits = catalog::searchCatalog(c.home, catalog::SearchCriterion(text));
-    for (const catalog::SearchHit &hit : hits)
-        appendRecord(records, {std::to_string(hit.icon), hit.name, hit.address});
-    common::appendDecodedGbk(c.streams.out, records);
-    if (hits.empty()) {
+    const catalog::SearchCriterion criterion(text);
+    // The five files side by side; their records go out in category order.
+    std::vector<std::future<HeldOutput>> parts;
+    for (const catalog::Category &category : catalog::categories())
+        parts.push_back(
+            std::async(std::launch::async, categoryHits, std::cref(c.home), std::cref(category), std::cref(criterion)));
+    bool found = false;
+    for (auto &part : parts) {
+        const HeldOutput records = part.get();
+        found = found || !records.empty();
+        records.sendTo(c.streams);
+    }
+    if (!found) {
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";
         return 1;
     }

@@ -3,6 +3,7 @@
 #include "common/gbk.h"
 #include "common/gbkcodec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -97,9 +98,24 @@ void appendRecord(std::string &out, std::initializer_list<std::string_view> fiel
     out += '\n';
 }
 
+void HeldOutput::add(std::unique_ptr<char[]> block, std::size_t size)
+{
+    m_blocks.emplace_back(std::move(block), size);
+}
+
+void HeldOutput::sendTo(Streams &streams) const
+{
+    for (const auto &[block, size] : m_blocks)
+        streams.write(std::string_view(block.get(), size));
+}
+
 RecordWriter::RecordWriter(Streams &streams)
-    : m_streams(streams)
-    , m_block(BlockBytes, '\0')
+    : m_streams(&streams)
+{
+}
+
+RecordWriter::RecordWriter(HeldOutput &held)
+    : m_held(&held)
 {
 }
 
@@ -110,12 +126,14 @@ RecordWriter::~RecordWriter()
 
 char *RecordWriter::room(std::size_t bytes)
 {
-    if (m_block.size() - m_used < bytes) {
+    if (m_capacity - m_used < bytes) {
         flush();
-        if (m_block.size() < bytes)
-            m_block.resize(bytes);
+        if (m_capacity < bytes) {
+            m_capacity = std::max(bytes, BlockBytes);
+            m_block = std::make_unique_for_overwrite<char[]>(m_capacity);
+        }
     }
-    return m_block.data() + m_used;
+    return m_block.get() + m_used;
 }
 
 void RecordWriter::field(std::string_view gbk)
@@ -137,7 +155,14 @@ void RecordWriter::raw(std::string_view utf8)
 
 void RecordWriter::flush()
 {
-    m_streams.write(std::string_view(m_block.data(), m_used));
+    if (m_used == 0)
+        return;
+    if (m_streams) {
+        m_streams->write(std::string_view(m_block.get(), m_used));
+    } else {
+        m_held->add(std::move(m_block), m_used);
+        m_capacity = 0;
+    }
     m_used = 0;
 }
 

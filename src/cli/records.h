@@ -3,8 +3,11 @@
 #include "cli/streams.h"
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The command-line companion's output form: one record per line, fields separated by a TAB; inside a field a
 // TAB, CR, LF and backslash are written as \t, \r, \n and \\. The functions are pure and thread-safe.
@@ -17,12 +20,25 @@ void appendRecord(std::string &out, std::initializer_list<std::string_view> fiel
 // Appends one field, escaped, without separator.
 void appendField(std::string &out, std::string_view field);
 
-// Records of GBK fields written as UTF-8 straight into a block, which goes to `streams` whenever it fills and
-// when the writer is flushed or destroyed. For output of any length without holding it all.
+// Output held as the blocks it was written in, to be sent on later in order.
+class HeldOutput
+{
+public:
+    void add(std::unique_ptr<char[]> block, std::size_t size);
+    bool empty() const { return m_blocks.empty(); }
+    void sendTo(Streams &streams) const;
+
+private:
+    std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> m_blocks;
+};
+
+// Records of GBK fields written as UTF-8 straight into a block. A full block goes to `streams` at once, or is
+// kept by `held`; so is the last one when the writer is flushed or destroyed. For output of any length.
 class RecordWriter
 {
 public:
     explicit RecordWriter(Streams &streams);
+    explicit RecordWriter(HeldOutput &held);
     ~RecordWriter();
     RecordWriter(const RecordWriter &) = delete;
     RecordWriter &operator=(const RecordWriter &) = delete;
@@ -38,8 +54,10 @@ public:
 private:
     char *room(std::size_t bytes);
 
-    Streams &m_streams;
-    std::string m_block;
+    Streams *m_streams = nullptr;
+    HeldOutput *m_held = nullptr;
+    std::unique_ptr<char[]> m_block; // not cleared: a writer with little to say touches few pages
+    std::size_t m_capacity = 0;
     std::size_t m_used = 0;
 };
 
