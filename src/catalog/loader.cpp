@@ -2,9 +2,11 @@
 
 #include "catalog/markers.h"
 #include "common/gbk.h"
-#include "platform/mappedfile.h"
 
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <memory>
 
 namespace catalog {
 
@@ -43,6 +45,57 @@ CatalogItem itemFromBody(std::string_view body, const Category &category)
     return item;
 }
 
+namespace {
+
+constexpr std::size_t StretchBytes = 128 * 1024;
+
+// Offset of the last "(" of `text` that starts a character; npos when none.
+std::size_t lastMemberDelimiter(std::string_view text)
+{
+    for (std::size_t at = text.rfind('('); at != std::string_view::npos; at = text.rfind('(', at - 1)) {
+        if (common::isCharBoundary(text, at))
+            return at;
+        if (at == 0)
+            break;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+void forEachStretch(const std::filesystem::path &path, const std::function<bool(std::string_view)> &visit)
+{
+    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file)
+        return;
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    std::vector<char> buffer(StretchBytes);
+    std::size_t carried = 0; // the unfinished member at the buffer's start
+    for (;;) {
+        if (carried == buffer.size())
+            buffer.resize(buffer.size() * 2); // a member longer than the buffer
+        const std::size_t got = std::fread(buffer.data() + carried, 1, buffer.size() - carried, file.get());
+        const std::string_view data(buffer.data(), carried + got);
+        const std::string_view text = common::untilZero(data);
+        if (got == 0 || text.size() < data.size()) {
+            if (!text.empty())
+                visit(text);
+            return;
+        }
+        // A member can only be told whole once the "(" after it has arrived. The carried member starts just
+        // after a "(", so character boundaries in the buffer count from its start.
+        const std::size_t end = lastMemberDelimiter(text);
+        if (end == std::string_view::npos) {
+            carried = text.size();
+            continue;
+        }
+        if (!visit(text.substr(0, end)))
+            return;
+        carried = text.size() - end - 1;
+        std::memmove(buffer.data(), buffer.data() + end + 1, carried);
+    }
+}
+
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category)
 {
     std::vector<CatalogItem> items;
@@ -68,8 +121,13 @@ std::string readCategoryFile(const std::filesystem::path &programDirectory, cons
 
 std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category)
 {
-    const platform::MappedFile file(categoryFile(programDirectory, category));
-    return parseCategory(file.bytes(), category);
+    std::vector<CatalogItem> items;
+    forEachStretch(categoryFile(programDirectory, category), [&items, &category](std::string_view stretch) {
+        forEachBody(
+            stretch, [&items, &category](std::string_view body) { items.push_back(itemFromBody(body, category)); });
+        return true;
+    });
+    return items;
 }
 
 } // namespace catalog

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,12 @@ template <typename Visit> void forEachItem(std::string_view fileBytes, const Cat
 {
     forEachBody(fileBytes, [&category, &visit](std::string_view body) { visit(viewFromBody(body, category)); });
 }
+
+// Reads a category list file in pieces and calls `visit` with each stretch of whole members: the stretches
+// joined with a "(" between them give the file's text up to its first zero byte, and each starts where a
+// member starts. The file is read, not mapped: copying it through a small buffer beats walking a large
+// mapping page by page. Stops early when `visit` returns false. Thread-safe.
+void forEachStretch(const std::filesystem::path &file, const std::function<bool(std::string_view)> &visit);
 
 // The rows of a whole file. Pure; thread-safe.
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category);

@@ -3,7 +3,6 @@
 #include "catalog/loader.h"
 #include "catalog/markers.h"
 #include "common/gbk.h"
-#include "platform/mappedfile.h"
 
 #include <future>
 
@@ -147,8 +146,14 @@ std::vector<SearchHit> searchCatalog(
     std::vector<std::future<std::vector<SearchHit>>> parts;
     for (const Category &category : categories()) {
         parts.push_back(std::async(std::launch::async, [&programDirectory, &criterion, stop, &category] {
-            const platform::MappedFile file(categoryFile(programDirectory, category));
-            return searchCategory(file.bytes(), category, criterion, stop);
+            std::vector<SearchHit> hits;
+            forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
+                forEachHit(stretch, category, criterion, stop, [&hits, &category](const HitView &hit) {
+                    hits.push_back({category.searchIcon, std::string(hit.name), " " + std::string(hit.address)});
+                });
+                return !(stop && stop->load(std::memory_order_relaxed));
+            });
+            return hits;
         }));
     }
     std::vector<SearchHit> hits;

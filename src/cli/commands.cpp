@@ -83,10 +83,9 @@ int listCategory(const Context &c)
     if (number == 0)
         return c.fail("unknown category: " + c.args[0]);
     const catalog::Category &category = catalog::category(number);
-    const platform::MappedFile mapped(catalog::categoryFile(c.home, category));
     RecordWriter writer(c.streams);
     const std::string tag = "\t" + utf8FromGbk(category.tag) + "\n"; // the tags hold nothing to escape
-    catalog::forEachItem(mapped.bytes(), category, [&writer, &tag](const catalog::ItemView &item) {
+    const auto writeRow = [&writer, &tag](const catalog::ItemView &item) {
         for (const std::string_view field : {item.name, item.size, item.time}) {
             writer.field(field);
             writer.tab();
@@ -94,6 +93,10 @@ int listCategory(const Context &c)
         writer.raw(" ");
         writer.field(item.address);
         writer.raw(tag);
+    };
+    catalog::forEachStretch(catalog::categoryFile(c.home, category), [&category, &writeRow](std::string_view stretch) {
+        catalog::forEachItem(stretch, category, writeRow);
+        return true;
     });
     return 0;
 }
@@ -126,13 +129,16 @@ HeldOutput categoryHits(
     {
         RecordWriter writer(held);
         const std::string icon = std::to_string(category.searchIcon) + "\t";
-        const platform::MappedFile file(catalog::categoryFile(home, category));
-        catalog::forEachHit(file.bytes(), category, criterion, nullptr, [&writer, &icon](const catalog::HitView &hit) {
+        const auto writeHit = [&writer, &icon](const catalog::HitView &hit) {
             writer.raw(icon);
             writer.field(hit.name);
             writer.raw("\t ");
             writer.field(hit.address);
             writer.endRecord();
+        };
+        catalog::forEachStretch(catalog::categoryFile(home, category), [&](std::string_view stretch) {
+            catalog::forEachHit(stretch, category, criterion, nullptr, writeHit);
+            return true;
         });
     }
     return held;

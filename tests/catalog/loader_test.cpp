@@ -115,6 +115,38 @@ TEST(CategoryLoad, ReadsTheCategoryFileOfTheProgramDirectory)
     EXPECT_EQ(rows[0].tag, gbk("  绿色源码"));
 }
 
+TEST(CategoryLoad, StretchesOfALargeFileGiveTheWholeTextInWholeMembers)
+{
+    // Members of every length, one far longer than the read buffer, lead bytes right before "(" at any
+    // offset, and a zero byte that ends the text: the file is read in pieces, never split inside a member.
+    std::mt19937 random(3);
+    std::string text;
+    while (text.size() < 900 * 1024) {
+        const std::size_t length = text.size() > 300 * 1024 && text.size() < 310 * 1024 ? 400 * 1024 : random() % 300;
+        std::string member(length, 'x');
+        for (char &c : member)
+            c = "ab-)\x81\xA3("[random() % (random() % 50 == 0 ? 7 : 6)];
+        text += "(" + member;
+    }
+    TempDir dir;
+    for (const std::string &file : {text, text.substr(0, 700 * 1024) + '\0' + text.substr(700 * 1024)}) {
+        writeFile(dir.path() / "f.txt", file);
+        std::string joined;
+        std::vector<std::string_view> bodies;
+        std::vector<std::string> stretches;
+        forEachStretch(dir.path() / "f.txt", [&](std::string_view stretch) {
+            joined += (stretches.empty() ? "" : "(") + std::string(stretch);
+            stretches.emplace_back(stretch);
+            return true;
+        });
+        ASSERT_EQ(joined, common::untilZero(file));
+        for (const std::string &stretch : stretches)
+            forEachBody(stretch, [&bodies](std::string_view body) { bodies.push_back(body); });
+        EXPECT_EQ(bodies, recordBodies(file));
+        EXPECT_GT(stretches.size(), 4u);
+    }
+}
+
 TEST(CategoryTable, NamesAndNumbersResolve)
 {
     EXPECT_EQ(categoryNumber(gbk("电脑技术")), 4);
