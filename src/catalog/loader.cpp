@@ -3,6 +3,8 @@
 #include "catalog/markers.h"
 #include "common/gbk.h"
 
+#include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -31,10 +33,78 @@ std::vector<std::string_view> recordBodies(std::string_view fileBytes)
     return bodies;
 }
 
+namespace {
+
+// The text after a key up to the next "-", as marker extraction gives it; empty without a "-".
+std::string_view valueFrom(std::string_view body, std::size_t from)
+{
+    const std::string_view rest = body.substr(from);
+    const std::size_t dash = common::findByte(rest, '-');
+    return dash == std::string_view::npos ? std::string_view() : rest.substr(0, dash);
+}
+
+// A category's four keys found in one pass over a record. Every key ends in "：", so the record is searched
+// for that character's first byte and each key still missing is tried where one turns up: for any one key
+// the places come in order, so the first that matches is its first occurrence. Keys of other shapes (none
+// today) fall back to a search per key.
+class FieldFinder
+{
+public:
+    explicit FieldFinder(const Category &category)
+        : m_keys{category.nameKey, category.sizeKey, timeKey(), addressKey()}
+    {
+        const auto plain = [](std::string_view key) {
+            return key.size() >= 2 && std::none_of(key.begin(), key.end(), [](char c) {
+                return c == '#' || std::isalpha(static_cast<unsigned char>(c));
+            });
+        };
+        m_oneMark = std::all_of(m_keys.begin(), m_keys.end(), [&](const std::string &key) {
+            return plain(key) && key[key.size() - 2] == m_keys[0][m_keys[0].size() - 2];
+        });
+    }
+
+    ItemView view(std::string_view body) const
+    {
+        std::array<std::string_view, 4> fields;
+        if (!m_oneMark) {
+            for (std::size_t i = 0; i < fields.size(); ++i)
+                fields[i] = extractView(body, m_keys[i], "-");
+            return {fields[0], fields[1], fields[2], fields[3]};
+        }
+        const char mark = m_keys[0][m_keys[0].size() - 2];
+        std::array<bool, 4> found{};
+        std::size_t missing = fields.size();
+        for (std::size_t at = body.find(mark); at != std::string_view::npos && missing > 0;
+             at = body.find(mark, at + 1)) {
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                const std::string &key = m_keys[i];
+                const std::size_t lead = key.size() - 2;
+                if (found[i] || at < lead || body.compare(at - lead, key.size(), key) != 0
+                    || !common::isCharBoundary(body, at - lead))
+                    continue;
+                found[i] = true;
+                --missing;
+                fields[i] = valueFrom(body, at - lead + key.size());
+            }
+        }
+        return {fields[0], fields[1], fields[2], fields[3]};
+    }
+
+private:
+    std::array<std::string, 4> m_keys;
+    bool m_oneMark = false;
+};
+
+} // namespace
+
 ItemView viewFromBody(std::string_view body, const Category &category)
 {
-    return ItemView{extractView(body, category.nameKey, "-"), extractView(body, category.sizeKey, "-"),
-        extractView(body, timeKey(), "-"), extractView(body, addressKey(), "-")};
+    static const std::array<FieldFinder, CategoryCount> finders{FieldFinder(catalog::category(1)),
+        FieldFinder(catalog::category(2)), FieldFinder(catalog::category(3)), FieldFinder(catalog::category(4)),
+        FieldFinder(catalog::category(5))};
+    if (category.number < 1 || category.number > CategoryCount)
+        return FieldFinder(category).view(body);
+    return finders[static_cast<std::size_t>(category.number - 1)].view(body);
 }
 
 CatalogItem itemFromBody(std::string_view body, const Category &category)

@@ -1,4 +1,5 @@
 #include "catalog/loader.h"
+#include "catalog/markers.h"
 #include "common/gbk.h"
 #include "support/tempdir.h"
 
@@ -66,6 +67,27 @@ TEST(CategoryLoad, ScannerAgreesWithSplittingTheWholeText)
         for (char &c : file)
             c = alphabet[random() % (round % 100 == 0 ? alphabet.size() : alphabet.size() - 1)];
         ASSERT_EQ(recordBodies(file), byTheRule(file)) << testing::PrintToString(file);
+    }
+}
+
+TEST(CategoryLoad, FieldsAreTheFirstKeyMatchesOfMarkerExtraction)
+{
+    // Keys repeated, cut short, glued to lead bytes and dashes: each field is still what marker extraction
+    // with the key and "-" gives.
+    std::mt19937 random(5);
+    for (const Category &c : categories()) {
+        const std::string pieces[] = {c.nameKey, c.sizeKey, timeKey(), addressKey(), c.nameKey.substr(0, 4),
+            timeKey().substr(2), "-", "x", "\x81", gbk("：")};
+        for (int round = 0; round < 3000; ++round) {
+            std::string body;
+            for (int n = random() % 12; n > 0; --n)
+                body += pieces[random() % std::size(pieces)];
+            const ItemView view = viewFromBody(body, c);
+            ASSERT_EQ(view.name, extractView(body, c.nameKey, "-")) << testing::PrintToString(body);
+            ASSERT_EQ(view.size, extractView(body, c.sizeKey, "-")) << testing::PrintToString(body);
+            ASSERT_EQ(view.time, extractView(body, timeKey(), "-")) << testing::PrintToString(body);
+            ASSERT_EQ(view.address, extractView(body, addressKey(), "-")) << testing::PrintToString(body);
+        }
     }
 }
 
