@@ -96,9 +96,9 @@ void examineMember(std::string_view member, const Category &category, std::strin
     const std::optional<std::string_view> body = recordBody(member);
     if (!body)
         return;
-    const std::string_view name = extractView(*body, category.nameKey, "-");
-    if (nameMatches(name, text))
-        visit({name, extractView(*body, addressKey(), "-")});
+    const ItemView item = viewFromBody(*body, category);
+    if (nameMatches(item.name, text))
+        visit({item.name, item.address});
 }
 
 } // namespace
