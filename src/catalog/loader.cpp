@@ -133,36 +133,51 @@ std::size_t lastMemberDelimiter(std::string_view text)
 
 } // namespace
 
-void forEachStretch(const std::filesystem::path &path, const std::function<bool(std::string_view)> &visit)
+StretchReader::StretchReader(const std::filesystem::path &path)
+    : m_file(std::fopen(path.c_str(), "rb"), &std::fclose)
 {
-    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        return;
-    std::setvbuf(file.get(), nullptr, _IONBF, 0);
-    std::vector<char> buffer(StretchBytes);
-    std::size_t carried = 0; // the unfinished member at the buffer's start
+    if (m_file)
+        std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
+}
+
+std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
+{
+    if (m_ended || !m_file)
+        return std::nullopt;
+    buffer.resize(std::max({buffer.size(), StretchBytes, 2 * m_carried.size()}));
+    std::memcpy(buffer.data(), m_carried.data(), m_carried.size());
+    std::size_t filled = m_carried.size(); // the unfinished member, which starts just after a "("
     for (;;) {
-        if (carried == buffer.size())
+        if (filled == buffer.size())
             buffer.resize(buffer.size() * 2); // a member longer than the buffer
-        const std::size_t got = std::fread(buffer.data() + carried, 1, buffer.size() - carried, file.get());
-        const std::string_view data(buffer.data(), carried + got);
-        const std::string_view text = common::untilZero(data);
-        if (got == 0 || text.size() < data.size()) {
-            if (!text.empty())
-                visit(text);
-            return;
+        const std::size_t got = std::fread(buffer.data() + filled, 1, buffer.size() - filled, m_file.get());
+        const void *zero = std::memchr(buffer.data() + filled, 0, got);
+        const std::size_t size
+            = zero ? static_cast<std::size_t>(static_cast<const char *>(zero) - buffer.data()) : filled + got;
+        const std::string_view text(buffer.data(), size);
+        if (got == 0 || zero) {
+            m_ended = true;
+            return text.empty() ? std::nullopt : std::optional(text);
         }
-        // A member can only be told whole once the "(" after it has arrived. The carried member starts just
-        // after a "(", so character boundaries in the buffer count from its start.
+        // A member can only be told whole once the "(" after it has arrived. Character boundaries count from
+        // the buffer's start, where a member starts.
         const std::size_t end = lastMemberDelimiter(text);
         if (end == std::string_view::npos) {
-            carried = text.size();
+            filled = size;
             continue;
         }
-        if (!visit(text.substr(0, end)))
+        m_carried.assign(text.substr(end + 1));
+        return text.substr(0, end);
+    }
+}
+
+void forEachStretch(const std::filesystem::path &path, const std::function<bool(std::string_view)> &visit)
+{
+    StretchReader reader(path);
+    std::vector<char> buffer;
+    while (const std::optional<std::string_view> stretch = reader.next(buffer)) {
+        if (!visit(*stretch))
             return;
-        carried = text.size() - end - 1;
-        std::memmove(buffer.data(), buffer.data() + end + 1, carried);
     }
 }
 

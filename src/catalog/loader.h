@@ -4,8 +4,10 @@
 #include "common/gbk.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,10 +67,24 @@ template <typename Visit> void forEachItem(std::string_view fileBytes, const Cat
     forEachBody(fileBytes, [&category, &visit](std::string_view body) { visit(viewFromBody(body, category)); });
 }
 
-// Reads a category list file in pieces and calls `visit` with each stretch of whole members: the stretches
-// joined with a "(" between them give the file's text up to its first zero byte, and each starts where a
-// member starts. The file is read, not mapped: copying it through a small buffer beats walking a large
-// mapping page by page. Stops early when `visit` returns false. Thread-safe.
+// Reads a category list file in stretches of whole members: the stretches joined with a "(" between them give
+// the file's text up to its first zero byte, and each starts where a member starts. The file is read, not
+// mapped: copying it through a small buffer beats walking a large mapping page by page. A missing or
+// unreadable file has no stretches. One reader per thread.
+class StretchReader
+{
+public:
+    explicit StretchReader(const std::filesystem::path &file);
+    // The next stretch, read into `buffer`, which grows as needed; nothing once the text has ended.
+    std::optional<std::string_view> next(std::vector<char> &buffer);
+
+private:
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file;
+    std::string m_carried; // the unfinished member after the last stretch
+    bool m_ended = false;
+};
+
+// Calls `visit` with every stretch of a category list file; stops early when `visit` returns false.
 void forEachStretch(const std::filesystem::path &file, const std::function<bool(std::string_view)> &visit);
 
 // The rows of a whole file. Pure; thread-safe.

@@ -4,6 +4,7 @@
 #include "catalog/search.h"
 #include "cli/progressreport.h"
 #include "cli/records.h"
+#include "cli/stretchwork.h"
 #include "common/gbk.h"
 #include "common/gbkcodec.h"
 #include "download/conversions.h"
@@ -12,12 +13,12 @@
 #include "download/sharepage.h"
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
-#include "platform/mappedfile.h"
 #include "platform/paths.h"
 #include "settings/settings.h"
 #include "settings/settingsfile.h"
 #include "update/manifest.h"
 
+#include <array>
 #include <functional>
 #include <future>
 #include <map>
@@ -83,21 +84,19 @@ int listCategory(const Context &c)
     if (number == 0)
         return c.fail("unknown category: " + c.args[0]);
     const catalog::Category &category = catalog::category(number);
-    RecordWriter writer(c.streams);
     const std::string tag = "\t" + utf8FromGbk(category.tag) + "\n"; // the tags hold nothing to escape
-    const auto writeRow = [&writer, &tag](const catalog::ItemView &item) {
-        for (const std::string_view field : {item.name, item.size, item.time}) {
-            writer.field(field);
-            writer.tab();
-        }
-        writer.raw(" ");
-        writer.field(item.address);
-        writer.raw(tag);
+    const StretchWork writeRows = [&tag](const catalog::Category &of, std::string_view stretch, RecordWriter &out) {
+        catalog::forEachItem(stretch, of, [&out, &tag](const catalog::ItemView &item) {
+            for (const std::string_view field : {item.name, item.size, item.time}) {
+                out.field(field);
+                out.tab();
+            }
+            out.raw(" ");
+            out.field(item.address);
+            out.raw(tag);
+        });
     };
-    catalog::forEachStretch(catalog::categoryFile(c.home, category), [&category, &writeRow](std::string_view stretch) {
-        catalog::forEachItem(stretch, category, writeRow);
-        return true;
-    });
+    writeStretches(c.home, {&category}, writeRows, c.streams);
     return 0;
 }
 
@@ -121,45 +120,37 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
-// The output records of one category's search hits.
-HeldOutput categoryHits(
-    const std::filesystem::path &home, const catalog::Category &category, const catalog::SearchCriterion &criterion)
-{
-    HeldOutput held;
-    {
-        RecordWriter writer(held);
-        const std::string icon = std::to_string(category.searchIcon) + "\t";
-        const auto writeHit = [&writer, &icon](const catalog::HitView &hit) {
-            writer.raw(icon);
-            writer.field(hit.name);
-            writer.raw("\t ");
-            writer.field(hit.address);
-            writer.endRecord();
-        };
-        catalog::forEachStretch(catalog::categoryFile(home, category), [&](std::string_view stretch) {
-            catalog::forEachHit(stretch, category, criterion, nullptr, writeHit);
-            return true;
-        });
-    }
-    return held;
-}
-
+// The five files side by side, each on its own thread (the output is usually far smaller than the files),
+// their hits written in category order.
 int search(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("search takes one text");
     const std::string text = gbkFromUtf8(c.args[0]);
     const catalog::SearchCriterion criterion(text);
-    // The five files side by side; their records go out in category order.
-    std::vector<std::future<HeldOutput>> parts;
-    for (const catalog::Category &category : catalog::categories())
-        parts.push_back(
-            std::async(std::launch::async, categoryHits, std::cref(c.home), std::cref(category), std::cref(criterion)));
+    std::array<RecordWriter, catalog::CategoryCount> hits;
+    std::vector<std::future<void>> parts;
+    for (const catalog::Category &category : catalog::categories()) {
+        RecordWriter &out = hits[static_cast<std::size_t>(category.number - 1)];
+        parts.push_back(std::async(std::launch::async, [&c, &criterion, &category, &out] {
+            const std::string icon = std::to_string(category.searchIcon) + "\t";
+            catalog::forEachStretch(catalog::categoryFile(c.home, category), [&](std::string_view stretch) {
+                catalog::forEachHit(stretch, category, criterion, nullptr, [&out, &icon](const catalog::HitView &hit) {
+                    out.raw(icon);
+                    out.field(hit.name);
+                    out.raw("\t ");
+                    out.field(hit.address);
+                    out.endRecord();
+                });
+                return true;
+            });
+        }));
+    }
     bool found = false;
-    for (auto &part : parts) {
-        const HeldOutput records = part.get();
-        found = found || !records.empty();
-        records.sendTo(c.streams);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        parts[i].get();
+        found = found || !hits[i].empty();
+        hits[i].sendTo(c.streams);
     }
     if (!found) {
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";

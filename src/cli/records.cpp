@@ -24,8 +24,7 @@ constexpr std::uint64_t everyByte(unsigned char c)
     return 0x0101010101010101ULL * c;
 }
 
-// Whether any of the eight bytes is below 0x20 (TAB, CR, LF among them) or a backslash. May say yes for a
-// field that needs nothing, never no for one that does.
+// Whether any of the eight bytes is below 0x20 (TAB, CR, LF among them) or a backslash.
 bool mayNeedEscape(std::uint64_t word)
 {
     const std::uint64_t control = (word - everyByte(0x20)) & ~word & everyByte(0x80);
@@ -34,6 +33,7 @@ bool mayNeedEscape(std::uint64_t word)
     return (control | backslash) != 0;
 }
 
+// May say yes for a field that needs nothing (a backslash that is a second byte), never no for one that does.
 bool needsEscape(std::string_view field)
 {
     std::size_t at = 0;
@@ -43,13 +43,11 @@ bool needsEscape(std::string_view field)
         if (mayNeedEscape(word))
             return true;
     }
-    bool found = false;
-    for (; at < field.size(); ++at)
-        found |= EscapedBytes[static_cast<unsigned char>(field[at])];
-    return found;
+    return std::any_of(field.begin() + static_cast<std::ptrdiff_t>(at), field.end(),
+        [](char c) { return EscapedBytes[static_cast<unsigned char>(c)]; });
 }
 
-constexpr std::size_t BlockBytes = 1 << 20;
+constexpr std::size_t BlockBytes = 512 * 1024;
 
 } // namespace
 
@@ -98,24 +96,8 @@ void appendRecord(std::string &out, std::initializer_list<std::string_view> fiel
     out += '\n';
 }
 
-void HeldOutput::add(std::unique_ptr<char[]> block, std::size_t size)
-{
-    m_blocks.emplace_back(std::move(block), size);
-}
-
-void HeldOutput::sendTo(Streams &streams) const
-{
-    for (const auto &[block, size] : m_blocks)
-        streams.write(std::string_view(block.get(), size));
-}
-
 RecordWriter::RecordWriter(Streams &streams)
     : m_streams(&streams)
-{
-}
-
-RecordWriter::RecordWriter(HeldOutput &held)
-    : m_held(&held)
 {
 }
 
@@ -126,12 +108,17 @@ RecordWriter::~RecordWriter()
 
 char *RecordWriter::room(std::size_t bytes)
 {
-    if (m_capacity - m_used < bytes) {
-        flush();
-        if (m_capacity < bytes) {
-            m_capacity = std::max(bytes, BlockBytes);
-            m_block = std::make_unique_for_overwrite<char[]>(m_capacity);
-        }
+    if (m_capacity - m_used >= bytes)
+        return m_block.get() + m_used;
+    flush();
+    if (m_used > 0) {
+        m_full.emplace_back(std::move(m_block), m_used);
+        m_used = 0;
+        m_capacity = 0;
+    }
+    if (m_capacity < bytes) {
+        m_capacity = std::max(BlockBytes, bytes);
+        m_block = std::make_unique_for_overwrite<char[]>(m_capacity);
     }
     return m_block.get() + m_used;
 }
@@ -155,14 +142,22 @@ void RecordWriter::raw(std::string_view utf8)
 
 void RecordWriter::flush()
 {
-    if (m_used == 0)
+    if (!m_streams || m_used == 0)
         return;
-    if (m_streams) {
-        m_streams->write(std::string_view(m_block.get(), m_used));
-    } else {
-        m_held->add(std::move(m_block), m_used);
-        m_capacity = 0;
-    }
+    m_streams->write(std::string_view(m_block.get(), m_used));
+    m_used = 0;
+}
+
+void RecordWriter::sendTo(Streams &streams) const
+{
+    for (const auto &[block, size] : m_full)
+        streams.write(std::string_view(block.get(), size));
+    streams.write(std::string_view(m_block.get(), m_used));
+}
+
+void RecordWriter::clear()
+{
+    m_full.clear();
     m_used = 0;
 }
 

@@ -20,25 +20,15 @@ void appendRecord(std::string &out, std::initializer_list<std::string_view> fiel
 // Appends one field, escaped, without separator.
 void appendField(std::string &out, std::string_view field);
 
-// Output held as the blocks it was written in, to be sent on later in order.
-class HeldOutput
-{
-public:
-    void add(std::unique_ptr<char[]> block, std::size_t size);
-    bool empty() const { return m_blocks.empty(); }
-    void sendTo(Streams &streams) const;
-
-private:
-    std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> m_blocks;
-};
-
-// Records of GBK fields written as UTF-8 straight into a block. A full block goes to `streams` at once, or is
-// kept by `held`; so is the last one when the writer is flushed or destroyed. For output of any length.
+// Records of GBK fields written as UTF-8 straight into a block. Given `streams`, a full block goes there at
+// once and the rest when the writer is flushed or destroyed; without, the writer keeps its full blocks as
+// they are (nothing is copied to grow) until it sends them on or is cleared, and its current block stays for
+// the next use.
 class RecordWriter
 {
 public:
+    RecordWriter() = default;
     explicit RecordWriter(Streams &streams);
-    explicit RecordWriter(HeldOutput &held);
     ~RecordWriter();
     RecordWriter(const RecordWriter &) = delete;
     RecordWriter &operator=(const RecordWriter &) = delete;
@@ -51,14 +41,19 @@ public:
     void endRecord() { raw("\n"); }
     void flush();
 
+    // What a writer without streams holds: whether it holds nothing, and sending it on.
+    bool empty() const { return m_full.empty() && m_used == 0; }
+    void sendTo(Streams &streams) const;
+    void clear();
+
 private:
     char *room(std::size_t bytes);
 
     Streams *m_streams = nullptr;
-    HeldOutput *m_held = nullptr;
     std::unique_ptr<char[]> m_block; // not cleared: a writer with little to say touches few pages
     std::size_t m_capacity = 0;
     std::size_t m_used = 0;
+    std::vector<std::pair<std::unique_ptr<char[]>, std::size_t>> m_full; // kept, without streams
 };
 
 } // namespace cli
