@@ -8,6 +8,6 @@ mkdir -p "$home/自动更新"
 python3 "$(dirname "$0")/gen_catalog.py" "$home/自动更新/软件下载.txt" 100000
 file="$home/自动更新/软件下载.txt"
 echo "category file: $(du -h "$file" | cut -f1), $(LC_ALL=C grep -c '(' "$file") lines with '('"
-python3 "$(dirname "$0")/timeit.py" 15 \
+python3 "$(dirname "$0")/timeit.py" 25 \
     "kavo-cli list=$bin/kavo-cli --home $home list 1" \
     "grep -c=LC_ALL=C grep -c '(' $file"

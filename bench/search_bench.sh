@@ -16,7 +16,7 @@ files=$(printf "$home/自动更新/%s.txt " "${names[@]}")
 echo "five files: $(du -ch $files | tail -1 | cut -f1)"
 for word in Zebrafish Fire; do
     echo "-- word $word: $($bin/kavo-cli --home $home search $word | wc -l) hits"
-    python3 "$here/timeit.py" 9 \
+    python3 "$here/timeit.py" 15 \
         "kavo-cli search $word=$bin/kavo-cli --home $home search $word" \
         "grep -F -c $word=LC_ALL=C grep -F -c $word $files"
 done

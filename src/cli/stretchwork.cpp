@@ -29,7 +29,7 @@ public:
         : m_work(work)
         , m_streams(streams)
     {
-        const unsigned workers = 1;
+        const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
         m_jobs = std::vector<Job>(2 * workers + 2);
         for (unsigned i = 0; i < workers; ++i)
             m_workers.emplace_back([this] { workOn(); });
