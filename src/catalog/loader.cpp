@@ -117,7 +117,7 @@ CatalogItem itemFromBody(std::string_view body, const Category &category)
 
 namespace {
 
-constexpr std::size_t StretchBytes = 128 * 1024;
+constexpr std::size_t StretchBytes = 64 * 1024;
 
 // Offset of the last "(" of `text` that starts a character; npos when none.
 std::size_t lastMemberDelimiter(std::string_view text)
