@@ -87,13 +87,7 @@ int listCategory(const Context &c)
     const std::string tag = "\t" + utf8FromGbk(category.tag) + "\n"; // the tags hold nothing to escape
     const StretchWork writeRows = [&tag](const catalog::Category &of, std::string_view stretch, RecordWriter &out) {
         catalog::forEachItem(stretch, of, [&out, &tag](const catalog::ItemView &item) {
-            for (const std::string_view field : {item.name, item.size, item.time}) {
-                out.field(field);
-                out.tab();
-            }
-            out.raw(" ");
-            out.field(item.address);
-            out.raw(tag);
+            out.record({{"", item.name}, {"\t", item.size}, {"\t", item.time}, {"\t ", item.address}}, tag);
         });
     };
     writeStretches(c.home, {&category}, writeRows, c.streams);
@@ -136,11 +130,7 @@ int search(const Context &c)
             const std::string icon = std::to_string(category.searchIcon) + "\t";
             catalog::forEachStretch(catalog::categoryFile(c.home, category), [&](std::string_view stretch) {
                 catalog::forEachHit(stretch, category, criterion, nullptr, [&out, &icon](const catalog::HitView &hit) {
-                    out.raw(icon);
-                    out.field(hit.name);
-                    out.raw("\t ");
-                    out.field(hit.address);
-                    out.endRecord();
+                    out.record({{icon, hit.name}, {"\t ", hit.address}}, "\n");
                 });
                 return true;
             });

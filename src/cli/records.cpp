@@ -134,6 +134,28 @@ void RecordWriter::field(std::string_view gbk)
     m_used += static_cast<std::size_t>(common::decodeGbkTo(start, gbk) - start);
 }
 
+void RecordWriter::record(std::initializer_list<Piece> pieces, std::string_view end)
+{
+    std::size_t bound = end.size();
+    for (const Piece &piece : pieces)
+        bound += piece.before.size() + common::decodedBound(2 * piece.gbk.size()); // escaping at most doubles
+    char *const start = room(bound);
+    char *at = start;
+    for (const Piece &piece : pieces) {
+        std::memcpy(at, piece.before.data(), piece.before.size());
+        at += piece.before.size();
+        if (!needsEscape(piece.gbk)) {
+            at = common::decodeGbkTo(at, piece.gbk);
+        } else {
+            std::string escaped;
+            appendField(escaped, piece.gbk);
+            at = common::decodeGbkTo(at, escaped);
+        }
+    }
+    std::memcpy(at, end.data(), end.size());
+    m_used += static_cast<std::size_t>(at + end.size() - start);
+}
+
 void RecordWriter::raw(std::string_view utf8)
 {
     std::memcpy(room(utf8.size()), utf8.data(), utf8.size());

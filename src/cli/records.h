@@ -35,6 +35,14 @@ public:
 
     // One GBK field's text, escaped, after what the current field holds.
     void field(std::string_view gbk);
+    // A whole record at once: each GBK field, escaped, after its UTF-8 text (separators, constant texts), and
+    // `end` after the last. The same as raw() and field() in turn, with one look at the room left.
+    struct Piece
+    {
+        std::string_view before;
+        std::string_view gbk;
+    };
+    void record(std::initializer_list<Piece> pieces, std::string_view end);
     // UTF-8 text as it is, nothing escaped: separators and texts decoded once beforehand.
     void raw(std::string_view utf8);
     void tab() { raw("\t"); }
