@@ -8,6 +8,8 @@ int main(int argc, char **argv)
 {
     const std::vector<std::string> arguments(argv + 1, argv + argc);
     cli::Streams streams;
+    // Output leaves in large blocks of its own; a stdio buffer would only split them.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     streams.outFile = stdout;
     const int status = cli::run(arguments, streams);
     streams.flush();
