@@ -3,122 +3,141 @@
 #include "catalog/loader.h"
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace cli {
 
 namespace {
 
-struct Job
+enum SlotState : int
 {
-    const catalog::Category *category = nullptr;
-    std::vector<char> input;
-    std::string_view stretch;
-    RecordWriter output;
-    bool done = true; // worked on, or never handed out
+    Free,
+    Working,
+    Done
 };
 
-// Jobs are handed out by sequence number: job n lives in slot n % slots, and slot n % slots is only filled
-// again once job n - slots is done and written, so output leaves in sequence order.
-class Pipeline
+struct Slot
+{
+    std::vector<char> input;
+    std::string_view stretch;
+    const catalog::Category *category = nullptr;
+    RecordWriter output;
+    std::atomic<int> state{Free};
+};
+
+// Every worker takes turns at reading the next stretch (one reader at a time, which numbers the stretches),
+// works on it in a slot of its own, and then writes every finished stretch whose turn has come, its own or
+// another's. Stretch n goes in slot n % slots, which is taken again only once written, so output leaves in
+// order. Nobody sleeps waiting for somebody else: thread wake-ups cost more than the work between them.
+class Team
 {
 public:
-    Pipeline(const StretchWork &work, Streams &streams)
-        : m_work(work)
+    Team(const std::filesystem::path &home, const std::vector<const catalog::Category *> &categories,
+        const StretchWork &work, Streams &streams, unsigned workers)
+        : m_home(home)
+        , m_categories(categories)
+        , m_work(work)
         , m_streams(streams)
+        , m_slots(2 * workers + 2)
     {
-        const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-        m_jobs = std::vector<Job>(2 * workers + 2);
-        for (unsigned i = 0; i < workers; ++i)
-            m_workers.emplace_back([this] { workOn(); });
     }
 
-    ~Pipeline()
+    bool run(unsigned workers)
     {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_closing = true;
-        }
-        m_changed.notify_all();
-        for (std::thread &worker : m_workers)
-            worker.join();
-    }
-
-    void read(const std::filesystem::path &file, const catalog::Category &category)
-    {
-        catalog::StretchReader reader(file);
-        for (;;) {
-            Job &job = m_jobs[m_handedOut % m_jobs.size()];
-            writeOut(job);
-            const std::optional<std::string_view> stretch = reader.next(job.input);
-            if (!stretch)
-                return;
-            job.category = &category;
-            job.stretch = *stretch;
-            {
-                const std::lock_guard lock(m_mutex);
-                job.done = false;
-                ++m_handedOut;
-            }
-            m_changed.notify_all();
-        }
-    }
-
-    // Writes what is still out, in order; returns whether anything was written at all.
-    bool finish()
-    {
-        const std::size_t slots = m_jobs.size();
-        for (std::size_t n = m_handedOut - std::min(m_handedOut, slots); n < m_handedOut; ++n)
-            writeOut(m_jobs[n % slots]);
-        return m_wroteAny;
+        std::vector<std::thread> helpers;
+        for (unsigned i = 1; i < workers; ++i)
+            helpers.emplace_back([this] { workOn(); });
+        workOn();
+        for (std::thread &helper : helpers)
+            helper.join();
+        writeFinished();
+        return m_wroteAny.load();
     }
 
 private:
-    void writeOut(Job &job)
-    {
-        {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&job] { return job.done; });
-        }
-        if (!job.output.empty()) {
-            job.output.sendTo(m_streams);
-            m_wroteAny = true;
-        }
-        job.output.clear();
-    }
-
     void workOn()
     {
+        while (Slot *slot = readNext())
+            finish(*slot);
+    }
+
+    // The next stretch in its slot, or nullptr once every file has ended.
+    Slot *readNext()
+    {
+        const std::lock_guard lock(m_readMutex);
+        Slot &slot = m_slots[m_read % m_slots.size()];
+        while (slot.state.load(std::memory_order_acquire) != Free) {
+            writeFinished(); // the slot's stretch may be waiting for its turn
+            std::this_thread::yield();
+        }
+        while (m_file < m_categories.size()) {
+            if (!m_reader)
+                m_reader.emplace(catalog::categoryFile(m_home, *m_categories[m_file]));
+            if (const std::optional<std::string_view> stretch = m_reader->next(slot.input)) {
+                slot.stretch = *stretch;
+                slot.category = m_categories[m_file];
+                slot.state.store(Working, std::memory_order_relaxed);
+                ++m_read;
+                return &slot;
+            }
+            m_reader.reset();
+            ++m_file;
+        }
+        return nullptr;
+    }
+
+    void finish(Slot &slot)
+    {
+        m_work(*slot.category, slot.stretch, slot.output);
+        slot.state.store(Done, std::memory_order_release);
+        writeFinished();
+    }
+
+    // Writes the finished stretches whose turn has come, unless another thread is at it. That thread looks
+    // again after letting go, so no finished stretch is left behind.
+    void writeFinished()
+    {
         for (;;) {
-            Job *job = nullptr;
             {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [this] { return m_taken < m_handedOut || m_closing; });
-                if (m_taken == m_handedOut)
+                const std::unique_lock lock(m_writeMutex, std::try_to_lock);
+                if (!lock)
                     return;
-                job = &m_jobs[m_taken++ % m_jobs.size()];
+                for (;;) {
+                    Slot &slot = m_slots[m_written.load(std::memory_order_relaxed) % m_slots.size()];
+                    if (slot.state.load(std::memory_order_acquire) != Done)
+                        break;
+                    if (!slot.output.empty()) {
+                        slot.output.sendTo(m_streams);
+                        m_wroteAny.store(true, std::memory_order_relaxed);
+                    }
+                    slot.output.clear();
+                    m_written.fetch_add(1, std::memory_order_relaxed);
+                    slot.state.store(Free, std::memory_order_release);
+                }
             }
-            m_work(*job->category, job->stretch, job->output);
-            {
-                const std::lock_guard lock(m_mutex);
-                job->done = true;
-            }
-            m_changed.notify_all();
+            const Slot &next = m_slots[m_written.load() % m_slots.size()];
+            if (next.state.load() != Done)
+                return;
         }
     }
 
+    const std::filesystem::path &m_home;
+    const std::vector<const catalog::Category *> &m_categories;
     const StretchWork &m_work;
     Streams &m_streams;
-    std::vector<Job> m_jobs;
-    std::vector<std::thread> m_workers;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::size_t m_handedOut = 0; // guarded; written by the reading thread only
-    std::size_t m_taken = 0; // guarded
-    bool m_closing = false; // guarded
-    bool m_wroteAny = false;
+    std::vector<Slot> m_slots;
+
+    std::mutex m_readMutex;
+    std::optional<catalog::StretchReader> m_reader; // guarded by m_readMutex
+    std::size_t m_file = 0; // guarded by m_readMutex
+    std::size_t m_read = 0; // guarded by m_readMutex
+
+    std::mutex m_writeMutex; // held by the thread writing
+    std::atomic<std::size_t> m_written{0}; // changed under m_writeMutex
+    std::atomic<bool> m_wroteAny{false};
 };
 
 } // namespace
@@ -126,10 +145,8 @@ private:
 bool writeStretches(const std::filesystem::path &home, const std::vector<const catalog::Category *> &categories,
     const StretchWork &work, Streams &streams)
 {
-    Pipeline pipeline(work, streams);
-    for (const catalog::Category *category : categories)
-        pipeline.read(catalog::categoryFile(home, *category), *category);
-    return pipeline.finish();
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    return Team(home, categories, work, streams, workers).run(workers);
 }
 
 } // namespace cli
