@@ -36,12 +36,34 @@ std::optional<std::string_view> recordBody(std::string_view member);
 // first part. The views point into `fileBytes`; nothing is copied or collected.
 template <typename Visit> void forEachBody(std::string_view fileBytes, Visit &&visit)
 {
+    // One look at each member for its parentheses: a body is the text before the member's first ")", when
+    // text follows that ")" or a second ")" ends the member.
+    constexpr std::size_t npos = std::string_view::npos;
     const std::string_view text = common::untilZero(fileBytes);
     for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(common::findByte(text, '(', start), text.size());
-        if (const std::optional<std::string_view> body = recordBody(text.substr(start, end - start)))
-            visit(*body);
-        start = end + 1;
+        const std::size_t close = common::findEitherByte(text, '(', ')', start);
+        if (close == npos || text[close] == '(') {
+            start = close == npos ? npos : close + 1; // no ")" in the member
+            continue;
+        }
+        const std::string_view body = text.substr(start, close - start);
+        const std::size_t next = common::findEitherByte(text, '(', ')', close + 1);
+        const std::size_t end = next == npos ? text.size() : next;
+        if (next == npos || text[next] == '(') {
+            if (close + 1 < end)
+                visit(body);
+            start = next == npos ? npos : next + 1;
+            continue;
+        }
+        // A second ")": the member must end right after it. The byte after a ")" starts a character.
+        const std::size_t after = next + 1;
+        if (after == text.size() || text[after] == '(') {
+            visit(body);
+            start = after + 1;
+            continue;
+        }
+        const std::size_t open = common::findByte(text, '(', after);
+        start = open == npos ? npos : open + 1;
     }
 }
 

@@ -3,6 +3,11 @@
 #include "common/gbkcodec.h"
 
 #include <algorithm>
+#include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace common {
 
@@ -56,6 +61,40 @@ bool isCharBoundary(std::string_view text, std::size_t at)
 std::size_t findByte(std::string_view text, char c, std::size_t from)
 {
     for (std::size_t at = text.find(c, from); at != std::string_view::npos; at = text.find(c, at + 1)) {
+        if (isCharBoundary(text, at))
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+namespace {
+
+// The first of two bytes at or after `from`, character boundaries aside; npos when neither comes.
+std::size_t findEither(std::string_view text, char a, char b, std::size_t from)
+{
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(a);
+    const __m128i second = _mm_set1_epi8(b);
+    for (; from + 16 <= text.size(); from += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + from));
+        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)));
+        if (hits != 0)
+            return from + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(hits)));
+    }
+#endif
+    for (; from < text.size(); ++from) {
+        if (text[from] == a || text[from] == b)
+            return from;
+    }
+    return std::string_view::npos;
+}
+
+} // namespace
+
+std::size_t findEitherByte(std::string_view text, char a, char b, std::size_t from)
+{
+    for (std::size_t at = findEither(text, a, b, from); at != std::string_view::npos;
+         at = findEither(text, a, b, at + 1)) {
         if (isCharBoundary(text, at))
             return at;
     }

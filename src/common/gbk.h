@@ -29,6 +29,8 @@ bool isCharBoundary(std::string_view text, std::size_t at);
 
 // The next occurrence of the ASCII byte `c` at or after `from` that starts a character; npos when none.
 std::size_t findByte(std::string_view text, char c, std::size_t from = 0);
+// The same for whichever of two ASCII bytes comes first.
+std::size_t findEitherByte(std::string_view text, char a, char b, std::size_t from = 0);
 
 enum class Case
 {
