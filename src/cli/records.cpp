@@ -5,46 +5,33 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace cli {
 
 namespace {
 
-constexpr std::array<bool, 256> EscapedBytes = [] {
-    std::array<bool, 256> table{};
-    for (const unsigned char c : {'\t', '\r', '\n', '\\'})
-        table[c] = true;
-    return table;
-}();
-
-constexpr std::uint64_t everyByte(unsigned char c)
-{
-    return 0x0101010101010101ULL * c;
-}
-
-// Whether any of the eight bytes is below 0x20 (TAB, CR, LF among them) or a backslash.
-bool mayNeedEscape(std::uint64_t word)
-{
-    const std::uint64_t control = (word - everyByte(0x20)) & ~word & everyByte(0x80);
-    const std::uint64_t slash = word ^ everyByte('\\');
-    const std::uint64_t backslash = (slash - everyByte(0x01)) & ~slash & everyByte(0x80);
-    return (control | backslash) != 0;
-}
-
-// May say yes for a field that needs nothing (a backslash that is a second byte), never no for one that does.
+// Whether any byte is below 0x20 (TAB, CR, LF among them) or a backslash. May say yes for a field that needs
+// nothing (a backslash that is a second byte, another control byte), never no for one that does.
 bool needsEscape(std::string_view field)
 {
     std::size_t at = 0;
-    for (; at + 8 <= field.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, field.data() + at, 8);
-        if (mayNeedEscape(word))
+#if defined(__SSE2__)
+    const __m128i lastControl = _mm_set1_epi8(0x1F);
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (; at + 16 <= field.size(); at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(field.data() + at));
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(block, lastControl), block);
+        if (_mm_movemask_epi8(_mm_or_si128(control, _mm_cmpeq_epi8(block, backslash))) != 0)
             return true;
     }
+#endif
     return std::any_of(field.begin() + static_cast<std::ptrdiff_t>(at), field.end(),
-        [](char c) { return EscapedBytes[static_cast<unsigned char>(c)]; });
+        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\\'; });
 }
 
 constexpr std::size_t BlockBytes = 512 * 1024;

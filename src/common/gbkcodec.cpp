@@ -2,6 +2,10 @@
 
 #include <array>
 #include <bit>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -131,32 +135,47 @@ int firstMarkedByte(std::uint64_t high)
 
 } // namespace
 
+namespace {
+
+// Copies the run of ASCII bytes at `at`, a block at a time, and returns its length. The stores may reach up
+// to 15 bytes past the run; decodedBound leaves room for that.
+std::size_t copyAscii(const char *at, const char *end, char *out)
+{
+    const char *const start = at;
+#if defined(__SSE2__)
+    for (; end - at >= 16; at += 16, out += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), block);
+        if (const auto high = static_cast<unsigned>(_mm_movemask_epi8(block)))
+            return static_cast<std::size_t>(at - start) + static_cast<std::size_t>(std::countr_zero(high));
+    }
+#endif
+    for (; end - at >= 8; at += 8, out += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, 8);
+        std::memcpy(out, &word, 8);
+        if (const std::uint64_t high = word & 0x8080808080808080ULL)
+            return static_cast<std::size_t>(at - start) + static_cast<std::size_t>(firstMarkedByte(high));
+    }
+    for (; at < end && static_cast<unsigned char>(*at) < 0x80; ++at)
+        *out++ = *at;
+    return static_cast<std::size_t>(at - start);
+}
+
+} // namespace
+
 char *decodeGbkTo(char *out, std::string_view gbk)
 {
     static_assert(sizeof(Utf8Code) == 4);
     const auto &utf8 = utf8Table();
     const char *at = gbk.data();
     const char *const end = at + gbk.size();
-    while (at < end) {
-        if (end - at >= 8) {
-            // Eight bytes at a time: all of them when they are ASCII, else the ASCII ones before the first
-            // that is not. The store may reach past what counts; the bound leaves room for it.
-            std::uint64_t word;
-            std::memcpy(&word, at, 8);
-            std::memcpy(out, &word, 8);
-            const std::uint64_t high = word & 0x8080808080808080ULL;
-            if (high == 0) {
-                at += 8;
-                out += 8;
-                continue;
-            }
-            const int ascii = firstMarkedByte(high);
-            at += ascii;
-            out += ascii;
-        } else if (static_cast<unsigned char>(*at) < 0x80) {
-            *out++ = *at++;
-            continue;
-        }
+    for (;;) {
+        const std::size_t ascii = copyAscii(at, end, out);
+        at += ascii;
+        out += ascii;
+        if (at == end)
+            return out;
         const auto lead = static_cast<unsigned char>(at[0]);
         const auto trail = at + 1 < end ? static_cast<unsigned char>(at[1]) : 0;
         if (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE) {
@@ -172,7 +191,6 @@ char *decodeGbkTo(char *out, std::string_view gbk)
         out += 3;
         ++at;
     }
-    return out;
 }
 
 void appendDecodedGbk(std::string &out, std::string_view gbk)

@@ -17,7 +17,7 @@ void appendDecodedGbk(std::string &out, std::string_view gbk);
 // Room that decodeGbkTo needs for `gbkBytes` bytes: three per byte at most, and slack for its wide stores.
 constexpr std::size_t decodedBound(std::size_t gbkBytes)
 {
-    return gbkBytes * 3 + 8;
+    return gbkBytes * 3 + 16;
 }
 // Writes the conversion from `out`, which has room for decodedBound(gbk.size()) bytes; returns its end.
 char *decodeGbkTo(char *out, std::string_view gbk);
