@@ -4,7 +4,6 @@
 #include "common/gbkcodec.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
