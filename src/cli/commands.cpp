@@ -35,6 +35,8 @@ void Streams::flush()
 
 void Streams::write(std::string_view bytes)
 {
+    if (bytes.empty())
+        return;
     if (!outFile) {
         out += bytes;
         return;
