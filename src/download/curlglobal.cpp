@@ -1,6 +1,6 @@
 #include "download/curlglobal.h"
 
-#include <dlfcn.h>
+#include "platform/library.h"
 
 #ifndef KAVO_CURL_LIBRARY
 #define KAVO_CURL_LIBRARY "libcurl.so.4"
@@ -12,13 +12,13 @@ namespace {
 
 template <typename Function> bool resolve(void *library, const char *name, Function &target)
 {
-    target = reinterpret_cast<Function>(::dlsym(library, name));
+    target = reinterpret_cast<Function>(platform::librarySymbol(library, name));
     return target != nullptr;
 }
 
 bool loadCurl(CurlApi &api)
 {
-    void *library = ::dlopen(KAVO_CURL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    void *library = platform::openLibrary(KAVO_CURL_LIBRARY);
     if (!library)
         return false;
     // The library stays loaded for the rest of the process: handles may outlive any one caller.

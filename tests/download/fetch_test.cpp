@@ -1,5 +1,6 @@
 #include "common/gbk.h"
 #include "download/fetch.h"
+#include "support/process.h"
 #include "support/servers.h"
 #include "support/tempdir.h"
 
@@ -31,6 +32,14 @@ TEST_F(FetchTest, GivesTheBodyOfAnyAnswer)
     EXPECT_EQ(FetchUrl(server->url("/nolength")), data);
     EXPECT_EQ(FetchUrl(server->url("/redirect")), data);
     EXPECT_EQ(FetchUrl(server->url("/file#fragment")), data);
+}
+
+TEST_F(FetchTest, CommandLineToolOpensLibcurlWhenItFirstGoesOnline)
+{
+    // kavo-cli starts without libcurl and opens it for the first transfer.
+    const CommandResult fetched = runCommand(binaryDir() + "/kavo-cli fetch '" + server->url("/redirect") + "'");
+    EXPECT_EQ(fetched.status, 0);
+    EXPECT_EQ(fetched.out, data);
 }
 
 TEST_F(FetchTest, RefusesWhatIsNotAnHttpAddress)
