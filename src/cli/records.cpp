@@ -82,21 +82,10 @@ void appendRecord(std::string &out, std::initializer_list<std::string_view> fiel
     out += '\n';
 }
 
-RecordWriter::RecordWriter(Streams &streams)
-    : m_streams(&streams)
-{
-}
-
-RecordWriter::~RecordWriter()
-{
-    flush();
-}
-
 char *RecordWriter::room(std::size_t bytes)
 {
     if (m_capacity - m_used >= bytes)
         return m_block.get() + m_used;
-    flush();
     if (m_used > 0) {
         m_full.emplace_back(std::move(m_block), m_used);
         m_used = 0;
@@ -106,18 +95,7 @@ char *RecordWriter::room(std::size_t bytes)
         m_capacity = std::max(BlockBytes, bytes);
         m_block = std::make_unique_for_overwrite<char[]>(m_capacity);
     }
-    return m_block.get() + m_used;
-}
-
-void RecordWriter::field(std::string_view gbk)
-{
-    std::string escaped;
-    if (needsEscape(gbk)) {
-        appendField(escaped, gbk);
-        gbk = escaped;
-    }
-    char *const start = room(common::decodedBound(gbk.size()));
-    m_used += static_cast<std::size_t>(common::decodeGbkTo(start, gbk) - start);
+    return m_block.get();
 }
 
 void RecordWriter::record(std::initializer_list<Piece> pieces, std::string_view end)
@@ -127,9 +105,12 @@ void RecordWriter::record(std::initializer_list<Piece> pieces, std::string_view 
         bound += piece.before.size() + common::decodedBound(2 * piece.gbk.size()); // escaping at most doubles
     char *const start = room(bound);
     char *at = start;
+    const auto copy = [&at](std::string_view utf8) {
+        if (!utf8.empty())
+            at = std::copy(utf8.begin(), utf8.end(), at);
+    };
     for (const Piece &piece : pieces) {
-        std::memcpy(at, piece.before.data(), piece.before.size());
-        at += piece.before.size();
+        copy(piece.before);
         if (!needsEscape(piece.gbk)) {
             at = common::decodeGbkTo(at, piece.gbk);
         } else {
@@ -138,22 +119,8 @@ void RecordWriter::record(std::initializer_list<Piece> pieces, std::string_view 
             at = common::decodeGbkTo(at, escaped);
         }
     }
-    std::memcpy(at, end.data(), end.size());
-    m_used += static_cast<std::size_t>(at + end.size() - start);
-}
-
-void RecordWriter::raw(std::string_view utf8)
-{
-    std::memcpy(room(utf8.size()), utf8.data(), utf8.size());
-    m_used += utf8.size();
-}
-
-void RecordWriter::flush()
-{
-    if (!m_streams || m_used == 0)
-        return;
-    m_streams->write(std::string_view(m_block.get(), m_used));
-    m_used = 0;
+    copy(end);
+    m_used += static_cast<std::size_t>(at - start);
 }
 
 void RecordWriter::sendTo(Streams &streams) const
