@@ -21,50 +21,28 @@ const std::map<ButtonKind, const char *> ButtonPictures{{ButtonKind::Close, ":/k
     {ButtonKind::Minimise, ":/kavo/pictures/button-minimise.png"},
     {ButtonKind::Menu, ":/kavo/pictures/button-menu.png"}, {ButtonKind::ChangeSkin, ":/kavo/pictures/button-skin.png"}};
 
-Qt::Edges edgesOf(ResizeZone zone)
+// The window edges a resize zone moves and the cursor it shows, in the zones' order.
+struct ZoneLook
 {
-    switch (zone) {
-    case ResizeZone::Right:
-        return Qt::RightEdge;
-    case ResizeZone::BottomRight:
-        return Qt::BottomEdge | Qt::RightEdge;
-    case ResizeZone::Bottom:
-        return Qt::BottomEdge;
-    case ResizeZone::BottomLeft:
-        return Qt::BottomEdge | Qt::LeftEdge;
-    case ResizeZone::Left:
-        return Qt::LeftEdge;
-    case ResizeZone::TopLeft:
-        return Qt::TopEdge | Qt::LeftEdge;
-    case ResizeZone::Top:
-        return Qt::TopEdge;
-    case ResizeZone::TopRight:
-        return Qt::TopEdge | Qt::RightEdge;
-    case ResizeZone::None:
-        break;
-    }
-    return {};
-}
+    Qt::Edges edges;
+    Qt::CursorShape cursor;
+};
 
-Qt::CursorShape cursorOf(ResizeZone zone)
+ZoneLook lookOf(ResizeZone zone)
 {
-    switch (zone) {
-    case ResizeZone::Right:
-    case ResizeZone::Left:
-        return Qt::SizeHorCursor;
-    case ResizeZone::Bottom:
-    case ResizeZone::Top:
-        return Qt::SizeVerCursor;
-    case ResizeZone::BottomRight:
-    case ResizeZone::TopLeft:
-        return Qt::SizeFDiagCursor;
-    case ResizeZone::BottomLeft:
-    case ResizeZone::TopRight:
-        return Qt::SizeBDiagCursor;
-    case ResizeZone::None:
-        break;
-    }
-    return Qt::ArrowCursor;
+    static const ZoneLook looks[] = {
+        {{}, Qt::ArrowCursor}, // None
+        {Qt::RightEdge, Qt::SizeHorCursor},
+        {Qt::BottomEdge | Qt::RightEdge, Qt::SizeFDiagCursor},
+        {Qt::BottomEdge, Qt::SizeVerCursor},
+        {Qt::BottomEdge | Qt::LeftEdge, Qt::SizeBDiagCursor},
+        {Qt::LeftEdge, Qt::SizeHorCursor},
+        {Qt::TopEdge | Qt::LeftEdge, Qt::SizeFDiagCursor},
+        {Qt::TopEdge, Qt::SizeVerCursor},
+        {Qt::TopEdge | Qt::RightEdge, Qt::SizeBDiagCursor},
+    };
+    static_assert(std::size(looks) == static_cast<std::size_t>(ResizeZone::TopRight) + 1);
+    return looks[static_cast<std::size_t>(zone)];
 }
 
 // The skin engine and the tooltip colours are set up once per process, by the first frame.
@@ -245,14 +223,14 @@ bool WindowFrame::eventFilter(QObject *watched, QEvent *event)
         placeChrome();
     } else if (event->type() == QEvent::MouseMove) {
         const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
-        m_window->setCursor(cursorOf(resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height())));
+        m_window->setCursor(lookOf(resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height())).cursor);
     } else if (event->type() == QEvent::MouseButtonPress
         && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
         const ResizeZone zone = resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height());
         QWindow *handle = m_window->windowHandle();
         if (handle && zone != ResizeZone::None)
-            return handle->startSystemResize(edgesOf(zone));
+            return handle->startSystemResize(lookOf(zone).edges);
         if (handle && at.y() < TitleHeight)
             return handle->startSystemMove();
     }
