@@ -10,6 +10,7 @@
 #include "platform/desktop.h"
 #include "platform/sound.h"
 #include "settings/settings.h"
+#include "silentservices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -18,27 +19,6 @@
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
-
-namespace {
-
-struct SilentSound final : platform::Sound
-{
-    void play(std::string, bool) override { }
-    void stopLoops() override { }
-};
-
-struct NoNotices final : appearance::Notifier
-{
-    void showMessage(const std::string &, bool) override { }
-};
-
-struct NoDesktop final : platform::Desktop
-{
-    bool openAddress(std::string_view) override { return false; }
-    void setClipboardText(std::string_view) override { }
-};
-
-} // namespace
 
 int main(int argc, char **argv)
 {

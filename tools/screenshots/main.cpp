@@ -14,6 +14,7 @@
 #include "platform/desktop.h"
 #include "platform/sound.h"
 #include "settings/settings.h"
+#include "silentservices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,33 +28,6 @@
 #include <functional>
 
 namespace {
-
-struct Silent final : platform::Sound
-{
-    void play(std::string, bool) override { }
-    void stopLoops() override { }
-};
-
-struct Quiet final : appearance::Notifier
-{
-    void showMessage(const std::string &, bool) override { }
-};
-
-struct NoPicker final : download::FolderPicker
-{
-    QString pickFolder(QWidget *, const QString &) override { return {}; }
-};
-
-struct NoPictures final : appearance::PicturePicker
-{
-    QString pickPicture(QWidget *) override { return {}; }
-};
-
-struct NoDesktop final : platform::Desktop
-{
-    bool openAddress(std::string_view) override { return false; }
-    void setClipboardText(std::string_view) override { }
-};
 
 bool save(QWidget *widget, const QString &file)
 {
@@ -72,7 +46,7 @@ void waitFor(const std::function<bool()> &condition, int limitMs)
 
 // The main window with the sample catalog, the demo manifest and a search, on the home page and on a
 // category page; the message window and the background chooser beside it.
-bool mainWindowShots(const QString &out, const std::string &port, Silent &sound, Quiet &notices)
+bool mainWindowShots(const QString &out, const std::string &port, SilentSound &sound, NoNotices &notices)
 {
     const std::filesystem::path home = std::filesystem::temp_directory_path() / "kavo-screenshots-main";
     std::filesystem::remove_all(home);
@@ -83,7 +57,7 @@ bool mainWindowShots(const QString &out, const std::string &port, Silent &sound,
     settings.write(settings::keys::SearchText, common::gbk("播放器"));
     qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString("http://127.0.0.1:" + port + "/manifest.html"));
     download::Download downloader;
-    NoPicker folders;
+    NoFolderPicker folders;
     NoPictures pictures;
     NoDesktop desktop;
     mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, folders, pictures,
@@ -134,9 +108,9 @@ int main(int argc, char **argv)
     const settings::Settings settings(home);
     settings.write(settings::keys::SaveFolder, (home / "downloads").string());
     download::Download downloader;
-    Silent sound;
-    Quiet notices;
-    NoPicker picker;
+    SilentSound sound;
+    NoNotices notices;
+    NoFolderPicker picker;
     auto *tool = new download::NetdiskWindow(
         {settings, downloader, notices, sound, picker, [](const std::string &url) { return download::FetchUrl(url); }},
         "http://127.0.0.1:" + port + "/share/link?shareid=110001&uk=3500001");
