@@ -114,6 +114,20 @@ std::filesystem::path temporaryName(const std::filesystem::path &file)
     return name;
 }
 
+// Temporary files of `file` left by writers that died mid-write. Call only while holding the writer lock: a
+// live writer's temporary file exists only while it holds the lock, so every one found then is left over.
+void removeLeftovers(const std::filesystem::path &file, const std::filesystem::path &folder)
+{
+    const std::string prefix = file.filename().string() + ".tmp.";
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        std::error_code ignored;
+        if (entry->path().filename().string().starts_with(prefix))
+            std::filesystem::remove(entry->path(), ignored);
+    }
+}
+
 bool replaceFile(const std::filesystem::path &file, std::string_view content, int folderFd)
 {
     const std::filesystem::path temporary = temporaryName(file);
@@ -155,6 +169,7 @@ bool WriteSetting(
     WriterLock lock(folder);
     if (!lock.valid())
         return false;
+    removeLeftovers(file, folder);
     std::string content;
     const ReadStatus status = readWhole(file, content, MaxFileBytes);
     if (status == ReadStatus::TooLarge || status == ReadStatus::Failed)

@@ -48,6 +48,19 @@ TEST(Settings, WriteCreatesTheFileAndLeavesNoTemporaryBehind)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+TEST(Settings, NextWriteClearsTemporaryFilesOfAWriterThatDied)
+{
+    TempDir dir;
+    const Settings s(dir.path());
+    const std::filesystem::path leftover = s.file().string() + ".tmp.999999.0";
+    writeFile(leftover, "half a settings file");
+    writeFile(dir.path() / "other.tmp.1.0", "not ours");
+    ASSERT_TRUE(s.write(keys::UserName, gbk("张三")));
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "other.tmp.1.0"));
+    EXPECT_EQ(s.read(keys::UserName), gbk("张三"));
+}
+
 TEST(SettingsFile, ValueIsCutAt10240BytesOnACharacterBoundary)
 {
     TempDir dir;
