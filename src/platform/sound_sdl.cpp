@@ -10,6 +10,9 @@ namespace platform {
 
 namespace {
 
+// SDL's description of a sample format: rate, sample type, channels.
+using AudioFormat = ::SDL_AudioSpec;
+
 struct Voice
 {
     std::shared_ptr<const std::vector<Sint16>> samples; // interleaved stereo at the device rate
@@ -24,14 +27,14 @@ public:
     {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return;
-        SDL_AudioSpec wanted{};
+        AudioFormat wanted{};
         wanted.freq = 44100;
         wanted.format = AUDIO_S16SYS;
         wanted.channels = 2;
         wanted.samples = 1024;
         wanted.callback = &SdlSound::mix;
         wanted.userdata = this;
-        m_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &m_spec, 0);
+        m_device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &m_output, 0);
         if (m_device != 0)
             SDL_PauseAudioDevice(m_device, 0);
     }
@@ -68,13 +71,13 @@ private:
     std::shared_ptr<const std::vector<Sint16>> decode(const std::string &wavBytes) const
     {
         SDL_RWops *stream = SDL_RWFromConstMem(wavBytes.data(), static_cast<int>(wavBytes.size()));
-        SDL_AudioSpec spec{};
+        AudioFormat wav{};
         Uint8 *buffer = nullptr;
         Uint32 length = 0;
-        if (!stream || !SDL_LoadWAV_RW(stream, 1, &spec, &buffer, &length))
+        if (!stream || !SDL_LoadWAV_RW(stream, 1, &wav, &buffer, &length))
             return nullptr;
         SDL_AudioCVT cvt;
-        if (SDL_BuildAudioCVT(&cvt, spec.format, spec.channels, spec.freq, AUDIO_S16SYS, 2, m_spec.freq) < 0) {
+        if (SDL_BuildAudioCVT(&cvt, wav.format, wav.channels, wav.freq, AUDIO_S16SYS, 2, m_output.freq) < 0) {
             SDL_FreeWAV(buffer);
             return nullptr;
         }
@@ -113,7 +116,7 @@ private:
     }
 
     SDL_AudioDeviceID m_device = 0;
-    SDL_AudioSpec m_spec{};
+    AudioFormat m_output{};
     std::vector<Voice> m_voices; // guarded by the audio device lock
 };
 
