@@ -4,6 +4,7 @@
 #include "catalog/markers.h"
 #include "common/gbk.h"
 
+#include <array>
 #include <future>
 
 namespace catalog {
@@ -140,27 +141,34 @@ std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category
     return hits;
 }
 
+void forEachCatalogHit(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
+    const std::atomic<bool> *stop, const std::function<void(const Category &, const HitView &)> &visit)
+{
+    std::vector<std::future<void>> files;
+    for (const Category &category : categories()) {
+        files.push_back(std::async(std::launch::async, [&programDirectory, &criterion, stop, &visit, &category] {
+            forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
+                forEachHit(stretch, category, criterion, stop,
+                    [&visit, &category](const HitView &hit) { visit(category, hit); });
+                return !(stop && stop->load(std::memory_order_relaxed));
+            });
+        }));
+    }
+    for (std::future<void> &file : files)
+        file.get();
+}
+
 std::vector<SearchHit> searchCatalog(
     const std::filesystem::path &programDirectory, const SearchCriterion &criterion, const std::atomic<bool> *stop)
 {
-    std::vector<std::future<std::vector<SearchHit>>> parts;
-    for (const Category &category : categories()) {
-        parts.push_back(std::async(std::launch::async, [&programDirectory, &criterion, stop, &category] {
-            std::vector<SearchHit> hits;
-            forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
-                forEachHit(stretch, category, criterion, stop, [&hits, &category](const HitView &hit) {
-                    hits.push_back({category.searchIcon, std::string(hit.name), " " + std::string(hit.address)});
-                });
-                return !(stop && stop->load(std::memory_order_relaxed));
-            });
-            return hits;
-        }));
-    }
+    std::array<std::vector<SearchHit>, CategoryCount> found; // one list per file, so per thread
+    forEachCatalogHit(programDirectory, criterion, stop, [&found](const Category &category, const HitView &hit) {
+        found[static_cast<std::size_t>(category.number - 1)].push_back(
+            {category.searchIcon, std::string(hit.name), " " + std::string(hit.address)});
+    });
     std::vector<SearchHit> hits;
-    for (auto &part : parts) {
-        std::vector<SearchHit> found = part.get();
-        hits.insert(hits.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
-    }
+    for (std::vector<SearchHit> &part : found)
+        hits.insert(hits.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
     return hits;
 }
 

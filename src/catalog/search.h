@@ -59,6 +59,12 @@ void forEachHit(std::string_view fileBytes, const Category &category, const Sear
 std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category &category,
     const SearchCriterion &criterion, const std::atomic<bool> *stop = nullptr);
 
+// Calls `visit` with the hits of all five category files of a program directory, each file read on a worker
+// thread of its own: `visit` runs on those threads, for any one category on one thread and in file order.
+// Returns once every file is done. Stops early once `stop` is set. Thread-safe.
+void forEachCatalogHit(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
+    const std::atomic<bool> *stop, const std::function<void(const Category &, const HitView &)> &visit);
+
 // The hits of all five category files of a program directory, categories in order 1 to 5. The files are read
 // side by side on worker threads. Thread-safe.
 std::vector<SearchHit> searchCatalog(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,

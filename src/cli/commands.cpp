@@ -20,7 +20,6 @@
 
 #include <array>
 #include <functional>
-#include <future>
 #include <map>
 
 namespace cli {
@@ -87,12 +86,12 @@ int listCategory(const Context &c)
         return c.fail("unknown category: " + c.args[0]);
     const catalog::Category &category = catalog::category(number);
     const std::string tag = "\t" + utf8FromGbk(category.tag) + "\n"; // the tags hold nothing to escape
-    const StretchWork writeRows = [&tag](const catalog::Category &of, std::string_view stretch, RecordWriter &out) {
-        catalog::forEachItem(stretch, of, [&out, &tag](const catalog::ItemView &item) {
+    const StretchWork writeRows = [&category, &tag](std::string_view stretch, RecordWriter &out) {
+        catalog::forEachItem(stretch, category, [&out, &tag](const catalog::ItemView &item) {
             out.record({{"", item.name}, {"\t", item.size}, {"\t", item.time}, {"\t ", item.address}}, tag);
         });
     };
-    writeStretches(c.home, {&category}, writeRows, c.streams);
+    writeStretches(catalog::categoryFile(c.home, category), writeRows, c.streams);
     return 0;
 }
 
@@ -116,33 +115,26 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
-// The five files side by side, each on its own thread (the output is usually far smaller than the files),
-// their hits written in category order.
+// Hits are kept per category (the output is usually far smaller than the files) and written in category
+// order.
 int search(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("search takes one text");
     const std::string text = gbkFromUtf8(c.args[0]);
-    const catalog::SearchCriterion criterion(text);
     std::array<RecordWriter, catalog::CategoryCount> hits;
-    std::vector<std::future<void>> parts;
-    for (const catalog::Category &category : catalog::categories()) {
-        RecordWriter &out = hits[static_cast<std::size_t>(category.number - 1)];
-        parts.push_back(std::async(std::launch::async, [&c, &criterion, &category, &out] {
-            const std::string icon = std::to_string(category.searchIcon) + "\t";
-            catalog::forEachStretch(catalog::categoryFile(c.home, category), [&](std::string_view stretch) {
-                catalog::forEachHit(stretch, category, criterion, nullptr, [&out, &icon](const catalog::HitView &hit) {
-                    out.record({{icon, hit.name}, {"\t ", hit.address}}, "\n");
-                });
-                return true;
-            });
-        }));
-    }
+    std::array<std::string, catalog::CategoryCount> icons;
+    for (const catalog::Category &category : catalog::categories())
+        icons[static_cast<std::size_t>(category.number - 1)] = std::to_string(category.searchIcon) + "\t";
+    catalog::forEachCatalogHit(c.home, catalog::SearchCriterion(text), nullptr,
+        [&hits, &icons](const catalog::Category &category, const catalog::HitView &hit) {
+            const auto i = static_cast<std::size_t>(category.number - 1);
+            hits[i].record({{icons[i], hit.name}, {"\t ", hit.address}}, "\n");
+        });
     bool found = false;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        parts[i].get();
-        found = found || !hits[i].empty();
-        hits[i].sendTo(c.streams);
+    for (const RecordWriter &part : hits) {
+        found = found || !part.empty();
+        part.sendTo(c.streams);
     }
     if (!found) {
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";

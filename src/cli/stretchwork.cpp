@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace cli {
@@ -23,7 +22,6 @@ struct Slot
 {
     std::vector<char> input;
     std::string_view stretch;
-    const catalog::Category *category = nullptr;
     RecordWriter output;
     std::atomic<int> state{Free};
 };
@@ -35,17 +33,15 @@ struct Slot
 class Team
 {
 public:
-    Team(const std::filesystem::path &home, const std::vector<const catalog::Category *> &categories,
-        const StretchWork &work, Streams &streams, unsigned workers)
-        : m_home(home)
-        , m_categories(categories)
+    Team(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers)
+        : m_reader(file)
         , m_work(work)
         , m_streams(streams)
         , m_slots(2 * workers + 2)
     {
     }
 
-    bool run(unsigned workers)
+    void run(unsigned workers)
     {
         std::vector<std::thread> helpers;
         for (unsigned i = 1; i < workers; ++i)
@@ -54,7 +50,6 @@ public:
         for (std::thread &helper : helpers)
             helper.join();
         writeFinished();
-        return m_wroteAny.load();
     }
 
 private:
@@ -64,7 +59,7 @@ private:
             finish(*slot);
     }
 
-    // The next stretch in its slot, or nullptr once every file has ended.
+    // The next stretch in its slot, or nullptr once the file has ended.
     Slot *readNext()
     {
         const std::lock_guard lock(m_readMutex);
@@ -73,25 +68,18 @@ private:
             writeFinished(); // the slot's stretch may be waiting for its turn
             std::this_thread::yield();
         }
-        while (m_file < m_categories.size()) {
-            if (!m_reader)
-                m_reader.emplace(catalog::categoryFile(m_home, *m_categories[m_file]));
-            if (const std::optional<std::string_view> stretch = m_reader->next(slot.input)) {
-                slot.stretch = *stretch;
-                slot.category = m_categories[m_file];
-                slot.state.store(Working, std::memory_order_relaxed);
-                ++m_read;
-                return &slot;
-            }
-            m_reader.reset();
-            ++m_file;
-        }
-        return nullptr;
+        const std::optional<std::string_view> stretch = m_reader.next(slot.input);
+        if (!stretch)
+            return nullptr;
+        slot.stretch = *stretch;
+        slot.state.store(Working, std::memory_order_relaxed);
+        ++m_read;
+        return &slot;
     }
 
     void finish(Slot &slot)
     {
-        m_work(*slot.category, slot.stretch, slot.output);
+        m_work(slot.stretch, slot.output);
         slot.state.store(Done, std::memory_order_release);
         writeFinished();
     }
@@ -109,10 +97,7 @@ private:
                     Slot &slot = m_slots[m_written.load(std::memory_order_relaxed) % m_slots.size()];
                     if (slot.state.load(std::memory_order_acquire) != Done)
                         break;
-                    if (!slot.output.empty()) {
-                        slot.output.sendTo(m_streams);
-                        m_wroteAny.store(true, std::memory_order_relaxed);
-                    }
+                    slot.output.sendTo(m_streams);
                     slot.output.clear();
                     m_written.fetch_add(1, std::memory_order_relaxed);
                     slot.state.store(Free, std::memory_order_release);
@@ -124,29 +109,24 @@ private:
         }
     }
 
-    const std::filesystem::path &m_home;
-    const std::vector<const catalog::Category *> &m_categories;
+    catalog::StretchReader m_reader; // guarded by m_readMutex
     const StretchWork &m_work;
     Streams &m_streams;
     std::vector<Slot> m_slots;
 
     std::mutex m_readMutex;
-    std::optional<catalog::StretchReader> m_reader; // guarded by m_readMutex
-    std::size_t m_file = 0; // guarded by m_readMutex
     std::size_t m_read = 0; // guarded by m_readMutex
 
     std::mutex m_writeMutex; // held by the thread writing
     std::atomic<std::size_t> m_written{0}; // changed under m_writeMutex
-    std::atomic<bool> m_wroteAny{false};
 };
 
 } // namespace
 
-bool writeStretches(const std::filesystem::path &home, const std::vector<const catalog::Category *> &categories,
-    const StretchWork &work, Streams &streams)
+void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams)
 {
     const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    return Team(home, categories, work, streams, workers).run(workers);
+    Team(file, work, streams, workers).run(workers);
 }
 
 } // namespace cli
