@@ -70,6 +70,14 @@ struct Context
     std::vector<std::string> args; // after the command word
     Streams &streams;
 
+    // Prints one record of GBK fields.
+    void print(std::initializer_list<std::string_view> fields) const
+    {
+        std::string record;
+        appendRecord(record, fields);
+        streams.out += utf8FromGbk(record);
+    }
+
     int fail(const std::string &utf8Message) const
     {
         streams.err += "kavo-cli: " + utf8Message + "\n";
@@ -102,9 +110,7 @@ int setting(const Context &c)
     if (a.size() >= 3 && a.size() <= 4 && a[0] == "get") {
         const std::string value = settings::ReadSetting(
             file, gbkFromUtf8(a[1]), gbkFromUtf8(a[2]), a.size() == 4 ? gbkFromUtf8(a[3]) : std::string());
-        std::string record;
-        appendRecord(record, {value});
-        c.streams.out += utf8FromGbk(record);
+        c.print({value});
         return 0;
     }
     if (a.size() == 4 && a[0] == "set") {
@@ -170,9 +176,7 @@ int page(const Context &c)
     if (c.args.size() != 3)
         return c.fail("page URL START END");
     const std::string text = download::FetchPageText(c.args[0], gbkFromUtf8(c.args[1]), gbkFromUtf8(c.args[2]));
-    std::string record;
-    appendRecord(record, {text});
-    c.streams.out += utf8FromGbk(record);
+    c.print({text});
     return 0;
 }
 
@@ -202,9 +206,7 @@ int manifest(const Context &c)
         return c.fail("manifest takes one label");
     const std::string value = update::readManifestField(
         [](const std::string &url) { return download::FetchUrl(url); }, update::manifestUrl(), gbkFromUtf8(c.args[0]));
-    std::string record;
-    appendRecord(record, {value});
-    c.streams.out += utf8FromGbk(record);
+    c.print({value});
     return 0;
 }
 
@@ -214,13 +216,11 @@ int resolve(const Context &c)
         return c.fail("resolve takes one share address");
     const download::ShareResolution share
         = download::resolveShare(c.args[0], [](const std::string &url) { return download::FetchUrl(url); });
-    std::string records;
-    appendRecord(records, {"name", share.facts.name});
-    appendRecord(records, {"size", share.facts.size});
-    appendRecord(records, {"time", share.facts.time});
-    appendRecord(records, {"count", share.facts.count});
-    appendRecord(records, {"dlink", share.directLink});
-    c.streams.out += utf8FromGbk(records);
+    c.print({"name", share.facts.name});
+    c.print({"size", share.facts.size});
+    c.print({"time", share.facts.time});
+    c.print({"count", share.facts.count});
+    c.print({"dlink", share.directLink});
     if (!share.supported) {
         c.streams.err += utf8FromGbk(common::gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!")) + "\n";
         return 1;
@@ -232,9 +232,7 @@ int decode(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("decode takes one text");
-    std::string record;
-    appendRecord(record, {download::DecodePage(c.args[0])});
-    c.streams.out += utf8FromGbk(record);
+    c.print({download::DecodePage(c.args[0])});
     return 0;
 }
 
