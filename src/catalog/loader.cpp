@@ -15,16 +15,10 @@ namespace catalog {
 
 std::optional<std::string_view> recordBody(std::string_view member)
 {
-    // Two parts: one ")" with text after it, or two with the second ending the member (a trailing empty
-    // part does not count).
-    const std::size_t first = common::findByte(member, ')');
-    if (first == std::string_view::npos)
-        return std::nullopt;
-    const std::size_t second = common::findByte(member, ')', first + 1);
-    const bool twoParts = second == std::string_view::npos ? first + 1 < member.size() : second + 1 == member.size();
-    if (!twoParts)
-        return std::nullopt;
-    return member.substr(0, first);
+    // A member holds no "(" delimiter, so the scan of a whole text finds its body, if it has one, and no other.
+    std::optional<std::string_view> body;
+    forEachBody(member, [&body](std::string_view found) { body = found; });
+    return body;
 }
 
 std::vector<std::string_view> recordBodies(std::string_view fileBytes)
@@ -207,11 +201,19 @@ void forEachStretch(const std::filesystem::path &path, const std::function<bool(
     }
 }
 
+namespace {
+
+void appendItems(std::vector<CatalogItem> &items, std::string_view bytes, const Category &category)
+{
+    forEachBody(bytes, [&items, &category](std::string_view body) { items.push_back(itemFromBody(body, category)); });
+}
+
+} // namespace
+
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category)
 {
     std::vector<CatalogItem> items;
-    forEachBody(
-        fileBytes, [&items, &category](std::string_view body) { items.push_back(itemFromBody(body, category)); });
+    appendItems(items, fileBytes, category);
     return items;
 }
 
@@ -234,8 +236,7 @@ std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirect
 {
     std::vector<CatalogItem> items;
     forEachStretch(categoryFile(programDirectory, category), [&items, &category](std::string_view stretch) {
-        forEachBody(
-            stretch, [&items, &category](std::string_view body) { items.push_back(itemFromBody(body, category)); });
+        appendItems(items, stretch, category);
         return true;
     });
     return items;

@@ -3,7 +3,6 @@
 #include "catalog/category.h"
 #include "common/gbk.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
