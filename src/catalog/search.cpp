@@ -102,6 +102,12 @@ void examineMember(std::string_view member, const Category &category, std::strin
         visit({item.name, item.address});
 }
 
+// The result row of a hit: the category's icon, the name, and the address column with its leading blank.
+SearchHit resultRow(const Category &category, const HitView &hit)
+{
+    return {category.searchIcon, std::string(hit.name), " " + std::string(hit.address)};
+}
+
 } // namespace
 
 void forEachHit(std::string_view fileBytes, const Category &category, const SearchCriterion &criterion,
@@ -135,9 +141,8 @@ std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category
     const SearchCriterion &criterion, const std::atomic<bool> *stop)
 {
     std::vector<SearchHit> hits;
-    forEachHit(fileBytes, category, criterion, stop, [&hits, &category](const HitView &hit) {
-        hits.push_back({category.searchIcon, std::string(hit.name), " " + std::string(hit.address)});
-    });
+    forEachHit(fileBytes, category, criterion, stop,
+        [&hits, &category](const HitView &hit) { hits.push_back(resultRow(category, hit)); });
     return hits;
 }
 
@@ -163,8 +168,7 @@ std::vector<SearchHit> searchCatalog(
 {
     std::array<std::vector<SearchHit>, CategoryCount> found; // one list per file, so per thread
     forEachCatalogHit(programDirectory, criterion, stop, [&found](const Category &category, const HitView &hit) {
-        found[static_cast<std::size_t>(category.number - 1)].push_back(
-            {category.searchIcon, std::string(hit.name), " " + std::string(hit.address)});
+        found[static_cast<std::size_t>(category.number - 1)].push_back(resultRow(category, hit));
     });
     std::vector<SearchHit> hits;
     for (std::vector<SearchHit> &part : found)
