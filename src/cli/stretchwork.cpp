@@ -37,14 +37,15 @@ public:
         : m_reader(file)
         , m_work(work)
         , m_streams(streams)
+        , m_workers(workers)
         , m_slots(2 * workers + 2)
     {
     }
 
-    void run(unsigned workers)
+    void run()
     {
         std::vector<std::thread> helpers;
-        for (unsigned i = 1; i < workers; ++i)
+        for (unsigned i = 1; i < m_workers; ++i)
             helpers.emplace_back([this] { workOn(); });
         workOn();
         for (std::thread &helper : helpers)
@@ -112,6 +113,7 @@ private:
     catalog::StretchReader m_reader; // guarded by m_readMutex
     const StretchWork &m_work;
     Streams &m_streams;
+    unsigned m_workers;
     std::vector<Slot> m_slots;
 
     std::mutex m_readMutex;
@@ -126,7 +128,7 @@ private:
 void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams)
 {
     const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    Team(file, work, streams, workers).run(workers);
+    Team(file, work, streams, workers).run();
 }
 
 } // namespace cli
