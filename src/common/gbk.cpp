@@ -58,15 +58,6 @@ bool isCharBoundary(std::string_view text, std::size_t at)
     return run % 2 == 0;
 }
 
-std::size_t findByte(std::string_view text, char c, std::size_t from)
-{
-    for (std::size_t at = text.find(c, from); at != std::string_view::npos; at = text.find(c, at + 1)) {
-        if (isCharBoundary(text, at))
-            return at;
-    }
-    return std::string_view::npos;
-}
-
 namespace {
 
 // The first of two bytes at or after `from`, character boundaries aside; npos when neither comes.
@@ -89,16 +80,26 @@ std::size_t findEither(std::string_view text, char a, char b, std::size_t from)
     return std::string_view::npos;
 }
 
-} // namespace
-
-std::size_t findEitherByte(std::string_view text, char a, char b, std::size_t from)
+// The first place a raw byte search `find` (from an offset) turns up that starts a character.
+template <typename Find> std::size_t firstOnBoundary(std::string_view text, std::size_t from, Find find)
 {
-    for (std::size_t at = findEither(text, a, b, from); at != std::string_view::npos;
-         at = findEither(text, a, b, at + 1)) {
+    for (std::size_t at = find(from); at != std::string_view::npos; at = find(at + 1)) {
         if (isCharBoundary(text, at))
             return at;
     }
     return std::string_view::npos;
+}
+
+} // namespace
+
+std::size_t findByte(std::string_view text, char c, std::size_t from)
+{
+    return firstOnBoundary(text, from, [text, c](std::size_t at) { return text.find(c, at); });
+}
+
+std::size_t findEitherByte(std::string_view text, char a, char b, std::size_t from)
+{
+    return firstOnBoundary(text, from, [text, a, b](std::size_t at) { return findEither(text, a, b, at); });
 }
 
 long findText(std::string_view text, std::string_view needle, long from, Case mode)

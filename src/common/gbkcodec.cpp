@@ -133,10 +133,6 @@ int firstMarkedByte(std::uint64_t high)
         return std::countl_zero(high) / 8;
 }
 
-} // namespace
-
-namespace {
-
 // Copies the run of ASCII bytes at `at`, a block at a time, and returns its length. The stores may reach up
 // to 15 bytes past the run; decodedBound leaves room for that.
 std::size_t copyAscii(const char *at, const char *end, char *out)
