@@ -48,6 +48,19 @@ const CurlApi *curlApi()
     return loaded ? &api : nullptr;
 }
 
+void setRequest(const CurlApi &curl, CURL *easy, const Request &request)
+{
+    curl.easy_setopt(easy, CURLOPT_URL, request.url);
+    curl.easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl.easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl.easy_setopt(easy, CURLOPT_HTTP_VERSION, request.httpVersion);
+    curl.easy_setopt(easy, CURLOPT_HTTPHEADER, request.headers);
+    curl.easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl.easy_setopt(easy, CURLOPT_MAXREDIRS, request.maxRedirects);
+    curl.easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl.easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
+}
+
 void StallWatch::attach(const CurlApi &curl, CURL *easy)
 {
     m_lastChange = std::chrono::steady_clock::now();

@@ -31,6 +31,19 @@ struct CurlApi
 // treats as a failure. Thread-safe.
 const CurlApi *curlApi();
 
+// The options every request of the program sets on its handle: the address, HTTP and HTTPS only (redirects
+// included), the HTTP version, the request headers, up to `maxRedirects` redirects followed, no signals, and
+// the connection time-out.
+struct Request
+{
+    const char *url = nullptr;
+    long httpVersion = CURL_HTTP_VERSION_1_1;
+    curl_slist *headers = nullptr;
+    long maxRedirects = 0;
+    long connectTimeoutMs = 0;
+};
+void setRequest(const CurlApi &curl, CURL *easy, const Request &request);
+
 // Ends a transfer that has received nothing for `limit`: libcurl's own low-speed check averages over several
 // seconds, this one looks at the time since the last byte. Owned by the transfer; one per easy handle.
 class StallWatch

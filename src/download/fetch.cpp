@@ -48,16 +48,10 @@ std::string FetchUrl(std::string_view url, const FetchOptions &options)
     Headers headers(api->slist_append(nullptr, "Accept: */*"), api->slist_free_all);
     Body body{{}, options.maxBodyBytes};
     CURL *h = curl.get();
-    api->easy_setopt(h, CURLOPT_URL, address.c_str());
-    api->easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    api->easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    api->easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_0);
+    setRequest(*api, h,
+        {address.c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
+            static_cast<long>(options.connectTimeout.count())});
     api->easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
-    api->easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    api->easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    api->easy_setopt(h, CURLOPT_MAXREDIRS, 20L);
-    api->easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    api->easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
     StallWatch stall(options.stallTimeout);
     stall.attach(*api, h);
     api->easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);

@@ -268,15 +268,9 @@ private:
             c->headers = m_curl->slist_append(c->headers, line.c_str());
         const int chunk = m_param.alternativeChunkBytes > 0 ? m_param.alternativeChunkBytes : m_param.chunkBytes;
         CURL *h = c->easy;
-        m_curl->easy_setopt(h, CURLOPT_URL, m_param.sourceUrl.c_str());
-        m_curl->easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        m_curl->easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        m_curl->easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-        m_curl->easy_setopt(h, CURLOPT_HTTPHEADER, c->headers);
-        m_curl->easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        m_curl->easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
-        m_curl->easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        m_curl->easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, m_param.connectTimeoutMs)));
+        setRequest(*m_curl, h,
+            {m_param.sourceUrl.c_str(), CURL_HTTP_VERSION_1_1, c->headers, 10L,
+                static_cast<long>(std::max(1, m_param.connectTimeoutMs))});
         c->stall = std::make_unique<StallWatch>(std::chrono::milliseconds(std::max(1, m_param.receiveTimeoutMs)));
         c->stall->attach(*m_curl, h);
         c->pending.reserve(WriteBlockBytes + static_cast<std::size_t>(CURL_MAX_READ_SIZE));
