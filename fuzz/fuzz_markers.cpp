@@ -1,6 +1,6 @@
 // Marker extraction and the GBK helpers on any bytes: the result is always a piece of the text.
-#include "catalog/markers.h"
 #include "common/gbk.h"
+#include "common/markers.h"
 
 #include <cstdint>
 #include <string>
@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         = a == std::string::npos ? "(" : bytes.substr(a + 1, b == std::string::npos ? std::string::npos : b - a - 1);
     const std::string end = b == std::string::npos ? "-" : bytes.substr(b + 1);
     for (const bool caseSensitive : {false, true}) {
-        const std::string cut = catalog::extractBetween(text, start, end, static_cast<long>(size % 7), caseSensitive);
+        const std::string cut = common::extractBetween(text, start, end, static_cast<long>(size % 7), caseSensitive);
         if (cut.size() > text.size())
             __builtin_trap();
     }

@@ -1,7 +1,7 @@
 #include "catalog/loader.h"
 
-#include "catalog/markers.h"
 #include "common/gbk.h"
+#include "common/markers.h"
 
 #include <array>
 #include <cctype>
@@ -69,7 +69,7 @@ public:
         std::array<std::string_view, 4> fields;
         if (!m_oneMark) {
             for (std::size_t i = 0; i < fields.size(); ++i)
-                fields[i] = extractView(body, m_keys[i], "-");
+                fields[i] = common::extractView(body, m_keys[i], "-");
             return {fields[0], fields[1], fields[2], fields[3]};
         }
         const char mark = m_keys[0][m_keys[0].size() - 2];

@@ -1,8 +1,8 @@
 #include "catalog/search.h"
 
 #include "catalog/loader.h"
-#include "catalog/markers.h"
 #include "common/gbk.h"
+#include "common/markers.h"
 
 #include <array>
 #include <future>

@@ -1,6 +1,6 @@
 #include "download/download.h"
 
-#include "download/curlglobal.h"
+#include "download/curlhandles.h"
 #include "download/transfer.h"
 
 #include <chrono>
@@ -29,7 +29,7 @@ bool Download::Start(const TaskParam &param)
         else
             m_thread.join();
     }
-    curlApi(); // loads libcurl here, not on the transfer thread
+    curlReady(); // libcurl's global set-up is not thread-safe: do it here, not on the transfer thread
     auto state = std::make_shared<State>();
     state->running = true;
     state->succeeded = m_state->succeeded.load();

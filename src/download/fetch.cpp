@@ -2,7 +2,7 @@
 
 #include "common/gbk.h"
 #include "download/conversions.h"
-#include "download/curlglobal.h"
+#include "download/curlhandles.h"
 
 #include <curl/curl.h>
 #include <memory>
@@ -29,35 +29,29 @@ std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *us
     return bytes;
 }
 
-using Easy = std::unique_ptr<CURL, decltype(CurlApi::easy_cleanup)>;
-using Headers = std::unique_ptr<curl_slist, decltype(CurlApi::slist_free_all)>;
-
 } // namespace
 
 std::string FetchUrl(std::string_view url, const FetchOptions &options)
 {
     if (url.empty())
         return {};
-    const CurlApi *api = curlApi();
-    if (!api)
-        return {};
-    const Easy curl(api->easy_init(), api->easy_cleanup);
-    if (!curl)
+    const EasyHandle curl = newEasyHandle();
+    HeaderList headers;
+    if (!curl || !appendHeader(headers, "Accept: */*"))
         return {};
     const std::string address(common::untilZero(url));
-    Headers headers(api->slist_append(nullptr, "Accept: */*"), api->slist_free_all);
     Body body{{}, options.maxBodyBytes};
     CURL *h = curl.get();
-    setRequest(*api, h,
+    setRequest(h,
         {address.c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
             static_cast<long>(options.connectTimeout.count())});
-    api->easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
+    curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
     StallWatch stall(options.stallTimeout);
-    stall.attach(*api, h);
-    api->easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
-    api->easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    stall.attach(h);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     // The status is not examined, and a transfer that breaks off keeps what arrived.
-    api->easy_perform(h);
+    curl_easy_perform(h);
     return std::move(body.bytes);
 }
 

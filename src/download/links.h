@@ -6,9 +6,6 @@
 // Download-manager links built from the GBK bytes of an address (its leading blank included). Pure.
 namespace download {
 
-// Standard Base64 (RFC 4648) with "=" padding and no line breaks; empty input gives empty text.
-std::string base64Encode(std::string_view bytes);
-
 // "thunder://" + Base64("AA" + address + "ZZ")
 std::string thunderLink(std::string_view address);
 // "Flashget://" + Base64("[FLASHGET]" + address + "[FLASHGET]") + "&1926"

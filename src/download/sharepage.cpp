@@ -1,7 +1,7 @@
 #include "download/sharepage.h"
 
-#include "catalog/markers.h"
 #include "common/gbk.h"
+#include "common/markers.h"
 #include "download/conversions.h"
 #include "download/fetch.h"
 
@@ -12,10 +12,10 @@ using common::gbk;
 ShareFacts parseSharePage(std::string_view page)
 {
     ShareFacts facts;
-    facts.description = catalog::extractBetween(page, gbk("<meta content=\"文件名:"), "\" name=\"description\"/>");
+    facts.description = common::extractBetween(page, gbk("<meta content=\"文件名:"), "\" name=\"description\"/>");
     const std::string_view description = facts.description;
-    facts.size = catalog::extractBetween(description, gbk(" 文件大小:"), gbk(" 分享者:"));
-    facts.time = catalog::extractBetween(description, gbk(" 分享时间:"), gbk(" 下载次数:"));
+    facts.size = common::extractBetween(description, gbk(" 文件大小:"), gbk(" 分享者:"));
+    facts.time = common::extractBetween(description, gbk(" 分享时间:"), gbk(" 下载次数:"));
     const std::string countMarker = gbk(" 下载次数:");
     if (const long last = common::findLastText(description, countMarker); last != common::NotFound)
         facts.count = description.substr(static_cast<std::size_t>(last - 1) + countMarker.size());

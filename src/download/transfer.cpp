@@ -1,6 +1,6 @@
 #include "download/transfer.h"
 
-#include "download/curlglobal.h"
+#include "download/curlhandles.h"
 #include "download/httpanswer.h"
 #include "download/naming.h"
 #include "download/segments.h"
@@ -48,8 +48,8 @@ class Transfer;
 struct Connection
 {
     Transfer *owner = nullptr;
-    CURL *easy = nullptr;
-    curl_slist *headers = nullptr;
+    EasyHandle easy;
+    HeaderList headers;
     std::size_t part = 0;
     std::int64_t requestedFrom = 0;
     std::int64_t startPosition = 0;
@@ -71,8 +71,7 @@ public:
         , m_param(param)
         , m_task(task)
         , m_fd(fd)
-        , m_curl(curlApi())
-        , m_multi(m_curl ? m_curl->multi_init() : nullptr)
+        , m_multi(newMultiHandle())
     {
         m_parts.push_back({});
     }
@@ -81,8 +80,6 @@ public:
     {
         for (Connection *c : m_connections)
             release(c);
-        if (m_multi)
-            m_curl->multi_cleanup(m_multi);
     }
 
     // True when every byte of the file has been written.
@@ -95,9 +92,9 @@ public:
             if (allDone())
                 return true;
             int running = 0;
-            m_curl->multi_perform(m_multi, &running);
+            curl_multi_perform(m_multi.get(), &running);
             collectFinished();
-            m_curl->multi_poll(m_multi, nullptr, 0, 20, nullptr);
+            curl_multi_poll(m_multi.get(), nullptr, 0, 20, nullptr);
         }
         return false;
     }
@@ -258,41 +255,41 @@ private:
         c->part = partIndex;
         c->requestedFrom = part.position;
         c->startPosition = part.position;
-        c->easy = m_curl->easy_init();
+        c->easy = newEasyHandle();
         const std::string referer = "Referer: " + std::string(refererOf(m_param.sourceUrl));
         const std::string agent = std::string("User-Agent: ") + TaskUserAgent;
         const std::string range = "Range: bytes=" + std::to_string(part.position) + "-";
         for (const std::string &line :
             {std::string("Accept: */*"), referer, agent, range, std::string("Pragma: no-cache"),
                 std::string("Cache-Control: no-cache"), std::string("Connection: close")})
-            c->headers = m_curl->slist_append(c->headers, line.c_str());
+            appendHeader(c->headers, line.c_str());
         const int chunk = m_param.alternativeChunkBytes > 0 ? m_param.alternativeChunkBytes : m_param.chunkBytes;
-        CURL *h = c->easy;
-        setRequest(*m_curl, h,
-            {m_param.sourceUrl.c_str(), CURL_HTTP_VERSION_1_1, c->headers, 10L,
+        CURL *h = c->easy.get();
+        setRequest(h,
+            {m_param.sourceUrl.c_str(), CURL_HTTP_VERSION_1_1, c->headers.get(), 10L,
                 static_cast<long>(std::max(1, m_param.connectTimeoutMs))});
         c->stall = std::make_unique<StallWatch>(std::chrono::milliseconds(std::max(1, m_param.receiveTimeoutMs)));
-        c->stall->attach(*m_curl, h);
+        c->stall->attach(h);
         c->pending.reserve(WriteBlockBytes + static_cast<std::size_t>(CURL_MAX_READ_SIZE));
-        m_curl->easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(std::clamp(chunk, 1024, CURL_MAX_READ_SIZE)));
-        m_curl->easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-        m_curl->easy_setopt(h, CURLOPT_HEADERDATA, c);
-        m_curl->easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-        m_curl->easy_setopt(h, CURLOPT_WRITEDATA, c);
-        m_curl->easy_setopt(h, CURLOPT_PRIVATE, c);
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(std::clamp(chunk, 1024, CURL_MAX_READ_SIZE)));
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, c);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, c);
+        curl_easy_setopt(h, CURLOPT_PRIVATE, c);
         part.running = true;
         m_connections.push_back(c);
-        m_curl->multi_add_handle(m_multi, h);
+        curl_multi_add_handle(m_multi.get(), h);
     }
 
     void collectFinished()
     {
         int left = 0;
-        while (CURLMsg *message = m_curl->multi_info_read(m_multi, &left)) {
+        while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &left)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
             Connection *c = nullptr;
-            m_curl->easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &c);
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &c);
             flush(*c);
             finish(*c, message->data.result);
             std::erase(m_connections, c);
@@ -348,9 +345,7 @@ private:
 
     void release(Connection *c)
     {
-        m_curl->multi_remove_handle(m_multi, c->easy);
-        m_curl->easy_cleanup(c->easy);
-        m_curl->slist_free_all(c->headers);
+        curl_multi_remove_handle(m_multi.get(), c->easy.get());
         delete c;
     }
 
@@ -364,8 +359,7 @@ private:
     const TaskParam &m_param;
     Download *m_task;
     int m_fd;
-    const CurlApi *m_curl;
-    CURLM *m_multi;
+    MultiHandle m_multi;
     std::vector<Part> m_parts;
     std::vector<Connection *> m_connections;
     std::int64_t m_total = -1;

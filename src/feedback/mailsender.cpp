@@ -1,7 +1,7 @@
 #include "feedback/mailsender.h"
 
+#include "common/base64.h"
 #include "common/gbk.h"
-#include "download/links.h"
 #include "platform/tcpsocket.h"
 
 #include <algorithm>
@@ -166,11 +166,11 @@ bool MailSender::logIn(const std::string &server, const std::string &user, const
     const std::string keyword = *line;
     const std::string value = m_reply.values[static_cast<std::size_t>(line - keys.begin())];
     if (equalsNoCase(keyword, "AUTH=LOGIN") || hasWord(value, "LOGIN")) {
-        (void)(sendLine("AUTH LOGIN\r\n") && expect(334) && sendLine(download::base64Encode(user) + "\r\n")
-            && expect(334) && sendLine(download::base64Encode(password) + "\r\n") && readReply());
+        (void)(sendLine("AUTH LOGIN\r\n") && expect(334) && sendLine(common::base64Encode(user) + "\r\n") && expect(334)
+            && sendLine(common::base64Encode(password) + "\r\n") && readReply());
     } else if (hasWord(value, "PLAIN")) {
         const std::string credentials = std::string(1, '\0') + user + std::string(1, '\0') + password;
-        (void)(sendLine("AUTH PLAIN\r\n") && expect(334) && sendLine(download::base64Encode(credentials) + "\r\n")
+        (void)(sendLine("AUTH PLAIN\r\n") && expect(334) && sendLine(common::base64Encode(credentials) + "\r\n")
             && readReply());
     } else {
         return true;

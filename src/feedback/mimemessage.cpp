@@ -1,6 +1,6 @@
 #include "feedback/mimemessage.h"
 
-#include "download/links.h"
+#include "common/base64.h"
 
 #include <algorithm>
 
@@ -40,7 +40,7 @@ std::string encodeHeaderText(std::string_view gbk)
 {
     if (isAscii(gbk))
         return std::string(gbk);
-    const std::string encoded = download::base64Encode(gbk);
+    const std::string encoded = common::base64Encode(gbk);
     if (encoded.size() <= MaxEncodedLength || gbk.size() < 2)
         return "=?" + std::string(Charset) + "?B?" + encoded + "?=";
     const std::size_t half = gbk.size() / 2;
@@ -79,7 +79,7 @@ std::string headerBlock(const MailMessage &message, std::string_view date)
 
 std::string bodyBlock(std::string_view body)
 {
-    const std::string encoded = download::base64Encode(body);
+    const std::string encoded = common::base64Encode(body);
     std::string out;
     for (std::size_t at = 0; at < encoded.size(); at += 76) {
         out += encoded.substr(at, 76);

@@ -1,6 +1,6 @@
 #include "catalog/loader.h"
-#include "catalog/markers.h"
 #include "common/gbk.h"
+#include "common/markers.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <random>
 
 using namespace catalog;
+using common::extractView;
 using common::gbk;
 
 namespace {

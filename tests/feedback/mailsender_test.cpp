@@ -1,5 +1,5 @@
+#include "common/base64.h"
 #include "common/gbk.h"
-#include "download/links.h"
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
 #include "support/tempdir.h"
@@ -68,8 +68,8 @@ TEST(MailSender, ChoosesLoginFromAMultiLineAuthOffer)
     sender.quit();
     const std::string log = server.log();
     EXPECT_NE(log.find("EHLO "), std::string::npos);
-    EXPECT_NE(log.find("AUTH LOGIN\r\n" + download::base64Encode("user") + "\r\n" + download::base64Encode("secret")
-                  + "\r\n"),
+    EXPECT_NE(
+        log.find("AUTH LOGIN\r\n" + common::base64Encode("user") + "\r\n" + common::base64Encode("secret") + "\r\n"),
         std::string::npos);
     EXPECT_NE(log.find("MAIL FROM:<me@x>\r\nRCPT TO:<author@x>\r\nDATA\r\nFrom: me@x\r\n"), std::string::npos);
     EXPECT_NE(log.find("\r\n.\r\nQUIT\r\n"), std::string::npos);
@@ -86,7 +86,7 @@ TEST(MailSender, AuthEqualsLoginAndPlainOnly)
     ScriptedSmtp plain("plain-only", dir.path() / "plain");
     ASSERT_TRUE(sender.connect("127.0.0.1", plain.port(), "user", "secret"));
     const std::string credentials = std::string(1, '\0') + "user" + std::string(1, '\0') + "secret";
-    EXPECT_NE(plain.log().find("AUTH PLAIN\r\n" + download::base64Encode(credentials) + "\r\n"), std::string::npos);
+    EXPECT_NE(plain.log().find("AUTH PLAIN\r\n" + common::base64Encode(credentials) + "\r\n"), std::string::npos);
 }
 
 TEST(MailSender, RefusedEhloFallsBackToHeloAndNoAuthOfferSkipsTheLogIn)
@@ -163,11 +163,10 @@ TEST(MailSender, DeliversToAiosmtpdWithLoginAndWithPlain)
         EXPECT_EQ(submitFeedback(sender, config, gbk("张三"), gbk("这是一条足够长的反馈。")), "");
         sender.quit();
         const std::string mail = readFile(dir.path() / "001.eml");
-        EXPECT_NE(
-            mail.find("Subject: =?gb2312?B?" + download::base64Encode(gbk("反馈信息")) + "?="), std::string::npos);
+        EXPECT_NE(mail.find("Subject: =?gb2312?B?" + common::base64Encode(gbk("反馈信息")) + "?="), std::string::npos);
         EXPECT_NE(mail.find("Content-type: text/plain; charset=\"gb2312\""), std::string::npos);
-        EXPECT_NE(mail.find(download::base64Encode(gbk("名称：张三\r\n\r\n内容：这是一条足够长的反馈。"))),
-            std::string::npos);
+        EXPECT_NE(
+            mail.find(common::base64Encode(gbk("名称：张三\r\n\r\n内容：这是一条足够长的反馈。"))), std::string::npos);
         MailConfig wrong = config;
         wrong.password = "nope";
         EXPECT_EQ(submitFeedback(sender, wrong, "a", "0123456789"), gbk("登录指定SMTP邮件服务器“127.0.0.1”失败!"));

@@ -1,5 +1,5 @@
+#include "common/base64.h"
 #include "common/gbk.h"
-#include "download/links.h"
 #include "feedback/feedback.h"
 #include "feedback/mimemessage.h"
 #include "feedback/smtpreply.h"
@@ -45,11 +45,11 @@ TEST(MimeMessage, EncodedWordsSplitPast45Bytes)
     EXPECT_EQ(encodeHeaderText("plain"), "plain");
     const std::string fortyFive = gbk("反馈信息反馈信息反馈信息反馈信息反馈信息反馈") + "x";
     ASSERT_EQ(fortyFive.size(), 45u);
-    EXPECT_EQ(encodeHeaderText(fortyFive), "=?gb2312?B?" + download::base64Encode(fortyFive) + "?=");
+    EXPECT_EQ(encodeHeaderText(fortyFive), "=?gb2312?B?" + common::base64Encode(fortyFive) + "?=");
     const std::string fortySix = fortyFive + "y";
     EXPECT_EQ(encodeHeaderText(fortySix),
-        "=?gb2312?B?" + download::base64Encode(fortySix.substr(0, 23)) + "?=\r\n =?gb2312?B?"
-            + download::base64Encode(fortySix.substr(23)) + "?=");
+        "=?gb2312?B?" + common::base64Encode(fortySix.substr(0, 23)) + "?=\r\n =?gb2312?B?"
+            + common::base64Encode(fortySix.substr(23)) + "?=");
 }
 
 TEST(MimeMessage, HeaderBlockInOrderWithCharsetByBody)
@@ -61,7 +61,7 @@ TEST(MimeMessage, HeaderBlockInOrderWithCharsetByBody)
     message.subject = "Hi";
     message.body = "ascii only";
     EXPECT_EQ(headerBlock(message, "DATE"),
-        "From: me@x\r\nTo: =?gb2312?B?" + download::base64Encode(gbk("作者"))
+        "From: me@x\r\nTo: =?gb2312?B?" + common::base64Encode(gbk("作者"))
             + "?= <author@x>,two@x\r\nSubject: Hi\r\nDate: DATE\r\nReply-To: me@x\r\n"
               "MIME-Version: 1.0\r\nContent-type: text/plain; charset=\"us-ascii\"\r\n"
               "Content-Transfer-Encoding: base64\r\n\r\n");
@@ -81,7 +81,7 @@ TEST(MimeMessage, BodyInLinesOf76AndDateWithZone)
     const std::string body = bodyBlock(std::string(100, 'a'));
     EXPECT_EQ(body.find("\r\n"), 76u);
     EXPECT_EQ(body.substr(body.size() - 4), "==\r\n"); // 136 characters: a break after 76, one at the end
-    EXPECT_EQ(bodyBlock(std::string(57, 'a')), download::base64Encode(std::string(57, 'a')) + "\r\n\r\n");
+    EXPECT_EQ(bodyBlock(std::string(57, 'a')), common::base64Encode(std::string(57, 'a')) + "\r\n\r\n");
     EXPECT_TRUE(std::regex_match(
         dateHeader(0), std::regex(R"([A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d [+-]\d{4})")));
 }

@@ -1,9 +1,10 @@
-#include "catalog/markers.h"
+#include "common/base64.h"
 #include "common/gbk.h"
+#include "common/markers.h"
 
 #include <gtest/gtest.h>
 
-using catalog::extractBetween;
+using common::extractBetween;
 using common::gbk;
 
 TEST(MarkerExtraction, CutsBetweenMarkers)
@@ -46,4 +47,13 @@ TEST(MarkerExtraction, NeverStartsInsideADoubleByteCharacter)
                              "Cx-",
                   "c", "-"),
         "x");
+}
+
+TEST(Base64, PadsByLength)
+{
+    EXPECT_EQ(common::base64Encode(""), "");
+    EXPECT_EQ(common::base64Encode("a"), "YQ==");
+    EXPECT_EQ(common::base64Encode("ab"), "YWI=");
+    EXPECT_EQ(common::base64Encode("abc"), "YWJj");
+    EXPECT_EQ(common::base64Encode(std::string("\xFF\x00\x80", 3)), "/wCA");
 }

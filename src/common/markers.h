@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace catalog {
+namespace common {
 
 // Marker extraction: the text between the first occurrence of `startMarker` (searched from the 1-based
 // `startPosition`, 0 meaning 1) and the next occurrence of `endMarker` after it; empty text when either is
@@ -17,4 +17,4 @@ std::string extractBetween(std::string_view text, std::string_view startMarker, 
 std::string_view extractView(std::string_view text, std::string_view startMarker, std::string_view endMarker,
     long startPosition = 0, bool caseSensitive = false);
 
-} // namespace catalog
+} // namespace common

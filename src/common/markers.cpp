@@ -1,15 +1,15 @@
-#include "catalog/markers.h"
+#include "common/markers.h"
 
 #include "common/gbk.h"
 
-namespace catalog {
+namespace common {
 
 namespace {
 
 // A marker with "#引号" spelled out as quotes; the marker itself when it has none (no copy on the hot path).
 std::string_view expandQuotes(std::string_view marker, std::string &storage)
 {
-    static const std::string quoteWord = common::gbk("#引号");
+    static const std::string quoteWord = gbk("#引号");
     if (marker.find('#') == std::string_view::npos || common::findText(marker, quoteWord) == common::NotFound)
         return marker;
     storage = common::replaceAll(marker, quoteWord, "\"");
@@ -43,4 +43,4 @@ std::string_view extractView(std::string_view text, std::string_view startMarker
     return rest.substr(0, static_cast<std::size_t>(stop - 1));
 }
 
-} // namespace catalog
+} // namespace common
