@@ -80,19 +80,20 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     setWindowTitle(QStringLiteral("KAVO 软件一键下载 1.10.35"));
     setFixedSize(MainWindowForm::Width, MainWindowForm::Height);
     move(50, 50);
-    m_catalog = new catalog::CatalogViews({m_form.lists, m_form.models, m_form.itemMenu, m_form.编辑框4,
-                                              m_form.图形按钮11, m_form.编辑框1, m_form.选择框2, m_form.透明标签2},
+    m_catalog = new catalog::CatalogViews(
+        {m_form.lists, m_form.models, m_form.itemMenu, m_form.searchBox, m_form.searchButton, m_form.nameField,
+            m_form.rememberName, m_form.rememberNameCaption},
         m_services.settings, m_services.desktop, m_services.notifier, m_services.programDirectory, this);
     connect(m_catalog, &catalog::CatalogViews::netdiskToolRequested, this, &MainWindow::openNetdiskTool);
-    new feedback::FeedbackPage(
-        {m_form.编辑框1, m_form.编辑框2, m_form.按钮1}, m_services.mailSender, m_services.notifier, this);
+    new feedback::FeedbackPage({m_form.nameField, m_form.feedbackMessage, m_form.submitButton}, m_services.mailSender,
+        m_services.notifier, this);
     wireVersionFields();
     m_frame = new appearance::WindowFrame(this,
         {appearance::ButtonKind::Close, appearance::ButtonKind::Maximise, appearance::ButtonKind::Minimise,
             appearance::ButtonKind::ChangeSkin});
     m_frame->setClickRoutine(appearance::ButtonKind::Menu, [this] { openBackgroundChooser(); });
     m_frame->setClickRoutine(appearance::ButtonKind::ChangeSkin, [this] { openBackgroundChooser(); });
-    m_board = new appearance::AnimatedBoard(m_form.画板相片, this);
+    m_board = new appearance::AnimatedBoard(m_form.board, this);
     addTabButtons();
     wireOtherMenu();
     wireTrayMenu();
@@ -122,14 +123,14 @@ bool MainWindow::startUp()
     startAnnouncementFill();
     applyMusicAndTray();
     applyFrameAndBackground();
-    m_form.选择框2->setChecked(m_services.settings.isYes(settings::keys::RememberName));
+    m_form.rememberName->setChecked(m_services.settings.isYes(settings::keys::RememberName));
     fadeIn(0);
     return true;
 }
 
 void MainWindow::selectPage(int index)
 {
-    m_form.高级选择夹1->setCurrentIndex(index);
+    m_form.pages->setCurrentIndex(index);
 }
 
 void MainWindow::tabRoutine(int k)
@@ -201,7 +202,7 @@ void MainWindow::addTabButtons()
 
 void MainWindow::wireOtherMenu()
 {
-    m_form.画板相片->installEventFilter(this);
+    m_form.board->installEventFilter(this);
     const auto action
         = [this](const char *name) { return m_form.otherMenu->findChild<QAction *>(QString::fromUtf8(name)); };
     connect(action("更换皮肤"), &QAction::triggered, this, &MainWindow::changeBackgroundFile);
@@ -211,7 +212,7 @@ void MainWindow::wireOtherMenu()
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_form.画板相片 && event->type() == QEvent::MouseButtonPress
+    if (watched == m_form.board && event->type() == QEvent::MouseButtonPress
         && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
         m_form.otherMenu->popup(QCursor::pos());
     return QWidget::eventFilter(watched, event);
@@ -233,7 +234,7 @@ void MainWindow::changeBackgroundFile()
 void MainWindow::changeBoardPicture()
 {
     m_board->stop();
-    m_form.画板相片->clear();
+    m_form.board->clear();
     const QString chosen = m_services.picturePicker.pickPicture(this);
     QPixmap picture;
     if (chosen.isEmpty()) {
@@ -244,7 +245,7 @@ void MainWindow::changeBoardPicture()
         picture.load(chosen);
         m_services.settings.write(settings::keys::AnimatedPicture, common::fromQString(chosen));
     }
-    m_form.画板相片->setPixmap(picture);
+    m_form.board->setPixmap(picture);
     m_board->restart();
 }
 
@@ -367,7 +368,7 @@ void MainWindow::loadAnimatedPicture()
     QPixmap picture;
     const std::string bytes = readWholeFile(m_services.settings.animatedPicture());
     picture.loadFromData(reinterpret_cast<const uchar *>(bytes.data()), static_cast<uint>(bytes.size()));
-    m_form.画板相片->setPixmap(picture);
+    m_form.board->setPixmap(picture);
 }
 
 void MainWindow::startAdvertScrolling()
@@ -378,13 +379,13 @@ void MainWindow::startAdvertScrolling()
         m_advertTimer = nullptr;
     }
     const auto characters = std::make_shared<std::vector<std::string>>(
-        appearance::marqueeCharacters(common::fromQString(m_form.编辑框3->text())));
+        appearance::marqueeCharacters(common::fromQString(m_form.advertisement->text())));
     if (characters->empty())
         return;
     m_advertTimer = new QTimer(this);
     connect(m_advertTimer, &QTimer::timeout, this, [this, characters, k = std::size_t{0}]() mutable {
         k = k % characters->size() + 1;
-        m_form.编辑框3->setText(common::toQString(appearance::marqueeFrame(*characters, k)));
+        m_form.advertisement->setText(common::toQString(appearance::marqueeFrame(*characters, k)));
     });
     m_advertTimer->start(AdvertStepMs);
 }
@@ -404,10 +405,10 @@ void MainWindow::startAnnouncementFill()
         const std::string ad = update::readManifestField(fetch, url, common::gbk("广告："));
         relay.post([ad](MainWindow &w) { w.setAdvertisement(ad); });
         const std::string name = settings->read(settings::keys::UserName);
-        relay.post([name](MainWindow &w) { w.m_form.编辑框1->setText(common::toQString(name)); });
+        relay.post([name](MainWindow &w) { w.m_form.nameField->setText(common::toQString(name)); });
         const std::string notice = update::readManifestField(fetch, url, common::gbk("公告："));
         relay.post([notice](MainWindow &w) {
-            w.m_form.编辑框5->setPlainText(common::toQString(common::gbk("公告：\r\n\r\n") + notice));
+            w.m_form.notice->setPlainText(common::toQString(common::gbk("公告：\r\n\r\n") + notice));
         });
         const std::string search = settings->read(settings::keys::SearchText);
         relay.post([search](MainWindow &w) { w.restoreSearch(search); });
@@ -416,7 +417,7 @@ void MainWindow::startAnnouncementFill()
 
 void MainWindow::setAdvertisement(const std::string &gbkText)
 {
-    m_form.编辑框3->setText(common::toQString(gbkText));
+    m_form.advertisement->setText(common::toQString(gbkText));
     // The line starts moving once it has its text.
     startAdvertScrolling();
 }
@@ -424,10 +425,10 @@ void MainWindow::setAdvertisement(const std::string &gbkText)
 void MainWindow::restoreSearch(const std::string &gbkText)
 {
     if (gbkText != common::gbk("请输入要查找的名称")) {
-        QPalette palette = m_form.编辑框4->palette();
+        QPalette palette = m_form.searchBox->palette();
         palette.setColor(QPalette::Text, Qt::black);
-        m_form.编辑框4->setPalette(palette);
-        m_form.编辑框4->setText(common::toQString(gbkText));
+        m_form.searchBox->setPalette(palette);
+        m_form.searchBox->setText(common::toQString(gbkText));
         m_catalog->startSearch();
     }
     emit announcementFilled();

@@ -79,37 +79,37 @@ MainWindowForm::MainWindowForm(QWidget *window)
 {
     window->resize(Width, Height);
     buildPages(window);
-    编辑框3 = named(new QLineEdit(window), "编辑框3");
-    编辑框3->setGeometry(PageLeft, PageTop, PageWidth, AdvertHeight);
-    编辑框3->setReadOnly(true);
+    advertisement = named(new QLineEdit(window), "编辑框3");
+    advertisement->setGeometry(PageLeft, PageTop, PageWidth, AdvertHeight);
+    advertisement->setReadOnly(true);
     buildHiddenFields(window);
     buildMenus(window);
 }
 
 void MainWindowForm::buildPages(QWidget *window)
 {
-    高级选择夹1 = named(new QTabWidget(window), "高级选择夹1");
-    高级选择夹1->setGeometry(PageLeft, PageTop, PageWidth, PageHeight);
-    高级选择夹1->tabBar()->hide();
-    高级选择夹1->addTab(buildHomePage(), tabCaption(0));
+    pages = named(new QTabWidget(window), "高级选择夹1");
+    pages->setGeometry(PageLeft, PageTop, PageWidth, PageHeight);
+    pages->tabBar()->hide();
+    pages->addTab(buildHomePage(), tabCaption(0));
     for (int number = 1; number <= 5; ++number)
-        高级选择夹1->addTab(buildCategoryPage(number), tabCaption(number));
-    高级选择夹1->addTab(buildFeedbackPage(), tabCaption(6));
+        pages->addTab(buildCategoryPage(number), tabCaption(number));
+    pages->addTab(buildFeedbackPage(), tabCaption(6));
 }
 
 QWidget *MainWindowForm::buildHomePage()
 {
     auto *page = new QWidget;
-    画板相片 = named(new QLabel(page), "画板相片");
-    画板相片->setGeometry(16, 39, 298, 213);
-    画板相片->setScaledContents(true);
-    编辑框5 = named(new QPlainTextEdit(QStringLiteral("公告："), page), "编辑框5");
-    编辑框5->setGeometry(16, 255, 298, 80);
-    编辑框5->setReadOnly(true);
-    编辑框4 = named(new QLineEdit(QStringLiteral("请输入要查找的名称"), page), "编辑框4");
-    编辑框4->setGeometry(314, AdvertHeight + 2, 236, 26);
-    图形按钮11 = named(new QPushButton(QStringLiteral("搜索"), page), "图形按钮11");
-    图形按钮11->setGeometry(554, AdvertHeight + 2, 50, 26);
+    board = named(new QLabel(page), "画板相片");
+    board->setGeometry(16, 39, 298, 213);
+    board->setScaledContents(true);
+    notice = named(new QPlainTextEdit(QStringLiteral("公告："), page), "编辑框5");
+    notice->setGeometry(16, 255, 298, 80);
+    notice->setReadOnly(true);
+    searchBox = named(new QLineEdit(QStringLiteral("请输入要查找的名称"), page), "编辑框4");
+    searchBox->setGeometry(314, AdvertHeight + 2, 236, 26);
+    searchButton = named(new QPushButton(QStringLiteral("搜索"), page), "图形按钮11");
+    searchButton->setGeometry(554, AdvertHeight + 2, 50, 26);
     models[5] = new catalog::CatalogModel(catalog::CatalogModel::Layout::Search, page);
     lists[5] = makeList(page, 6, models[5]);
     lists[5]->setGeometry(314, AdvertHeight + 34, 289, 264);
@@ -129,25 +129,25 @@ QWidget *MainWindowForm::buildCategoryPage(int number)
 QWidget *MainWindowForm::buildFeedbackPage()
 {
     auto *page = new QWidget;
-    编辑框1 = named(new QLineEdit(QStringLiteral("网友"), page), "编辑框1");
-    编辑框1->setGeometry(13, 45, 260, 24);
-    编辑框1->setPlaceholderText(QStringLiteral("你的名称"));
-    选择框2 = named(new QCheckBox(page), "选择框2");
-    选择框2->setGeometry(292, 50, 16, 13);
-    透明标签2 = named(new QLabel(QStringLiteral("记住我的名称"), page), "透明标签2");
-    透明标签2->setGeometry(311, 44, 72, 24);
-    按钮1 = named(new QPushButton(QStringLiteral("提交反馈信息"), page), "按钮1");
-    按钮1->setGeometry(401, 43, 203, 26);
-    编辑框2 = named(new QPlainTextEdit(page), "编辑框2");
-    编辑框2->setGeometry(12, 78, 593, 250);
-    编辑框2->setPlaceholderText(QStringLiteral("请写下你的意见或建议（至少10个字节）"));
+    nameField = named(new QLineEdit(QStringLiteral("网友"), page), "编辑框1");
+    nameField->setGeometry(13, 45, 260, 24);
+    nameField->setPlaceholderText(QStringLiteral("你的名称"));
+    rememberName = named(new QCheckBox(page), "选择框2");
+    rememberName->setGeometry(292, 50, 16, 13);
+    rememberNameCaption = named(new QLabel(QStringLiteral("记住我的名称"), page), "透明标签2");
+    rememberNameCaption->setGeometry(311, 44, 72, 24);
+    submitButton = named(new QPushButton(QStringLiteral("提交反馈信息"), page), "按钮1");
+    submitButton->setGeometry(401, 43, 203, 26);
+    feedbackMessage = named(new QPlainTextEdit(page), "编辑框2");
+    feedbackMessage->setGeometry(12, 78, 593, 250);
+    feedbackMessage->setPlaceholderText(QStringLiteral("请写下你的意见或建议（至少10个字节）"));
     return page;
 }
 
 void MainWindowForm::buildHiddenFields(QWidget *window)
 {
-    标签1 = named(new QLabel(window), "标签1");
-    标签1->hide();
+    hotKeyReceiver = named(new QLabel(window), "标签1");
+    hotKeyReceiver->hide();
     for (std::size_t i = 0; i < VersionFieldNames.size(); ++i) {
         versionFields[i] = named(new QLineEdit(QStringLiteral("1.0"), window), VersionFieldNames[i]);
         versionFields[i]->hide();

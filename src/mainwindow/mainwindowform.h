@@ -30,20 +30,21 @@ struct MainWindowForm
 
     explicit MainWindowForm(QWidget *window);
 
-    QTabWidget *高级选择夹1 = nullptr;
+    // Members are named for their role; each widget's objectName is its layout name, given here.
+    QTabWidget *pages = nullptr; // 高级选择夹1
     std::array<QTreeView *, 6> lists{}; // 超级列表框1 ... 超级列表框6
     std::array<catalog::CatalogModel *, 6> models{};
-    QLineEdit *编辑框1 = nullptr; // name field
-    QPlainTextEdit *编辑框2 = nullptr; // feedback message
-    QLineEdit *编辑框3 = nullptr; // advertisement
-    QLineEdit *编辑框4 = nullptr; // search box
-    QPlainTextEdit *编辑框5 = nullptr; // notice
-    QPushButton *图形按钮11 = nullptr;
-    QPushButton *按钮1 = nullptr;
-    QCheckBox *选择框2 = nullptr;
-    QLabel *透明标签2 = nullptr;
-    QLabel *标签1 = nullptr;
-    QLabel *画板相片 = nullptr;
+    QLineEdit *nameField = nullptr; // 编辑框1
+    QPlainTextEdit *feedbackMessage = nullptr; // 编辑框2
+    QLineEdit *advertisement = nullptr; // 编辑框3
+    QLineEdit *searchBox = nullptr; // 编辑框4
+    QPlainTextEdit *notice = nullptr; // 编辑框5
+    QPushButton *searchButton = nullptr; // 图形按钮11
+    QPushButton *submitButton = nullptr; // 按钮1
+    QCheckBox *rememberName = nullptr; // 选择框2
+    QLabel *rememberNameCaption = nullptr; // 透明标签2
+    QLabel *hotKeyReceiver = nullptr; // 标签1
+    QLabel *board = nullptr; // 画板相片
     std::array<QLineEdit *, 5> versionFields{}; // 软件下载_编辑框 ... 常用软件_编辑框, category order
     std::array<QPushButton *, PageCount> tabButtons{};
 

@@ -71,8 +71,8 @@ protected:
     void search(const QString &text)
     {
         QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
-        window->form().编辑框4->setText(text);
-        QTest::mouseClick(window->form().图形按钮11, Qt::LeftButton);
+        window->form().searchBox->setText(text);
+        QTest::mouseClick(window->form().searchButton, Qt::LeftButton);
         ASSERT_TRUE(finished.wait(5000));
     }
 
@@ -166,7 +166,7 @@ TEST_F(CatalogViewsTest, SearchFillsResultsWithIconsAndReadsColumnOne)
     EXPECT_EQ(results->row(0).stateImage, 0);
     EXPECT_EQ(results->row(1).stateImage, 2);
     EXPECT_TRUE(notifier.notices.empty());
-    EXPECT_EQ(window->form().高级选择夹1->currentIndex(), 0);
+    EXPECT_EQ(window->form().pages->currentIndex(), 0);
 
     press(6, Qt::LeftButton, 1);
     command("本地下载");
@@ -184,7 +184,7 @@ TEST_F(CatalogViewsTest, SearchWithoutHitsSaysSoModally)
 
 TEST_F(CatalogViewsTest, SearchBoxHintTurnsBlackOnPressAndBackToGreyWhenLeftEmpty)
 {
-    QLineEdit *box = window->form().编辑框4;
+    QLineEdit *box = window->form().searchBox;
     EXPECT_EQ(box->palette().color(QPalette::Text), QColor(192, 192, 192));
     QTest::mouseClick(box, Qt::LeftButton);
     EXPECT_EQ(box->text(), QString());
@@ -202,20 +202,20 @@ TEST_F(CatalogViewsTest, SearchBoxHintTurnsBlackOnPressAndBackToGreyWhenLeftEmpt
 TEST_F(CatalogViewsTest, RememberLabelTogglesTheBoxAndTheNameFollowsIt)
 {
     const auto &form = window->form();
-    QTest::mouseClick(form.编辑框1, Qt::LeftButton);
-    EXPECT_EQ(form.编辑框1->text(), QString());
-    form.编辑框1->setText(QStringLiteral("张三"));
+    QTest::mouseClick(form.nameField, Qt::LeftButton);
+    EXPECT_EQ(form.nameField->text(), QString());
+    form.nameField->setText(QStringLiteral("张三"));
     EXPECT_EQ(settings.read(settings::keys::UserName), gbk("网友"));
 
-    QTest::mousePress(form.透明标签2, Qt::LeftButton);
-    EXPECT_TRUE(form.选择框2->isChecked());
+    QTest::mousePress(form.rememberNameCaption, Qt::LeftButton);
+    EXPECT_TRUE(form.rememberName->isChecked());
     EXPECT_EQ(settings.read(settings::keys::RememberName), gbk("是"));
     EXPECT_EQ(settings.read(settings::keys::UserName), gbk("网友"));
-    form.编辑框1->setText(QStringLiteral("李四"));
+    form.nameField->setText(QStringLiteral("李四"));
     EXPECT_EQ(settings.read(settings::keys::UserName), gbk("李四"));
 
-    QTest::mousePress(form.透明标签2, Qt::LeftButton);
-    EXPECT_FALSE(form.选择框2->isChecked());
+    QTest::mousePress(form.rememberNameCaption, Qt::LeftButton);
+    EXPECT_FALSE(form.rememberName->isChecked());
     EXPECT_EQ(settings.read(settings::keys::RememberName), gbk("否"));
 }
 

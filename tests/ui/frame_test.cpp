@@ -109,10 +109,10 @@ TEST_F(FrameTest, ChangingThePictureTwiceLeavesOneAnimationAndTheFallbackOnCance
     EXPECT_EQ(picturePicker.asked, 2);
     EXPECT_TRUE(window->board().running());
     EXPECT_EQ(window->findChildren<appearance::AnimatedBoard *>().size(), 1);
-    EXPECT_EQ(window->form().画板相片->pixmap().size(), QSize(1440, 900));
+    EXPECT_EQ(window->form().board->pixmap().size(), QSize(1440, 900));
     EXPECT_EQ(settings.read(settings::keys::AnimatedPicture), common::gbkFromUtf8((home.path() / "图片.jpg").string()));
-    EXPECT_EQ(window->form().画板相片->y(), -213);
-    QTRY_VERIFY(window->form().画板相片->y() > 0);
+    EXPECT_EQ(window->form().board->y(), -213);
+    QTRY_VERIFY(window->form().board->y() > 0);
 }
 
 TEST_F(FrameTest, MusicMenuTogglesTheLoopAndTheSetting)

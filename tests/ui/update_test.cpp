@@ -74,11 +74,11 @@ TEST_F(UpdateTest, AnnouncementFillsTheAdvertNoticeNameAndRunsTheSavedSearch)
     settings.write(settings::keys::SearchText, "Old");
     auto window = start();
     // The line may already have moved on by a character or two.
-    EXPECT_TRUE(window->form().编辑框3->text().contains(QStringLiteral("llo")));
-    EXPECT_EQ(window->form().编辑框5->toPlainText(), QStringLiteral("公告：\n\nLine one\nLine two"));
-    EXPECT_EQ(window->form().编辑框1->text(), QStringLiteral("张三"));
-    EXPECT_EQ(window->form().编辑框4->text(), QStringLiteral("Old"));
-    EXPECT_EQ(window->form().编辑框4->palette().color(QPalette::Text), QColor(Qt::black));
+    EXPECT_TRUE(window->form().advertisement->text().contains(QStringLiteral("llo")));
+    EXPECT_EQ(window->form().notice->toPlainText(), QStringLiteral("公告：\n\nLine one\nLine two"));
+    EXPECT_EQ(window->form().nameField->text(), QStringLiteral("张三"));
+    EXPECT_EQ(window->form().searchBox->text(), QStringLiteral("Old"));
+    EXPECT_EQ(window->form().searchBox->palette().color(QPalette::Text), QColor(Qt::black));
     QTRY_COMPARE(window->form().models[5]->rowCount(), 1);
     EXPECT_EQ(updateWindow(), nullptr);
 }
@@ -87,9 +87,9 @@ TEST_F(UpdateTest, HintAsSavedSearchRunsNothingAndNoPageLeavesTheHeading)
 {
     settings.write(settings::keys::SearchText, gbk("请输入要查找的名称"));
     auto window = start();
-    EXPECT_EQ(window->form().编辑框5->toPlainText(), QStringLiteral("公告：\n\n"));
-    EXPECT_EQ(window->form().编辑框3->text(), QString());
-    EXPECT_EQ(window->form().编辑框4->palette().color(QPalette::Text), QColor(192, 192, 192));
+    EXPECT_EQ(window->form().notice->toPlainText(), QStringLiteral("公告：\n\n"));
+    EXPECT_EQ(window->form().advertisement->text(), QString());
+    EXPECT_EQ(window->form().searchBox->palette().color(QPalette::Text), QColor(192, 192, 192));
     EXPECT_TRUE(notifier.notices.empty()); // no search ran, so no "not found"
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
 }

@@ -64,7 +64,7 @@ bool mainWindowShots(const QString &out, const std::string &port, SilentSound &s
         [](const std::string &url) { return download::FetchUrl(url); }, std::make_shared<feedback::MailSender>(),
         nullptr, nullptr});
     window.startUp();
-    waitFor([&] { return window.form().models[5]->rowCount() > 0 && window.form().画板相片->y() == 24; }, 15000);
+    waitFor([&] { return window.form().models[5]->rowCount() > 0 && window.form().board->y() == 24; }, 15000);
     for (QWidget *widget : QApplication::topLevelWidgets()) {
         if (widget->objectName() == QStringLiteral("软件自动更新"))
             widget->close();
