@@ -33,6 +33,10 @@ std::optional<std::string_view> recordBody(std::string_view member);
 // Calls `visit` with the record bodies of a category list file's bytes, in file order: the text is cut at its
 // first zero byte, split at every "(", and each piece that splits at ")" into exactly two parts yields its
 // first part. The views point into `fileBytes`; nothing is copied or collected.
+// A member "X))" (two ")" right before the next "(" or the end of the text) is a record with body X: split at
+// ")" it gives "X" and an empty piece, the trailing empty piece being dropped. That is two parts, although a
+// member with two ")" is otherwise skipped; the split decides, as it always has for lists written that way.
+// "X))" followed by anything, or "X)))", gives three parts and is skipped.
 template <typename Visit> void forEachBody(std::string_view fileBytes, Visit &&visit)
 {
     // One look at each member for its parentheses: a body is the text before the member's first ")", when

@@ -36,7 +36,11 @@ TEST(CategoryLoad, RecordsNeedSomethingAfterTheirClosingParenthesis)
         {"record as the last bytes", a, {}},
         {"header line ignored", gbk("列表 版本1.0\r\n") + a + "\n", {RowA}},
         {"back to back: the first is skipped", a + a + "\n", {RowA}},
-        {"two closing parentheses", a.substr(0, a.size() - 1) + "))\n", {}},
+        {"two closing parentheses, then a line break", a + ")\n", {}},
+        // Split at ")", "X))" gives "X" and one empty piece (the trailing one is dropped): exactly two parts.
+        {"two closing parentheses right before the next record", a + ")" + a + "\n", {RowA, RowA}},
+        {"two closing parentheses ending the text", a + ")", {RowA}},
+        {"three closing parentheses", a + "))" + a + "\n", {RowA}},
         {"unclosed record", gbk("(软件名称：A-\n"), {}},
         {"text ends at the first zero byte", a + std::string("\0", 1) + "\n", {}},
         {"duplicates stay", a + "\n" + a + "\n", {RowA, RowA}},
