@@ -14,6 +14,7 @@
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
 #include "platform/paths.h"
+#include "publish/publisher.h"
 #include "settings/settings.h"
 #include "settings/settingsfile.h"
 #include "update/manifest.h"
@@ -21,6 +22,7 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace cli {
 
@@ -49,20 +51,23 @@ namespace {
 using common::gbkFromUtf8;
 using common::utf8FromGbk;
 
-constexpr const char *Usage = "usage: kavo-cli [--home DIR] COMMAND ...\n"
-                              "  list CATEGORY                     rows of a category (1-5 or its name)\n"
-                              "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
-                              "  setting set SECTION KEY VALUE     writes a value\n"
-                              "  search TEXT                       search all five categories\n"
-                              "  link thunder|flashget|qqdl ADDRESS a download-manager link\n"
-                              "  fetch URL                         the raw body of a page\n"
-                              "  page URL START END                the page text between two markers\n"
-                              "  download URL TARGET [-n N]        a file over N connections (default 10)\n"
-                              "  feedback NAME CONTENT             mail feedback as the feedback page does\n"
-                              "  manifest LABEL                    a field of the update manifest page\n"
-                              "  resolve SHARE_URL                 the facts and direct link of a share page\n"
-                              "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
-                              "  utf8-to-gb18030                   stdin to stdout\n";
+constexpr const char *Usage
+    = "usage: kavo-cli [--home DIR] COMMAND ...\n"
+      "  list CATEGORY                     rows of a category (1-5 or its name)\n"
+      "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
+      "  setting set SECTION KEY VALUE     writes a value\n"
+      "  search TEXT                       search all five categories\n"
+      "  link thunder|flashget|qqdl ADDRESS a download-manager link\n"
+      "  fetch URL                         the raw body of a page\n"
+      "  page URL START END                the page text between two markers\n"
+      "  download URL TARGET [-n N]        a file over N connections (default 10)\n"
+      "  feedback NAME CONTENT             mail feedback as the feedback page does\n"
+      "  manifest LABEL                    a field of the update manifest page\n"
+      "  resolve SHARE_URL                 the facts and direct link of a share page\n"
+      "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
+      "  utf8-to-gb18030                   stdin to stdout\n"
+      "  publish SRC OUT --address TEMPLATE checks catalog sources, writes the lists and the\n"
+      "                                    manifest page; {category} in TEMPLATE: the list's name\n";
 
 struct Context
 {
@@ -268,6 +273,31 @@ int downloadFile(const Context &c)
     return 0;
 }
 
+// The sources' problems, each where the author can mend it, or the summary of what was published.
+int publishCatalog(const Context &c)
+{
+    std::vector<std::string> positional;
+    std::optional<std::string> addressTemplate;
+    for (std::size_t i = 0; i < c.args.size(); ++i) {
+        if (c.args[i] == "--address" && i + 1 < c.args.size())
+            addressTemplate = c.args[++i];
+        else
+            positional.push_back(c.args[i]);
+    }
+    if (positional.size() != 2 || !addressTemplate)
+        return c.fail("publish SRC OUT --address TEMPLATE");
+    const auto published = publish::publishCatalog(positional[0], positional[1], *addressTemplate);
+    if (!published.has_value()) {
+        for (const publish::Problem &problem : published.error())
+            c.streams.err += publish::describe(problem) + "\n";
+        c.streams.err
+            += "kavo-cli: nothing was published: " + std::to_string(published.error().size()) + " problem(s)\n";
+        return 1;
+    }
+    c.streams.out += publish::summary(published.value());
+    return 0;
+}
+
 const std::map<std::string, std::function<int(const Context &)>> &commandTable()
 {
     static const std::map<std::string, std::function<int(const Context &)>> table{
@@ -283,6 +313,7 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
         {"feedback", sendFeedback},
         {"utf8-to-gb18030", utf8ToGb18030},
         {"download", downloadFile},
+        {"publish", publishCatalog},
     };
     return table;
 }

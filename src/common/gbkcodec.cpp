@@ -62,7 +62,8 @@ const std::array<std::uint16_t, 0x10000> &reverseTable()
     return *table;
 }
 
-// One UTF-8 sequence at `at`: its code point and length, or Replacement with length 1 when malformed.
+} // namespace
+
 std::pair<char32_t, std::size_t> readUtf8(std::string_view text, std::size_t at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
@@ -93,8 +94,6 @@ std::pair<char32_t, std::size_t> readUtf8(std::string_view text, std::size_t at)
         return {Replacement, 1};
     return {c, length};
 }
-
-} // namespace
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // Table-driven GBK <-> UTF-8 for the program's borders, with the mapping of glibc's iconv "GBK".
 // Thread-safe.
@@ -21,6 +22,10 @@ constexpr std::size_t decodedBound(std::size_t gbkBytes)
 }
 // Writes the conversion from `out`, which has room for decodedBound(gbk.size()) bytes; returns its end.
 char *decodeGbkTo(char *out, std::string_view gbk);
+
+// The UTF-8 sequence of two to four bytes at `at`: its code point and length, or U+FFFD with length 1 when the
+// bytes there are not one well-formed sequence (an ASCII byte included).
+std::pair<char32_t, std::size_t> readUtf8(std::string_view text, std::size_t at);
 
 // UTF-8 -> GBK. A character GBK cannot hold, and each malformed UTF-8 sequence, becomes '?'.
 std::string encodeGbk(std::string_view utf8);

@@ -45,6 +45,18 @@ std::string addressLabel(int category)
     return catalog::category(category).name + gbk("地址：");
 }
 
+const std::string &noticeLabel()
+{
+    static const std::string label = gbk("公告：");
+    return label;
+}
+
+const std::string &advertisementLabel()
+{
+    static const std::string label = gbk("广告：");
+    return label;
+}
+
 std::optional<UpdateOffer> checkVersions(const std::function<std::string(const std::string &label)> &field,
     const std::function<std::string(int category)> &localVersion)
 {

@@ -25,6 +25,8 @@ const std::array<int, 5> &checkOrder();
 std::string flagLabel(int category); // "常用软件："
 std::string versionLabel(int category); // "常用软件版本："
 std::string addressLabel(int category); // "常用软件地址："
+const std::string &noticeLabel(); // "公告："
+const std::string &advertisementLabel(); // "广告："
 
 struct UpdateOffer
 {

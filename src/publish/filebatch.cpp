@@ -1,0 +1,166 @@
+#include "publish/filebatch.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace publish {
+
+namespace {
+
+std::string failure(const std::filesystem::path &path, const char *what, int error)
+{
+    return path.string() + ": " + what + ": " + std::strerror(error);
+}
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// A new file beside `target` holding `bytes`, on the disk; readable by a web server like any published file.
+common::Result<std::filesystem::path, std::string> writeTemporary(
+    const std::filesystem::path &target, std::string_view bytes)
+{
+    std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        return common::unexpected(failure(target, "cannot create a temporary file beside it", errno));
+    bool written = writeAll(fd, bytes) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+    int error = errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        ::unlink(name.c_str());
+        return common::unexpected(failure(target, "cannot be written", error));
+    }
+    return std::filesystem::path(name);
+}
+
+// The folders above `file` that do not exist yet, outermost first.
+std::vector<std::filesystem::path> missingFolders(const std::filesystem::path &file)
+{
+    std::vector<std::filesystem::path> missing;
+    std::error_code error;
+    for (std::filesystem::path folder = file.parent_path(); !folder.empty() && !std::filesystem::exists(folder, error);
+         folder = folder.parent_path()) {
+        missing.push_back(folder);
+        if (folder == folder.parent_path())
+            break;
+    }
+    std::reverse(missing.begin(), missing.end());
+    return missing;
+}
+
+// Removes the files and then the folders, innermost first; a folder that is not empty stays.
+void removeAll(const std::vector<std::filesystem::path> &files, const std::vector<std::filesystem::path> &folders)
+{
+    std::error_code ignored;
+    for (const std::filesystem::path &file : files)
+        std::filesystem::remove(file, ignored);
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+        std::filesystem::remove(*folder, ignored);
+}
+
+// Gives the first `count` changed files their earlier content back, as well as it can.
+void restore(const std::vector<FileChange> &changes, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i) {
+        const FileChange &change = changes[i];
+        if (!change.before) {
+            ::unlink(change.path.c_str());
+            continue;
+        }
+        const common::Result<std::filesystem::path, std::string> temporary
+            = writeTemporary(change.path, *change.before);
+        if (temporary.has_value() && ::rename(temporary->c_str(), change.path.c_str()) != 0)
+            ::unlink(temporary->c_str());
+    }
+}
+
+// The renames themselves reach the disk with their folders.
+void syncFolders(const std::vector<FileChange> &changes)
+{
+    std::set<std::filesystem::path> folders;
+    for (const FileChange &change : changes)
+        folders.insert(change.path.parent_path().empty() ? "." : change.path.parent_path());
+    for (const std::filesystem::path &folder : folders) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+    }
+}
+
+} // namespace
+
+common::Result<std::optional<std::string>, std::string> readExisting(const std::filesystem::path &file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        return std::optional<std::string>();
+    if (fd < 0)
+        return common::unexpected(std::string("cannot be read: ") + std::strerror(errno));
+    std::string content;
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0)
+            content.append(buffer, static_cast<std::size_t>(got));
+    }
+    const int error = errno;
+    ::close(fd);
+    if (got < 0)
+        return common::unexpected(std::string("cannot be read: ") + std::strerror(error));
+    return std::optional<std::string>(std::move(content));
+}
+
+common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChange> &changes)
+{
+    std::vector<std::filesystem::path> created;
+    std::vector<std::filesystem::path> temporaries;
+    for (const FileChange &change : changes) {
+        for (const std::filesystem::path &folder : missingFolders(change.path)) {
+            std::error_code error;
+            if (!std::filesystem::create_directory(folder, error) && error) {
+                removeAll(temporaries, created);
+                return common::unexpected(failure(folder, "cannot be created", error.value()));
+            }
+            created.push_back(folder);
+        }
+        common::Result<std::filesystem::path, std::string> temporary = writeTemporary(change.path, change.bytes);
+        if (!temporary.has_value()) {
+            removeAll(temporaries, created);
+            return common::unexpected(temporary.error());
+        }
+        temporaries.push_back(std::move(temporary.value()));
+    }
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        if (::rename(temporaries[i].c_str(), changes[i].path.c_str()) != 0) {
+            const int error = errno;
+            restore(changes, i);
+            removeAll({temporaries.begin() + static_cast<std::ptrdiff_t>(i), temporaries.end()}, created);
+            return common::unexpected(failure(changes[i].path, "cannot be replaced", error));
+        }
+    }
+    syncFolders(changes);
+    return changes.size();
+}
+
+} // namespace publish

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "common/result.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Replacing several files so that a failure leaves them all as they were. POSIX; thread-safe for distinct files.
+namespace publish {
+
+// The content of `file`; nothing when it does not exist; the reason (UTF-8) when it exists but cannot be read.
+common::Result<std::optional<std::string>, std::string> readExisting(const std::filesystem::path &file);
+
+struct FileChange
+{
+    std::filesystem::path path;
+    std::string bytes; // the new content
+    std::optional<std::string> before; // the content it replaces; nothing when the file does not exist yet
+};
+
+// Writes every change to a temporary file beside its target and makes it durable, then renames them over their
+// targets in order, creating missing folders first. When a temporary file cannot be written nothing is renamed;
+// when a rename fails, the files already replaced get their earlier content back (or are removed), and folders
+// this call created are removed again. The error (UTF-8) names the file and the system's reason.
+common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChange> &changes);
+
+} // namespace publish

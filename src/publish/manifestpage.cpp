@@ -1,0 +1,122 @@
+#include "publish/manifestpage.h"
+
+#include "common/gbk.h"
+#include "update/manifest.h"
+
+namespace publish {
+
+using common::gbk;
+using common::utf8FromGbk;
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// A field as the manifest read finds it: the label, the value, and the "-" that ends it. UTF-8.
+std::string field(const std::string &gbkLabel, const std::string &gbkValue)
+{
+    return utf8FromGbk(gbkLabel + gbkValue) + "-";
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Everything but ASCII letters, digits, "." "_" and "~" as %XX. A "-" is escaped too: the manifest read would
+// end the address at it.
+std::string percentEncoded(std::string_view utf8)
+{
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || isDigit(c) || c == '.'
+            || c == '_' || c == '~';
+        if (plain) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += Digits[byte >> 4];
+            encoded += Digits[byte & 0xF];
+        }
+    }
+    return encoded;
+}
+
+std::string replaceEvery(std::string text, std::string_view from, std::string_view to)
+{
+    for (std::size_t at = text.find(from); at != npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+} // namespace
+
+std::string manifestPage(const ManifestContent &content)
+{
+    std::string page = "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>KAVO 更新</title>\n"
+                       "</head>\n<body>\n<ul>\n";
+    for (const int number : update::checkOrder()) {
+        const ManifestEntry &entry = content.entries[static_cast<std::size_t>(number - 1)];
+        page += "<li>" + field(update::flagLabel(number), gbk(entry.flag ? "是" : "否")) + "</li>\n";
+        page += "<li>" + field(update::versionLabel(number), entry.version) + "</li>\n";
+        page += "<li>" + field(update::addressLabel(number), common::replaceAll(entry.address, "&", "&amp;"))
+            + "</li>\n";
+    }
+    page += "</ul>\n<pre>" + field(update::noticeLabel(), content.notice) + "</pre>\n";
+    page += "<p>" + field(update::advertisementLabel(), content.advertisement) + "</p>\n</body>\n</html>\n";
+    return page;
+}
+
+ManifestContent readManifest(const std::string &page)
+{
+    const auto read = [&page](const std::string &label) {
+        return update::readManifestField([&page](const std::string &) { return page; }, std::string(), label);
+    };
+    ManifestContent content;
+    for (const catalog::Category &category : catalog::categories()) {
+        ManifestEntry &entry = content.entries[static_cast<std::size_t>(category.number - 1)];
+        entry.flag = read(update::flagLabel(category.number)) == gbk("是");
+        entry.version = read(update::versionLabel(category.number));
+        entry.address = common::replaceAll(read(update::addressLabel(category.number)), "&amp;", "&");
+    }
+    content.notice = read(update::noticeLabel());
+    content.advertisement = read(update::advertisementLabel());
+    return content;
+}
+
+std::string nextVersion(std::string_view version)
+{
+    std::string next(version);
+    const std::size_t last = next.find_last_of("0123456789");
+    if (last == npos)
+        return next + ".1";
+    std::size_t at = last + 1;
+    for (; at > 0 && isDigit(next[at - 1]); --at) {
+        if (next[at - 1] != '9') {
+            ++next[at - 1];
+            return next;
+        }
+        next[at - 1] = '0';
+    }
+    next.insert(at, "1");
+    return next;
+}
+
+common::Result<std::string, Flaw> listAddress(std::string_view addressTemplate, const catalog::Category &category)
+{
+    constexpr std::string_view Placeholder = "{category}";
+    if (addressTemplate.find(Placeholder) == npos)
+        return common::unexpected(Flaw{"holds no \"{category}\", so the five lists would share one address",
+            "write {category} where the list's name goes, as in http://example.com/lists/{category}.txt"});
+    const std::string address
+        = replaceEvery(std::string(addressTemplate), Placeholder, percentEncoded(utf8FromGbk(category.name)));
+    if (const std::size_t hyphen = address.find('-'); hyphen != npos)
+        return common::unexpected(Flaw{
+            "holds \"-\", where the program would end the address: it would read \"" + address.substr(0, hyphen) + "\"",
+            "write it as %2D in the path or the query; a host name with \"-\" cannot be given"});
+    return gbkFromSource(address);
+}
+
+} // namespace publish

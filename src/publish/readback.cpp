@@ -1,0 +1,191 @@
+#include "publish/readback.h"
+
+#include "common/gbk.h"
+#include "common/gbkcodec.h"
+
+#include <array>
+#include <cstdio>
+#include <span>
+
+namespace publish {
+
+using common::gbk;
+using common::utf8FromGbk;
+
+namespace {
+
+std::string inQuotes(std::string_view utf8)
+{
+    return "\"" + std::string(utf8) + "\"";
+}
+
+std::string hex(unsigned value, int digits)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    return text;
+}
+
+// A byte that ends or splits what the program reads, and the full-width character that looks alike.
+struct Delimiter
+{
+    char ascii;
+    const char *fullWidth;
+    const char *effect;
+};
+
+constexpr std::array<Delimiter, 3> Delimiters{{
+    {'-', "－", "where the value would end"},
+    {'(', "（", "where a new record would start"},
+    {')', "）", "where the record would end"},
+}};
+
+// The value with each of `delimiters` written full-width, UTF-8.
+std::string withFullWidth(std::string_view value, std::span<const Delimiter> delimiters)
+{
+    std::string written(value);
+    for (const Delimiter &delimiter : delimiters)
+        written = common::replaceAll(written, std::string(1, delimiter.ascii), gbk(delimiter.fullWidth));
+    return utf8FromGbk(written);
+}
+
+// The fix writes every delimiter of `fixed` full-width, so that one suggestion mends all of them.
+Flaw delimiterFlaw(std::string_view value, const Delimiter &delimiter, std::span<const Delimiter> fixed)
+{
+    const std::string ascii(1, delimiter.ascii);
+    std::string reason = "holds " + inQuotes(ascii) + ", " + delimiter.effect;
+    if (delimiter.ascii == '-')
+        reason += ": it would read " + inQuotes(utf8FromGbk(value.substr(0, common::findByte(value, '-'))));
+    return {
+        reason, "write the full-width " + inQuotes(delimiter.fullWidth) + " instead: " + withFullWidth(value, fixed)};
+}
+
+std::array<std::string, 4> keysOf(const catalog::Category &category)
+{
+    return {category.nameKey, category.sizeKey, catalog::timeKey(), catalog::addressKey()};
+}
+
+std::array<const std::string *, 4> valuesOf(const SourceRecord &record)
+{
+    return {&record.name, &record.size, &record.time, &record.address};
+}
+
+std::array<const std::string *, 4> valuesOf(const catalog::CatalogItem &row)
+{
+    return {&row.name, &row.size, &row.time, &row.address};
+}
+
+// Every key ends in the full-width colon; with an ASCII colon it is no longer a key.
+Flaw keyFlaw(std::string_view value, const std::string &key, Field owner)
+{
+    const std::string plain = key.substr(0, key.size() - gbk("：").size()) + ":";
+    return {"holds " + inQuotes(utf8FromGbk(key)) + ", the key of the " + fieldName(owner)
+            + ", which would be read from here",
+        "write its colon as \":\" instead: " + utf8FromGbk(common::replaceAll(value, key, plain))};
+}
+
+// The first field that the load reads differently from the record; only for what the checks above missed.
+FieldFlaw readBackFlaw(
+    const std::vector<catalog::CatalogItem> &rows, const SourceRecord &record, const catalog::Category &category)
+{
+    if (rows.size() != 1)
+        return {Field::Name, {"the list would hold " + std::to_string(rows.size()) + " rows for this record", ""}};
+    const catalog::CatalogItem expected = rowOf(record, category);
+    const auto read = valuesOf(rows.front());
+    const auto wanted = valuesOf(expected);
+    std::size_t i = 0;
+    while (i + 1 < read.size() && *read[i] == *wanted[i])
+        ++i;
+    return {static_cast<Field>(i), {"would read back as " + inQuotes(utf8FromGbk(*read[i])), ""}};
+}
+
+} // namespace
+
+common::Result<std::string, Flaw> gbkFromSource(std::string_view utf8)
+{
+    std::string converted = common::encodeGbk(utf8);
+    if (common::decodeGbk(converted) == utf8)
+        return converted;
+    for (std::size_t at = 0; at < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[at]);
+        if (byte < 0x80) {
+            ++at;
+            continue;
+        }
+        const auto [c, length] = common::readUtf8(utf8, at);
+        const std::string_view character = utf8.substr(at, length);
+        if (length == 1)
+            return common::unexpected(
+                Flaw{"holds the byte 0x" + hex(byte, 2) + ", which is not UTF-8", "save the file as UTF-8"});
+        if (common::decodeGbk(common::encodeGbk(character)) != character)
+            return common::unexpected(Flaw{inQuotes(character) + " (U+" + hex(static_cast<unsigned>(c), 4)
+                    + ") has no GBK form, so the program could not show it",
+                "write a character that GBK has instead"});
+        at += length;
+    }
+    return converted;
+}
+
+const char *fieldName(Field field)
+{
+    static constexpr std::array<const char *, 4> names{"name", "size", "time", "address"};
+    return names[static_cast<std::size_t>(field)];
+}
+
+std::string listLine(const SourceRecord &record, const catalog::Category &category)
+{
+    const auto keys = keysOf(category);
+    const auto values = valuesOf(record);
+    std::string line = "(";
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        line += keys[i] + *values[i] + "-";
+    return line + ")\r\n";
+}
+
+catalog::CatalogItem rowOf(const SourceRecord &record, const catalog::Category &category)
+{
+    return {record.name, record.size, record.time, " " + record.address, category.tag};
+}
+
+std::vector<FieldFlaw> recordFlaws(const SourceRecord &record, const catalog::Category &category)
+{
+    const auto keys = keysOf(category);
+    const auto values = valuesOf(record);
+    std::vector<FieldFlaw> flaws;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::string &value = *values[i];
+        const auto field = static_cast<Field>(i);
+        if (const std::optional<Flaw> zero = zeroByteFlaw(value))
+            flaws.push_back({field, *zero});
+        for (const Delimiter &delimiter : Delimiters) {
+            if (common::findByte(value, delimiter.ascii) != std::string_view::npos)
+                flaws.push_back({field, delimiterFlaw(value, delimiter, Delimiters)});
+        }
+        for (std::size_t later = i + 1; later < keys.size(); ++later) {
+            if (common::findText(value, keys[later]) != common::NotFound)
+                flaws.push_back({field, keyFlaw(value, keys[later], static_cast<Field>(later))});
+        }
+    }
+    if (!flaws.empty())
+        return flaws;
+    const std::vector<catalog::CatalogItem> rows = catalog::parseCategory(listLine(record, category), category);
+    if (rows.size() != 1 || rows.front() != rowOf(record, category))
+        flaws.push_back(readBackFlaw(rows, record, category));
+    return flaws;
+}
+
+std::optional<Flaw> hyphenFlaw(std::string_view gbkText)
+{
+    if (common::findByte(gbkText, '-') == std::string_view::npos)
+        return std::nullopt;
+    return delimiterFlaw(gbkText, Delimiters[0], std::span(Delimiters).first(1));
+}
+
+std::optional<Flaw> zeroByteFlaw(std::string_view gbkText)
+{
+    if (gbkText.find('\0') == std::string_view::npos)
+        return std::nullopt;
+    return Flaw{"holds a zero byte, where the program's text would end", "remove it"};
+}
+
+} // namespace publish

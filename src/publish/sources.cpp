@@ -1,0 +1,236 @@
+#include "publish/sources.h"
+
+#include "common/gbk.h"
+#include "platform/paths.h"
+#include "publish/filebatch.h"
+#include "update/manifest.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace publish {
+
+using common::gbk;
+
+std::string describe(const Problem &problem)
+{
+    std::string text = problem.file;
+    if (problem.line > 0)
+        text += ":" + std::to_string(problem.line);
+    text += ": ";
+    if (!problem.field.empty())
+        text += problem.field + ": ";
+    text += problem.flaw.reason;
+    if (!problem.flaw.fix.empty())
+        text += "; " + problem.flaw.fix;
+    return text;
+}
+
+namespace {
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::size_t npos = std::string_view::npos;
+
+// Calls `visit(number, line)` for every line of a source text, numbered from 1, without its line end.
+template <typename Visit> void forEachLine(std::string_view text, Visit &&visit)
+{
+    if (text.starts_with(ByteOrderMark))
+        text.remove_prefix(ByteOrderMark.size());
+    for (int number = 1; !text.empty(); ++number) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == npos ? std::string_view() : text.substr(end + 1);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        visit(number, line);
+    }
+}
+
+bool isBlank(std::string_view line)
+{
+    return line.find_first_not_of(" \t") == npos;
+}
+
+std::vector<std::string_view> splitTabs(std::string_view line)
+{
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == npos ? npos : tab - start));
+        if (tab == npos)
+            return fields;
+        start = tab + 1;
+    }
+}
+
+// A record from the four fields of a line; nothing when a field is not text the program can hold.
+std::optional<SourceRecord> recordFrom(
+    const std::vector<std::string_view> &fields, const std::string &file, int line, Problems &problems)
+{
+    SourceRecord record;
+    const std::array<std::string *, 4> values{&record.name, &record.size, &record.time, &record.address};
+    bool encoded = true;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        common::Result<std::string, Flaw> converted = gbkFromSource(fields[i]);
+        if (converted.has_value()) {
+            *values[i] = std::move(converted.value());
+        } else {
+            problems.push_back({file, line, fieldName(static_cast<Field>(i)), converted.error()});
+            encoded = false;
+        }
+    }
+    return encoded ? std::optional(std::move(record)) : std::nullopt;
+}
+
+struct NumberedLine
+{
+    int number;
+    std::string text; // GBK
+};
+
+// The GBK lines of the notice or the advertisement, blank lines at either end dropped. A "-" would end the
+// text on the manifest page.
+std::vector<NumberedLine> manifestTextLines(
+    std::string_view text, const std::string &file, const char *field, Problems &problems)
+{
+    std::vector<NumberedLine> lines;
+    forEachLine(text, [&](int number, std::string_view line) {
+        common::Result<std::string, Flaw> converted = gbkFromSource(line);
+        if (!converted.has_value()) {
+            problems.push_back({file, number, field, converted.error()});
+            return;
+        }
+        for (const std::optional<Flaw> &flaw : {zeroByteFlaw(converted.value()), hyphenFlaw(converted.value())}) {
+            if (flaw)
+                problems.push_back({file, number, field, *flaw});
+        }
+        lines.push_back({number, std::move(converted.value())});
+    });
+    while (!lines.empty() && isBlank(lines.back().text))
+        lines.pop_back();
+    std::size_t first = 0;
+    while (first < lines.size() && isBlank(lines[first].text))
+        ++first;
+    lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
+    return lines;
+}
+
+// The text of a source file, or nothing with a problem when it is missing or cannot be read.
+std::optional<std::string> readSource(const std::filesystem::path &file, const char *missingFix, Problems &problems)
+{
+    common::Result<std::optional<std::string>, std::string> text = readExisting(file);
+    if (!text.has_value())
+        problems.push_back({file.string(), 0, "", {text.error(), ""}});
+    else if (!text.value())
+        problems.push_back({file.string(), 0, "", {"is missing", missingFix}});
+    return text.has_value() ? std::move(text.value()) : std::nullopt;
+}
+
+// A ".tsv" file that names no category would silently not be published: most likely a misspelt name.
+void reportStrayTables(const std::filesystem::path &src, Problems &problems)
+{
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(src, error)) {
+        if (entry.path().extension() != ".tsv")
+            continue;
+        const std::string stem = platform::gbkPath(entry.path().stem());
+        const bool known = std::any_of(catalog::categories().begin(), catalog::categories().end(),
+            [&stem](const catalog::Category &category) { return category.name == stem; });
+        if (!known)
+            problems.push_back({entry.path().string(), 0, "",
+                {"is not named after a category, so it would not be published",
+                    "name it 软件下载.tsv, 源码下载.tsv, 模块下载.tsv, 电脑技术.tsv or 常用软件.tsv"}});
+    }
+}
+
+} // namespace
+
+std::vector<SourceRecord> parseCategorySource(
+    std::string_view text, const catalog::Category &category, const std::string &file, Problems &problems)
+{
+    std::vector<SourceRecord> records;
+    forEachLine(text, [&](int number, std::string_view line) {
+        if (isBlank(line) || line.starts_with('#'))
+            return;
+        const std::vector<std::string_view> fields = splitTabs(line);
+        if (fields.size() != 4) {
+            problems.push_back({file, number, "",
+                {"has " + std::to_string(fields.size()) + " tab-separated fields, not 4",
+                    "write name, size, time and address separated by single tabs"}});
+            return;
+        }
+        std::optional<SourceRecord> record = recordFrom(fields, file, number, problems);
+        if (!record)
+            return;
+        for (const FieldFlaw &flaw : recordFlaws(*record, category))
+            problems.push_back({file, number, fieldName(flaw.field), flaw.flaw});
+        records.push_back(std::move(*record));
+    });
+    return records;
+}
+
+std::string parseNotice(std::string_view text, const std::string &file, Problems &problems)
+{
+    std::string notice;
+    const std::string &advertisementLabel = update::advertisementLabel();
+    for (const NumberedLine &line : manifestTextLines(text, file, "notice", problems)) {
+        // The page carries the advertisement after the notice, and the program reads a label's first occurrence.
+        if (common::findText(line.text, advertisementLabel) != common::NotFound)
+            problems.push_back({file, line.number, "notice",
+                {"holds \"广告：\", where the program would read the advertisement from",
+                    "write its colon as \":\" instead: "
+                        + common::utf8FromGbk(common::replaceAll(line.text, advertisementLabel, gbk("广告:")))}});
+        notice += (notice.empty() ? "" : "\r\n") + line.text;
+    }
+    return notice;
+}
+
+std::string parseAdvertisement(std::string_view text, const std::string &file, Problems &problems)
+{
+    const std::vector<NumberedLine> lines = manifestTextLines(text, file, "advertisement", problems);
+    if (lines.size() > 1)
+        problems.push_back({file, lines[1].number, "advertisement",
+            {"is a second line, but the advertisement box shows one line", "join the lines"}});
+    return lines.empty() ? std::string() : lines.front().text;
+}
+
+std::filesystem::path categorySource(const std::filesystem::path &src, const catalog::Category &category)
+{
+    return src / platform::nativePath(category.name + ".tsv");
+}
+
+std::filesystem::path noticeSource(const std::filesystem::path &src)
+{
+    return src / platform::nativePath(gbk("公告.txt"));
+}
+
+std::filesystem::path advertisementSource(const std::filesystem::path &src)
+{
+    return src / platform::nativePath(gbk("广告.txt"));
+}
+
+Sources readSources(const std::filesystem::path &src, Problems &problems)
+{
+    Sources sources;
+    std::error_code error;
+    if (!std::filesystem::is_directory(src, error)) {
+        problems.push_back(
+            {src.string(), 0, "", {"is not a folder", "give the folder that holds the catalog sources"}});
+        return sources;
+    }
+    reportStrayTables(src, problems);
+    for (const catalog::Category &category : catalog::categories()) {
+        const std::filesystem::path file = categorySource(src, category);
+        if (const auto text = readSource(file, "create it; an empty file publishes an empty list", problems))
+            sources.records[static_cast<std::size_t>(category.number - 1)]
+                = parseCategorySource(*text, category, file.string(), problems);
+    }
+    if (const auto text = readSource(noticeSource(src), "create it; an empty file publishes no notice", problems))
+        sources.notice = parseNotice(*text, noticeSource(src).string(), problems);
+    const std::filesystem::path advertisement = advertisementSource(src);
+    if (const auto text = readSource(advertisement, "create it; an empty file publishes no advertisement", problems))
+        sources.advertisement = parseAdvertisement(*text, advertisement.string(), problems);
+    return sources;
+}
+
+} // namespace publish

@@ -1,0 +1,378 @@
+#include "catalog/loader.h"
+#include "common/gbk.h"
+#include "publish/filebatch.h"
+#include "publish/manifestpage.h"
+#include "publish/publisher.h"
+#include "publish/sources.h"
+#include "support/process.h"
+#include "support/tempdir.h"
+#include "update/manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+using namespace publish;
+using common::gbk;
+
+namespace {
+
+const std::string Address = "http://lists.example/share/link?list={category}";
+
+// A sources folder with every file a publish needs, empty until a test writes into it.
+class SourceFolder
+{
+public:
+    SourceFolder()
+    {
+        for (const char *name :
+            {"软件下载.tsv", "源码下载.tsv", "模块下载.tsv", "电脑技术.tsv", "常用软件.tsv", "公告.txt", "广告.txt"})
+            write(name, "");
+    }
+    void write(const std::string &name, const std::string &text) const { writeFile(m_dir.path() / name, text); }
+    void append(const std::string &name, const std::string &text) const
+    {
+        write(name, readFile(m_dir.path() / name) + text);
+    }
+    const std::filesystem::path &path() const { return m_dir.path(); }
+
+private:
+    TempDir m_dir;
+};
+
+// Every file below `folder` with its bytes.
+std::map<std::string, std::string> snapshot(const std::filesystem::path &folder)
+{
+    std::map<std::string, std::string> files;
+    if (!std::filesystem::exists(folder))
+        return files;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(folder))
+        files[entry.path().lexically_relative(folder).string()] = entry.is_regular_file() ? readFile(entry) : "/";
+    return files;
+}
+
+std::string problemsText(const Problems &problems)
+{
+    std::string text;
+    for (const Problem &problem : problems)
+        text += describe(problem) + "\n";
+    return text;
+}
+
+// The version check against a published manifest, with the given local versions ("1.0" for the rest).
+std::optional<update::UpdateOffer> offerFrom(
+    const std::filesystem::path &tree, const std::map<int, std::string> &local = {})
+{
+    const std::string page = readFile(tree / "manifest.html");
+    return update::checkVersions(
+        [&page](const std::string &label) {
+            return update::readManifestField([&page](const std::string &) { return page; }, "", label);
+        },
+        [&local](int category) { return local.count(category) ? local.at(category) : "1.0"; });
+}
+
+ManifestContent published(const std::filesystem::path &tree)
+{
+    return readManifest(readFile(tree / "manifest.html"));
+}
+
+} // namespace
+
+TEST(PublishSources, EveryRecordFlawNamesItsLineFieldAndFix)
+{
+    const struct
+    {
+        const char *name;
+        std::string text;
+        int line;
+        std::string field;
+        std::string reason;
+        std::string fix;
+        std::size_t count = 1; // the problems of the line; the first is checked
+    } cases[] = {
+        {"a hyphen cuts the value", "7-Zip\t1MB\t2024.1.1\thttp://a\n", 1, "name", "it would read \"7\"",
+            "full-width \"－\" instead: 7－Zip"},
+        {"an opening parenthesis starts a record", "A\t(1MB\t2024\thttp://a\n", 1, "size", "new record would start",
+            "\"（\" instead: （1MB"},
+        {"one fix mends every delimiter", "A\t1MB\t2024\thttp://a/(x)-y\n", 1, "address",
+            "it would read \"http://a/(x)\"", "instead: http://a/（x）－y", 3},
+        {"a closing parenthesis ends it", "A\t1MB\t2024)\thttp://a\n", 1, "time", "record would end",
+            "\"）\" instead: 2024）"},
+        {"the key of a later field", "大小 软件大小：9GB\t1MB\t2024\thttp://a\n", 1, "name",
+            "\"软件大小：\", the key of the size", "instead: 大小 软件大小:9GB"},
+        {"the address key in the time", "A\t1MB\t下载地址：x\thttp://a\n", 1, "time", "the key of the address",
+            "下载地址:x"},
+        {"a hyphen in the address", "A\t1MB\t2024\thttp://my-site/a\n", 1, "address", "it would read \"http://my\"",
+            "http://my－site/a"},
+        {"too few fields", "A\t1MB\t2024\n", 1, "", "has 3 tab-separated fields, not 4", "separated by single tabs"},
+        {"too many fields", "A\t1MB\t2024\thttp://a\tx\n", 1, "", "has 5 tab-separated fields", ""},
+        {"no GBK form", "A 😀\t1MB\t2024\thttp://a\n", 1, "name", "\"😀\" (U+1F600) has no GBK form", "GBK has"},
+        {"not UTF-8", "A\t1\xFF\t2024\thttp://a\n", 1, "size", "byte 0xFF, which is not UTF-8",
+            "save the file as UTF-8"},
+        {"a zero byte", std::string("A") + '\0' + "B\t1MB\t2024\thttp://a\n", 1, "name", "zero byte", "remove it"},
+        {"lines counted past comments and blanks", "# 注释\n\n \t\nA\t1\t2\t3\n7-Zip\t1\t2\t3\n", 5, "name",
+            "holds \"-\"", ""},
+        {"CR LF lines", "A\t1\t2\t3\r\nB\t1\t2\t3-4\r\n", 2, "address", "holds \"-\"", "3－4"},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        Problems problems;
+        parseCategorySource(row.text, catalog::category(1), "SRC/软件下载.tsv", problems);
+        ASSERT_EQ(problems.size(), row.count) << problemsText(problems);
+        const Problem &problem = problems.front();
+        EXPECT_EQ(problem.file, "SRC/软件下载.tsv");
+        EXPECT_EQ(problem.line, row.line);
+        EXPECT_EQ(problem.field, row.field);
+        EXPECT_NE(problem.flaw.reason.find(row.reason), std::string::npos) << problem.flaw.reason;
+        EXPECT_NE(problem.flaw.fix.find(row.fix), std::string::npos) << problem.flaw.fix;
+    }
+}
+
+TEST(PublishSources, EveryManifestTextAndFileFlawIsReported)
+{
+    const struct
+    {
+        const char *name;
+        std::string file;
+        std::string text;
+        std::string expected; // the problem as the author reads it, with the folder left out
+    } cases[] = {
+        {"a hyphen in the notice", "公告.txt", "第一行\n第二行 (新) - 完\n",
+            "公告.txt:2: notice: holds \"-\", where the value would end: it would read \"第二行 (新) \"; write the "
+            "full-width \"－\" instead: 第二行 (新) － 完"},
+        {"the advertisement's label in the notice", "公告.txt", "见广告：下方\n",
+            "公告.txt:1: notice: holds \"广告：\", where the program would read the advertisement from; write its "
+            "colon as \":\" instead: 见广告:下方"},
+        {"a second advertisement line", "广告.txt", "\n一行\n两行\n\n",
+            "广告.txt:3: advertisement: is a second line, but the advertisement box shows one line; join the lines"},
+        {"an advertisement without GBK form", "广告.txt", "好 𝄞\n",
+            "广告.txt:1: advertisement: \"𝄞\" (U+1D11E) has no GBK form, so the program could not show it; write a "
+            "character that GBK has instead"},
+        {"a stray table", "软件.tsv", "",
+            "软件.tsv: is not named after a category, so it would not be published; "
+            "name it 软件下载.tsv, 源码下载.tsv, 模块下载.tsv, 电脑技术.tsv or 常用软件.tsv"},
+        {"a missing category", "常用软件.tsv", "",
+            "常用软件.tsv: is missing; create it; an empty file publishes an empty list"},
+        {"a missing notice", "公告.txt", "", "公告.txt: is missing; create it; an empty file publishes no notice"},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        const SourceFolder sources;
+        if (row.expected.find("is missing") != std::string::npos)
+            std::filesystem::remove(sources.path() / row.file);
+        else
+            sources.write(row.file, row.text);
+        Problems problems;
+        readSources(sources.path(), problems);
+        ASSERT_EQ(problems.size(), 1u) << problemsText(problems);
+        EXPECT_EQ(describe(problems.front()), (sources.path() / row.expected).string());
+    }
+}
+
+TEST(PublishSources, AddressTemplateFlaws)
+{
+    const struct
+    {
+        std::string addressTemplate;
+        std::string reason;
+    } cases[] = {
+        {"http://lists.example/common.txt", "holds no \"{category}\", so the five lists would share one address"},
+        {"http://my-lists.example/{category}", "holds \"-\", where the program would end the address"},
+        {"http://lists.example/𝄞/{category}", "has no GBK form"},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.addressTemplate);
+        const SourceFolder sources;
+        TempDir out;
+        const auto result = publishCatalog(sources.path(), out.path() / "site", row.addressTemplate);
+        ASSERT_FALSE(result.has_value());
+        ASSERT_EQ(result.error().size(), 1u) << problemsText(result.error());
+        EXPECT_EQ(result.error().front().file, "--address");
+        EXPECT_NE(result.error().front().flaw.reason.find(row.reason), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(out.path() / "site"));
+    }
+    const auto address = listAddress("http://x/{category}.txt?c={category}", catalog::category(3));
+    ASSERT_TRUE(address.has_value());
+    EXPECT_EQ(
+        address.value(), "http://x/%E6%A8%A1%E5%9D%97%E4%B8%8B%E8%BD%BD.txt?c=%E6%A8%A1%E5%9D%97%E4%B8%8B%E8%BD%BD");
+}
+
+TEST(Publish, ListsReadBackAsTheSourceRecords)
+{
+    // Values at the edges of what reads back: blanks, full-width look-alikes, an earlier field's key, a "#"
+    // inside a line, empty fields, a character whose second GBK byte is a backslash.
+    const SourceFolder sources;
+    sources.write("软件下载.tsv",
+        "\xEF\xBB\xBF# header\n 带空格 \t 1 MB \t2024．1．1\thttp://a/?x=1&y=2\n"
+        "7－Zip（64 位）\t1MB\t\t软件名称：在前面的键\r\n"
+        "C# 工具\t\t\t\n乗表ソ\t：\t#\thttp://b/乗\n");
+    sources.write("电脑技术.tsv", "文本\t2KB\t2024\thttp://t/1\n文本\t2KB\t2024\thttp://t/1\n");
+    sources.write("公告.txt", "\n第一行\r\n\r\n第三行：广告\n\n");
+    sources.write("广告.txt", "广告词 100% 好用\n");
+    TempDir out;
+    const auto result = publishCatalog(sources.path(), out.path(), Address);
+    ASSERT_TRUE(result.has_value()) << problemsText(result.error());
+    for (const catalog::Category &category : catalog::categories()) {
+        SCOPED_TRACE(common::utf8FromGbk(category.name));
+        Problems problems;
+        const std::string file = readFile(categorySource(sources.path(), category));
+        std::vector<catalog::CatalogItem> expected;
+        for (const SourceRecord &record : parseCategorySource(file, category, "", problems))
+            expected.push_back(rowOf(record, category));
+        ASSERT_TRUE(problems.empty()) << problemsText(problems);
+        EXPECT_EQ(catalog::loadCategory(out.path(), category), expected);
+    }
+    EXPECT_EQ(catalog::loadCategory(out.path(), catalog::category(1)).size(), 4u);
+    const ManifestContent read = published(out.path());
+    EXPECT_EQ(read.notice, gbk("第一行\r\n\r\n第三行：广告"));
+    EXPECT_EQ(read.advertisement, gbk("广告词 100% 好用"));
+    EXPECT_EQ(read.entries[0].address, "http://lists.example/share/link?list=%E8%BD%AF%E4%BB%B6%E4%B8%8B%E8%BD%BD");
+    EXPECT_EQ(snapshot(out.path()).size(), 7u); // the folder, five lists and the page: no temporary file left
+}
+
+TEST(Publish, TheSampleCatalogReadsBackRecordForRecord)
+{
+    TempDir out;
+    const auto result = publishCatalog(KAVO_SOURCE_DIR "/src/resources/catalog", out.path(), Address);
+    ASSERT_TRUE(result.has_value()) << problemsText(result.error());
+    for (const catalog::Category &category : catalog::categories()) {
+        const std::vector<catalog::CatalogItem> rows = catalog::loadCategory(out.path(), category);
+        EXPECT_EQ(rows.size(), result->lists[static_cast<std::size_t>(category.number - 1)].records);
+        EXPECT_GT(rows.size(), 0u);
+    }
+}
+
+TEST(Publish, TheVersionCheckOffersTheFirstChangedListInCheckOrder)
+{
+    const struct
+    {
+        std::vector<const char *> changed;
+        int offered; // 0: none
+    } cases[] = {
+        {{}, 0},
+        {{"软件下载"}, 1},
+        {{"源码下载", "常用软件"}, 5},
+        {{"软件下载", "模块下载"}, 3},
+        {{"源码下载", "软件下载", "电脑技术"}, 4},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.offered);
+        const SourceFolder sources;
+        for (const catalog::Category &category : catalog::categories())
+            sources.write(common::utf8FromGbk(category.name) + ".tsv", "旧条目\t1KB\t2024\thttp://old\n");
+        TempDir out;
+        ASSERT_TRUE(publishCatalog(sources.path(), out.path(), Address).has_value());
+        EXPECT_EQ(offerFrom(out.path()), std::nullopt);
+        for (const char *name : row.changed)
+            sources.append(std::string(name) + ".tsv", "新条目\t2KB\t2025\thttp://new\n");
+        const auto result = publishCatalog(sources.path(), out.path(), Address);
+        ASSERT_TRUE(result.has_value()) << problemsText(result.error());
+        const std::optional<update::UpdateOffer> offer = offerFrom(out.path());
+        if (row.offered == 0) {
+            EXPECT_EQ(offer, std::nullopt);
+            continue;
+        }
+        ASSERT_TRUE(offer.has_value());
+        EXPECT_EQ(offer->category, row.offered);
+        EXPECT_EQ(offer->remoteVersion, "1.1");
+        EXPECT_NE(summary(result.value())
+                      .find("is offered: " + common::utf8FromGbk(catalog::category(row.offered).name) + " 1.1"),
+            std::string::npos);
+        EXPECT_EQ(offerFrom(out.path(), {{row.offered, "1.1"}}), std::nullopt); // once fetched, nothing more
+    }
+}
+
+TEST(Publish, FlagsAndVersionsFollowWhatChanged)
+{
+    const SourceFolder sources;
+    TempDir out;
+    const auto flagsAndVersions = [&out] {
+        std::string text;
+        for (const ManifestEntry &entry : published(out.path()).entries)
+            text += (entry.flag ? "是" : "否") + entry.version + " ";
+        return text;
+    };
+    const auto publishNow = [&] {
+        const auto result = publishCatalog(sources.path(), out.path(), Address);
+        EXPECT_TRUE(result.has_value()) << problemsText(result.error());
+        return flagsAndVersions();
+    };
+    // Category order: 软件下载, 源码下载, 模块下载, 电脑技术, 常用软件.
+    EXPECT_EQ(publishNow(), "否1.0 否1.0 否1.0 否1.0 否1.0 ");
+    sources.append("模块下载.tsv", "M\t1\t2\t3\n");
+    EXPECT_EQ(publishNow(), "否1.0 否1.0 是1.1 否1.0 否1.0 ");
+    sources.write("公告.txt", "只改公告\n"); // no list changed: the offer stays
+    EXPECT_EQ(publishNow(), "否1.0 否1.0 是1.1 否1.0 否1.0 ");
+    EXPECT_EQ(published(out.path()).notice, gbk("只改公告"));
+    sources.append("软件下载.tsv", "S\t1\t2\t3\n");
+    EXPECT_EQ(publishNow(), "是1.1 否1.0 否1.1 否1.0 否1.0 ");
+    sources.write("软件下载.tsv", "S\t1\t2\t4\n");
+    const auto result = publishCatalog(sources.path(), out.path(), Address);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(flagsAndVersions(), "是1.2 否1.0 否1.1 否1.0 否1.0 ");
+    EXPECT_NE(summary(result.value()).find("软件下载\t1 record\tchanged: 1 added, 1 removed\tversion 1.2\tflag 是"),
+        std::string::npos);
+}
+
+TEST(NextVersion, CountsUpTheLastNumber)
+{
+    const std::pair<std::string, std::string> cases[] = {{"1.0", "1.1"}, {"1.9", "1.10"}, {"2.99", "2.100"},
+        {"9", "10"}, {"v2 beta", "v3 beta"}, {"", ".1"}, {"正式版", "正式版.1"}, {"2024.12.31", "2024.12.32"}};
+    for (const auto &[version, next] : cases)
+        EXPECT_EQ(nextVersion(gbk(version)), gbk(next)) << version;
+}
+
+TEST(Publish, NothingIsWrittenWhenAnySourceHasAFlaw)
+{
+    const SourceFolder sources;
+    sources.write("软件下载.tsv", "A\t1\t2\t3\n");
+    TempDir out;
+    ASSERT_TRUE(publishCatalog(sources.path(), out.path(), Address).has_value());
+    const auto before = snapshot(out.path());
+    sources.write("源码下载.tsv", "B\t1\t2\t3\n");
+    sources.write("常用软件.tsv", "C-D\t1\t2\t3\n");
+    const auto result = publishCatalog(sources.path(), out.path(), Address);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(snapshot(out.path()), before);
+    EXPECT_FALSE(publishCatalog(sources.path(), out.path() / "new", Address).has_value());
+    EXPECT_FALSE(std::filesystem::exists(out.path() / "new"));
+}
+
+TEST(FileBatch, AFailedRenamePutsBackWhatWasReplaced)
+{
+    TempDir dir;
+    writeFile(dir.path() / "a.txt", "old a");
+    writeFile(dir.path() / "busy" / "inside", "x"); // a folder that is not empty cannot be renamed over
+    const std::vector<FileChange> changes{{dir.path() / "a.txt", "new a", "old a"},
+        {dir.path() / "new" / "b.txt", "new b", std::nullopt}, {dir.path() / "busy", "c", std::nullopt}};
+    const auto before = snapshot(dir.path());
+    const auto result = replaceFiles(changes);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_NE(result.error().find("busy: cannot be replaced"), std::string::npos) << result.error();
+    EXPECT_EQ(snapshot(dir.path()), before);
+    ASSERT_TRUE(replaceFiles({changes[0], changes[1]}).has_value());
+    EXPECT_EQ(readFile(dir.path() / "a.txt"), "new a");
+    EXPECT_EQ(readFile(dir.path() / "new" / "b.txt"), "new b");
+}
+
+TEST(PublishCommand, PrintsTheSummaryOrEveryProblemWithAFailingStatus)
+{
+    const SourceFolder sources;
+    sources.write("模块下载.tsv", "M\t1\t2\t3\n");
+    TempDir out;
+    const std::string command = binaryDir() + "/kavo-cli publish '" + sources.path().string() + "' '"
+        + out.path().string() + "' --address '" + Address + "'";
+    const CommandResult first = runCommand(command + " 2>&1");
+    EXPECT_EQ(first.status, 0);
+    EXPECT_NE(first.out.find("模块下载\t1 record\tfirst publish\tversion 1.0\tflag 否\n"), std::string::npos)
+        << first.out;
+    sources.write("电脑技术.tsv", "T\t1-2\t3\n");
+    const CommandResult broken = runCommand(command + " 2>&1");
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.out,
+        sources.path().string()
+            + "/电脑技术.tsv:1: has 3 tab-separated fields, not 4; write name, size, time and "
+              "address separated by single tabs\nkavo-cli: nothing was published: 1 problem(s)\n");
+    EXPECT_EQ(runCommand(command.substr(0, command.find(" --address")) + " 2>/dev/null").status, 2);
+}
