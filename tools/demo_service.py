@@ -4,11 +4,14 @@
   /share/link?shareid=N&uk=M          a netdisk-style share page with the file's description element
   /share/link?shareid=N&uk=M&third=0  its twin carrying the escaped direct link
   /file/N                             the file behind share N, with Range support, throttled per connection
-  /manifest.html                      the update manifest: flags, versions and list addresses, notice, advertisement
-  /list/CATEGORY                      a newer category list file (GBK), the file behind that category's list share
+  /manifest.html                      the published manifest page, TREE/manifest.html
+  /share/link?list=CATEGORY           the share page of a published category list (and its &third=0 twin)
+  /list/CATEGORY                      the published list file, TREE/自动更新/CATEGORY.txt (GBK)
 
-One share per record of the sample catalog (src/resources/catalog). Listens on 127.0.0.1 only.
-Usage: demo_service.py [--port 18080] [--catalog DIR] [--rate BYTES_PER_SECOND] [--max-file-bytes N]
+It serves a catalog as `kavo-cli publish` writes it (TREE, by default build/published, which the build publishes
+from src/resources/catalog), with one share per record of the published lists. The tree is read anew for every
+request, so a second publish into it shows at once. Listens on 127.0.0.1 only.
+Usage: demo_service.py [--port 18080] [--tree DIR] [--rate BYTES_PER_SECOND] [--max-file-bytes N]
 With --port 0 it picks a free port and prints it alone on the first line.
 """
 import argparse
@@ -21,40 +24,23 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
-from urllib.parse import parse_qs, urlsplit
+from urllib.parse import parse_qs, quote, unquote, urlsplit
 
 HERE = Path(__file__).resolve().parent
 RECORD = re.compile(r"\((.*?)\)", re.S)
 SIZE = re.compile(r"([\d.]+)\s*(KB|MB|GB)", re.I)
 PATTERN_BYTES = 1 << 20
-LIST_SHARES = {900001: "软件下载", 900002: "源码下载", 900003: "模块下载", 900004: "电脑技术", 900005: "常用软件"}
-# The update the demo offers: 模块下载 has a newer list with two more records.
-UPDATED_CATEGORY = "模块下载"
-UPDATED_VERSION = "1.1"
-NEW_RECORDS = ("(模块名称：压缩解压模块-模块大小：120KB-分享时间：2026.12.1-"
-               "下载地址：http://127.0.0.1:18080/share/link?shareid=130101&uk=3500101-)\r\n"
-               "(模块名称：图表绘制模块-模块大小：260KB-分享时间：2026.12.2-"
-               "下载地址：http://127.0.0.1:18080/share/link?shareid=130102&uk=3500102-)\r\n")
+CATEGORIES = ("软件下载", "源码下载", "模块下载", "电脑技术", "常用软件")
+NAME_KEYS = ("软件名称：", "源码名称：", "模块名称：", "文本名称：")
+SIZE_KEYS = ("软件大小：", "源码大小：", "模块大小：", "文本大小：")
 
 
-def manifest_page(port):
-    lines = []
-    for share_id, category in LIST_SHARES.items():
-        updated = category == UPDATED_CATEGORY
-        lines.append(f"<li>{category}：{'是' if updated else '否'}-</li>")
-        lines.append(f"<li>{category}版本：{UPDATED_VERSION if updated else '1.0'}-</li>")
-        lines.append(f"<li>{category}地址：http://127.0.0.1:{port}/share/link?shareid={share_id}&amp;uk=1-</li>")
-    notice = "欢迎使用 KAVO 软件一键下载！本机演示服务提供全部五个分类的示例条目，右键条目即可下载。-"
-    advert = "KAVO 软件一键下载：绿色、安全、免费，所有分类一键搜索。-"
-    return ('<html><head><meta charset="utf-8"/><title>KAVO 更新</title></head><body><ul>'
-            + "".join(lines) + f"</ul><p>公告：{notice}</p><p>广告：{advert}</p></body></html>")
-
-
-def category_list(catalog_dir, category):
-    text = (Path(catalog_dir) / f"{category}.txt").read_text(encoding="utf-8")
-    if category == UPDATED_CATEGORY:
-        text += NEW_RECORDS
-    return text.encode("gbk")
+def list_file(tree, category):
+    """The published list of a category as bytes, or None when the tree has none."""
+    if category not in CATEGORIES:
+        return None
+    path = Path(tree) / "自动更新" / f"{category}.txt"
+    return path.read_bytes() if path.is_file() else None
 
 
 class Share:
@@ -82,19 +68,18 @@ def field(body, key):
     return match.group(1) if match else ""
 
 
-def load_shares(catalog_dir):
+def load_shares(tree):
     shares = {}
-    for path in sorted(Path(catalog_dir).glob("*.txt")):
-        text = path.read_text(encoding="utf-8")
-        for body in RECORD.findall(text):
-            address = field(body, "下载地址：")
-            match = re.search(r"shareid=(\d+)", address)
+    for category in CATEGORIES:
+        data = list_file(tree, category)
+        for body in RECORD.findall(data.decode("gbk", errors="replace") if data else ""):
+            match = re.search(r"shareid=(\d+)", field(body, "下载地址："))
             if not match:
                 continue
             share_id = int(match.group(1))
-            name = next((field(body, k) for k in ("软件名称：", "源码名称：", "模块名称：", "文本名称：") if field(body, k)), "")
-            size = next((field(body, k) for k in ("软件大小：", "源码大小：", "模块大小：", "文本大小：") if field(body, k)), "")
-            shares[share_id] = Share(share_id, name, size, field(body, "分享时间："), path.stem)
+            name = next((field(body, k) for k in NAME_KEYS if field(body, k)), "")
+            size = next((field(body, k) for k in SIZE_KEYS if field(body, k)), "")
+            shares[share_id] = Share(share_id, name, size, field(body, "分享时间："), category)
     return shares
 
 
@@ -102,13 +87,15 @@ class Demo(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, shares, rate, cap, catalog_dir):
+    def __init__(self, address, tree, rate, cap):
         super().__init__(address, Handler)
-        self.catalog_dir = catalog_dir
-        self.shares = shares
+        self.tree = tree
         self.rate = rate
         self.cap = cap
         self.pattern = random.Random(20261208).randbytes(PATTERN_BYTES)
+
+    def share(self, share_id):
+        return load_shares(self.tree).get(share_id)
 
     def file_bytes(self, share, start, end):
         """Bytes start..end (exclusive) of share's file: a fixed pattern, rotated per share."""
@@ -146,22 +133,31 @@ class Handler(BaseHTTPRequestHandler):
         if parts.path == "/share/link":
             self.share_page(query)
         elif parts.path == "/manifest.html":
-            self.send_body(200, manifest_page(self.server.server_address[1]).encode("utf-8"), "text/html; charset=utf-8")
-        elif parts.path.startswith("/list/") and parts.path[len("/list/"):].isdigit() \
-                and int(parts.path[len("/list/"):]) in LIST_SHARES:
-            category = LIST_SHARES[int(parts.path[len("/list/"):])]
-            self.send_body(200, category_list(self.server.catalog_dir, category), "text/plain; charset=gbk")
+            page = Path(self.server.tree) / "manifest.html"
+            if page.is_file():
+                self.send_body(200, page.read_bytes(), "text/html; charset=utf-8")
+            else:
+                self.not_found()
+        elif parts.path.startswith("/list/"):
+            data = list_file(self.server.tree, unquote(parts.path[len("/list/"):]))
+            if data is None:
+                self.not_found()
+            else:
+                self.send_body(200, data, "text/plain; charset=gbk")
         elif parts.path.startswith("/file/"):
             self.file(parts.path[len("/file/"):])
         else:
-            self.send_body(404, b"<html><body><h1>404 Not Found</h1></body></html>", "text/html; charset=utf-8")
+            self.not_found()
+
+    def not_found(self):
+        self.send_body(404, b"<html><body><h1>404 Not Found</h1></body></html>", "text/html; charset=utf-8")
 
     def share_page(self, query):
-        share_id = int(query.get("shareid", ["0"])[0] or 0)
-        if share_id in LIST_SHARES:
-            self.list_share_page(share_id, query)
+        if "list" in query:
+            self.list_share_page(query["list"][0], query)
             return
-        share = self.server.shares.get(share_id)
+        share_text = query.get("shareid", ["0"])[0]
+        share = self.server.share(int(share_text) if share_text.isdigit() else 0)
         if share is None:
             self.send_body(404, "<html><body>分享的文件已经被删除了</body></html>".encode(), "text/html; charset=utf-8")
             return
@@ -178,20 +174,22 @@ class Handler(BaseHTTPRequestHandler):
                     f"<body><h1>{share.file_name()}</h1></body></html>")
         self.send_body(200, page.encode("utf-8"), "text/html; charset=utf-8")
 
-    def list_share_page(self, share_id, query):
-        category = LIST_SHARES[share_id]
+    def list_share_page(self, category, query):
+        data = list_file(self.server.tree, category)
+        if data is None:
+            self.send_body(404, "<html><body>分享的文件已经被删除了</body></html>".encode(), "text/html; charset=utf-8")
+            return
         if query.get("third") == ["0"]:
             host = self.headers.get("Host", "127.0.0.1")
-            link = f"http://{host}/list/{share_id}".replace("/", "\\\\/")
+            link = f"http://{host}/list/{quote(category)}".replace("/", "\\\\/")
             page = '<html><head><script>var yunData = {"file_list":"[{\\"dlink\\":\\"' + link + '\\"}]"};</script></head></html>'
         else:
-            size = len(category_list(self.server.catalog_dir, category))
-            description = f"文件名:{category}.txt 文件大小:{size}B 分享者:kavo 分享时间:2026.12.1 下载次数:1"
+            description = f"文件名:{category}.txt 文件大小:{len(data)}B 分享者:kavo 分享时间:2026.12.1 下载次数:1"
             page = f'<html><head><meta content="{description}" name="description"/></head></html>'
         self.send_body(200, page.encode("utf-8"), "text/html; charset=utf-8")
 
     def file(self, share_text):
-        share = self.server.shares.get(int(share_text) if share_text.isdigit() else 0)
+        share = self.server.share(int(share_text) if share_text.isdigit() else 0)
         if share is None:
             self.send_body(404, b"no such file", "text/plain")
             return
@@ -234,16 +232,17 @@ class Handler(BaseHTTPRequestHandler):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, default=18080)
-    parser.add_argument("--catalog", default=str(HERE.parent / "src" / "resources" / "catalog"))
+    parser.add_argument("--tree", default=str(HERE.parent / "build" / "published"),
+                        help="the published catalog: manifest.html and 自动更新/*.txt")
     parser.add_argument("--rate", type=int, default=1 << 20, help="bytes per second per connection, 0: no limit")
     parser.add_argument("--max-file-bytes", type=int, default=24 << 20)
     args = parser.parse_args()
-    shares = load_shares(args.catalog)
-    server = Demo(("127.0.0.1", args.port), shares, args.rate, args.max_file_bytes, args.catalog)
+    server = Demo(("127.0.0.1", args.port), args.tree, args.rate, args.max_file_bytes)
     port = server.server_address[1]
     if args.port == 0:
         print(port, flush=True)
-    print(f"demo service on http://127.0.0.1:{port}/ with {len(shares)} shares", file=sys.stderr, flush=True)
+    print(f"demo service on http://127.0.0.1:{port}/ serving {args.tree} with {len(load_shares(args.tree))} shares",
+          file=sys.stderr, flush=True)
     server.serve_forever()
 
 

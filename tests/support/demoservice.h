@@ -1,17 +1,20 @@
 #pragma once
 
 #include <QProcess>
+#include <filesystem>
 #include <string>
 
-// tools/demo_service.py on a free loopback port, unthrottled; stopped with the object.
+// tools/demo_service.py on a free loopback port, unthrottled, serving a published catalog tree (by default the
+// one the build published); stopped with the object.
 class DemoService
 {
 public:
-    DemoService()
+    explicit DemoService(const std::filesystem::path &tree = KAVO_PUBLISHED_DIR)
     {
         m_process.start(QStringLiteral("python3"),
             {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
-                QStringLiteral("--rate"), QStringLiteral("0")});
+                QStringLiteral("--tree"), QString::fromStdString(tree.string()), QStringLiteral("--rate"),
+                QStringLiteral("0")});
         if (m_process.waitForReadyRead(10000))
             m_port = m_process.readLine().trimmed().toStdString();
     }

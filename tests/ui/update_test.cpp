@@ -7,6 +7,7 @@
 #include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
 #include "support/demoservice.h"
+#include "support/samplepublisher.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
 #include "ui/fakeservices.h"
@@ -128,10 +129,15 @@ TEST_F(UpdateTest, FailedRefreshKeepsTheOldListAndVersionAndSaysSo)
     EXPECT_FALSE(std::filesystem::exists(home.path() / "自动更新" / "模块下载.txt.new"));
 }
 
-TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceReplacesTheListAndRecordsTheVersion)
+TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceFetchesTheListOfASecondPublish)
 {
-    DemoService demo;
+    TempDir tree;
+    DemoService demo(tree.path());
     ASSERT_TRUE(demo.started());
+    const SamplePublisher author(tree.path(), demo.url("/share/link?list={category}"));
+    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
+    author.addRecord("模块下载", "图表绘制模块\t260KB\t2026.12.2\thttp://127.0.0.1/share/link?shareid=130102&uk=1");
+    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
     qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(demo.url("/manifest.html")));
     fetch = [](const std::string &url) { return download::FetchUrl(url); };
     auto window = start();
@@ -143,7 +149,7 @@ TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceReplacesTheListAndRecordsTh
     QTRY_COMPARE(updateWindow(), nullptr);
     const std::string list = readFile(listFile());
     EXPECT_NE(list.find(gbk("图表绘制模块")), std::string::npos);
-    EXPECT_EQ(list, download::FetchUrl(demo.url("/list/900003")));
+    EXPECT_EQ(list, readFile(tree.path() / "自动更新" / "模块下载.txt"));
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("模块下载_编辑框"))->text(), QStringLiteral("1.1"));
     qunsetenv("KAVO_MANIFEST_URL");

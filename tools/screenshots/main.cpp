@@ -98,7 +98,8 @@ int main(int argc, char **argv)
     QProcess demo;
     demo.start(QStringLiteral("python3"),
         {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
-            QStringLiteral("--rate"), QStringLiteral("200000")});
+            QStringLiteral("--tree"), QStringLiteral(KAVO_PUBLISHED_DIR), QStringLiteral("--rate"),
+            QStringLiteral("200000")});
     if (!demo.waitForReadyRead(10000))
         return 1;
     const std::string port = demo.readLine().trimmed().toStdString();
