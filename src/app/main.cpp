@@ -8,21 +8,29 @@
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
 #include "platform/paths.h"
+#include "platform/qttranslation.h"
 #include "platform/singleinstance.h"
 #include "platform/sound.h"
+#include "platform/terminationsignals.h"
 #include "settings/settings.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kavo/program.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kavo"));
+    platform::installQtTranslation(app);
+    platform::TerminationSignals terminations;
 
-    const std::filesystem::path home = platform::programDirectory();
-    const settings::Settings settings(home);
+    const platform::ProgramPaths paths = platform::programPaths();
+    if (const std::string problem = platform::prepareUserFiles(paths); !problem.empty())
+        std::fprintf(stderr, "kavo: %s\n", problem.c_str());
+    const settings::Settings settings(paths.settings, paths.data);
     const auto sound = platform::createSound();
     const auto desktop = platform::createDesktop();
     const auto hotKeys = platform::createHotKeys();
@@ -37,8 +45,10 @@ int main(int argc, char **argv)
 
     const auto mailSender = std::make_shared<feedback::MailSender>();
 
-    mainwindow::MainWindow window({settings, home, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
+    mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
         fetch, mailSender, hotKeys.get(), &instance});
+    // Logout, kill and Ctrl+C end the program as its close button does.
+    QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())
         return 0;
     return QApplication::exec();

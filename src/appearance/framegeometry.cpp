@@ -58,6 +58,72 @@ ResizeZone resizeZoneAt(int x, int y, int w, int h)
     return ResizeZone::None;
 }
 
+Rect maximisedRect(const Rect &window, const Rect &available)
+{
+    return {available.x, available.y - 5, window.width, available.height + 5};
+}
+
+namespace {
+
+// The edges a zone drags.
+struct Edges
+{
+    bool left = false;
+    bool top = false;
+    bool right = false;
+    bool bottom = false;
+};
+
+Edges edgesOf(ResizeZone zone)
+{
+    switch (zone) {
+    case ResizeZone::None:
+        return {};
+    case ResizeZone::Right:
+        return {false, false, true, false};
+    case ResizeZone::BottomRight:
+        return {false, false, true, true};
+    case ResizeZone::Bottom:
+        return {false, false, false, true};
+    case ResizeZone::BottomLeft:
+        return {true, false, false, true};
+    case ResizeZone::Left:
+        return {true, false, false, false};
+    case ResizeZone::TopLeft:
+        return {true, true, false, false};
+    case ResizeZone::Top:
+        return {false, true, false, false};
+    case ResizeZone::TopRight:
+        return {false, true, true, false};
+    }
+    return {};
+}
+
+// One axis: the start position and length after moving its low edge, its high edge, or neither by `delta`.
+std::pair<int, int> dragAxis(int start, int length, bool low, bool high, int delta, int minimum)
+{
+    if (high)
+        return {start, std::max(minimum, length + delta)};
+    if (low) {
+        const int end = start + length;
+        const int newLength = std::max(minimum, length - delta);
+        return {end - newLength, newLength};
+    }
+    return {start, length};
+}
+
+} // namespace
+
+Rect draggedRect(const Rect &start, ResizeZone zone, int dx, int dy, int minWidth, int minHeight)
+{
+    if (zone == ResizeZone::None)
+        return {start.x + dx, start.y + dy, start.width, start.height};
+    const Edges edges = edgesOf(zone);
+    const auto [x, width] = dragAxis(start.x, start.width, edges.left, edges.right, dx, minWidth);
+    const auto [y, height] = dragAxis(start.y, start.height, edges.top, edges.bottom, dy, minHeight);
+    return {x, y, width, height};
+}
+
 Rect tabRect(int k, int tabTop)
 {
     return {76 * k + 10, tabTop, 76, 71};

@@ -58,6 +58,14 @@ enum class ResizeZone
 // The first zone that (x, y) falls in for a window `width` x `height`, or None.
 ResizeZone resizeZoneAt(int x, int y, int width, int height);
 
+// Where the maximise button puts a window: the left edge of the screen's free area `available`, 5 pixels
+// above its top, as tall as the free area plus those 5 pixels, the window's own width.
+Rect maximisedRect(const Rect &window, const Rect &available);
+
+// The window `start` after the pointer dragged the edges of `zone` by (dx, dy): the opposite edges stay where
+// they are, and the window keeps at least `minWidth` x `minHeight`. Zone None moves the whole window.
+Rect draggedRect(const Rect &start, ResizeZone zone, int dx, int dy, int minWidth, int minHeight);
+
 // Tab button k (from 0): left 76 k + 10, top `tabTop`, 76 x 71.
 Rect tabRect(int k, int tabTop = 30);
 

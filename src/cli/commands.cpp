@@ -53,6 +53,7 @@ using common::utf8FromGbk;
 
 constexpr const char *Usage
     = "usage: kavo-cli [--home DIR] COMMAND ...\n"
+      "       kavo-cli --help | -h | --version\n"
       "  list CATEGORY                     rows of a category (1-5 or its name)\n"
       "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
       "  setting set SECTION KEY VALUE     writes a value\n"
@@ -71,7 +72,7 @@ constexpr const char *Usage
 
 struct Context
 {
-    std::filesystem::path home;
+    platform::ProgramPaths paths;
     std::vector<std::string> args; // after the command word
     Streams &streams;
 
@@ -104,13 +105,13 @@ int listCategory(const Context &c)
             out.record({{"", item.name}, {"\t", item.size}, {"\t", item.time}, {"\t ", item.address}}, tag);
         });
     };
-    writeStretches(catalog::categoryFile(c.home, category), writeRows, c.streams);
+    writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams);
     return 0;
 }
 
 int setting(const Context &c)
 {
-    const std::filesystem::path file = settings::Settings(c.home).file();
+    const std::filesystem::path file = settings::Settings(c.paths.settings).file();
     const auto &a = c.args;
     if (a.size() >= 3 && a.size() <= 4 && a[0] == "get") {
         const std::string value = settings::ReadSetting(
@@ -137,7 +138,7 @@ int search(const Context &c)
     std::array<std::string, catalog::CategoryCount> icons;
     for (const catalog::Category &category : catalog::categories())
         icons[static_cast<std::size_t>(category.number - 1)] = std::to_string(category.searchIcon) + "\t";
-    catalog::forEachCatalogHit(c.home, catalog::SearchCriterion(text), nullptr,
+    catalog::forEachCatalogHit(c.paths.lists, catalog::SearchCriterion(text), nullptr,
         [&hits, &icons](const catalog::Category &category, const catalog::HitView &hit) {
             const auto i = static_cast<std::size_t>(category.number - 1);
             hits[i].record({{icons[i], hit.name}, {"\t ", hit.address}}, "\n");
@@ -322,23 +323,30 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
 
 int run(const std::vector<std::string> &arguments, Streams &streams)
 {
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        streams.out += Usage;
+        return 0;
+    }
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        streams.out += "kavo-cli " KAVO_VERSION "\n";
+        return 0;
+    }
     std::size_t at = 0;
-    std::filesystem::path home = platform::programDirectory();
+    platform::ProgramPaths paths;
     if (arguments.size() >= 2 && arguments[0] == "--home") {
-        home = arguments[1];
+        paths = platform::ProgramPaths(arguments[1]);
         at = 2;
+    } else {
+        paths = platform::programPaths();
     }
-    if (at >= arguments.size()) {
+    if (at >= arguments.size() || !commandTable().contains(arguments[at])) {
         streams.err += Usage;
         return 2;
     }
-    const auto command = commandTable().find(arguments[at]);
-    if (command == commandTable().end()) {
-        streams.err += Usage;
-        return 2;
-    }
-    Context context{home, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
-    return command->second(context);
+    if (const std::string problem = platform::prepareUserFiles(paths); !problem.empty())
+        streams.err += "kavo-cli: " + problem + "\n";
+    Context context{paths, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
+    return commandTable().at(arguments[at])(context);
 }
 
 } // namespace cli

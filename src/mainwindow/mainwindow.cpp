@@ -35,6 +35,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QMoveEvent>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -77,13 +78,13 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     , m_form(this)
 {
     setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(QStringLiteral("KAVO 软件一键下载 1.10.35"));
+    setWindowTitle(QStringLiteral("KAVO 软件一键下载 " KAVO_VERSION));
     setFixedSize(MainWindowForm::Width, MainWindowForm::Height);
     move(50, 50);
     m_catalog = new catalog::CatalogViews(
         {m_form.lists, m_form.models, m_form.itemMenu, m_form.searchBox, m_form.searchButton, m_form.nameField,
             m_form.rememberName, m_form.rememberNameCaption},
-        m_services.settings, m_services.desktop, m_services.notifier, m_services.programDirectory, this);
+        m_services.settings, m_services.desktop, m_services.notifier, m_services.paths.lists, this);
     connect(m_catalog, &catalog::CatalogViews::netdiskToolRequested, this, &MainWindow::openNetdiskTool);
     new feedback::FeedbackPage({m_form.nameField, m_form.feedbackMessage, m_form.submitButton}, m_services.mailSender,
         m_services.notifier, this);
@@ -159,12 +160,40 @@ void MainWindow::hideToTray()
 void MainWindow::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange || !m_tray)
+    if (event->type() == QEvent::WindowStateChange)
+        placementChanged();
+}
+
+void MainWindow::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    // The first showing reports the position the window already had; only a real change counts.
+    if (event->pos() != event->oldPos())
+        placementChanged();
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (!mask().isEmpty())
+        roundCorners();
+}
+
+void MainWindow::placementChanged()
+{
+    if (!m_tray)
         return;
     if (isMinimized()) {
         m_tray->hide();
         putUpTrayIcon();
-        hide();
+        // showMinimized() shows the window after changing its state: hide it once that is done.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isMinimized())
+                    hide();
+            },
+            Qt::QueuedConnection);
     } else {
         m_tray->hide();
     }
@@ -240,7 +269,7 @@ void MainWindow::changeBoardPicture()
     if (chosen.isEmpty()) {
         picture.loadFromData(appearance::fallbackBoardPicture());
         m_services.settings.write(settings::keys::AnimatedPicture,
-            platform::gbkPath(m_services.programDirectory / platform::nativePath(common::gbk("图片.jpg"))));
+            platform::gbkPath(m_services.paths.data / platform::nativePath(common::gbk("图片.jpg"))));
     } else {
         picture.load(chosen);
         m_services.settings.write(settings::keys::AnimatedPicture, common::fromQString(chosen));
@@ -253,7 +282,7 @@ void MainWindow::toggleMusic(bool on)
 {
     // A missing or unplayable file plays nothing; the tick and the setting change all the same.
     if (on) {
-        const std::string wav = readWholeFile(m_services.programDirectory / "windows.wav");
+        const std::string wav = readWholeFile(m_services.paths.data / "windows.wav");
         if (!wav.empty())
             m_services.sound.play(wav, true);
     } else {
@@ -314,18 +343,16 @@ void MainWindow::applyMusicAndTray()
     const bool musicOn = m_services.settings.isYes(settings::keys::PlayMusic);
     if (musicOn) {
         m_form.playMusicAction->setChecked(true);
-        const std::string wav = readWholeFile(m_services.programDirectory / "windows.wav");
+        const std::string wav = readWholeFile(m_services.paths.data / "windows.wav");
         if (!wav.empty())
             m_services.sound.play(wav, true);
     }
     m_tray = createTrayIcon(this);
     m_tray->setContextMenu(m_form.trayMenu);
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger) {
-            show();
-            centre();
-            centre();
-        }
+        // A minimised window would stay minimised on show(): the click brings it back as a restore does.
+        if (reason == QSystemTrayIcon::Trigger)
+            restoreMainWindow();
     });
     putUpTrayIcon();
 }
@@ -436,11 +463,16 @@ void MainWindow::restoreSearch(const std::string &gbkText)
 
 void MainWindow::applyFrameAndBackground()
 {
-    // Rounded corners of 5 x 5 pixels, then the background of the settings.
+    roundCorners();
+    appearance::applyBackground(*m_frame, m_services.settings);
+}
+
+void MainWindow::roundCorners()
+{
+    // Corner ellipses of 5 x 5 pixels; they follow the window when it is resized.
     QPainterPath outline;
     outline.addRoundedRect(QRectF(rect()), 5, 5);
     setMask(QRegion(outline.toFillPolygon().toPolygon()));
-    appearance::applyBackground(*m_frame, m_services.settings);
 }
 
 void MainWindow::startAnimation()
@@ -491,7 +523,7 @@ void MainWindow::startVersionCheck()
 void MainWindow::offerUpdate(const update::UpdateOffer &offer)
 {
     update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, update::manifestUrl(),
-        m_services.programDirectory, [this](int category, const std::string &version) {
+        m_services.paths.lists, [this](int category, const std::string &version) {
             versionField(category)->setText(common::toQString(version));
         }};
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);

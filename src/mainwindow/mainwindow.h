@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mainwindow/mainwindowform.h"
+#include "platform/paths.h"
 
 #include <QWidget>
 #include <array>
@@ -48,7 +49,7 @@ namespace mainwindow {
 struct Services
 {
     const settings::Settings &settings;
-    std::filesystem::path programDirectory;
+    platform::ProgramPaths paths;
     platform::Sound &sound;
     platform::Desktop &desktop;
     appearance::Notifier &notifier;
@@ -62,7 +63,7 @@ struct Services
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
 };
 
-// The main window "KAVO 软件一键下载 1.10.35". UI thread only.
+// The main window "KAVO 软件一键下载" with the program's version. UI thread only.
 class MainWindow : public QWidget
 {
     Q_OBJECT
@@ -110,6 +111,8 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -120,6 +123,8 @@ private:
     void onHotKey(int identifier);
     void applyMusicAndTray();
     void putUpTrayIcon();
+    void placementChanged();
+    void roundCorners();
     void fadeIn(std::size_t step);
     void finishStartUp();
     void loadAnimatedPicture();

@@ -21,7 +21,7 @@ public:
 
 namespace platform {
 
-// QDesktopServices and the application clipboard.
+// xdg-open and the application clipboard.
 std::unique_ptr<Desktop> createDesktop();
 
 } // namespace platform

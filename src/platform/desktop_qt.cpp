@@ -3,9 +3,8 @@
 #include "common/qtext.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QGuiApplication>
-#include <QUrl>
+#include <QProcess>
 
 namespace platform {
 
@@ -16,11 +15,13 @@ class QtDesktop final : public Desktop
 public:
     bool openAddress(std::string_view gbkAddress) override
     {
-        // The catalog hands addresses over with their leading blank; the shell sees the address itself.
+        // The catalog hands addresses over with their leading blank; the system sees the address itself, letter
+        // for letter. A URL parser would take a download-manager link's Base64 for a host name and lower-case
+        // it, so the text goes to xdg-open as it is.
         const QString address = common::toQString(gbkAddress).trimmed();
         if (address.isEmpty())
             return false;
-        return QDesktopServices::openUrl(QUrl::fromUserInput(address));
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {address});
     }
 
     void setClipboardText(std::string_view gbkText) override

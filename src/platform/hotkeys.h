@@ -22,6 +22,10 @@ signals:
     void pressed(int identifier);
 };
 
+// True when an X11 key event's `state` holds no modifier: Caps Lock and Num Lock (`numLockMask`) do not count,
+// nor do mouse buttons. Shift+Home typed into a box of the program is not the Home hot key. Thread-safe.
+bool isUnmodifiedKeyState(unsigned state, unsigned numLockMask);
+
 // X11 key grabs on the root window where the session has an X11 connection; elsewhere a set that registers
 // nothing.
 std::unique_ptr<HotKeys> createHotKeys();

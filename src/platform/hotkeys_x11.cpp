@@ -14,7 +14,17 @@ namespace platform {
 namespace {
 
 // Lock keys change the modifier state of a key press; grab every combination so the key works with them on.
-constexpr std::array<unsigned, 4> LockMasks{0, LockMask, Mod2Mask, LockMask | Mod2Mask};
+std::array<unsigned, 4> lockMasks(unsigned numLockMask)
+{
+    return {0, LockMask, numLockMask, LockMask | numLockMask};
+}
+
+// The modifier bit that Num Lock sets on this display; Mod2 on nearly every keyboard map.
+unsigned numLockMaskOf(Display *display)
+{
+    const unsigned mask = XkbKeysymToModifiers(display, XK_Num_Lock);
+    return mask != 0 ? mask : Mod2Mask;
+}
 
 KeySym keySymFor(int virtualKey)
 {
@@ -48,6 +58,7 @@ class X11HotKeys final : public HotKeys, public QAbstractNativeEventFilter
 public:
     explicit X11HotKeys(Display *display)
         : m_display(display)
+        , m_numLockMask(numLockMaskOf(display))
     {
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
@@ -67,7 +78,7 @@ public:
         XSync(m_display, False);
         grabErrors = 0;
         const auto previous = XSetErrorHandler(countGrabError);
-        for (const unsigned mask : LockMasks)
+        for (const unsigned mask : lockMasks(m_numLockMask))
             XGrabKey(m_display, code, mask, root, False, GrabModeAsync, GrabModeAsync);
         XSync(m_display, False);
         XSetErrorHandler(previous);
@@ -82,7 +93,7 @@ public:
     {
         const Window root = DefaultRootWindow(m_display);
         for (const auto &[code, identifier] : m_keys) {
-            for (const unsigned mask : LockMasks)
+            for (const unsigned mask : lockMasks(m_numLockMask))
                 XUngrabKey(m_display, code, mask, root);
         }
         m_keys.clear();
@@ -97,6 +108,9 @@ public:
         if ((event->response_type & 0x7f) != XCB_KEY_PRESS)
             return false;
         const auto *press = static_cast<xcb_key_press_event_t *>(message);
+        // The program's own windows see every key press too, with whatever modifiers were held.
+        if (!isUnmodifiedKeyState(press->state, m_numLockMask))
+            return false;
         const auto found = m_keys.find(press->detail);
         if (found == m_keys.end())
             return false;
@@ -106,10 +120,18 @@ public:
 
 private:
     Display *m_display;
+    unsigned m_numLockMask;
     std::map<unsigned, int> m_keys;
 };
 
 } // namespace
+
+bool isUnmodifiedKeyState(unsigned state, unsigned numLockMask)
+{
+    constexpr unsigned ModifierBits
+        = ShiftMask | LockMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask;
+    return (state & ModifierBits & ~(LockMask | numLockMask)) == 0;
+}
 
 std::unique_ptr<HotKeys> createHotKeys()
 {

@@ -2,18 +2,105 @@
 
 #include "common/gbk.h"
 
+#include <QDir>
+#include <QStandardPaths>
 #include <cstdlib>
 #include <system_error>
 
 namespace platform {
 
-std::filesystem::path programDirectory()
+namespace {
+
+std::filesystem::path executablePath()
 {
-    if (const char *home = std::getenv("KAVO_HOME"); home && *home)
-        return std::filesystem::path(home);
     std::error_code error;
     const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::current_path(error) : executable.parent_path();
+    return error ? std::filesystem::current_path(error) / "kavo" : executable;
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else HOME plus the fallback.
+std::filesystem::path xdgFolder(const std::function<const char *(const char *)> &environment, const char *variable,
+    const std::filesystem::path &fallback)
+{
+    if (const char *value = environment(variable); value && *value == '/')
+        return value;
+    const char *home = environment("HOME");
+    return std::filesystem::path(home && *home ? home : "/") / fallback;
+}
+
+std::filesystem::path listFolder(const std::filesystem::path &base)
+{
+    return base / nativePath(common::gbk("自动更新"));
+}
+
+std::string describe(const std::filesystem::path &path, const std::error_code &error)
+{
+    return path.string() + ": " + error.message();
+}
+
+} // namespace
+
+ProgramPaths resolveProgramPaths(
+    const std::filesystem::path &executable, const std::function<const char *(const char *)> &environment)
+{
+    if (const char *home = environment("KAVO_HOME"); home && *home)
+        return ProgramPaths(home);
+    const std::filesystem::path folder = executable.parent_path();
+    std::error_code error;
+    const std::filesystem::path shared = folder.parent_path() / "share" / "kavo";
+    if (folder.filename() != "bin" || !std::filesystem::is_directory(shared, error))
+        return ProgramPaths(folder);
+    ProgramPaths paths;
+    paths.settings = xdgFolder(environment, "XDG_CONFIG_HOME", ".config") / "kavo";
+    paths.lists = xdgFolder(environment, "XDG_DATA_HOME", ".local/share") / "kavo";
+    paths.data = shared.lexically_normal();
+    return paths;
+}
+
+ProgramPaths programPaths()
+{
+    return resolveProgramPaths(executablePath(), [](const char *name) { return std::getenv(name); });
+}
+
+std::string prepareUserFiles(const ProgramPaths &paths)
+{
+    if (paths.lists == paths.data)
+        return {};
+    std::error_code error;
+    std::filesystem::create_directories(paths.settings, error);
+    if (error)
+        return describe(paths.settings, error);
+    const std::filesystem::path lists = listFolder(paths.lists);
+    std::filesystem::create_directories(lists, error);
+    if (error)
+        return describe(lists, error);
+    const std::filesystem::path source = listFolder(paths.data);
+    std::filesystem::directory_iterator shipped(source, error);
+    for (; !error && shipped != std::filesystem::directory_iterator(); shipped.increment(error)) {
+        const std::filesystem::path target = lists / shipped->path().filename();
+        std::error_code copyError;
+        std::filesystem::copy_file(shipped->path(), target, std::filesystem::copy_options::skip_existing, copyError);
+        if (copyError)
+            return describe(target, copyError);
+    }
+    return error ? describe(source, error) : std::string();
+}
+
+std::filesystem::path userFolder(UserFolder kind)
+{
+    const auto location
+        = kind == UserFolder::Downloads ? QStandardPaths::DownloadLocation : QStandardPaths::PicturesLocation;
+    const QString folder = QStandardPaths::writableLocation(location);
+    const QString chosen = !folder.isEmpty() && QDir(folder).exists() ? folder : QDir::homePath();
+    return std::filesystem::path(chosen.toStdString());
+}
+
+std::string usableFolder(std::string_view gbkStored, const std::filesystem::path &fallback)
+{
+    std::error_code error;
+    if (!gbkStored.empty() && std::filesystem::is_directory(nativePath(gbkStored), error))
+        return std::string(gbkStored);
+    return gbkPath(fallback);
 }
 
 std::filesystem::path nativePath(std::string_view gbk)

@@ -1,14 +1,60 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace platform {
 
-// The program directory: KAVO_HOME when set and not empty, else the folder of the running executable.
-// Thread-safe.
-std::filesystem::path programDirectory();
+// Where the program keeps its files.
+struct ProgramPaths
+{
+    ProgramPaths() = default;
+    // The one-folder layout of the build tree, KAVO_HOME and `--home`: everything in `directory`.
+    ProgramPaths(std::filesystem::path directory) // NOLINT(google-explicit-constructor): a folder is a layout
+        : settings(directory)
+        , lists(directory)
+        , data(std::move(directory))
+    {
+    }
+
+    std::filesystem::path settings; // holds the settings file "配置"
+    std::filesystem::path lists; // holds the category lists in "自动更新"
+    std::filesystem::path data; // read-only: "windows.wav", "图片.jpg" and the shipped "自动更新"
+
+    bool operator==(const ProgramPaths &) const = default;
+};
+
+// The one place that decides the layout. KAVO_HOME, when set and not empty, is a one-folder layout. An
+// installed executable (in a "bin" folder with "../share/kavo" beside it) reads its data from there and keeps
+// the user's files in $XDG_CONFIG_HOME/kavo (default ~/.config/kavo) and $XDG_DATA_HOME/kavo (default
+// ~/.local/share/kavo); relative XDG values are ignored. Any other executable uses its own folder.
+// `environment` answers getenv-style (nullptr: unset). Thread-safe.
+ProgramPaths resolveProgramPaths(
+    const std::filesystem::path &executable, const std::function<const char *(const char *)> &environment);
+
+// resolveProgramPaths() for this process.
+ProgramPaths programPaths();
+
+// Gets the user's folders ready: creates the settings and list folders and copies every shipped category list
+// that the user does not have yet. Nothing to do in a one-folder layout. Returns the reason when a folder or
+// list could not be made; the program runs on without it.
+std::string prepareUserFiles(const ProgramPaths &paths);
+
+// The user's standard folders, as native paths: the system's download or pictures folder when it exists, else
+// the home folder. They replace the program's Windows defaults (a save folder under "C:\"). Needs the Qt
+// application for the system's names; thread-safe.
+enum class UserFolder
+{
+    Downloads,
+    Pictures
+};
+std::filesystem::path userFolder(UserFolder kind);
+
+// A stored folder (GBK) the program can use: the stored text when it names an existing folder, else
+// `fallback`. A Windows default such as "C:\Users\Administrator\Desktop\" names no folder here.
+std::string usableFolder(std::string_view gbkStored, const std::filesystem::path &fallback);
 
 // A GBK path or path piece as the file system spells it (UTF-8 on Linux), and back.
 std::filesystem::path nativePath(std::string_view gbk);

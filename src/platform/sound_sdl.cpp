@@ -25,6 +25,8 @@ class SdlSound final : public Sound
 public:
     SdlSound()
     {
+        // SDL would catch SIGINT and SIGTERM for an event queue that nobody reads; the program handles them.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
             return;
         AudioFormat wanted{};

@@ -8,8 +8,9 @@ namespace settings {
 
 using common::gbk;
 
-Settings::Settings(std::filesystem::path programDirectory)
-    : m_directory(std::move(programDirectory))
+Settings::Settings(std::filesystem::path directory, std::filesystem::path dataDirectory)
+    : m_directory(std::move(directory))
+    , m_dataDirectory(dataDirectory.empty() ? m_directory : std::move(dataDirectory))
 {
 }
 
@@ -45,7 +46,7 @@ bool Settings::writeFlag(const SettingKey &key, bool yes) const
 
 std::filesystem::path Settings::animatedPicture() const
 {
-    const std::filesystem::path fallback = m_directory / platform::nativePath(gbk("图片.jpg"));
+    const std::filesystem::path fallback = m_dataDirectory / platform::nativePath(gbk("图片.jpg"));
     return platform::nativePath(read(keys::AnimatedPicture, platform::gbkPath(fallback)));
 }
 

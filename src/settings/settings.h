@@ -7,12 +7,13 @@
 
 namespace settings {
 
-// The settings file "配置" of one program directory, read and written through the key table.
-// Values are GBK. Thread-safe; every call goes to the file.
+// The settings file "配置" in `directory`, read and written through the key table. `dataDirectory` holds the
+// program's default pictures (the same folder unless the program is installed). Values are GBK. Thread-safe;
+// every call goes to the file.
 class Settings
 {
 public:
-    explicit Settings(std::filesystem::path programDirectory);
+    explicit Settings(std::filesystem::path directory, std::filesystem::path dataDirectory = {});
 
     std::filesystem::path file() const;
 
@@ -24,11 +25,12 @@ public:
     bool write(const SettingKey &key, std::string_view gbkValue) const;
     bool writeFlag(const SettingKey &key, bool yes) const;
 
-    // "图片"/"跳动图片", defaulting to the program directory's "图片.jpg"; a native path.
+    // "图片"/"跳动图片", defaulting to the data directory's "图片.jpg"; a native path.
     std::filesystem::path animatedPicture() const;
 
 private:
     std::filesystem::path m_directory;
+    std::filesystem::path m_dataDirectory;
 };
 
 } // namespace settings

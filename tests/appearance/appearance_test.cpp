@@ -60,6 +60,42 @@ TEST(ResizeZones, FirstMatchingZoneInOrder)
         EXPECT_EQ(resizeZoneAt(row.x, row.y, W, H), row.zone) << row.x << "," << row.y;
 }
 
+TEST(FrameGeometry, MaximisedWindowKeepsItsWidthAndReachesFiveAboveTheFreeArea)
+{
+    EXPECT_EQ(maximisedRect({120, 80, 630, 485}, {0, 0, 1280, 760}), (Rect{0, -5, 630, 765}));
+    // A panel on the top or the left moves the free area, and the window with it.
+    EXPECT_EQ(maximisedRect({120, 80, 342, 148}, {48, 24, 1232, 776}), (Rect{48, 19, 342, 781}));
+}
+
+TEST(FrameGeometry, DraggingAZoneMovesItsEdgesAndKeepsTheOthers)
+{
+    const Rect start{100, 100, 630, 485};
+    const struct
+    {
+        const char *name;
+        ResizeZone zone;
+        int dx, dy;
+        Rect result;
+    } cases[] = {
+        {"right", ResizeZone::Right, 40, 99, {100, 100, 670, 485}},
+        {"bottom right", ResizeZone::BottomRight, 40, 30, {100, 100, 670, 515}},
+        {"bottom", ResizeZone::Bottom, 99, -30, {100, 100, 630, 455}},
+        {"bottom left", ResizeZone::BottomLeft, -20, 30, {80, 100, 650, 515}},
+        {"left", ResizeZone::Left, 20, 99, {120, 100, 610, 485}},
+        {"top left", ResizeZone::TopLeft, -10, -10, {90, 90, 640, 495}},
+        {"top", ResizeZone::Top, 99, 25, {100, 125, 630, 460}},
+        {"top right", ResizeZone::TopRight, 10, -10, {100, 90, 640, 495}},
+        {"title bar moves", ResizeZone::None, -30, 12, {70, 112, 630, 485}},
+        {"right stops at the minimum", ResizeZone::Right, -600, 0, {100, 100, 200, 485}},
+        {"left stops at the minimum, right edge fixed", ResizeZone::Left, 600, 0, {530, 100, 200, 485}},
+        {"top stops at the minimum, bottom edge fixed", ResizeZone::Top, 0, 500, {100, 485, 630, 100}},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(draggedRect(start, row.zone, row.dx, row.dy, 200, 100), row.result);
+    }
+}
+
 TEST(TabButtons, RectanglesAndCaptionRules)
 {
     EXPECT_EQ(tabRect(0), (Rect{10, 30, 76, 71}));

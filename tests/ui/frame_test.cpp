@@ -1,5 +1,6 @@
 #include "appearance/ui/animatedboard.h"
 #include "appearance/ui/backgroundchooser.h"
+#include "appearance/ui/messagewindow.h"
 #include "appearance/ui/windowframe.h"
 #include "common/gbk.h"
 #include "download/download.h"
@@ -11,8 +12,11 @@
 #include "ui/fakeservices.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -55,6 +59,67 @@ TEST_F(FrameTest, MainWindowButtonsSitFromTheRightAndTheMaximiseTooltipFollows)
     QTest::mouseClick(frame.button(ButtonKind::Maximise), Qt::LeftButton);
     EXPECT_EQ(frame.button(ButtonKind::Maximise)->toolTip(), QStringLiteral("最大化 "));
     EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
+}
+
+TEST_F(FrameTest, MaximiseFillsTheFreeHeightAndRestoreBringsBackTheExactGeometry)
+{
+    auto window = makeWindow();
+    window->show();
+    window->setGeometry(120, 80, 640, 490);
+    const QRect before = window->geometry();
+    const QRect free = window->screen()->availableGeometry();
+    appearance::WindowFrame &frame = window->frame();
+    QTest::mouseClick(frame.button(ButtonKind::Maximise), Qt::LeftButton);
+    EXPECT_EQ(window->geometry(), QRect(free.left(), free.top() - 5, 640, free.height() + 5));
+    EXPECT_EQ(frame.button(ButtonKind::Close)->x(), 640 - 46);
+    QTest::mouseClick(frame.button(ButtonKind::Maximise), Qt::LeftButton);
+    EXPECT_FALSE(frame.maximised());
+    EXPECT_EQ(window->geometry(), before);
+}
+
+namespace {
+
+void sendMouse(QWidget *window, QEvent::Type type, QPoint local, Qt::MouseButtons buttons)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, local, window->mapToGlobal(local), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(window, &event);
+}
+
+// Presses at `from` (window coordinates), drags by `by` and lets go.
+void drag(QWidget *window, QPoint from, QPoint by)
+{
+    const QPoint global = window->mapToGlobal(from);
+    sendMouse(window, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    sendMouse(window, QEvent::MouseMove, window->mapFromGlobal(global + by), Qt::LeftButton);
+    sendMouse(window, QEvent::MouseButtonRelease, window->mapFromGlobal(global + by), Qt::NoButton);
+}
+
+} // namespace
+
+TEST_F(FrameTest, BordersResizeEveryFramedWindow)
+{
+    auto window = makeWindow();
+    window->show();
+    window->setGeometry(100, 100, 630, 485);
+    // Offscreen there is no window system to resize it: the frame does it itself.
+    drag(window.get(), {627, 482}, {40, 30});
+    EXPECT_EQ(window->geometry(), QRect(100, 100, 670, 515));
+    drag(window.get(), {3, 200}, {20, 0});
+    EXPECT_EQ(window->geometry(), QRect(120, 100, 650, 515));
+    drag(window.get(), {300, 3}, {0, -15});
+    EXPECT_EQ(window->geometry(), QRect(120, 85, 650, 530));
+    drag(window.get(), {300, 15}, {-20, 5}); // the title bar moves the window
+    EXPECT_EQ(window->geometry(), QRect(100, 90, 650, 530));
+    drag(window.get(), {647, 200}, {-2000, 0});
+    EXPECT_EQ(window->width(), window->frame().minimumWindowSize().width());
+    EXPECT_EQ(window->frame().button(ButtonKind::Close)->x(), window->width() - 46);
+
+    appearance::MessageWindow message(QStringLiteral("信息"), nullptr);
+    message.show();
+    EXPECT_EQ(message.size(), QSize(342, 148));
+    drag(&message, {339, 145}, {30, 20});
+    EXPECT_EQ(message.size(), QSize(372, 168));
 }
 
 TEST_F(FrameTest, SevenTabsAtTheirRectangles)

@@ -133,6 +133,41 @@ TEST_F(MainWindowTest, HomeKeyTogglesBetweenTrayAndWindow)
     EXPECT_FALSE(window->isMinimized());
 }
 
+TEST_F(MainWindowTest, TrayClickBringsBackAMinimisedWindow)
+{
+    auto window = makeWindow();
+    startAndWait(*window);
+    window->showMinimized();
+    QTRY_VERIFY(!window->isVisible());
+    EXPECT_TRUE(window->trayIcon()->isVisible());
+    emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_FALSE(window->trayIcon()->isVisible());
+    // A double click does nothing.
+    window->hideToTray();
+    emit window->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, MovingTheNormalWindowTakesTheTrayIconDown)
+{
+    auto window = makeWindow();
+    startAndWait(*window);
+    EXPECT_TRUE(window->trayIcon()->isVisible());
+    window->move(window->pos() + QPoint(30, 20));
+    EXPECT_FALSE(window->trayIcon()->isVisible());
+}
+
+TEST_F(MainWindowTest, RoundedCornersFollowTheWindowSize)
+{
+    auto window = makeWindow();
+    startAndWait(*window);
+    EXPECT_EQ(window->mask().boundingRect().size(), QSize(630, 485));
+    window->resize(700, 500);
+    EXPECT_EQ(window->mask().boundingRect().size(), QSize(700, 500));
+}
+
 TEST_F(MainWindowTest, CategoryTabLoadsItsListAndSelectsItsPage)
 {
     writeFile(home.path() / "自动更新" / "模块下载.txt",

@@ -44,6 +44,7 @@ TEST(MessageWindow, ShowsTheLatestTextWithTheChime)
     for (MessageWindow *window : windows) {
         EXPECT_EQ(window->windowTitle(), QStringLiteral("信息："));
         EXPECT_EQ(window->size(), QSize(342, 148));
+        EXPECT_EQ(window->pos(), QPoint(50, 50));
         window->close();
     }
 }

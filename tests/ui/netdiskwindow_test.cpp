@@ -115,10 +115,69 @@ TEST_F(NetdiskWindowTest, PickerAndPathBoxWriteTheSaveFolder)
     QTest::mouseClick(child<QPushButton>(window, "按钮_浏览"), Qt::LeftButton);
     EXPECT_EQ(picker.prompts, QStringList{QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700")});
     EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/srv/downloads");
-    picker.answer.clear();
+    window->close();
+}
+
+// The user's standard folders come from HOME; each test gets its own.
+class UserHome
+{
+public:
+    UserHome()
+        : m_saved(qgetenv("HOME"))
+    {
+        std::filesystem::create_directories(downloads());
+        qputenv("HOME", QByteArray::fromStdString(m_home.path().string()));
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((m_home.path() / ".config").string()));
+    }
+    ~UserHome()
+    {
+        qputenv("HOME", m_saved);
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+    std::filesystem::path downloads() const { return m_home.path() / "Downloads"; }
+
+private:
+    TempDir m_home;
+    QByteArray m_saved;
+};
+
+TEST_F(NetdiskWindowTest, AnUnusableSavedFolderGivesWayToTheDownloadFolder)
+{
+    const UserHome user;
+    const QString downloads = QString::fromStdString(user.downloads().string());
+    const struct
+    {
+        const char *name;
+        std::string stored;
+        QString shown;
+    } cases[] = {
+        {"Windows default", "C:\\Users\\Administrator\\Desktop\\", downloads},
+        {"folder gone", (home.path() / "gone").string(), downloads},
+        {"nothing stored", "", downloads},
+        {"existing folder", home.path().string(), QString::fromStdString(home.path().string())},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        settings.write(settings::keys::SaveFolder, row.stored);
+        QPointer<NetdiskWindow> window = open(Address50);
+        EXPECT_EQ(child<QLineEdit>(window, "编辑框_路径")->text(), row.shown);
+        // Opening the tool changes nothing; starting a download keeps the folder it used.
+        EXPECT_EQ(settings.read(settings::keys::SaveFolder), row.stored);
+        QSignalSpy resolved(window.data(), &NetdiskWindow::resolved);
+        QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+        EXPECT_EQ(common::toQString(settings.read(settings::keys::SaveFolder)), row.shown);
+        ASSERT_TRUE(resolved.wait(5000));
+        QTRY_VERIFY(window.isNull());
+    }
+}
+
+TEST_F(NetdiskWindowTest, CancelledPickerPutsTheDownloadFolderIntoThePathBox)
+{
+    const UserHome user;
+    QPointer<NetdiskWindow> window = open(Address50);
     QTest::mouseClick(child<QPushButton>(window, "按钮_浏览"), Qt::LeftButton);
-    EXPECT_EQ(child<QLineEdit>(window, "编辑框_路径")->text(), QStringLiteral("C:\\Users\\Administrator\\Desktop\\"));
-    EXPECT_EQ(settings.read(settings::keys::SaveFolder), "C:\\Users\\Administrator\\Desktop\\");
+    EXPECT_EQ(child<QLineEdit>(window, "编辑框_路径")->text(), QString::fromStdString(user.downloads().string()));
+    EXPECT_EQ(settings.read(settings::keys::SaveFolder), user.downloads().string());
     window->close();
 }
 

@@ -20,6 +20,7 @@ MessageWindow::MessageWindow(const QString &text, const settings::Settings *sett
     setObjectName(QStringLiteral("信息窗口"));
     setWindowTitle(QStringLiteral("信息："));
     setFixedSize(Width, Height);
+    move(50, 50);
     m_label->setObjectName(QStringLiteral("标签_信息"));
     m_label->setGeometry(28, 64, 196, 48);
     m_label->setWordWrap(true);

@@ -1,5 +1,7 @@
 #include "appearance/ui/picturepicker.h"
 
+#include "platform/paths.h"
+
 #include <QFileDialog>
 
 namespace appearance {
@@ -11,8 +13,9 @@ class DialogPicturePicker final : public PicturePicker
 public:
     QString pickPicture(QWidget *parent) override
     {
-        return QFileDialog::getOpenFileName(parent, QString(),
-            QStringLiteral("C:\\Users\\Administrator\\Desktop\\.JPG"),
+        // The user's pictures folder stands in for the program's Windows default.
+        const auto folder = platform::userFolder(platform::UserFolder::Pictures);
+        return QFileDialog::getOpenFileName(parent, QString(), QString::fromStdString(folder.string()),
             QStringLiteral("图片文件 (*.JPG *.GIF *.BMP *.CUR *.ICO *.jpg *.gif *.bmp *.png)"));
     }
 };

@@ -45,6 +45,16 @@ ZoneLook lookOf(ResizeZone zone)
     return looks[static_cast<std::size_t>(zone)];
 }
 
+Rect toRect(const QRect &r)
+{
+    return {r.x(), r.y(), r.width(), r.height()};
+}
+
+QRect toQRect(const Rect &r)
+{
+    return {r.x, r.y, r.width, r.height};
+}
+
 // The skin engine and the tooltip colours are set up once per process, by the first frame.
 void attachSkinOnce()
 {
@@ -87,6 +97,8 @@ WindowFrame::WindowFrame(QWidget *window, std::vector<ButtonKind> shown)
     const QSize size = m_window->size();
     SkinH_DetachEx(m_window);
     m_window->resize(size);
+    // Every framed window can be resized from its borders, whatever size its layout fixed.
+    m_window->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     m_background->setObjectName(QStringLiteral("背景"));
     m_background->lower();
     m_background->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -97,6 +109,7 @@ WindowFrame::WindowFrame(QWidget *window, std::vector<ButtonKind> shown)
     m_title->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_status->setObjectName(QStringLiteral("状态栏"));
     createButtons(shown);
+    m_window->setMinimumSize(minimumWindowSize());
     setBackgroundPicture({});
     placeChrome();
 }
@@ -120,6 +133,14 @@ void WindowFrame::refreshToolTips()
 {
     for (const auto &[kind, button] : m_buttons)
         button->setToolTip(common::toQString(buttonToolTip(kind, m_maximised)));
+}
+
+QSize WindowFrame::minimumWindowSize() const
+{
+    int buttons = 7;
+    for (const auto &[kind, button] : m_buttons)
+        buttons += button->width();
+    return {buttons + 80, TitleHeight + 40};
 }
 
 QToolButton *WindowFrame::button(ButtonKind kind) const
@@ -149,15 +170,18 @@ void WindowFrame::clicked(ButtonKind kind)
 
 void WindowFrame::toggleMaximised()
 {
-    m_maximised = !m_maximised;
-    if (m_maximised) {
-        if (const QScreen *screen = m_window->screen()) {
-            const QRect free = screen->availableGeometry();
-            m_window->setGeometry(free.left(), free.top() - 5, m_window->width(), free.height() + 5);
-        }
+    // The window stays in the normal state for the window system, which would otherwise also claim the width.
+    if (!m_maximised) {
+        const QScreen *screen = m_window->screen();
+        if (!screen)
+            return;
+        m_restoredGeometry = m_window->geometry();
+        m_window->setGeometry(toQRect(maximisedRect(toRect(m_restoredGeometry), toRect(screen->availableGeometry()))));
     } else {
         m_window->setWindowState(Qt::WindowNoState);
+        m_window->setGeometry(m_restoredGeometry);
     }
+    m_maximised = !m_maximised;
     refreshToolTips();
 }
 
@@ -221,20 +245,43 @@ bool WindowFrame::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Resize || event->type() == QEvent::WindowTitleChange) {
         m_title->setText(m_window->windowTitle());
         placeChrome();
-    } else if (event->type() == QEvent::MouseMove) {
-        const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
-        m_window->setCursor(lookOf(resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height())).cursor);
     } else if (event->type() == QEvent::MouseButtonPress
         && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        const auto *press = static_cast<QMouseEvent *>(event);
+        return pressed(press->position().toPoint(), press->globalPosition().toPoint());
+    } else if (event->type() == QEvent::MouseMove && m_drag.active) {
+        dragged(static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
+        return true;
+    } else if (event->type() == QEvent::MouseButtonRelease && m_drag.active) {
+        m_drag.active = false;
+        return true;
+    }
+    if (event->type() == QEvent::MouseMove) {
         const QPoint at = static_cast<QMouseEvent *>(event)->position().toPoint();
-        const ResizeZone zone = resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height());
-        QWindow *handle = m_window->windowHandle();
-        if (handle && zone != ResizeZone::None)
-            return handle->startSystemResize(lookOf(zone).edges);
-        if (handle && at.y() < TitleHeight)
-            return handle->startSystemMove();
+        m_window->setCursor(lookOf(resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height())).cursor);
     }
     return false;
+}
+
+bool WindowFrame::pressed(const QPoint &at, const QPoint &globalAt)
+{
+    const ResizeZone zone = resizeZoneAt(at.x(), at.y(), m_window->width(), m_window->height());
+    if (zone == ResizeZone::None && at.y() >= TitleHeight)
+        return false;
+    QWindow *handle = m_window->windowHandle();
+    const bool bySystem = handle
+        && (zone == ResizeZone::None ? handle->startSystemMove() : handle->startSystemResize(lookOf(zone).edges));
+    if (!bySystem)
+        m_drag = {true, zone, globalAt, m_window->geometry()};
+    return true;
+}
+
+void WindowFrame::dragged(const QPoint &globalAt)
+{
+    const QPoint delta = globalAt - m_drag.pressedAt;
+    const QSize minimum = m_window->minimumSize();
+    m_window->setGeometry(toQRect(
+        draggedRect(toRect(m_drag.start), m_drag.zone, delta.x(), delta.y(), minimum.width(), minimum.height())));
 }
 
 } // namespace appearance

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QObject>
 #include <QPixmap>
+#include <QPoint>
+#include <QRect>
 #include <functional>
 #include <map>
 #include <vector>
@@ -34,6 +36,8 @@ public:
     void setStatusText(const QString &text);
 
     bool maximised() const { return m_maximised; }
+    // The smallest size border resizing leaves: room for the title and the title-bar buttons.
+    QSize minimumWindowSize() const;
     QToolButton *button(ButtonKind kind) const;
     const std::vector<QToolButton *> &tabButtons() const { return m_tabs; }
     // The caption font chosen for every frame of the process.
@@ -46,6 +50,8 @@ private:
     void createButtons(const std::vector<ButtonKind> &shown);
     void clicked(ButtonKind kind);
     void toggleMaximised();
+    bool pressed(const QPoint &at, const QPoint &globalAt);
+    void dragged(const QPoint &globalAt);
     void placeChrome();
     void refreshToolTips();
 
@@ -58,6 +64,18 @@ private:
     std::map<ButtonKind, std::function<void()>> m_clicks;
     std::vector<QToolButton *> m_tabs;
     bool m_maximised = false;
+    QRect m_restoredGeometry; // the geometry before maximising
+
+    // A resize or move the window carries out itself, where the window system cannot (no window manager, or
+    // the offscreen platform).
+    struct Drag
+    {
+        bool active = false;
+        ResizeZone zone = ResizeZone::None; // None: moving by the title bar
+        QPoint pressedAt;
+        QRect start;
+    };
+    Drag m_drag;
 };
 
 } // namespace appearance

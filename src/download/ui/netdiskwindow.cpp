@@ -28,7 +28,11 @@ namespace download {
 
 namespace {
 
-const QString DefaultFolder = QStringLiteral("C:\\Users\\Administrator\\Desktop\\");
+// The user's download folder stands in for the program's Windows default.
+QString defaultFolder()
+{
+    return common::toQString(platform::gbkPath(platform::userFolder(platform::UserFolder::Downloads)));
+}
 
 std::string unsupportedMessage()
 {
@@ -81,7 +85,8 @@ NetdiskWindow::NetdiskWindow(NetdiskServices services, const std::string &gbkAdd
     move(50, 50);
     buildControls();
     m_address->setText(common::toQString(gbkAddress));
-    m_path->setText(common::toQString(m_services.settings.read(settings::keys::SaveFolder)));
+    m_path->setText(common::toQString(platform::usableFolder(
+        m_services.settings.read(settings::keys::SaveFolder), platform::userFolder(platform::UserFolder::Downloads))));
     m_autoClose->setChecked(m_services.settings.isYes(settings::keys::AutoCloseTool));
     wireControls();
 }
@@ -154,7 +159,7 @@ void NetdiskWindow::browse()
         = m_services.picker.pickFolder(this, QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700"));
     m_path->setText(chosen);
     if (m_path->text().isEmpty())
-        m_path->setText(DefaultFolder);
+        m_path->setText(defaultFolder());
 }
 
 std::string NetdiskWindow::folderText() const
@@ -176,6 +181,8 @@ void NetdiskWindow::startResolution()
         m_services.notifier.showMessage(common::gbk("请输入正确的文件保存路径!"), true);
         return;
     }
+    // A folder the window chose in place of an unusable stored one becomes the user's from now on.
+    m_services.settings.write(settings::keys::SaveFolder, folderText());
     // The pages are read off the UI thread so the window keeps painting; a second press meanwhile does nothing.
     m_download->setEnabled(false);
     auto *watcher = new QFutureWatcher<ShareResolution>(this);
