@@ -129,3 +129,32 @@ TEST(CliFeedback, RefusesShortContentWithThePagesWords)
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "对不起、反馈内容不能小于10个文字!\n");
 }
+
+TEST(CliUsage, HelpAndVersionGoToStdoutAndAnUnknownCommandToStderr)
+{
+    const std::string cli = binaryDir() + "/kavo-cli";
+    for (const char *flag : {"--help", "-h"}) {
+        SCOPED_TRACE(flag);
+        const CommandResult help = runCommand(cli + " " + flag + " 2>/dev/null");
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("usage: kavo-cli", 0), 0u);
+        EXPECT_NE(help.out.find("download URL TARGET"), std::string::npos);
+    }
+    const CommandResult version = runCommand(cli + " --version 2>/dev/null");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "kavo-cli " KAVO_VERSION "\n");
+
+    const struct
+    {
+        const char *name;
+        const char *arguments;
+    } wrong[] = {{"unknown command", "nonsense"}, {"no command", ""}};
+    for (const auto &row : wrong) {
+        SCOPED_TRACE(row.name);
+        const CommandResult onStdout = runCommand(cli + " " + row.arguments + " 2>/dev/null");
+        EXPECT_EQ(onStdout.status, 2);
+        EXPECT_EQ(onStdout.out, "");
+        const CommandResult onStderr = runCommand(cli + " " + row.arguments + " 2>&1 >/dev/null");
+        EXPECT_EQ(onStderr.out.rfind("usage: kavo-cli", 0), 0u);
+    }
+}
