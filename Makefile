@@ -1,4 +1,5 @@
-# The two commands of the README: `make run` and `make test`. Both install the Debian packages they miss.
+# The two commands of the README: `make run` and `make test`, and `make package` for the .deb. Each installs
+# the Debian packages it misses.
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
@@ -6,12 +7,14 @@ SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WERROR     := $(if $(CI),ON,OFF)
 
 PKGS_BUILD := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev \
-              libsdl2-dev libx11-dev libgtest-dev libgmock-dev
-PKGS_RUN   := fonts-wqy-microhei
-PKGS_TEST  := xvfb xauth nginx-light python3-aiosmtpd curl
+              libsdl2-dev libx11-dev libgtest-dev libgmock-dev python3
+PKGS_RUN   := fonts-wqy-microhei qt6-translations-l10n xdg-utils
+PKGS_PACKAGE := dpkg-dev file
+PKGS_TEST  := xvfb xauth nginx-light python3-aiosmtpd curl openbox desktop-file-utils appstream $(PKGS_PACKAGE)
 PKGS_BENCH := aria2 curl bc time nginx-light
 
-.PHONY: all build run test test-asan test-tsan bench screenshots fuzz deps-build deps-run deps-test deps-bench format clean
+.PHONY: all build run test test-asan test-tsan bench screenshots fuzz package deps-build deps-run deps-test \
+        deps-bench deps-package format clean
 
 all: build
 
@@ -33,6 +36,8 @@ deps-test:
 	$(call install_missing,$(PKGS_TEST) $(PKGS_RUN))
 deps-bench:
 	$(call install_missing,$(PKGS_BENCH))
+deps-package:
+	$(call install_missing,$(PKGS_PACKAGE))
 
 $(BUILD)/build.ninja: | deps-build
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKAVO_WERROR=$(WERROR) $(CMAKE_ARGS)
@@ -61,6 +66,10 @@ fuzz: deps-build
 
 bench: deps-bench build
 	bash bench/run_all.sh $(BUILD)
+
+# $(BUILD)/kavo_<version>_<arch>.deb; install it with `sudo apt install ./$(BUILD)/kavo_*.deb`.
+package: deps-package build
+	cmake --build $(BUILD) --target package
 
 # The README's pictures, taken under Xvfb with the CJK font.
 screenshots: deps-test build

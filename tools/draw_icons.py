@@ -1,5 +1,9 @@
 #!/usr/bin/env python3
-"""Draws the program's icons (a blue tile with a white download arrow) as PNG files, stdlib only."""
+"""Draws the program's icons (a blue tile with a white download arrow) as PNG files, stdlib only.
+
+draw_icons.py [DIR]           the icons and chimes linked into the program
+draw_icons.py --hicolor DIR   the desktop icon in every size of the hicolor theme
+"""
 import struct
 import sys
 import zlib
@@ -86,5 +90,19 @@ def main(out_dir):
     (out.parent / "sounds" / "done.wav").write_bytes(wav_chime(2.0, 22050, (1046.5, 1568.0)))
 
 
+HICOLOR_SIZES = (16, 24, 32, 48, 64, 128, 256)
+
+
+def hicolor(out_dir):
+    """The program icon for the desktop's icon theme: OUT/<n>x<n>/apps/kavo.png."""
+    for size in HICOLOR_SIZES:
+        folder = Path(out_dir) / f"{size}x{size}" / "apps"
+        folder.mkdir(parents=True, exist_ok=True)
+        (folder / "kavo.png").write_bytes(tile(size))
+
+
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "src/resources/images")
+    if len(sys.argv) == 3 and sys.argv[1] == "--hicolor":
+        hicolor(sys.argv[2])
+    else:
+        main(sys.argv[1] if len(sys.argv) > 1 else "src/resources/images")

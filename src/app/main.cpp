@@ -23,7 +23,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kavo/program.png")));
-    QGuiApplication::setDesktopFileName(QStringLiteral("kavo"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kavo.Kavo"));
     platform::installQtTranslation(app);
     platform::TerminationSignals terminations;
 

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# `make run` starts the program only once the demo service and the SMTP sink accept connections, and says so
+# clearly when one never comes up. Free ports on loopback; the program is a stand-in that checks both ports.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+
+cat >"$work/program" <<'PROGRAM'
+#!/usr/bin/env bash
+(exec 3<>"/dev/tcp/127.0.0.1/$KAVO_DEMO_PORT") && (exec 3<>"/dev/tcp/127.0.0.1/$KAVO_SMTP_PORT") && echo both-up
+PROGRAM
+chmod +x "$work/program"
+
+out=$(KAVO_DEMO_PORT=$(free_port) KAVO_SMTP_PORT=$(free_port) KAVO_RUN_PROGRAM="$work/program" \
+    bash "$here/tools/run_demo.sh" build 2>/dev/null)
+[ "$out" = both-up ] || fail "the program started before both services listened: '$out'"
+
+# A service that cannot start (the port is out of range) is reported, and the program never starts.
+set +e
+out=$(KAVO_DEMO_PORT=70000 KAVO_SMTP_PORT=$(free_port) KAVO_DEMO_WAIT=5 KAVO_RUN_PROGRAM="$work/program" \
+    bash "$here/tools/run_demo.sh" build 2>"$work/err")
+status=$?
+set -e
+[ "$status" != 0 ] || fail "run_demo.sh succeeded without its demo service"
+[ -z "$out" ] || fail "the program started anyway"
+grep -q 'run_demo: the demo service ended before it accepted connections on 127.0.0.1:70000' "$work/err" ||
+    fail "no clear message: $(cat "$work/err")"
+echo ok
