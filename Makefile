@@ -48,13 +48,14 @@ build: deps-build $(BUILD)/build.ninja
 test: deps-test build
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure --timeout 300
 
-# The suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer.
+# The suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under ThreadSanitizer (whose forked children
+# may start xdg-open and other programs: die_after_fork=0).
 test-asan:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  $(MAKE) test BUILD=build-asan BUILD_TYPE=Debug WERROR=OFF CMAKE_ARGS=-DKAVO_SANITIZE=address
 test-tsan:
-	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1 die_after_fork=0" \
 	  $(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug WERROR=OFF CMAKE_ARGS=-DKAVO_SANITIZE=thread
 
 # Each libFuzzer harness for FUZZ_SECONDS, starting from the seeds in fuzz/corpus.
