@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <utility>
 #include <variant>
 
@@ -37,6 +38,23 @@ public:
 
 private:
     std::variant<T, E> m_state;
+};
+
+// Success without a value, or an error: std::expected<void, E>.
+template <typename E> class [[nodiscard]] Result<void, E>
+{
+public:
+    Result() = default;
+    Result(Unexpected<E> failure)
+        : m_error(std::move(failure.error))
+    {
+    }
+
+    bool has_value() const { return !m_error.has_value(); }
+    const E &error() const { return *m_error; }
+
+private:
+    std::optional<E> m_error;
 };
 
 } // namespace common
