@@ -197,9 +197,8 @@ int sendFeedback(const Context &c)
         return 1;
     }
     feedback::MailSender sender;
-    const std::string failure = feedback::submitFeedback(sender, feedback::mailConfig(), name, content);
-    if (!failure.empty()) {
-        c.streams.err += utf8FromGbk(failure) + "\n";
+    if (const auto sent = feedback::submitFeedback(sender, feedback::mailConfig(), name, content); !sent.has_value()) {
+        c.streams.err += utf8FromGbk(sent.error().text) + "\n";
         return 1;
     }
     c.streams.out += utf8FromGbk(common::gbk("你提交的信息已经受理，如有问题请直接联系QQ500600700")) + "\n";

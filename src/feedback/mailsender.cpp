@@ -2,7 +2,6 @@
 
 #include "common/base64.h"
 #include "common/gbk.h"
-#include "platform/tcpsocket.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,10 +10,13 @@ namespace feedback {
 
 using common::gbk;
 using Clock = std::chrono::steady_clock;
+using Kind = MailError::Kind;
+using Outcome = platform::TcpSocket::Outcome;
 
 namespace {
 
-constexpr auto PollStep = std::chrono::milliseconds(250);
+constexpr std::size_t MaxReplyBytes = 1 << 20; // no server talks this much in one reply
+constexpr const char *SendFailure = "发送数据失败!";
 
 bool equalsNoCase(std::string_view a, std::string_view b)
 {
@@ -46,15 +48,16 @@ std::string withServer(const char *utf8Template, const std::string &server)
     return common::replaceAll(text, "%s", server);
 }
 
-} // namespace
-
-MailSender::MailSender()
-    : MailSender([] { return platform::createTcpSocket(); })
+common::Unexpected<MailError> refusal(Kind kind, const char *utf8Text)
 {
+    return common::unexpected(MailError{kind, gbk(utf8Text)});
 }
 
-MailSender::MailSender(SocketFactory sockets)
-    : m_sockets(std::move(sockets))
+} // namespace
+
+MailSender::MailSender(MailLimits limits, SocketFactory sockets)
+    : m_limits(limits)
+    , m_sockets(std::move(sockets))
 {
 }
 
@@ -63,95 +66,114 @@ MailSender::~MailSender()
     quit();
 }
 
+bool MailSender::fail(Kind kind, const std::string &text)
+{
+    m_failureKind = kind;
+    m_reply.lastError = text;
+    return false;
+}
+
 bool MailSender::readReply()
 {
     m_reply = SmtpReply{};
-    std::string received;
-    auto lastActivity = Clock::now();
+    SmtpReplyReader reader;
+    const auto replyEnd = std::min(Clock::now() + m_limits.reply, m_sessionEnd);
+    auto lastByte = Clock::now();
     for (;;) {
-        const auto silent = Clock::now() - lastActivity;
-        if (silent > m_timeout) {
-            m_reply.lastError = gbk("接收数据超时!");
-            return false;
-        }
-        // Waiting on the socket for at most one poll step reads a reply the moment it arrives.
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_timeout - silent);
-        const auto wait = m_socket->waitReadable(std::min(PollStep, left + std::chrono::milliseconds(1)));
-        if (wait == platform::TcpSocket::Wait::Failed) {
-            m_reply.lastError = gbk("网络出错!");
-            return false;
-        }
+        const auto now = Clock::now();
+        // Silence ends the wait, and so does a reply that trickles in for longer than its own limit.
+        const auto until = std::min(lastByte + m_silence, replyEnd);
+        if (now >= until)
+            return fail(Kind::Timeout, gbk("接收数据超时!"));
+        const auto wait = m_socket->waitReadable(std::chrono::ceil<std::chrono::milliseconds>(until - now));
+        if (wait == platform::TcpSocket::Wait::Failed)
+            return fail(Kind::Network, gbk("网络出错!"));
         if (wait == platform::TcpSocket::Wait::Timeout)
             continue;
-        if (!m_socket->receive(received)) {
-            m_reply.lastError = gbk("网络出错!");
-            return false;
-        }
-        lastActivity = Clock::now();
-        if (const auto code = completeReplyCode(received)) {
-            m_reply = parseReply(received, *code);
+        std::string chunk;
+        if (!m_socket->receive(chunk))
+            return fail(Kind::Network, gbk("网络出错!"));
+        if (chunk.empty())
+            continue;
+        lastByte = Clock::now();
+        if (const auto code = reader.feed(chunk)) {
+            m_reply = parseReply(reader.received(), *code);
             return true;
         }
-        if (received.size() > 1 << 20) {
-            m_reply.lastError = gbk("网络出错!"); // no server talks this much in one reply
-            return false;
-        }
+        if (reader.received().size() > MaxReplyBytes)
+            return fail(Kind::Network, gbk("网络出错!"));
     }
 }
 
 bool MailSender::expect(int code)
 {
-    const bool read = readReply();
-    if (read && m_reply.code == code)
+    if (!readReply())
+        return false;
+    if (m_reply.code == code)
         return true;
+    m_failureKind = Kind::Refused;
     if (m_reply.lastError.empty())
         m_reply.lastError = gbk(m_reply.code < 0 ? "等待SMTP邮件服务器响应失败!" : "SMTP邮件服务器返回失败信息!");
     return false;
 }
 
-bool MailSender::sendLine(const std::string &line)
+bool MailSender::sendLine(const std::string &line, const char *failure)
 {
-    return m_socket && m_socket->send(line);
+    if (!m_socket)
+        return fail(Kind::Network, gbk(failure));
+    const Outcome outcome = m_socket->send(line, std::min(Clock::now() + m_limits.send, m_sessionEnd));
+    if (outcome == Outcome::Done)
+        return true;
+    // Part of the line may have gone out: nothing said after it on this connection would be understood.
+    m_connected = false;
+    m_socket->close();
+    return fail(outcome == Outcome::TimedOut ? Kind::Timeout : Kind::Network, gbk(failure));
 }
 
-bool MailSender::connect(
+common::Result<void, MailError> MailSender::connect(
     const std::string &server, int port, const std::string &user, const std::string &password, int timeoutMs)
 {
     quit();
-    if (server.empty())
-        return false;
-    m_timeout = std::chrono::milliseconds(std::max(1, timeoutMs));
-    m_socket = m_sockets();
-    if (!m_socket || !m_socket->open()) {
-        m_reply = SmtpReply{};
-        m_reply.lastError = gbk("创建SOCKET网络组件失败!");
-        return false;
+    m_silence = std::chrono::milliseconds(std::max(1, timeoutMs));
+    m_sessionEnd = Clock::now() + m_limits.session;
+    m_reply = SmtpReply{};
+    if (server.empty()) {
+        fail(Kind::Network, withServer("连接指定SMTP邮件服务器“%s”失败!", server));
+        return common::unexpected(failure());
     }
-    if (!m_socket->connect(server, port)) {
-        m_socket->close();
-        m_reply = SmtpReply{};
-        m_reply.lastError = withServer("连接指定SMTP邮件服务器“%s”失败!", server);
-        return false;
-    }
+    if (!openConnection(server, port))
+        return common::unexpected(failure());
     m_connected = true;
-    const auto failed = [this] {
-        const SmtpReply kept = m_reply;
-        quit();
-        m_reply = kept;
-        return false;
-    };
-    if (!expect(220))
-        return failed();
-    m_hostName = platform::localHostName().substr(0, 100);
-    if (!user.empty() && !password.empty()) {
-        if (!sendLine("EHLO " + m_hostName + "\r\n")) {
-            m_reply.lastError = withServer("登录指定SMTP邮件服务器“%s”失败!", server);
-            return failed();
-        }
-        if (expect(250))
-            return logIn(server, user, password) || failed();
+    bool ready = expect(220);
+    if (ready) {
+        m_hostName = platform::localHostName().substr(0, 100);
+        ready = !user.empty() && !password.empty() ? greetWithEhlo(server, user, password) : greetWithHelo();
     }
-    return greetWithHelo() || failed();
+    if (ready)
+        return {};
+    return keepingFailure([this] { endConnection(); });
+}
+
+bool MailSender::openConnection(const std::string &server, int port)
+{
+    m_socket = m_sockets();
+    if (!m_socket || !m_socket->open())
+        return fail(Kind::Network, gbk("创建SOCKET网络组件失败!"));
+    const Outcome outcome = m_socket->connect(server, port, std::min(Clock::now() + m_limits.connect, m_sessionEnd));
+    if (outcome == Outcome::Done)
+        return true;
+    m_socket->close();
+    return fail(outcome == Outcome::TimedOut ? Kind::Timeout : Kind::Network,
+        withServer("连接指定SMTP邮件服务器“%s”失败!", server));
+}
+
+bool MailSender::greetWithEhlo(const std::string &server, const std::string &user, const std::string &password)
+{
+    if (!sendLine("EHLO " + m_hostName + "\r\n", SendFailure))
+        return fail(m_failureKind, withServer("登录指定SMTP邮件服务器“%s”失败!", server));
+    if (expect(250))
+        return logIn(server, user, password);
+    return greetWithHelo();
 }
 
 bool MailSender::logIn(const std::string &server, const std::string &user, const std::string &password)
@@ -165,43 +187,48 @@ bool MailSender::logIn(const std::string &server, const std::string &user, const
         return true;
     const std::string keyword = *line;
     const std::string value = m_reply.values[static_cast<std::size_t>(line - keys.begin())];
+    bool exchanged = false;
     if (equalsNoCase(keyword, "AUTH=LOGIN") || hasWord(value, "LOGIN")) {
-        (void)(sendLine("AUTH LOGIN\r\n") && expect(334) && sendLine(common::base64Encode(user) + "\r\n") && expect(334)
-            && sendLine(common::base64Encode(password) + "\r\n") && readReply());
+        exchanged = sendLine("AUTH LOGIN\r\n", SendFailure) && expect(334)
+            && sendLine(common::base64Encode(user) + "\r\n", SendFailure) && expect(334)
+            && sendLine(common::base64Encode(password) + "\r\n", SendFailure) && readReply();
     } else if (hasWord(value, "PLAIN")) {
         const std::string credentials = std::string(1, '\0') + user + std::string(1, '\0') + password;
-        (void)(sendLine("AUTH PLAIN\r\n") && expect(334) && sendLine(common::base64Encode(credentials) + "\r\n")
-            && readReply());
+        exchanged = sendLine("AUTH PLAIN\r\n", SendFailure) && expect(334)
+            && sendLine(common::base64Encode(credentials) + "\r\n", SendFailure) && readReply();
     } else {
         return true;
     }
     // A 235 counts wherever it came, also in place of a 334.
     if (m_reply.code == 235)
         return true;
-    m_reply.lastError = withServer("登录指定SMTP邮件服务器“%s”失败!", server);
-    return false;
+    return fail(exchanged ? Kind::Refused : m_failureKind, withServer("登录指定SMTP邮件服务器“%s”失败!", server));
 }
 
 bool MailSender::greetWithHelo()
 {
-    if (!sendLine("HELO " + m_hostName + "\r\n")) {
-        m_reply.lastError = gbk("发送数据失败!");
-        return false;
-    }
-    return expect(250);
+    return sendLine("HELO " + m_hostName + "\r\n", SendFailure) && expect(250);
 }
 
 void MailSender::quit()
 {
-    if (m_connected && sendLine("QUIT\r\n"))
-        expect(221);
+    // Saying goodbye gets a fresh bound of its own: the session it ends may be over.
+    m_sessionEnd = Clock::now() + m_limits.reply;
+    endConnection();
+}
+
+void MailSender::endConnection()
+{
+    if (m_connected && sendLine("QUIT\r\n", SendFailure))
+        (void)expect(221);
     m_connected = false;
     if (m_socket)
         m_socket->close();
 }
 
-std::string MailSender::send(const std::string &subject, const std::string &body, const std::string &to,
-    const std::string &cc, const std::string &bcc, const std::string &from, const std::string &replyTo)
+common::Result<void, MailError> MailSender::send(const std::string &subject, const std::string &body,
+    const std::string &to, const std::string &cc, const std::string &bcc, const std::string &from,
+    const std::string &replyTo)
 {
     MailMessage message;
     message.subject = subject;
@@ -210,63 +237,53 @@ std::string MailSender::send(const std::string &subject, const std::string &body
     const auto ccList = parseAddressList(cc);
     const auto bccList = parseAddressList(bcc);
     if (!toList || !ccList || !bccList)
-        return gbk("目的邮件地址格式错误!");
+        return refusal(Kind::Request, "目的邮件地址格式错误!");
     message.to = *toList;
     message.cc = *ccList;
     message.bcc = *bccList;
     const auto sender = parseAddress(from);
     if (!sender)
-        return gbk("发信人邮件地址格式错误!");
+        return refusal(Kind::Request, "发信人邮件地址格式错误!");
     message.from = *sender;
     const auto replyAddress = parseAddress(replyTo.empty() ? from : replyTo);
     if (!replyAddress)
-        return gbk("回复邮件地址格式错误!");
+        return refusal(Kind::Request, "回复邮件地址格式错误!");
     message.replyTo = *replyAddress;
     if (!m_connected)
-        return gbk("未连接到SMTP服务器!");
+        return refusal(Kind::Request, "未连接到SMTP服务器!");
     if (message.to.empty() && message.cc.empty() && message.bcc.empty())
-        return gbk("未指定发送地址!");
-    return transmit(message);
+        return refusal(Kind::Request, "未指定发送地址!");
+    if (transmit(message))
+        return {};
+    return keepingFailure([this] {
+        if (m_connected && sendLine("RSET\r\n", SendFailure))
+            (void)readReply();
+    });
 }
 
-std::string MailSender::transmit(const MailMessage &message)
+bool MailSender::transmit(const MailMessage &message)
 {
-    if (!sendLine("MAIL FROM:<" + message.from.address + ">\r\n")) {
-        m_reply.lastError = gbk("发送数据失败!");
-        return failAndReset();
-    }
-    if (!expect(250))
-        return failAndReset();
+    if (!sendLine("MAIL FROM:<" + message.from.address + ">\r\n", SendFailure) || !expect(250))
+        return false;
     for (const auto *list : {&message.to, &message.cc, &message.bcc}) {
         for (const MailAddress &recipient : *list) {
-            if (!sendLine("RCPT TO:<" + recipient.address + ">\r\n")) {
-                m_reply.lastError = gbk("发送数据失败!");
-                return failAndReset();
-            }
-            if (!expect(250))
-                return failAndReset();
+            if (!sendLine("RCPT TO:<" + recipient.address + ">\r\n", SendFailure) || !expect(250))
+                return false;
         }
     }
-    const auto step = [this](bool sent, const char *failure) {
-        if (!sent)
-            m_reply.lastError = gbk(failure);
-        return sent;
-    };
-    if (!step(sendLine("DATA\r\n"), "发送数据失败!") || !expect(354)
-        || !step(sendLine(headerBlock(message, dateHeader(std::time(nullptr)))), "发送邮件头失败!")
-        || !step(sendLine(bodyBlock(message.body)), "发送邮件内容失败!")
-        || !step(sendLine("\r\n.\r\n"), "发送数据失败!") || !expect(250))
-        return failAndReset();
-    return {};
+    return sendLine("DATA\r\n", SendFailure) && expect(354)
+        && sendLine(headerBlock(message, dateHeader(std::time(nullptr))), "发送邮件头失败!")
+        && sendLine(bodyBlock(message.body), "发送邮件内容失败!") && sendLine("\r\n.\r\n", SendFailure) && expect(250);
 }
 
-std::string MailSender::failAndReset()
+common::Unexpected<MailError> MailSender::keepingFailure(const std::function<void()> &step)
 {
-    const SmtpReply kept = m_reply;
-    if (sendLine("RSET\r\n"))
-        readReply();
-    m_reply = kept;
-    return m_reply.lastError;
+    const MailError kept = failure();
+    const SmtpReply keptReply = m_reply;
+    step();
+    m_reply = keptReply;
+    m_failureKind = kept.kind;
+    return common::unexpected(kept);
 }
 
 } // namespace feedback

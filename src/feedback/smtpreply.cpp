@@ -6,12 +6,22 @@
 
 namespace feedback {
 
-std::optional<int> completeReplyCode(std::string_view received)
+std::optional<int> SmtpReplyReader::feed(std::string_view bytes)
 {
-    const std::size_t lastCr = received.rfind('\r');
-    const std::string_view upToCr = lastCr == std::string_view::npos ? received : received.substr(0, lastCr);
-    const std::size_t lastLf = upToCr.rfind('\n');
-    const std::string_view line = lastLf == std::string_view::npos ? upToCr : upToCr.substr(lastLf + 1);
+    // Only the new bytes are looked at: the positions of the last line breaks say where the last line lies.
+    for (std::size_t at = m_received.size(); const char c : bytes) {
+        if (c == '\n') {
+            m_lastLf = at;
+        } else if (c == '\r') {
+            m_lastCr = at;
+            m_lfBeforeCr = m_lastLf;
+        }
+        ++at;
+    }
+    m_received.append(bytes);
+    const std::size_t end = m_lastCr == None ? m_received.size() : m_lastCr;
+    const std::size_t lf = m_lastCr == None ? m_lastLf : m_lfBeforeCr;
+    const std::string_view line = std::string_view(m_received).substr(0, end).substr(lf == None ? 0 : lf + 1);
     if (line.size() < 4 || line[3] != ' ')
         return std::nullopt;
     return std::atoi(std::string(line.substr(0, 3)).c_str());
@@ -58,8 +68,8 @@ std::optional<MailAddress> parseAddress(std::string_view text)
     const std::size_t open = text.find('<');
     if (open == std::string_view::npos)
         return MailAddress{{}, std::string(common::trimBlanks(text))};
-    const std::size_t close = text.find('>', open);
-    if (close == std::string_view::npos)
+    const std::size_t close = text.find('>');
+    if (close == std::string_view::npos || close < open)
         return std::nullopt;
     return MailAddress{std::string(common::trimBlanks(text.substr(0, open))),
         std::string(common::trimBlanks(text.substr(open + 1, close - open - 1)))};

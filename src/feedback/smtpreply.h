@@ -16,9 +16,23 @@ struct SmtpReply
     std::string lastError; // the last line's keyword and value, or the raw text
 };
 
-// The code of a complete reply in `received`, or nothing while more must be read: the reply is complete when
-// the fourth character of its last line (the text after the last LF before the last CR) is a blank.
-std::optional<int> completeReplyCode(std::string_view received);
+// Collects the bytes of one reply as they arrive and tells when it is complete: when the fourth character of
+// its last line (the text after the last LF before the last CR) is a blank. Each feed costs time in proportion
+// to the bytes fed, however the reply is cut into pieces.
+class SmtpReplyReader
+{
+public:
+    // Appends `bytes`; returns the code at the start of the last line once the reply is complete.
+    std::optional<int> feed(std::string_view bytes);
+    const std::string &received() const { return m_received; }
+
+private:
+    static constexpr std::size_t None = std::string::npos;
+    std::string m_received;
+    std::size_t m_lastLf = None;
+    std::size_t m_lastCr = None;
+    std::size_t m_lfBeforeCr = None; // the last LF before m_lastCr
+};
 
 // The lines of a complete reply split into keywords and values.
 SmtpReply parseReply(std::string_view received, int code);
@@ -29,7 +43,7 @@ struct MailAddress
     std::string address; // may be empty
 };
 
-// "name <address>" or a bare address; nothing for a "<" without a ">" after it.
+// "name <address>" or a bare address; nothing for a "<" without a ">" after it, or with a ">" before it.
 std::optional<MailAddress> parseAddress(std::string_view text);
 
 // Pieces separated by "," or ";"; a piece with an empty address is dropped; nothing when a piece is malformed.

@@ -7,25 +7,36 @@
 
 namespace platform {
 
-// One blocking TCP connection, as the mail sender uses it. Not thread-safe: one caller at a time.
+// One TCP connection, as the mail sender uses it. Every call that may wait is bounded: connect and send by a
+// deadline, waitReadable by a limit. Not thread-safe: one caller at a time.
 class TcpSocket
 {
 public:
+    using Deadline = std::chrono::steady_clock::time_point;
+    enum class Outcome
+    {
+        Done,
+        Failed,
+        TimedOut
+    };
+
     virtual ~TcpSocket() = default;
     // False when the socket could not be created.
     virtual bool open() = 0;
-    // `host` is a dotted IPv4 address or a host name (its first address is used).
-    virtual bool connect(const std::string &host, int port) = 0;
-    virtual bool send(std::string_view bytes) = 0;
+    // `host` is a dotted IPv4 address or a host name (its first address is used). The look-up of a name is
+    // bounded by the system resolver's own limits; the TCP connect ends by `deadline`.
+    virtual Outcome connect(const std::string &host, int port, Deadline deadline) = 0;
+    // Hands every byte to the system by `deadline`. After Failed or TimedOut an unknown part has gone out.
+    virtual Outcome send(std::string_view bytes, Deadline deadline) = 0;
     enum class Wait
     {
         Readable,
         Timeout,
         Failed
     };
-    // Waits at most `limit` for data to read.
+    // Waits at most `limit` for data to read (or for the peer to close).
     virtual Wait waitReadable(std::chrono::milliseconds limit) = 0;
-    // Appends what is there to `out`; false on a read failure or when the peer has closed.
+    // Appends what is there to `out` (possibly nothing); false on a read failure or when the peer has closed.
     virtual bool receive(std::string &out) = 0;
     virtual void close() = 0;
 };

@@ -12,6 +12,31 @@ namespace platform {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// Waits until `events` are ready on `fd` or `deadline` passes. Rounded up to whole milliseconds, so a wait
+// that is not yet over never turns into a busy poll of zero.
+TcpSocket::Outcome waitFor(int fd, short events, TcpSocket::Deadline deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return TcpSocket::Outcome::TimedOut;
+        pollfd entry{fd, events, 0};
+        const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
+        if (ready > 0)
+            return TcpSocket::Outcome::Done;
+        if (ready < 0 && errno != EINTR)
+            return TcpSocket::Outcome::Failed;
+    }
+}
+
+bool wouldBlock()
+{
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+
+// The socket never blocks: every wait goes through poll() with a limit.
 class PosixTcpSocket final : public TcpSocket
 {
 public:
@@ -20,7 +45,7 @@ public:
     bool open() override
     {
         close();
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (m_fd < 0)
             return false;
         // No send buffering beyond the kernel's minimum: every command leaves at once.
@@ -29,27 +54,44 @@ public:
         return true;
     }
 
-    bool connect(const std::string &host, int port) override
+    Outcome connect(const std::string &host, int port, Deadline deadline) override
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
         if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 && !lookUp(host, address))
-            return false;
-        return ::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+            return Outcome::Failed;
+        if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+            return Outcome::Done;
+        // An interrupted connect goes on in the background like one in progress.
+        if (errno != EINPROGRESS && errno != EINTR)
+            return Outcome::Failed;
+        const Outcome waited = waitFor(m_fd, POLLOUT, deadline);
+        if (waited != Outcome::Done)
+            return waited;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+            return Outcome::Failed;
+        return Outcome::Done;
     }
 
-    bool send(std::string_view bytes) override
+    Outcome send(std::string_view bytes, Deadline deadline) override
     {
         while (!bytes.empty()) {
             const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+                continue;
+            }
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
-                return false;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
+            if (n == 0 || !wouldBlock())
+                return Outcome::Failed;
+            if (const Outcome waited = waitFor(m_fd, POLLOUT, deadline); waited != Outcome::Done)
+                return waited;
         }
-        return true;
+        return Outcome::Done;
     }
 
     Wait waitReadable(std::chrono::milliseconds limit) override
@@ -65,7 +107,9 @@ public:
     {
         char buffer[4096];
         const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-        if (n <= 0)
+        if (n < 0)
+            return errno == EINTR || wouldBlock();
+        if (n == 0)
             return false;
         out.append(buffer, static_cast<std::size_t>(n));
         return true;

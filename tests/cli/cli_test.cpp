@@ -2,6 +2,7 @@
 #include "catalog/search.h"
 #include "cli/records.h"
 #include "common/gbk.h"
+#include "support/mutelistener.h"
 #include "support/process.h"
 #include "support/tempdir.h"
 
@@ -157,4 +158,13 @@ TEST(CliUsage, HelpAndVersionGoToStdoutAndAnUnknownCommandToStderr)
         const CommandResult onStderr = runCommand(cli + " " + row.arguments + " 2>&1 >/dev/null");
         EXPECT_EQ(onStderr.out.rfind("usage: kavo-cli", 0), 0u);
     }
+}
+
+TEST(CliFeedback, ServerTimeOutExitsNonZeroWithTheReason)
+{
+    const MuteListener server;
+    const CommandResult result = runCommand("KAVO_SMTP_HOST=127.0.0.1 KAVO_SMTP_PORT=" + std::to_string(server.port())
+        + " " + binaryDir() + "/kavo-cli feedback 网友 0123456789 2>&1 >/dev/null");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "接收数据超时!\n");
 }

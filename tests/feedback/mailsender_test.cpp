@@ -6,6 +6,8 @@
 
 #include <QProcess>
 #include <chrono>
+#include <cstdlib>
+#include <future>
 #include <gtest/gtest.h>
 
 using namespace feedback;
@@ -23,7 +25,8 @@ public:
         m_process.waitForReadyRead(10000);
         m_port = m_process.readLine().trimmed().toInt();
     }
-    ~Peer()
+    ~Peer() { stop(); }
+    void stop()
     {
         m_process.kill();
         m_process.waitForFinished();
@@ -38,10 +41,10 @@ private:
 class ScriptedSmtp : public Peer
 {
 public:
-    ScriptedSmtp(const std::string &scenario, const std::filesystem::path &log)
+    ScriptedSmtp(const std::string &scenario, const std::filesystem::path &log, const char *pace = "1.5")
         : Peer(QStringLiteral("python3"),
             {QStringLiteral(KAVO_TEST_SUPPORT_DIR "/scripted_smtp.py"), QString::fromStdString(scenario),
-                QString::fromStdString(log.string())})
+                QString::fromStdString(log.string()), QString::fromLatin1(pace)})
         , m_log(log)
     {
     }
@@ -51,9 +54,33 @@ private:
     std::filesystem::path m_log;
 };
 
+// The sender's failure text, or the empty text on success.
+bool ok(const common::Result<void, MailError> &result)
+{
+    return result.has_value();
+}
+
+std::string failureOf(const common::Result<void, MailError> &result)
+{
+    return result.has_value() ? std::string() : result.error().text;
+}
+
 std::string sendOne(MailSender &sender)
 {
-    return sender.send(gbk("反馈信息"), gbk("名称：a\r\n\r\n内容：bbbbbbbbbb"), "author@x", "", "", "me@x", "");
+    return failureOf(
+        sender.send(gbk("反馈信息"), gbk("名称：a\r\n\r\n内容：bbbbbbbbbb"), "author@x", "", "", "me@x", ""));
+}
+
+// Runs `work` on a thread of its own and gives its result. A sender that is still waiting after 30 s fails the
+// test; stopping the peer then ends its wait, so the suite goes on.
+template <typename Work> auto boundedRun(Peer &peer, Work work)
+{
+    auto future = std::async(std::launch::async, std::move(work));
+    const bool ended = future.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!ended)
+        peer.stop();
+    EXPECT_TRUE(ended) << "the sender was still waiting after 30 s";
+    return future.get();
 }
 
 } // namespace
@@ -63,7 +90,7 @@ TEST(MailSender, ChoosesLoginFromAMultiLineAuthOffer)
     TempDir dir;
     ScriptedSmtp server("login-plain", dir.path() / "log");
     MailSender sender;
-    ASSERT_TRUE(sender.connect("127.0.0.1", server.port(), "user", "secret"));
+    ASSERT_TRUE(ok(sender.connect("127.0.0.1", server.port(), "user", "secret")));
     EXPECT_EQ(sendOne(sender), "");
     sender.quit();
     const std::string log = server.log();
@@ -81,10 +108,10 @@ TEST(MailSender, AuthEqualsLoginAndPlainOnly)
     TempDir dir;
     ScriptedSmtp equals("auth-equals", dir.path() / "equals");
     MailSender sender;
-    ASSERT_TRUE(sender.connect("127.0.0.1", equals.port(), "user", "secret"));
+    ASSERT_TRUE(ok(sender.connect("127.0.0.1", equals.port(), "user", "secret")));
     EXPECT_NE(equals.log().find("AUTH LOGIN\r\n"), std::string::npos);
     ScriptedSmtp plain("plain-only", dir.path() / "plain");
-    ASSERT_TRUE(sender.connect("127.0.0.1", plain.port(), "user", "secret"));
+    ASSERT_TRUE(ok(sender.connect("127.0.0.1", plain.port(), "user", "secret")));
     const std::string credentials = std::string(1, '\0') + "user" + std::string(1, '\0') + "secret";
     EXPECT_NE(plain.log().find("AUTH PLAIN\r\n" + common::base64Encode(credentials) + "\r\n"), std::string::npos);
 }
@@ -94,11 +121,11 @@ TEST(MailSender, RefusedEhloFallsBackToHeloAndNoAuthOfferSkipsTheLogIn)
     TempDir dir;
     ScriptedSmtp refused("ehlo-refused", dir.path() / "refused");
     MailSender sender;
-    ASSERT_TRUE(sender.connect("127.0.0.1", refused.port(), "user", "secret"));
+    ASSERT_TRUE(ok(sender.connect("127.0.0.1", refused.port(), "user", "secret")));
     EXPECT_NE(refused.log().find("HELO "), std::string::npos);
     EXPECT_EQ(refused.log().find("AUTH"), std::string::npos);
     ScriptedSmtp none("no-auth", dir.path() / "none");
-    ASSERT_TRUE(sender.connect("127.0.0.1", none.port(), "user", "secret"));
+    ASSERT_TRUE(ok(sender.connect("127.0.0.1", none.port(), "user", "secret")));
     EXPECT_EQ(sendOne(sender), "");
     EXPECT_EQ(none.log().find("AUTH"), std::string::npos);
     EXPECT_EQ(none.log().find("HELO"), std::string::npos);
@@ -110,7 +137,7 @@ TEST(MailSender, SilentServerTimesOutAfterItsReplyTimeout)
     ScriptedSmtp silent("silent", dir.path() / "log");
     MailSender sender;
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_FALSE(sender.connect("127.0.0.1", silent.port(), "user", "secret"));
+    EXPECT_FALSE(ok(sender.connect("127.0.0.1", silent.port(), "user", "secret")));
     const auto waited = std::chrono::steady_clock::now() - before;
     EXPECT_GE(waited, std::chrono::milliseconds(2000));
     EXPECT_LT(waited, std::chrono::milliseconds(6000));
@@ -123,8 +150,8 @@ TEST(MailSender, RefusedRecipientIsResetAndReported)
     TempDir dir;
     ScriptedSmtp server("refuse-rcpt", dir.path() / "log");
     MailSender sender;
-    ASSERT_TRUE(sender.connect("127.0.0.1", server.port(), "user", "secret"));
-    EXPECT_EQ(sender.send("s", "b", "one@x;two@x", "", "", "me@x", ""), "5.1.1 No such user here");
+    ASSERT_TRUE(ok(sender.connect("127.0.0.1", server.port(), "user", "secret")));
+    EXPECT_EQ(failureOf(sender.send("s", "b", "one@x;two@x", "", "", "me@x", "")), "5.1.1 No such user here");
     EXPECT_EQ(sender.lastReplyCode(), 550);
     const std::string log = server.log();
     EXPECT_NE(log.find("RCPT TO:<one@x>\r\nRSET\r\n"), std::string::npos);
@@ -137,15 +164,15 @@ TEST(MailSender, MalformedAddressesSendNothing)
     TempDir dir;
     ScriptedSmtp server("login-plain", dir.path() / "log");
     MailSender sender;
-    EXPECT_EQ(sender.send("s", "b", "a@x", "", "", "me@x", ""), gbk("未连接到SMTP服务器!"));
-    ASSERT_TRUE(sender.connect("127.0.0.1", server.port(), "user", "secret"));
+    EXPECT_EQ(failureOf(sender.send("s", "b", "a@x", "", "", "me@x", "")), gbk("未连接到SMTP服务器!"));
+    ASSERT_TRUE(ok(sender.connect("127.0.0.1", server.port(), "user", "secret")));
     const std::size_t before = server.log().size();
-    EXPECT_EQ(sender.send("s", "b", "x <a@x", "", "", "me@x", ""), gbk("目的邮件地址格式错误!"));
-    EXPECT_EQ(sender.send("s", "b", "a@x", "", "", "me <x", ""), gbk("发信人邮件地址格式错误!"));
-    EXPECT_EQ(sender.send("s", "b", "a@x", "", "", "me@x", "r <x"), gbk("回复邮件地址格式错误!"));
-    EXPECT_EQ(sender.send("s", "b", "", "", "", "me@x", ""), gbk("未指定发送地址!"));
+    EXPECT_EQ(failureOf(sender.send("s", "b", "x <a@x", "", "", "me@x", "")), gbk("目的邮件地址格式错误!"));
+    EXPECT_EQ(failureOf(sender.send("s", "b", "a@x", "", "", "me <x", "")), gbk("发信人邮件地址格式错误!"));
+    EXPECT_EQ(failureOf(sender.send("s", "b", "a@x", "", "", "me@x", "r <x")), gbk("回复邮件地址格式错误!"));
+    EXPECT_EQ(failureOf(sender.send("s", "b", "", "", "", "me@x", "")), gbk("未指定发送地址!"));
     EXPECT_EQ(server.log().size(), before);
-    EXPECT_FALSE(sender.connect("127.0.0.1", 1, "u", "p"));
+    EXPECT_FALSE(ok(sender.connect("127.0.0.1", 1, "u", "p")));
     EXPECT_EQ(sender.lastError(), gbk("连接指定SMTP邮件服务器“127.0.0.1”失败!"));
 }
 
@@ -160,7 +187,7 @@ TEST(MailSender, DeliversToAiosmtpdWithLoginAndWithPlain)
                 QString::fromLatin1(mechanism)});
         MailSender sender;
         MailConfig config{"127.0.0.1", sink.port(), "10001", "demo2026", "kavo@localhost", "author@localhost"};
-        EXPECT_EQ(submitFeedback(sender, config, gbk("张三"), gbk("这是一条足够长的反馈。")), "");
+        EXPECT_TRUE(ok(submitFeedback(sender, config, gbk("张三"), gbk("这是一条足够长的反馈。"))));
         sender.quit();
         const std::string mail = readFile(dir.path() / "001.eml");
         EXPECT_NE(mail.find("Subject: =?gb2312?B?" + common::base64Encode(gbk("反馈信息")) + "?="), std::string::npos);
@@ -169,6 +196,70 @@ TEST(MailSender, DeliversToAiosmtpdWithLoginAndWithPlain)
             mail.find(common::base64Encode(gbk("名称：张三\r\n\r\n内容：这是一条足够长的反馈。"))), std::string::npos);
         MailConfig wrong = config;
         wrong.password = "nope";
-        EXPECT_EQ(submitFeedback(sender, wrong, "a", "0123456789"), gbk("登录指定SMTP邮件服务器“127.0.0.1”失败!"));
+        EXPECT_EQ(
+            failureOf(submitFeedback(sender, wrong, "a", "0123456789")), gbk("登录指定SMTP邮件服务器“127.0.0.1”失败!"));
     }
+}
+
+TEST(MailSenderLimits, PeersThatHoldTheSenderMeetATimeOut)
+{
+    using std::chrono::milliseconds;
+    const struct
+    {
+        const char *scenario;
+        const char *pace; // seconds per byte or per reply
+        MailLimits limits;
+        bool inSend; // the failure comes in send(), after a good connect()
+        std::string text;
+    } cases[] = {
+        {"trickle", "0.2", MailLimits{.reply = milliseconds(1000)}, false, gbk("接收数据超时!")},
+        {"full-queue", "0", MailLimits{.connect = milliseconds(500)}, false,
+            gbk("连接指定SMTP邮件服务器“127.0.0.1”失败!")},
+        {"stall-data", "0", MailLimits{.send = milliseconds(500)}, true, gbk("发送邮件内容失败!")},
+        {"slow", "0.3", MailLimits{.session = milliseconds(1000)}, false,
+            gbk("登录指定SMTP邮件服务器“127.0.0.1”失败!")},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.scenario);
+        TempDir dir;
+        ScriptedSmtp peer(row.scenario, dir.path() / "log", row.pace);
+        MailSender sender(row.limits);
+        const auto result = boundedRun(peer, [&] {
+            const auto connected = sender.connect("127.0.0.1", peer.port(), "user", "secret");
+            if (!row.inSend || !connected.has_value())
+                return connected;
+            return sender.send("s", std::string(1 << 20, 'a'), "author@x", "", "", "me@x", "");
+        });
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().kind, MailError::Kind::Timeout);
+        EXPECT_EQ(result.error().text, row.text);
+        EXPECT_EQ(sender.lastError(), row.text);
+        EXPECT_FALSE(sender.connected());
+    }
+}
+
+TEST(MailSender, DisplayNamesFromTheEnvironmentArriveAsGbkAndLineBreaksAsCrLf)
+{
+    TempDir dir;
+    Peer sink(QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral(KAVO_SOURCE_DIR "/tools/smtp_sink.py"), QStringLiteral("--port"), QStringLiteral("0"),
+            QStringLiteral("--maildir"), QString::fromStdString(dir.path().string())});
+    const std::string port = std::to_string(sink.port());
+    const std::pair<const char *, const char *> environment[] = {{"KAVO_SMTP_HOST", "127.0.0.1"},
+        {"KAVO_SMTP_PORT", port.c_str()}, {"KAVO_SMTP_USER", "10001"}, {"KAVO_SMTP_PASSWORD", "demo2026"},
+        {"KAVO_SMTP_FROM", "反馈 <kavo@localhost>"}, {"KAVO_SMTP_TO", "作者 <author@localhost>"}};
+    for (const auto &[name, value] : environment)
+        ::setenv(name, value, 1);
+    MailSender sender;
+    const auto sent = submitFeedback(sender, mailConfig(), gbk("张三"), gbk("第一行\n第二行"));
+    for (const auto &[name, value] : environment)
+        ::unsetenv(name);
+    ASSERT_TRUE(ok(sent)) << common::utf8FromGbk(failureOf(sent));
+    sender.quit();
+    const std::string mail = readFile(dir.path() / "001.eml");
+    EXPECT_NE(mail.find("From: =?gb2312?B?" + common::base64Encode(gbk("反馈")) + "?= <kavo@localhost>"),
+        std::string::npos);
+    EXPECT_NE(mail.find("To: =?gb2312?B?" + common::base64Encode(gbk("作者")) + "?= <author@localhost>"),
+        std::string::npos);
+    EXPECT_NE(mail.find(common::base64Encode(gbk("名称：张三\r\n\r\n内容：第一行\r\n第二行"))), std::string::npos);
 }

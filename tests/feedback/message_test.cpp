@@ -3,7 +3,9 @@
 #include "feedback/feedback.h"
 #include "feedback/mimemessage.h"
 #include "feedback/smtpreply.h"
+#include "support/growth.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <regex>
 
@@ -13,16 +15,53 @@ using common::gbk;
 TEST(SmtpReply, MultiLineRepliesEndAtTheLineWithABlank)
 {
     const std::string ehlo = "250-mx.example\r\n250-SIZE 100\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n";
-    EXPECT_EQ(completeReplyCode("250-mx.example\r\n250-AUTH"), std::nullopt);
-    EXPECT_EQ(completeReplyCode(ehlo), 250);
-    EXPECT_EQ(completeReplyCode("220 ready\r\n"), 220);
-    EXPECT_EQ(completeReplyCode("22"), std::nullopt);
+    const auto whole = [](std::string_view received) { return SmtpReplyReader().feed(received); };
+    EXPECT_EQ(whole("250-mx.example\r\n250-AUTH"), std::nullopt);
+    EXPECT_EQ(whole(ehlo), 250);
+    EXPECT_EQ(whole("220 ready\r\n"), 220);
+    EXPECT_EQ(whole("22"), std::nullopt);
     const SmtpReply reply = parseReply(ehlo, 250);
     EXPECT_EQ(reply.keywords, (std::vector<std::string>{"mx.example", "SIZE", "AUTH", "8BITMIME"}));
     EXPECT_EQ(reply.values[2], "LOGIN PLAIN");
     EXPECT_EQ(reply.lastError, "8BITMIME");
     EXPECT_EQ(parseReply("550 5.1.1  No such user\r\n", 550).lastError, "5.1.1 No such user");
     EXPECT_EQ(parseReply("554\r\n", 554).lastError, "554\r\n");
+}
+
+TEST(SmtpReply, PiecesGiveTheSameAnswerAsTheWholeReply)
+{
+    // The last line is the text after the last LF before the last CR, wherever the pieces were cut.
+    for (const std::string received : {"250-a\r\n250 b\r\n", "250-a\r\n250-b\r", "x\n250 y", "250 a\r\n25",
+             "250-a\n\r\n354 go\r\r\n", "\r\n\r\n", "550 no\n\n"}) {
+        SCOPED_TRACE(received);
+        const auto whole = SmtpReplyReader().feed(received);
+        for (std::size_t cut = 0; cut <= received.size(); ++cut) {
+            SmtpReplyReader reader;
+            (void)reader.feed(received.substr(0, cut));
+            EXPECT_EQ(reader.feed(received.substr(cut)), whole) << cut;
+        }
+    }
+}
+
+TEST(SmtpReply, ReadingGrowsInProportionToTheReply)
+{
+    // Replies that never complete, arriving a few bytes at a time: a reader that looked back over everything
+    // received for each piece would cost the square of the reply's size.
+    for (const std::string &unit : {std::string("x"), std::string("250-a\n"), std::string("\r")}) {
+        SCOPED_TRACE(unit);
+        const auto read = [&unit](std::size_t pieces) {
+            SmtpReplyReader reader;
+            for (std::size_t i = 0; i < pieces; ++i)
+                (void)reader.feed(unit);
+        };
+        EXPECT_LT(growthRatio(std::identity(), read, 1 << 13), 3.0);
+    }
+    const auto parse = [](const std::string &reply) { (void)parseReply(reply, 250); };
+    const auto manyLines = [](std::size_t lines) { return repeated("250-AUTH  LOGIN    PLAIN \r\r\n", lines); };
+    EXPECT_LT(growthRatio(manyLines, parse, 1 << 9), 3.0);
+    const auto longLine
+        = [](std::size_t blanks) { return "250 " + repeated(" ", blanks) + "x" + repeated(" ", blanks); };
+    EXPECT_LT(growthRatio(longLine, parse, 1 << 14), 3.0);
 }
 
 TEST(MailAddress, NamesBracketsAndLists)
@@ -34,6 +73,9 @@ TEST(MailAddress, NamesBracketsAndLists)
     EXPECT_EQ(parseAddress("a@b.c")->name, "");
     EXPECT_FALSE(parseAddress("x <a@b.c"));
     EXPECT_FALSE(parseAddress("x > <a@b.c"));
+    EXPECT_FALSE(parseAddress("a>b <c@d>"));
+    EXPECT_FALSE(parseAddressList("ok@x;a>b <c@d>"));
+    EXPECT_EQ(parseAddress("a>b")->address, "a>b"); // without "<" the whole text is the address
     EXPECT_EQ(parseAddressList("a@b;c@d, <e@f>")->size(), 3u);
     EXPECT_EQ(parseAddressList("")->size(), 0u);
     EXPECT_EQ(parseAddressList("a@b;;")->size(), 1u);
@@ -95,4 +137,26 @@ TEST(Feedback, ValidationCountsGbkBytes)
     EXPECT_EQ(validateFeedback(gbk("网友"), gbk("五个中文字")), std::nullopt);
     EXPECT_EQ(validateFeedback(gbk("网友"), std::string(10, ' ')), std::nullopt);
     EXPECT_EQ(feedbackBody("n", "c"), gbk("名称：n\r\n\r\n内容：c"));
+}
+
+TEST(Feedback, LineBreaksCountAndTravelAsCrLf)
+{
+    const struct
+    {
+        std::string content, mailed;
+        bool accepted;
+    } cases[] = {
+        {"12345678\n", "12345678\r\n", true},
+        {"1234567\n", "1234567\r\n", false},
+        {"1234567\r\n", "1234567\r\n", false},
+        {"123456\r\r", "123456\r\n\r\n", true},
+        {"\n\n\n\n\n", "\r\n\r\n\r\n\r\n\r\n", true},
+        {gbk("中文\n"), gbk("中文\r\n"), false},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.content);
+        EXPECT_EQ(withCrLf(row.content), row.mailed);
+        EXPECT_EQ(validateFeedback("n", row.content).has_value(), !row.accepted);
+        EXPECT_EQ(feedbackBody("n", row.content), gbk("名称：n\r\n\r\n内容：") + row.mailed);
+    }
 }

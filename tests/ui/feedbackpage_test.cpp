@@ -1,6 +1,7 @@
 #include "common/gbk.h"
 #include "feedback/mailsender.h"
 #include "feedback/ui/feedbackpage.h"
+#include "support/mutelistener.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
 
@@ -98,5 +99,21 @@ TEST_F(FeedbackPageTest, FailedMailIsReportedAndTheMessageKept)
     EXPECT_NE(notifier.notices[0].text.find(gbk("连接指定SMTP邮件服务器")), std::string::npos);
     EXPECT_EQ(content.toPlainText(), QStringLiteral("a message that is long enough"));
     EXPECT_TRUE(submit.isEnabled());
+    qunsetenv("KAVO_SMTP_PORT");
+}
+
+TEST_F(FeedbackPageTest, ServerThatNeverAnswersIsReportedWithItsReason)
+{
+    const MuteListener server;
+    qputenv("KAVO_SMTP_PORT", QByteArray::number(server.port()));
+    host.show();
+    content.setPlainText(QStringLiteral("a message that is long enough"));
+    QSignalSpy done(page.get(), &FeedbackPage::submitted);
+    press();
+    ASSERT_TRUE(done.wait(30000));
+    ASSERT_EQ(notifier.notices.size(), 1u);
+    EXPECT_EQ(
+        notifier.notices[0].text.substr(0, gbk("提交失败：接收数据超时!").size()), gbk("提交失败：接收数据超时!"));
+    EXPECT_EQ(content.toPlainText(), QStringLiteral("a message that is long enough"));
     qunsetenv("KAVO_SMTP_PORT");
 }

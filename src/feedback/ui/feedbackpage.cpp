@@ -44,7 +44,8 @@ void FeedbackPage::submit()
     m_controls.submitButton->setEnabled(false);
     const common::Relay<FeedbackPage> relay(this);
     (void)QtConcurrent::run([relay, sender = m_sender, name, content] {
-        const std::string failure = submitFeedback(*sender, mailConfig(), name, content);
+        const auto sent = submitFeedback(*sender, mailConfig(), name, content);
+        const std::string failure = sent.has_value() ? std::string() : sent.error().text;
         relay.post([failure](FeedbackPage &page) { page.onSent(failure); });
     });
 }
