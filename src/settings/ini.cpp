@@ -2,8 +2,6 @@
 
 #include "common/gbk.h"
 
-#include <vector>
-
 namespace settings {
 
 namespace {
@@ -17,21 +15,15 @@ struct Line
     std::string_view text; // without the line break
 };
 
-std::vector<Line> splitLines(std::string_view content)
+// The line of `content` that starts at `at` (which is below the content's size).
+Line lineAt(std::string_view content, std::size_t at)
 {
-    std::vector<Line> lines;
-    std::size_t at = 0;
-    while (at < content.size()) {
-        const std::size_t newline = content.find('\n', at);
-        const std::size_t stop = newline == std::string_view::npos ? content.size() : newline;
-        std::string_view text = content.substr(at, stop - at);
-        if (!text.empty() && text.back() == '\r')
-            text.remove_suffix(1);
-        const std::size_t next = newline == std::string_view::npos ? content.size() : newline + 1;
-        lines.push_back({at, next, text});
-        at = next;
-    }
-    return lines;
+    const std::size_t newline = content.find('\n', at);
+    const std::size_t stop = newline == std::string_view::npos ? content.size() : newline;
+    std::string_view text = content.substr(at, stop - at);
+    if (!text.empty() && text.back() == '\r')
+        text.remove_suffix(1);
+    return {at, newline == std::string_view::npos ? content.size() : newline + 1, text};
 }
 
 // The section name of a "[name]" line, or nothing for any other line.
@@ -61,31 +53,39 @@ std::optional<KeyLine> keyLine(std::string_view line)
     return KeyLine{common::trimName(line.substr(0, equals)), common::trimBlanks(line.substr(equals + 1))};
 }
 
-// Index range [first, last) of the lines that belong to the first section called `section`; first is the
-// header line itself. Nothing when the section is missing.
-std::optional<std::pair<std::size_t, std::size_t>> findSection(const std::vector<Line> &lines, std::string_view section)
+// Where the first section called `section` and the first key called `key` in it lie, found in one pass over
+// the lines.
+struct Place
 {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const auto name = sectionName(lines[i].text);
-        if (!name || !common::equalText(*name, section, Case::IgnoreAscii))
-            continue;
-        std::size_t last = i + 1;
-        while (last < lines.size() && !sectionName(lines[last].text))
-            ++last;
-        return std::make_pair(i, last);
-    }
-    return std::nullopt;
-}
+    std::optional<Line> header; // the section's "[name]" line
+    std::optional<Line> entry; // the key's line
+    Line lastFilled; // the section's last non-blank line (the header when it has none), when the key is missing
+};
 
-std::optional<std::size_t> findKey(
-    const std::vector<Line> &lines, std::pair<std::size_t, std::size_t> range, std::string_view key)
+Place locate(std::string_view content, std::string_view section, std::string_view key)
 {
-    for (std::size_t i = range.first + 1; i < range.second; ++i) {
-        const auto entry = keyLine(lines[i].text);
-        if (entry && common::equalText(entry->key, key, Case::IgnoreAscii))
-            return i;
+    Place place;
+    for (std::size_t at = 0; at < content.size();) {
+        const Line line = lineAt(content, at);
+        at = line.end;
+        if (const auto name = sectionName(line.text)) {
+            if (place.header)
+                break; // the section has ended
+            if (common::equalText(*name, section, Case::IgnoreAscii))
+                place.header = place.lastFilled = line;
+            continue;
+        }
+        if (!place.header)
+            continue;
+        const auto entry = keyLine(line.text);
+        if (entry && common::equalText(entry->key, key, Case::IgnoreAscii)) {
+            place.entry = line;
+            break;
+        }
+        if (!common::trimName(line.text).empty())
+            place.lastFilled = line;
     }
-    return std::nullopt;
+    return place;
 }
 
 // What ends the last line of `content` so that text can follow on a line of its own: nothing after a line feed,
@@ -109,18 +109,31 @@ std::string flattenValue(std::string_view value)
 
 } // namespace
 
+std::optional<std::string_view> nameProblem(std::string_view name, NameKind kind)
+{
+    if (name.empty())
+        return "is empty";
+    if (common::trimName(name).size() != name.size())
+        return "has leading or trailing blanks, which are not kept";
+    if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        return "holds a line break or a zero byte";
+    if (kind == NameKind::Key && name.find('=') != std::string_view::npos)
+        return "holds \"=\", which ends a key";
+    if (kind == NameKind::Key && name.front() == '[')
+        return "starts with \"[\", which starts a section";
+    if (kind == NameKind::Section && common::findByte(name, ']') != std::string_view::npos)
+        return "holds \"]\", which ends a section name";
+    if (kind == NameKind::Section && !common::isCharBoundary(name, name.size()))
+        return "ends in half a double-byte character";
+    return std::nullopt;
+}
+
 std::optional<std::string> iniLookup(std::string_view content, std::string_view section, std::string_view key)
 {
-    section = common::trimName(section);
-    key = common::trimName(key);
-    const std::vector<Line> lines = splitLines(content);
-    const auto range = findSection(lines, section);
-    if (!range)
+    const Place place = locate(content, common::trimName(section), common::trimName(key));
+    if (!place.entry)
         return std::nullopt;
-    const auto index = findKey(lines, *range, key);
-    if (!index)
-        return std::nullopt;
-    return std::string(common::untilZero(keyLine(lines[*index].text)->value));
+    return std::string(common::untilZero(keyLine(place.entry->text)->value));
 }
 
 std::string iniAssign(std::string_view content, std::string_view section, std::string_view key, std::string_view value)
@@ -128,22 +141,14 @@ std::string iniAssign(std::string_view content, std::string_view section, std::s
     section = common::trimName(section);
     key = common::trimName(key);
     const std::string entry = std::string(key) + "=" + flattenValue(value) + "\r\n";
-    const std::vector<Line> lines = splitLines(content);
+    const Place place = locate(content, section, key);
     std::string out(content);
-    const auto range = findSection(lines, section);
-    if (!range)
+    if (!place.header)
         return out + std::string(lineEndFor(content)) + "[" + std::string(section) + "]\r\n" + entry;
-    if (const auto index = findKey(lines, *range, key)) {
-        const Line &line = lines[*index];
-        return out.replace(line.begin, line.end - line.begin, entry);
-    }
+    if (place.entry)
+        return out.replace(place.entry->begin, place.entry->end - place.entry->begin, entry);
     // After the section's last non-blank line, so blank lines that separate sections stay where they are.
-    std::size_t after = range->first;
-    for (std::size_t i = range->first + 1; i < range->second; ++i) {
-        if (!common::trimName(lines[i].text).empty())
-            after = i;
-    }
-    const Line &anchor = lines[after];
+    const Line &anchor = place.lastFilled;
     const std::string_view lineEnd = anchor.end == content.size() ? lineEndFor(content) : std::string_view();
     return out.insert(anchor.end, std::string(lineEnd) + entry);
 }

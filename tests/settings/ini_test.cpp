@@ -1,5 +1,6 @@
 #include "common/gbk.h"
 #include "settings/ini.h"
+#include "support/growth.h"
 
 #include <gtest/gtest.h>
 
@@ -69,4 +70,70 @@ TEST(IniAssign, ContentEndingInALoneCarriageReturnKeepsItsLastSection)
     const std::string written = iniAssign("x\n[A\r", "a", "c", "v");
     EXPECT_EQ(iniLookup(written, "a", "c"), "v");
     EXPECT_EQ(iniLookup(iniAssign("k=1\r", "b", "k", "2"), "b", "k"), "2");
+}
+
+TEST(IniLookup, AKeyOfALaterSectionIsNotInAnEarlierOne)
+{
+    const std::string content = "[A]\r\nx=1\r\n\r\n[B]\r\nk=later\r\n";
+    EXPECT_EQ(iniLookup(content, "A", "k"), std::nullopt);
+    const std::string written = iniAssign(content, "A", "k", "mine");
+    EXPECT_EQ(iniLookup(written, "A", "k"), "mine");
+    EXPECT_EQ(iniLookup(written, "B", "k"), "later");
+    EXPECT_EQ(written, "[A]\r\nx=1\r\nk=mine\r\n\r\n[B]\r\nk=later\r\n");
+}
+
+TEST(IniNames, NamesThatWouldNotReadBackAreRefused)
+{
+    const struct
+    {
+        const char *name;
+        std::string text;
+        NameKind kind;
+        bool refused;
+    } cases[] = {
+        {"plain section", gbk("记录"), NameKind::Section, false},
+        {"plain key", gbk("是否记住名称2"), NameKind::Key, false},
+        {"blank inside", "a b", NameKind::Key, false},
+        {"bracket as second byte", "\x81]", NameKind::Section, false},
+        {"equals in a section", "a=b", NameKind::Section, false},
+        {"bracket in a key", "a]b", NameKind::Key, false},
+        {"empty", "", NameKind::Key, true},
+        {"CR LF", "k\r\n[x]", NameKind::Key, true},
+        {"LF", "a\nb", NameKind::Section, true},
+        {"zero byte", std::string("a\0b", 3), NameKind::Key, true},
+        {"closing bracket", "a]b", NameKind::Section, true},
+        {"equals in a key", "a=b", NameKind::Key, true},
+        {"key read as a section", "[a", NameKind::Key, true},
+        {"leading blank", " a", NameKind::Key, true},
+        {"leading control byte",
+            "\x01"
+            "a",
+            NameKind::Section, true},
+        {"trailing tab", "a\t", NameKind::Section, true},
+        {"half a character at the end", "a\x81", NameKind::Section, true},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(nameProblem(row.text, row.kind).has_value(), row.refused);
+        if (row.refused)
+            continue;
+        const std::string section = row.kind == NameKind::Section ? row.text : "s";
+        const std::string key = row.kind == NameKind::Key ? row.text : "k";
+        const std::string content = iniAssign("[s]\r\nk=old\r\n", section, key, "v");
+        EXPECT_EQ(iniLookup(content, section, key), "v");
+    }
+}
+
+TEST(IniLookup, CostGrowsInProportionToTheFile)
+{
+    // Files of one kind of line over and over; the section looked up is missing, so every line is read. Writes
+    // find their place by the same pass.
+    const std::string lead(40, '\x81');
+    for (const std::string &line : {"[" + lead + "]\r\n", "[" + lead + "\r\n", lead + "=" + lead + "\n",
+             std::string("[s]\r\n"), std::string("k=\r"), std::string("\n")}) {
+        SCOPED_TRACE(line);
+        const auto makeFile = [&line](std::size_t copies) { return repeated(line, copies); };
+        const auto lookUp = [](const std::string &content) { (void)iniLookup(content, "missing", "k"); };
+        EXPECT_LT(growthRatio(makeFile, lookUp, (256 << 10) / line.size()), 3.0);
+    }
 }
