@@ -31,6 +31,7 @@ int main(int argc, char **argv)
     if (const std::string problem = platform::prepareUserFiles(paths); !problem.empty())
         std::fprintf(stderr, "kavo: %s\n", problem.c_str());
     const settings::Settings settings(paths.settings, paths.data);
+    settings.clearStaleTemporaries();
     const auto sound = platform::createSound();
     const auto desktop = platform::createDesktop();
     const auto hotKeys = platform::createHotKeys();

@@ -44,6 +44,11 @@ bool Settings::writeFlag(const SettingKey &key, bool yes) const
     return write(key, gbk(yes ? Yes : No));
 }
 
+void Settings::clearStaleTemporaries() const
+{
+    settings::clearStaleTemporaries(file());
+}
+
 std::filesystem::path Settings::animatedPicture() const
 {
     const std::filesystem::path fallback = m_dataDirectory / platform::nativePath(gbk("图片.jpg"));

@@ -22,8 +22,12 @@ public:
     // A flag is yes only when it reads exactly "是".
     bool isYes(const SettingKey &key) const;
 
+    // False when the file could not be written (read-only, say); callers go on with the value they hold.
     bool write(const SettingKey &key, std::string_view gbkValue) const;
     bool writeFlag(const SettingKey &key, bool yes) const;
+
+    // Clears what writers that died mid-write left beside the file; once, at start.
+    void clearStaleTemporaries() const;
 
     // "图片"/"跳动图片", defaulting to the data directory's "图片.jpg"; a native path.
     std::filesystem::path animatedPicture() const;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
@@ -114,6 +115,37 @@ std::filesystem::path temporaryName(const std::filesystem::path &file)
     return name;
 }
 
+std::filesystem::path folderOf(const std::filesystem::path &file)
+{
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
+// The file a chain of symbolic links ends at (it need not exist); nothing for a loop or an unreadable link.
+std::optional<std::filesystem::path> followLinks(std::filesystem::path file)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        const auto status = std::filesystem::symlink_status(file, error);
+        if (error || status.type() != std::filesystem::file_type::symlink)
+            return file;
+        const std::filesystem::path target = std::filesystem::read_symlink(file, error);
+        if (error)
+            return std::nullopt;
+        file = target.is_absolute() ? target : folderOf(file) / target;
+    }
+    return std::nullopt;
+}
+
+common::Unexpected<SettingsError> failure(SettingsError::Kind kind, std::string detail)
+{
+    return common::unexpected(SettingsError{kind, std::move(detail)});
+}
+
+common::Unexpected<SettingsError> systemFailure(const std::string &what, const std::filesystem::path &file)
+{
+    return failure(SettingsError::Kind::Io, what + " " + file.string() + ": " + std::strerror(errno));
+}
+
 // Temporary files of `file` left by writers that died mid-write. Call only while holding the writer lock: a
 // live writer's temporary file exists only while it holds the lock, so every one found then is left over.
 void removeLeftovers(const std::filesystem::path &file, const std::filesystem::path &folder)
@@ -128,24 +160,36 @@ void removeLeftovers(const std::filesystem::path &file, const std::filesystem::p
     }
 }
 
-bool replaceFile(const std::filesystem::path &file, std::string_view content, int folderFd)
+// Whether an existing `file` may not be written: no write bit at all (which even root respects here, as the
+// user marked it so) or no write access for this user.
+bool isReadOnly(const std::filesystem::path &file, const struct stat &status)
+{
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(file.c_str(), W_OK) != 0;
+}
+
+common::Result<void, SettingsError> replaceFile(
+    const std::filesystem::path &file, std::string_view content, const struct stat *old, int folderFd)
 {
     const std::filesystem::path temporary = temporaryName(file);
     {
         FileDescriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!out.valid())
-            return false;
-        if (!writeWhole(out.get(), content) || ::fsync(out.get()) != 0) {
+            return systemFailure("cannot create", temporary);
+        const bool written = (!old || ::fchmod(out.get(), old->st_mode & 07777) == 0) && writeWhole(out.get(), content)
+            && ::fsync(out.get()) == 0;
+        if (!written) {
+            const auto failed = systemFailure("cannot write", temporary);
             ::unlink(temporary.c_str());
-            return false;
+            return failed;
         }
     }
     if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        const auto failed = systemFailure("cannot replace", file);
         ::unlink(temporary.c_str());
-        return false;
+        return failed;
     }
     ::fsync(folderFd);
-    return true;
+    return {};
 }
 
 } // namespace
@@ -162,19 +206,49 @@ std::string ReadSetting(
     return std::string(common::truncateChars(chosen, MaxValueBytes));
 }
 
+common::Result<void, SettingsError> writeSetting(
+    const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value)
+{
+    if (const auto problem = nameProblem(section, NameKind::Section))
+        return failure(SettingsError::Kind::BadName, "the section name " + std::string(*problem));
+    if (const auto problem = nameProblem(key, NameKind::Key))
+        return failure(SettingsError::Kind::BadName, "the key name " + std::string(*problem));
+    const auto target = followLinks(file);
+    if (!target)
+        return failure(SettingsError::Kind::Io, "too many or unreadable symbolic links at " + file.string());
+    WriterLock lock(folderOf(*target));
+    if (!lock.valid())
+        return systemFailure("cannot open the folder", folderOf(*target));
+    struct stat old
+    {
+    };
+    const bool exists = ::stat(target->c_str(), &old) == 0;
+    if (exists && isReadOnly(*target, old))
+        return failure(SettingsError::Kind::ReadOnly, target->string() + " is read-only");
+    std::string content;
+    const ReadStatus status = readWhole(*target, content, MaxFileBytes);
+    if (status == ReadStatus::TooLarge)
+        return failure(SettingsError::Kind::TooLarge,
+            target->string() + " is larger than " + std::to_string(MaxFileBytes) + " bytes");
+    if (status == ReadStatus::Failed)
+        return systemFailure("cannot read", *target);
+    return replaceFile(*target, iniAssign(content, section, key, value), exists ? &old : nullptr, lock.folder());
+}
+
 bool WriteSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value)
 {
-    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-    WriterLock lock(folder);
-    if (!lock.valid())
-        return false;
-    removeLeftovers(file, folder);
-    std::string content;
-    const ReadStatus status = readWhole(file, content, MaxFileBytes);
-    if (status == ReadStatus::TooLarge || status == ReadStatus::Failed)
-        return false;
-    return replaceFile(file, iniAssign(content, section, key, value), lock.folder());
+    return writeSetting(file, section, key, value).has_value();
+}
+
+void clearStaleTemporaries(const std::filesystem::path &file)
+{
+    const auto target = followLinks(file);
+    if (!target)
+        return;
+    const WriterLock lock(folderOf(*target));
+    if (lock.valid())
+        removeLeftovers(*target, folderOf(*target));
 }
 
 } // namespace settings

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -8,6 +10,7 @@
 // Access to the INI settings file. Section, key and value are GBK. Every call goes to the file; nothing is
 // cached. Thread-safe and safe between processes: writers take a lock on the file's folder and replace the
 // file in one rename, so a reader sees the old or the new file whole, and a crash never leaves half a file.
+// A settings file that is a symbolic link stays one: the file it points to is replaced, beside itself.
 namespace settings {
 
 constexpr std::size_t MaxValueBytes = 10240;
@@ -15,14 +18,36 @@ constexpr std::size_t MaxValueBytes = 10240;
 // refuse to touch it rather than lose what lies beyond.
 constexpr std::size_t MaxFileBytes = 4 * 1024 * 1024;
 
+struct SettingsError
+{
+    enum class Kind
+    {
+        BadName, // a section or key name that would not read back (ini.h: nameProblem)
+        ReadOnly, // the file exists and may not be written
+        TooLarge, // the file is larger than MaxFileBytes
+        Io // the file or its folder could not be read, locked or written
+    };
+    Kind kind = Kind::Io;
+    std::string detail; // English, for messages; never parsed
+};
+
 // The value of `key` in `section`, blanks around it trimmed, at most MaxValueBytes bytes; `defaultValue`
-// when the file, the section or the key is missing.
+// when the file, the section or the key is missing or the file cannot be read.
 std::string ReadSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view defaultValue);
 
-// Writes `value` under `key` in `section`, creating the file, section or key as needed. Returns false when the
-// file could not be written (the file is then as it was).
+// Writes `value` under `key` in `section`, creating the file, section or key as needed; line breaks in the
+// value become blanks. On failure the file is as it was. A new file gets mode 0644 less the umask; a
+// replaced one keeps its mode.
+common::Result<void, SettingsError> writeSetting(
+    const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value);
+
+// writeSetting() for callers that need only whether it worked.
 bool WriteSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value);
+
+// Removes the temporary files that writers of `file` left when they died mid-write. Meant for start-up; safe
+// while other writers run, as it holds the writers' lock.
+void clearStaleTemporaries(const std::filesystem::path &file);
 
 } // namespace settings

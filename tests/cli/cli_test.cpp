@@ -17,6 +17,13 @@ CommandResult kavoCli(const TempDir &home, const std::string &arguments)
     return runCommand(binaryDir() + "/kavo-cli --home '" + home.path().string() + "' " + arguments + " 2>/dev/null");
 }
 
+// The same with standard error in place of standard output.
+CommandResult kavoCliErrors(const TempDir &home, const std::string &arguments)
+{
+    return runCommand(
+        binaryDir() + "/kavo-cli --home '" + home.path().string() + "' " + arguments + " 2>&1 >/dev/null");
+}
+
 } // namespace
 
 TEST(CliList, PrintsRowsAsUtf8RecordsWithEscapes)
@@ -81,6 +88,24 @@ TEST(CliSetting, WritesAndReadsGbkSettings)
     EXPECT_EQ(kavoCli(home, "setting set 记录 名称 '张 三'").status, 0);
     EXPECT_EQ(kavoCli(home, "setting get 记录 名称").out, "张 三\n");
     EXPECT_EQ(readFile(home.path() / "配置"), gbk("[记录]\r\n名称=张 三\r\n"));
+}
+
+TEST(CliSetting, RefusedWritesExitWithTheReason)
+{
+    TempDir home;
+    const CommandResult forged
+        = kavoCliErrors(home, "setting set 记录 \"$(printf 'k\\r\\n[更新]\\r\\n软件下载')\" 9.9");
+    EXPECT_EQ(forged.status, 2);
+    EXPECT_NE(forged.out.find("the key name holds a line break"), std::string::npos) << forged.out;
+    EXPECT_EQ(kavoCli(home, "setting get 更新 软件下载 1.0").out, "1.0\n");
+    EXPECT_EQ(kavoCli(home, "setting set '记录]' 名称 x").status, 2);
+
+    ASSERT_EQ(kavoCli(home, "setting set 记录 名称 old").status, 0);
+    std::filesystem::permissions(home.path() / "配置", std::filesystem::perms::owner_read);
+    const CommandResult readOnly = kavoCliErrors(home, "setting set 记录 名称 new");
+    EXPECT_EQ(readOnly.status, 2);
+    EXPECT_NE(readOnly.out.find("read-only"), std::string::npos) << readOnly.out;
+    EXPECT_EQ(kavoCli(home, "setting get 记录 名称").out, "old\n");
 }
 
 TEST(CliSearch, PrintsIconNameAndAddressOrTheNotFoundText)

@@ -50,7 +50,7 @@ TEST(Settings, WriteCreatesTheFileAndLeavesNoTemporaryBehind)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
-TEST(Settings, NextWriteClearsTemporaryFilesOfAWriterThatDied)
+TEST(Settings, TemporaryFilesOfAWriterThatDiedAreClearedAtStartNotByEveryWrite)
 {
     TempDir dir;
     const Settings s(dir.path());
@@ -58,6 +58,8 @@ TEST(Settings, NextWriteClearsTemporaryFilesOfAWriterThatDied)
     writeFile(leftover, "half a settings file");
     writeFile(dir.path() / "other.tmp.1.0", "not ours");
     ASSERT_TRUE(s.write(keys::UserName, gbk("张三")));
+    EXPECT_TRUE(std::filesystem::exists(leftover));
+    s.clearStaleTemporaries();
     EXPECT_FALSE(std::filesystem::exists(leftover));
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "other.tmp.1.0"));
     EXPECT_EQ(s.read(keys::UserName), gbk("张三"));
@@ -146,4 +148,91 @@ TEST(SettingsFile, ConcurrentWritersFromTwoProcessesLoseNothing)
         EXPECT_EQ(ReadSetting(file, "s", "child" + std::to_string(k), ""), std::to_string(k));
         EXPECT_EQ(ReadSetting(file, "s", "parent" + std::to_string(k), ""), std::to_string(k));
     }
+}
+
+namespace {
+
+std::size_t entriesIn(const std::filesystem::path &folder)
+{
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+} // namespace
+
+TEST(SettingsFile, NamesThatWouldNotReadBackAreRefusedBeforeTheFileIsTouched)
+{
+    TempDir dir;
+    const auto file = dir.path() / "cfg";
+    const auto refused = writeSetting(file, gbk("记录"), "k\r\n[" + gbk("更新") + "]\r\n" + gbk("软件下载"), "9.9");
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().kind, SettingsError::Kind::BadName);
+    EXPECT_NE(refused.error().detail.find("line break"), std::string::npos);
+    EXPECT_FALSE(writeSetting(file, "a]b", "k", "v").has_value());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EQ(ReadSetting(file, gbk("更新"), gbk("软件下载"), "1.0"), "1.0");
+}
+
+TEST(SettingsFile, ReadOnlyFileIsLeftAsItIs)
+{
+    TempDir dir;
+    const auto file = dir.path() / "cfg";
+    ASSERT_TRUE(WriteSetting(file, "s", "k", "old"));
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    const auto written = writeSetting(file, "s", "k", "new");
+    ASSERT_FALSE(written.has_value());
+    EXPECT_EQ(written.error().kind, SettingsError::Kind::ReadOnly);
+    EXPECT_NE(written.error().detail.find("read-only"), std::string::npos);
+    EXPECT_EQ(ReadSetting(file, "s", "k", ""), "old");
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+        std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+    EXPECT_EQ(entriesIn(dir.path()), 1u);
+}
+
+TEST(SettingsFile, ReplacedFileKeepsItsMode)
+{
+    TempDir dir;
+    const auto file = dir.path() / "cfg";
+    ASSERT_TRUE(WriteSetting(file, "s", "k", "old"));
+    const auto privateMode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    std::filesystem::permissions(file, privateMode);
+    ASSERT_TRUE(WriteSetting(file, "s", "k", "new"));
+    EXPECT_EQ(std::filesystem::status(file).permissions(), privateMode);
+}
+
+TEST(SettingsFile, SymbolicLinkIsFollowedAndStaysALink)
+{
+    const struct
+    {
+        const char *name;
+        bool absolute;
+        bool targetExists;
+    } cases[] = {{"relative link", false, true}, {"absolute link", true, true}, {"dangling link", false, false}};
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const auto home = dir.path() / "home";
+        const auto target = dir.path() / "store" / "real-cfg";
+        std::filesystem::create_directories(home);
+        std::filesystem::create_directories(target.parent_path());
+        if (row.targetExists)
+            writeFile(target, "[keep]\r\nk=kept\r\n");
+        const auto link = home / "cfg";
+        std::filesystem::create_symlink(row.absolute ? target : std::filesystem::path("../store/real-cfg"), link);
+        ASSERT_TRUE(writeSetting(link, "s", "k", "v").has_value());
+        EXPECT_TRUE(std::filesystem::is_symlink(link));
+        EXPECT_EQ(ReadSetting(target, "s", "k", ""), "v");
+        EXPECT_EQ(ReadSetting(link, "keep", "k", ""), row.targetExists ? "kept" : "");
+        EXPECT_EQ(entriesIn(home), 1u);
+        EXPECT_EQ(entriesIn(target.parent_path()), 1u);
+    }
+}
+
+TEST(SettingsFile, LinkLoopFailsWithAReason)
+{
+    TempDir dir;
+    std::filesystem::create_symlink("b", dir.path() / "a");
+    std::filesystem::create_symlink("a", dir.path() / "b");
+    const auto written = writeSetting(dir.path() / "a", "s", "k", "v");
+    ASSERT_FALSE(written.has_value());
+    EXPECT_NE(written.error().detail.find("symbolic link"), std::string::npos);
 }
