@@ -84,15 +84,15 @@ bool MailSender::readReply()
         // Silence ends the wait, and so does a reply that trickles in for longer than its own limit.
         const auto until = std::min(lastByte + m_silence, replyEnd);
         if (now >= until)
-            return fail(Kind::Timeout, gbk("接收数据超时!"));
+            return drop(Kind::Timeout, "接收数据超时!");
         const auto wait = m_socket->waitReadable(std::chrono::ceil<std::chrono::milliseconds>(until - now));
         if (wait == platform::TcpSocket::Wait::Failed)
-            return fail(Kind::Network, gbk("网络出错!"));
+            return drop(Kind::Network, "网络出错!");
         if (wait == platform::TcpSocket::Wait::Timeout)
             continue;
         std::string chunk;
         if (!m_socket->receive(chunk))
-            return fail(Kind::Network, gbk("网络出错!"));
+            return drop(Kind::Network, "网络出错!");
         if (chunk.empty())
             continue;
         lastByte = Clock::now();
@@ -101,8 +101,17 @@ bool MailSender::readReply()
             return true;
         }
         if (reader.received().size() > MaxReplyBytes)
-            return fail(Kind::Network, gbk("网络出错!"));
+            return drop(Kind::Network, "网络出错!");
     }
+}
+
+bool MailSender::drop(Kind kind, const char *failure)
+{
+    // The dialogue is out of step: a reply is missing or cut, or part of a command has gone out. Nothing said
+    // after that on this connection would be understood, so it ends without QUIT or RSET.
+    m_connected = false;
+    m_socket->close();
+    return fail(kind, gbk(failure));
 }
 
 bool MailSender::expect(int code)
@@ -124,10 +133,7 @@ bool MailSender::sendLine(const std::string &line, const char *failure)
     const Outcome outcome = m_socket->send(line, std::min(Clock::now() + m_limits.send, m_sessionEnd));
     if (outcome == Outcome::Done)
         return true;
-    // Part of the line may have gone out: nothing said after it on this connection would be understood.
-    m_connected = false;
-    m_socket->close();
-    return fail(outcome == Outcome::TimedOut ? Kind::Timeout : Kind::Network, gbk(failure));
+    return drop(outcome == Outcome::TimedOut ? Kind::Timeout : Kind::Network, failure);
 }
 
 common::Result<void, MailError> MailSender::connect(

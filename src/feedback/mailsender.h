@@ -39,8 +39,8 @@ struct MailLimits
 // A small SMTP client that delivers one plain-text GBK message at a time over at most one connection.
 // Every operation blocks its caller, never longer than the limits allow; one caller at a time (not locked).
 // The connection ends with QUIT when the next connect starts, when a connect fails, and when the object is
-// destroyed; after a failed or timed-out send the connection is closed at once, as part of a command may be on
-// the wire.
+// destroyed. A send or a reply that fails or times out leaves the dialogue out of step: the connection is then
+// closed at once, without QUIT or RSET.
 class MailSender
 {
 public:
@@ -71,6 +71,7 @@ public:
 
 private:
     bool fail(MailError::Kind kind, const std::string &text);
+    bool drop(MailError::Kind kind, const char *failure);
     bool readReply();
     bool expect(int code);
     bool sendLine(const std::string &line, const char *failure);
