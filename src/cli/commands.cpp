@@ -123,7 +123,7 @@ int setting(const Context &c)
         settings::clearStaleTemporaries(file);
         const auto written = settings::writeSetting(file, gbkFromUtf8(a[1]), gbkFromUtf8(a[2]), gbkFromUtf8(a[3]));
         if (!written.has_value())
-            return c.fail("cannot write the settings file " + file.string() + ": " + written.error().detail);
+            return c.fail("cannot write the settings file: " + written.error().detail);
         return 0;
     }
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");

@@ -160,6 +160,15 @@ void removeLeftovers(const std::filesystem::path &file, const std::filesystem::p
     }
 }
 
+// The status of `file`, or nothing when it does not exist (or cannot be looked at).
+std::optional<struct stat> statusOf(const std::filesystem::path &file)
+{
+    struct stat status = {};
+    if (::stat(file.c_str(), &status) != 0)
+        return std::nullopt;
+    return status;
+}
+
 // Whether an existing `file` may not be written: no write bit at all (which even root respects here, as the
 // user marked it so) or no write access for this user.
 bool isReadOnly(const std::filesystem::path &file, const struct stat &status)
@@ -168,7 +177,7 @@ bool isReadOnly(const std::filesystem::path &file, const struct stat &status)
 }
 
 common::Result<void, SettingsError> replaceFile(
-    const std::filesystem::path &file, std::string_view content, const struct stat *old, int folderFd)
+    const std::filesystem::path &file, std::string_view content, const std::optional<struct stat> &old, int folderFd)
 {
     const std::filesystem::path temporary = temporaryName(file);
     {
@@ -219,11 +228,8 @@ common::Result<void, SettingsError> writeSetting(
     WriterLock lock(folderOf(*target));
     if (!lock.valid())
         return systemFailure("cannot open the folder", folderOf(*target));
-    struct stat old
-    {
-    };
-    const bool exists = ::stat(target->c_str(), &old) == 0;
-    if (exists && isReadOnly(*target, old))
+    const std::optional<struct stat> old = statusOf(*target);
+    if (old && isReadOnly(*target, *old))
         return failure(SettingsError::Kind::ReadOnly, target->string() + " is read-only");
     std::string content;
     const ReadStatus status = readWhole(*target, content, MaxFileBytes);
@@ -232,7 +238,7 @@ common::Result<void, SettingsError> writeSetting(
             target->string() + " is larger than " + std::to_string(MaxFileBytes) + " bytes");
     if (status == ReadStatus::Failed)
         return systemFailure("cannot read", *target);
-    return replaceFile(*target, iniAssign(content, section, key, value), exists ? &old : nullptr, lock.folder());
+    return replaceFile(*target, iniAssign(content, section, key, value), old, lock.folder());
 }
 
 bool WriteSetting(
