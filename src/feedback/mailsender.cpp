@@ -179,7 +179,7 @@ bool MailSender::greetWithEhlo(const std::string &server, const std::string &use
         return fail(m_failureKind, withServer("登录指定SMTP邮件服务器“%s”失败!", server));
     if (expect(250))
         return logIn(server, user, password);
-    return greetWithHelo();
+    return m_connected && greetWithHelo();
 }
 
 bool MailSender::logIn(const std::string &server, const std::string &user, const std::string &password)

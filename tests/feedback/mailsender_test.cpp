@@ -216,6 +216,7 @@ TEST(MailSenderLimits, PeersThatHoldTheSenderMeetATimeOut)
         {"full-queue", "0", MailLimits{.connect = milliseconds(500)}, false,
             gbk("连接指定SMTP邮件服务器“127.0.0.1”失败!")},
         {"stall-data", "0", MailLimits{.send = milliseconds(500)}, true, gbk("发送邮件内容失败!")},
+        {"mute-ehlo", "0", MailLimits{.reply = milliseconds(500)}, false, gbk("接收数据超时!")},
         {"slow", "0.3", MailLimits{.session = milliseconds(1000)}, false,
             gbk("登录指定SMTP邮件服务器“127.0.0.1”失败!")},
     };

@@ -7,6 +7,7 @@ ehlo-refused (EHLO gets 502, HELO works), no-auth (EHLO offers no AUTH), silent 
 Peers that hold a client, SECONDS (default 1.5) setting their pace:
   trickle     a greeting that never ends, one byte every SECONDS
   slow        a normal dialogue, every reply SECONDS late
+  mute-ehlo   a greeting, then no answer to EHLO
   stall-data  a normal dialogue that stops reading after "354", with a small receive buffer
   full-queue  a listener whose queue of pending connections is full, so a connect is never answered
 """
@@ -76,6 +77,8 @@ class Handler(socketserver.StreamRequestHandler):
                 auth_step -= 1
                 self.reply(b"334 UGFzc3dvcmQ6\r\n" if auth_step else b"235 2.7.0 Authentication successful\r\n")
             elif command.startswith(b"EHLO"):
+                if SCENARIO == "mute-ehlo":
+                    hold_forever()
                 self.reply(EHLO[SCENARIO])
             elif command.startswith(b"HELO"):
                 self.reply(b"250 localhost\r\n")
