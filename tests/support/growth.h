@@ -9,7 +9,8 @@
 // to the input, 4 for a square one. Each input is made once, outside the timing. A run works on it as many
 // times as one run on the smaller input needs to last two milliseconds; the best of `runs` runs counts, in
 // this thread's processor time, so other work on the machine makes the figure noisier but not larger. Keep
-// the inputs under a megabyte, so that both sizes are read from the same cache level.
+// the inputs to some ten kilobytes, so that both sizes (and a sanitizer's shadow of them) are read from the
+// same cache level.
 template <typename MakeInput, typename Work>
 double growthRatio(MakeInput makeInput, Work work, std::size_t n, int runs = 7)
 {
