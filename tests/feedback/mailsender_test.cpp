@@ -258,9 +258,9 @@ TEST(MailSender, DisplayNamesFromTheEnvironmentArriveAsGbkAndLineBreaksAsCrLf)
     ASSERT_TRUE(ok(sent)) << common::utf8FromGbk(failureOf(sent));
     sender.quit();
     const std::string mail = readFile(dir.path() / "001.eml");
-    EXPECT_NE(mail.find("From: =?gb2312?B?" + common::base64Encode(gbk("反馈")) + "?= <kavo@localhost>"),
-        std::string::npos);
-    EXPECT_NE(mail.find("To: =?gb2312?B?" + common::base64Encode(gbk("作者")) + "?= <author@localhost>"),
-        std::string::npos);
+    EXPECT_NE(
+        mail.find("From: =?gb2312?B?" + common::base64Encode(gbk("反馈")) + "?= <kavo@localhost>"), std::string::npos);
+    EXPECT_NE(
+        mail.find("To: =?gb2312?B?" + common::base64Encode(gbk("作者")) + "?= <author@localhost>"), std::string::npos);
     EXPECT_NE(mail.find(common::base64Encode(gbk("名称：张三\r\n\r\n内容：第一行\r\n第二行"))), std::string::npos);
 }
