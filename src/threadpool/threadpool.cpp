@@ -1,11 +1,14 @@
 #include "threadpool/threadpool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <limits.h>
 #include <mutex>
-#include <thread>
+#include <optional>
+#include <pthread.h>
 
 namespace threadpool {
 
@@ -14,7 +17,8 @@ struct Shared
 {
     int minimum = DefaultMinimumThreads;
     int maximum = DefaultMaximumThreads;
-    std::chrono::milliseconds idleTimeout{0};
+    std::optional<std::chrono::milliseconds> idleTimeout; // none: without limit
+    std::size_t stackBytes = 0; // 0: the platform's default
     WorkRoutine routine;
     ThreadHooks hooks;
 
@@ -50,6 +54,18 @@ bool claimRetirement(Shared &s)
     return false;
 }
 
+// Waits for an item or the stop; false when the idle time-out passed first. A worker at the minimum could not
+// retire, so it waits without limit instead of waking up for nothing.
+bool waitForWork(Shared &s, std::unique_lock<std::mutex> &lock)
+{
+    const auto ready = [&s] { return s.stopping || !s.queue.empty(); };
+    if (!s.idleTimeout || s.threads.load() <= s.minimum) {
+        s.workOrStop.wait(lock, ready);
+        return true;
+    }
+    return s.workOrStop.wait_for(lock, *s.idleTimeout, ready);
+}
+
 void workerLoop(const std::shared_ptr<Shared> &shared)
 {
     Shared &s = *shared;
@@ -59,7 +75,7 @@ void workerLoop(const std::shared_ptr<Shared> &shared)
     bool counted = true; // still counted in s.threads
     for (;;) {
         std::unique_lock lock(s.mutex);
-        const bool woken = s.workOrStop.wait_for(lock, s.idleTimeout, [&s] { return s.stopping || !s.queue.empty(); });
+        const bool woken = waitForWork(s, lock);
         if (s.stopping)
             break;
         if (!woken) {
@@ -73,8 +89,9 @@ void workerLoop(const std::shared_ptr<Shared> &shared)
         const std::uint32_t item = s.queue.front();
         s.queue.pop_front();
         s.queueLength.fetch_sub(1);
-        lock.unlock();
+        // Under the lock, so that a producer never counts this worker as free for the next item.
         s.idle.fetch_sub(1);
+        lock.unlock();
         try {
             s.routine(item);
         } catch (...) {
@@ -92,27 +109,52 @@ void workerLoop(const std::shared_ptr<Shared> &shared)
     }
 }
 
+void *runWorker(void *shared)
+{
+    const std::unique_ptr<std::shared_ptr<Shared>> owned(static_cast<std::shared_ptr<Shared> *>(shared));
+    workerLoop(*owned);
+    return nullptr;
+}
+
+// A detached thread with the pool's stack size, which standard threads cannot be given.
+bool startThread(const std::shared_ptr<Shared> &shared)
+{
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0)
+        return false;
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (shared->stackBytes > 0)
+        pthread_attr_setstacksize(
+            &attributes, std::max(shared->stackBytes, static_cast<std::size_t>(PTHREAD_STACK_MIN)));
+    auto owned = std::make_unique<std::shared_ptr<Shared>>(shared);
+    pthread_t thread;
+    const bool started = pthread_create(&thread, &attributes, &runWorker, owned.get()) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started)
+        (void)owned.release(); // the thread owns it now
+    return started;
+}
+
 bool startWorker(const std::shared_ptr<Shared> &shared)
 {
     shared->threads.fetch_add(1);
-    try {
-        std::thread([shared] { workerLoop(shared); }).detach();
+    if (startThread(shared))
         return true;
-    } catch (const std::system_error &) {
-        shared->threads.fetch_sub(1);
-        return false;
-    }
+    shared->threads.fetch_sub(1);
+    return false;
 }
 
 } // namespace
 
 PoolHandle CreateThreadPool(int minimumThreads, int maximumThreads, WorkRoutine routine, int idleTimeoutMs,
-    int /*stackSizeBytes*/, ThreadHooks hooks)
+    int stackSizeBytes, ThreadHooks hooks)
 {
     auto shared = std::make_shared<Shared>();
     shared->minimum = minimumThreads >= 1 ? minimumThreads : DefaultMinimumThreads;
     shared->maximum = std::max(maximumThreads >= 1 ? maximumThreads : DefaultMaximumThreads, shared->minimum);
-    shared->idleTimeout = std::chrono::milliseconds(std::max(0, idleTimeoutMs));
+    if (idleTimeoutMs >= 0)
+        shared->idleTimeout = std::chrono::milliseconds(idleTimeoutMs);
+    shared->stackBytes = stackSizeBytes > 0 ? static_cast<std::size_t>(stackSizeBytes) : 0;
     shared->routine = std::move(routine);
     shared->hooks = std::move(hooks);
     int started = 0;
@@ -155,7 +197,8 @@ void QueueUserWorkItem(PoolHandle pool, std::uint32_t item)
         if (s.stopping)
             return;
         // Idle workers may already be promised to items queued before this one: grow while the queue holds at
-        // least as many items as there are idle workers to take them.
+        // least as many items as there are idle workers to take them. Growing only when no worker at all is
+        // idle would leave this item waiting behind a busy one while the pool is below its maximum.
         if (static_cast<int>(s.queue.size()) >= s.idle.load() && s.threads.load() < s.maximum)
             startWorker(pool->shared);
         s.queue.push_back(item);

@@ -4,12 +4,14 @@
 #include <functional>
 #include <memory>
 
-// A pool of worker threads with a first-in first-out work queue. Standard C++ only.
+// A pool of worker threads with a first-in first-out work queue. Standard C++, and POSIX threads for the
+// workers' stack size.
 //
 // Workers grow on demand from a minimum to a maximum: an item queued while no idle worker is left for it starts
 // one more (up to the maximum). A worker that waits longer than the idle time-out for work retires while more than the
-// minimum are alive; retirement never takes the pool below the minimum. Work routines may queue further items.
-// All operations are thread-safe.
+// minimum are alive; retirement never takes the pool below the minimum, and an idle time-out of -1 (any negative
+// value) keeps every worker until the pool is freed. Idle workers sleep: they use no processor time while they
+// wait. Work routines may queue further items. All operations are thread-safe.
 namespace threadpool {
 
 using WorkRoutine = std::function<void(std::uint32_t item)>;
@@ -29,8 +31,8 @@ constexpr int DefaultMinimumThreads = 5;
 constexpr int DefaultMaximumThreads = 20;
 
 // Starts `minimumThreads` workers at once. A minimum or maximum below 1 takes its default; a maximum below
-// the minimum is raised to it. `stackSizeBytes` is accepted for compatibility: standard threads take the
-// platform's default stack. Returns nullptr when no worker could be started.
+// the minimum is raised to it. Each worker gets a stack of `stackSizeBytes` (raised to the platform's least
+// stack; 0 or less: the platform's default). Returns nullptr when no worker could be started.
 PoolHandle CreateThreadPool(int minimumThreads, int maximumThreads, WorkRoutine routine, int idleTimeoutMs,
     int stackSizeBytes = 1024 * 1024, ThreadHooks hooks = {});
 

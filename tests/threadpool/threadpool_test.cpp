@@ -3,9 +3,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <ctime>
 #include <gtest/gtest.h>
 #include <latch>
+#include <limits.h>
 #include <mutex>
+#include <pthread.h>
 #include <thread>
 #include <vector>
 
@@ -23,6 +27,44 @@ template <typename Condition> bool eventually(Condition condition)
         std::this_thread::sleep_for(10ms);
     }
     return condition();
+}
+
+// The processor time of the threads that `track` was called on, in seconds.
+class ThreadClocks
+{
+public:
+    void track()
+    {
+        clockid_t clock;
+        pthread_getcpuclockid(pthread_self(), &clock);
+        const std::lock_guard lock(m_mutex);
+        m_clocks.push_back(clock);
+    }
+    double seconds()
+    {
+        const std::lock_guard lock(m_mutex);
+        double sum = 0;
+        for (const clockid_t clock : m_clocks) {
+            timespec used{};
+            clock_gettime(clock, &used);
+            sum += static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
+        }
+        return sum;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<clockid_t> m_clocks;
+};
+
+std::size_t ownStackBytes()
+{
+    pthread_attr_t attributes;
+    pthread_getattr_np(pthread_self(), &attributes);
+    std::size_t bytes = 0;
+    pthread_attr_getstacksize(&attributes, &bytes);
+    pthread_attr_destroy(&attributes);
+    return bytes;
 }
 
 } // namespace
@@ -78,6 +120,114 @@ TEST(ThreadPool, IdleWorkersRetireToTheMinimumAndNeverBelow)
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(GetThreadNum(pool), 2);
     FreeThreadPool(pool, -1);
+}
+
+TEST(ThreadPool, IdleWorkersSleepAndMinusOneKeepsThemAll)
+{
+    const struct
+    {
+        const char *name;
+        int idleTimeoutMs;
+        int keptWorkers;
+    } cases[] = {{"without limit", -1, 3}, {"no time-out", 0, 1}};
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        ThreadClocks clocks;
+        std::latch busy(3);
+        std::latch release(1);
+        PoolHandle pool = CreateThreadPool(1, 3,
+            [&](std::uint32_t) {
+                busy.count_down();
+                release.wait();
+            },
+            row.idleTimeoutMs, 1 << 20, {[&] { clocks.track(); }, nullptr});
+        for (std::uint32_t i = 0; i < 3; ++i)
+            QueueUserWorkItem(pool, i);
+        busy.wait();
+        release.count_down();
+        ASSERT_TRUE(eventually([&] { return GetFreeThreadNum(pool) == row.keptWorkers; }));
+        // Idle time is the thing measured here: a worker that polls burns a processor for all of it.
+        const double before = clocks.seconds();
+        std::this_thread::sleep_for(300ms);
+        EXPECT_LT(clocks.seconds() - before, 0.03);
+        EXPECT_EQ(GetThreadNum(pool), row.keptWorkers);
+        FreeThreadPool(pool, -1);
+    }
+}
+
+TEST(ThreadPool, WorkersHaveTheStackSizeAsked)
+{
+    const std::size_t platformDefault = [] {
+        std::size_t bytes = 0;
+        std::thread([&] { bytes = ownStackBytes(); }).join();
+        return bytes;
+    }();
+    const auto least = static_cast<std::size_t>(PTHREAD_STACK_MIN);
+    // The C library may hand a thread a cached stack of up to four times the size asked.
+    const struct
+    {
+        const char *name;
+        int asked;
+        std::size_t least;
+        std::size_t most;
+    } cases[] = {
+        {"smaller than the default", 256 << 10, 256 << 10, 1 << 20},
+        {"larger than the default", 32 << 20, 32 << 20, 128 << 20},
+        {"below the platform's least", 1, least, 4 * least},
+        {"none", 0, platformDefault, 4 * platformDefault},
+    };
+    ASSERT_GT(platformDefault, std::size_t{1} << 20);
+    ASSERT_LT(platformDefault, std::size_t{32} << 20);
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        std::atomic<std::size_t> seen{0};
+        std::latch ran(1);
+        PoolHandle pool = CreateThreadPool(
+            1, 1,
+            [&](std::uint32_t) {
+                seen = ownStackBytes();
+                ran.count_down();
+            },
+            -1, row.asked);
+        QueueUserWorkItem(pool, 0);
+        ran.wait();
+        FreeThreadPool(pool, -1);
+        EXPECT_GE(seen.load(), row.least);
+        EXPECT_LE(seen.load(), row.most);
+    }
+}
+
+// Two items that wait for each other. The second is queued while the one idle worker is already promised to
+// the first: only a worker of its own lets both run. A pool that grows only when no worker is idle at all
+// runs them one after the other, and the first waits for the second for ever.
+TEST(ThreadPool, AnItemQueuedWhileTheIdleWorkerIsPromisedGetsAWorkerOfItsOwn)
+{
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        std::mutex mutex;
+        std::condition_variable arrived;
+        int present = 0;
+        std::atomic<int> met{0};
+        std::latch finished(2);
+        PoolHandle pool = CreateThreadPool(
+            1, 2,
+            [&](std::uint32_t) {
+                std::unique_lock lock(mutex);
+                ++present;
+                arrived.notify_all();
+                // Bounded, so that a pool that serialises the two still ends the test.
+                if (arrived.wait_for(lock, 2s, [&] { return present == 2; }))
+                    ++met;
+                finished.count_down();
+            },
+            60000);
+        ASSERT_TRUE(eventually([&] { return GetFreeThreadNum(pool) == 1; }));
+        QueueUserWorkItem(pool, 1);
+        QueueUserWorkItem(pool, 2);
+        finished.wait();
+        FreeThreadPool(pool, -1);
+        ASSERT_EQ(met.load(), 2);
+    }
 }
 
 TEST(ThreadPool, FreeWithoutLimitReturnsAfterEveryWorkerEnded)
