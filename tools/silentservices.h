@@ -11,7 +11,7 @@
 struct SilentSound final : platform::Sound
 {
     void play(std::string, bool) override { }
-    void stopLoops() override { }
+    void stopAll() override { }
 };
 
 struct NoNotices final : appearance::Notifier

@@ -206,7 +206,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         m_services.instance->release();
     if (m_services.hotKeys)
         m_services.hotKeys->unregisterAll();
-    m_services.sound.stopLoops();
+    m_services.sound.stopAll();
     if (m_advertTimer)
         m_advertTimer->stop();
     if (m_fadeTimer)
@@ -286,7 +286,7 @@ void MainWindow::toggleMusic(bool on)
         if (!wav.empty())
             m_services.sound.play(wav, true);
     } else {
-        m_services.sound.stopLoops();
+        m_services.sound.stopAll();
     }
     m_services.settings.writeFlag(settings::keys::PlayMusic, on);
 }

@@ -1,9 +1,10 @@
 #include "platform/sound.h"
 
+#include "platform/mixer.h"
+
 #include <SDL.h>
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace platform {
@@ -12,13 +13,6 @@ namespace {
 
 // SDL's description of a sample format: rate, sample type, channels.
 using AudioFormat = ::SDL_AudioSpec;
-
-struct Voice
-{
-    std::shared_ptr<const std::vector<Sint16>> samples; // interleaved stereo at the device rate
-    std::size_t position = 0;
-    bool loop = false;
-};
 
 class SdlSound final : public Sound
 {
@@ -56,21 +50,22 @@ public:
         if (!samples || samples->empty())
             return;
         SDL_LockAudioDevice(m_device);
-        m_voices.push_back({std::move(samples), 0, loop});
+        m_mixer.add(std::move(samples), loop);
         SDL_UnlockAudioDevice(m_device);
     }
 
-    void stopLoops() override
+    void stopAll() override
     {
         if (m_device == 0)
             return;
         SDL_LockAudioDevice(m_device);
-        std::erase_if(m_voices, [](const Voice &v) { return v.loop; });
+        m_mixer.stopAll();
         SDL_UnlockAudioDevice(m_device);
     }
 
 private:
-    std::shared_ptr<const std::vector<Sint16>> decode(const std::string &wavBytes) const
+    // Interleaved stereo at the device rate; nothing when the bytes are not a WAV file SDL can convert.
+    Mixer::Samples decode(const std::string &wavBytes) const
     {
         SDL_RWops *stream = SDL_RWFromConstMem(wavBytes.data(), static_cast<int>(wavBytes.size()));
         AudioFormat wav{};
@@ -99,27 +94,12 @@ private:
     static void mix(void *userdata, Uint8 *stream, int length)
     {
         auto *self = static_cast<SdlSound *>(userdata);
-        auto *out = reinterpret_cast<Sint16 *>(stream);
-        const std::size_t count = static_cast<std::size_t>(length) / sizeof(Sint16);
-        std::vector<int> sum(count, 0);
-        for (Voice &voice : self->m_voices) {
-            for (std::size_t i = 0; i < count; ++i) {
-                if (voice.position >= voice.samples->size()) {
-                    if (!voice.loop)
-                        break;
-                    voice.position = 0;
-                }
-                sum[i] += (*voice.samples)[voice.position++];
-            }
-        }
-        std::erase_if(self->m_voices, [](const Voice &v) { return !v.loop && v.position >= v.samples->size(); });
-        for (std::size_t i = 0; i < count; ++i)
-            out[i] = static_cast<Sint16>(std::clamp(sum[i], -32768, 32767));
+        self->m_mixer.mix({reinterpret_cast<Sint16 *>(stream), static_cast<std::size_t>(length) / sizeof(Sint16)});
     }
 
     SDL_AudioDeviceID m_device = 0;
     AudioFormat m_output{};
-    std::vector<Voice> m_voices; // guarded by the audio device lock
+    Mixer m_mixer; // guarded by the audio device lock
 };
 
 } // namespace

@@ -18,7 +18,7 @@ struct FakeSound final : platform::Sound
         bool loop;
     };
     void play(std::string wavBytes, bool loop) override { played.push_back({std::move(wavBytes), loop}); }
-    void stopLoops() override { ++stops; }
+    void stopAll() override { ++stops; }
     std::vector<Played> played;
     int stops = 0;
 };
