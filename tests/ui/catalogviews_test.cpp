@@ -199,6 +199,30 @@ TEST_F(CatalogViewsTest, SearchBoxHintTurnsBlackOnPressAndBackToGreyWhenLeftEmpt
     EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("软件"));
 }
 
+TEST_F(CatalogViewsTest, OnlyALeftPressClearsTheHintAndTheDefaultName)
+{
+    const struct
+    {
+        const char *name;
+        QLineEdit *field;
+        QString initial;
+    } fields[] = {{"search box", window->form().searchBox, QStringLiteral("请输入要查找的名称")},
+        {"name field", window->form().nameField, QStringLiteral("网友")}};
+    for (const auto &row : fields) {
+        SCOPED_TRACE(row.name);
+        for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+            QTest::mousePress(row.field, button);
+            QTest::mouseRelease(row.field, button);
+            EXPECT_EQ(row.field->text(), row.initial);
+        }
+        // A right press opens the field's own menu; close it before the next press.
+        if (QWidget *popup = QApplication::activePopupWidget())
+            popup->close();
+        QTest::mouseClick(row.field, Qt::LeftButton);
+        EXPECT_EQ(row.field->text(), QString());
+    }
+}
+
 TEST_F(CatalogViewsTest, RememberLabelTogglesTheBoxAndTheNameFollowsIt)
 {
     const auto &form = window->form();

@@ -110,7 +110,9 @@ bool CatalogViews::eventFilter(QObject *watched, QEvent *event)
                 return onListPress(static_cast<int>(i) + 1, static_cast<QMouseEvent *>(event));
         }
     }
-    if (watched == m_controls.searchBox && event->type() == QEvent::MouseButtonPress) {
+    const bool leftPress
+        = event->type() == QEvent::MouseButtonPress && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton;
+    if (watched == m_controls.searchBox && leftPress) {
         if (m_controls.searchBox->text() == SearchHint) {
             setSearchBoxColour(Qt::black);
             m_controls.searchBox->clear();
@@ -122,12 +124,11 @@ bool CatalogViews::eventFilter(QObject *watched, QEvent *event)
             setSearchBoxColour(HintGrey);
             m_controls.searchBox->setText(SearchHint);
         }
-    } else if (watched == m_controls.nameField && event->type() == QEvent::MouseButtonPress) {
+    } else if (watched == m_controls.nameField && leftPress) {
         if (m_controls.nameField->text() == DefaultName)
             m_controls.nameField->clear();
-    } else if (watched == m_controls.rememberLabel && event->type() == QEvent::MouseButtonPress) {
-        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
-            toggleRememberBox();
+    } else if (watched == m_controls.rememberLabel && leftPress) {
+        toggleRememberBox();
     }
     return QObject::eventFilter(watched, event);
 }
