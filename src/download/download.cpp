@@ -34,8 +34,15 @@ bool Download::Start(const TaskParam &param)
     state->running = true;
     state->succeeded = m_state->succeeded.load();
     m_state = state;
+    TaskParam task = param;
+    task.eventRoutine = [state, routine = param.eventRoutine](
+                            int code, Download *download, double value, int reserved, Download *same) {
+        if (code == EventTotalSize)
+            state->total = value;
+        return routine ? routine(code, download, value, reserved, same) : 0;
+    };
     try {
-        m_thread = std::thread([state, param, self = this] { runTransfer(*state, param, self); });
+        m_thread = std::thread([state, task, self = this] { runTransfer(*state, task, self); });
     } catch (const std::system_error &) {
         state->running = false;
         return false;
@@ -53,6 +60,12 @@ std::int64_t Download::Received() const
 {
     const auto current = state();
     return current->running.load() ? current->received.load() : 0;
+}
+
+double Download::total() const
+{
+    const auto current = state();
+    return current->running.load() ? current->total.load() : 0;
 }
 
 bool Download::running() const

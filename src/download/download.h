@@ -27,6 +27,9 @@ public:
     bool Start(const TaskParam &param);
     // Bytes received so far by the running task; 0 when none runs.
     std::int64_t Received() const;
+    // The total size the running task announced (event 3); 0 until then, and when none runs. Whoever started
+    // the task, so a window can show the progress of a download it shares.
+    double total() const;
     // Tells the running task to end and waits for it at most its retry delay, checking every 20 ms.
     void Stop();
 

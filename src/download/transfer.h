@@ -15,6 +15,7 @@ struct Download::State
     std::atomic<bool> stop{false};
     std::atomic<bool> succeeded{false};
     std::atomic<std::int64_t> received{0};
+    std::atomic<double> total{0}; // as announced by event 3
     std::atomic<int> retryDelayMs{1000};
     std::mutex mutex;
     std::filesystem::path finalPath; // guarded by mutex

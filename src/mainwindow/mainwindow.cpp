@@ -515,7 +515,8 @@ void MainWindow::startVersionCheck()
         relay.post([offer](MainWindow &w) {
             if (offer)
                 w.offerUpdate(*offer);
-            emit w.versionChecked(offer.has_value());
+            else
+                emit w.versionChecked(false);
         });
     });
 }
@@ -534,7 +535,9 @@ void MainWindow::offerUpdate(const update::UpdateOffer &offer)
         if (!refresh->started())
             refresh->deleteLater();
     });
-    window->show();
+    // The check ends when the user has closed the window, which keeps the main window until then.
+    connect(window, &QDialog::finished, this, [this] { emit versionChecked(true); });
+    window->open();
 }
 
 } // namespace mainwindow

@@ -95,7 +95,8 @@ public:
 signals:
     // The announcement fill has written its last field (and started the saved search, if any).
     void announcementFilled();
-    // The version check has ended; `offered` tells whether it opened the update window.
+    // The version check has ended; `offered` tells whether it opened the update window, and then the check
+    // ended when that window was closed.
     void versionChecked(bool offered);
 
 public:

@@ -7,15 +7,18 @@
 #include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
 #include "support/demoservice.h"
+#include "support/holdingserver.h"
 #include "support/samplepublisher.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
 #include "ui/fakeservices.h"
 #include "update/ui/updatewindow.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -37,15 +40,26 @@ protected:
 
     std::filesystem::path listFile() const { return home.path() / "自动更新" / "模块下载.txt"; }
 
+    // Starts a main window and waits until the version check has ended or opened the update window.
     std::unique_ptr<MainWindow> start()
     {
         auto window = std::make_unique<MainWindow>(services());
-        QSignalSpy checked(window.get(), &MainWindow::versionChecked);
+        checked = std::make_unique<QSignalSpy>(window.get(), &MainWindow::versionChecked);
         QSignalSpy filled(window.get(), &MainWindow::announcementFilled);
+        QSignalSpy started(window.get(), &MainWindow::startupFinished);
         window->startUp();
-        EXPECT_TRUE(checked.wait(10000) || checked.count() == 1);
+        EXPECT_TRUE(started.wait(10000)); // the fade-in's timers run at their pace only in an event loop
+        EXPECT_TRUE(QTest::qWaitFor([&] { return checked->count() == 1 || updateWindow(); }, 10000));
         EXPECT_TRUE(filled.count() == 1 || filled.wait(10000));
         return window;
+    }
+
+    // A manifest that offers 模块下载 1.1, and whose share page (the same fake page) names `directLink`.
+    static std::string offerPage(const std::string &directLink = {})
+    {
+        return "模块下载：是- 模块下载版本：1.1- 模块下载地址：http://127.0.0.1:1/share/link?shareid=1&amp;uk=1- "
+               "dlink\\\":\\\""
+            + directLink + "\\\"";
     }
 
     static update::UpdateWindow *updateWindow()
@@ -64,6 +78,7 @@ protected:
 
     settings::Settings settings{home.path()};
     std::string page; // the manifest the fake fetch serves, UTF-8
+    std::unique_ptr<QSignalSpy> checked; // MainWindow::versionChecked of the window start() made
 };
 
 } // namespace
@@ -97,15 +112,22 @@ TEST_F(UpdateTest, HintAsSavedSearchRunsNothingAndNoPageLeavesTheHeading)
 
 TEST_F(UpdateTest, LaterChangesNothingAndTheNextStartAsksAgain)
 {
-    page = "模块下载：是- 模块下载版本：1.1- 模块下载地址：http://127.0.0.1:1/share/link?shareid=1&amp;uk=1-";
+    page = offerPage();
     auto window = start();
     update::UpdateWindow *offer = updateWindow();
     ASSERT_NE(offer, nullptr);
     EXPECT_EQ(offer->windowTitle(), QStringLiteral("软件自动更新"));
     EXPECT_EQ(offer->size(), QSize(313, 136));
     EXPECT_FALSE(offer->windowFlags() & Qt::WindowCloseButtonHint);
+    // Modal for the main window; the check waits for it.
+    EXPECT_EQ(offer->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(offer->parentWidget(), window.get());
+    EXPECT_EQ(QApplication::activeModalWidget(), offer);
+    EXPECT_EQ(checked->count(), 0);
     QTest::mouseClick(button(offer, "按钮_以后再说"), Qt::LeftButton);
     QTRY_COMPARE(updateWindow(), nullptr);
+    ASSERT_EQ(checked->count(), 1);
+    EXPECT_TRUE(checked->front().front().toBool());
     EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
     window.reset();
@@ -116,7 +138,7 @@ TEST_F(UpdateTest, LaterChangesNothingAndTheNextStartAsksAgain)
 
 TEST_F(UpdateTest, FailedRefreshKeepsTheOldListAndVersionAndSaysSo)
 {
-    page = "模块下载：是- 模块下载版本：1.1- 模块下载地址：http://127.0.0.1:1/share/link?shareid=1&amp;uk=1-";
+    page = offerPage();
     auto window = start();
     update::UpdateWindow *offer = updateWindow();
     ASSERT_NE(offer, nullptr);
@@ -153,4 +175,59 @@ TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceFetchesTheListOfASecondPubl
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("模块下载_编辑框"))->text(), QStringLiteral("1.1"));
     qunsetenv("KAVO_MANIFEST_URL");
+}
+
+TEST_F(UpdateTest, ClosingTheWindowMidDownloadStillFinishesTheRefresh)
+{
+    const std::string list = gbk("(模块名称：New one-)\r\n(模块名称：New two-)\r\n");
+    HoldingServer server(
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list.substr(0, 10),
+        list.substr(10));
+    page = offerPage(server.url("/list"));
+    auto window = start();
+    update::UpdateWindow *offer = updateWindow();
+    ASSERT_NE(offer, nullptr);
+    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
+    QTRY_COMPARE(downloader.Received(), 10);
+    QTest::mouseClick(button(offer, "按钮_以后再说"), Qt::LeftButton);
+    QTRY_COMPARE(updateWindow(), nullptr);
+    EXPECT_EQ(checked->count(), 1);
+    EXPECT_TRUE(notifier.notices.empty());
+
+    server.finish();
+    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
+    EXPECT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
+    EXPECT_EQ(readFile(listFile()), list);
+    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
+}
+
+TEST_F(UpdateTest, RefusedStartShowsTheDownloadThatRuns)
+{
+    // The netdisk tool's download: a quarter of 4000 bytes has arrived.
+    HoldingServer server(
+        "HTTP/1.1 200 OK\r\nContent-Length: 4000\r\n\r\n" + std::string(1000, 'a'), std::string(3000, 'b'));
+    ASSERT_TRUE(
+        downloader.Start(download::toolTaskParam(server.url("/tool"), (home.path() / "tool.bin").string(), {})));
+    QTRY_COMPARE(downloader.Received(), 1000);
+
+    page = offerPage(server.url("/list"));
+    auto window = start();
+    update::UpdateWindow *offer = updateWindow();
+    ASSERT_NE(offer, nullptr);
+    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
+    auto *label = offer->findChild<QLabel *>(QStringLiteral("标签_进度"));
+    QTRY_COMPARE(label->text(), QStringLiteral("25% 更新中..."));
+    EXPECT_EQ(offer->findChild<QProgressBar *>(QStringLiteral("进度条1"))->value(), 25);
+    EXPECT_EQ(server.requests(), 1); // the refresh asked nothing of its own
+
+    // The tool's download ends; the refresh gets no completion and leaves everything as it was.
+    server.finish();
+    QTRY_VERIFY(!downloader.running());
+    EXPECT_EQ(readFile(home.path() / "tool.bin"), std::string(1000, 'a') + std::string(3000, 'b'));
+    EXPECT_EQ(updateWindow(), offer);
+    EXPECT_TRUE(notifier.notices.empty());
+    QTest::mouseClick(button(offer, "按钮_以后再说"), Qt::LeftButton);
+    QTRY_COMPARE(updateWindow(), nullptr);
+    EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
+    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
 }

@@ -23,7 +23,6 @@ struct ListRefresh::Shared
         : relay(owner)
     {
     }
-    std::atomic<double> total{0};
     common::Relay<ListRefresh> relay;
 };
 
@@ -36,11 +35,6 @@ ListRefresh::ListRefresh(RefreshContext context, UpdateOffer offer, QObject *par
 }
 
 ListRefresh::~ListRefresh() = default;
-
-double ListRefresh::total() const
-{
-    return m_shared->total.load();
-}
 
 void ListRefresh::start()
 {
@@ -70,14 +64,14 @@ void ListRefresh::startDownload(const std::string &directLink)
     std::filesystem::remove(pending, ignored); // a leftover of an earlier refresh of ours
     const std::shared_ptr<Shared> shared = m_shared;
     const download::TaskParam param = download::toolTaskParam(directLink, platform::gbkPath(pending),
-        [shared](int code, download::Download *, double value, int, download::Download *) {
-            if (code == download::EventTotalSize)
-                shared->total = value;
+        [shared](int code, download::Download *, double, int, download::Download *) {
             if (code == download::EventEnded)
                 shared->relay.post([](ListRefresh &refresh) { refresh.onEnded(); });
             return 0;
         });
-    m_context.download.Start(param);
+    // Refused while another download runs: no event will ever come for this refresh.
+    if (!m_context.download.Start(param))
+        deleteLater();
 }
 
 void ListRefresh::onEnded()

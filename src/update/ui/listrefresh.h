@@ -3,7 +3,6 @@
 #include "update/manifest.h"
 
 #include <QObject>
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -30,7 +29,8 @@ struct RefreshContext
 
 // One refresh of one category list: the list's share link from the manifest, its direct link, the download
 // beside the old list, and the replacement. The old list and version stay unless the new list arrived whole.
-// Lives as long as its parent (the main window), so closing the update window does not cut it short.
+// Lives as long as its parent (the main window), so closing the update window does not cut it short. When the
+// download object refuses the start (another download runs), nothing further happens and it deletes itself.
 // UI thread only; the download's events reach it through a relay.
 class ListRefresh : public QObject
 {
@@ -43,8 +43,6 @@ public:
     // Resolves the link off the UI thread, then starts the download. Once.
     void start();
     bool started() const { return m_started; }
-    // The total size the download announced; 0 until then. Thread-safe.
-    double total() const;
 
 signals:
     // The download has ended and the user has read the outcome.

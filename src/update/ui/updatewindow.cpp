@@ -23,7 +23,7 @@ constexpr double LabelTolerance = 1e-12;
 UpdateWindow::UpdateWindow(
     ListRefresh &refresh, const download::Download &download, const settings::Settings &settings, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
-    , m_refresh(refresh)
+    , m_refresh(&refresh)
     , m_download(download)
     , m_label(new QLabel(QStringLiteral("0% 检测需更新..."), this))
     , m_bar(new QProgressBar(this))
@@ -34,6 +34,7 @@ UpdateWindow::UpdateWindow(
     setObjectName(QStringLiteral("软件自动更新"));
     setWindowTitle(QStringLiteral("软件自动更新"));
     setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::WindowModal);
     setFixedSize(Width, Height);
     move(50, 50);
     m_label->setObjectName(QStringLiteral("标签_进度"));
@@ -51,7 +52,7 @@ UpdateWindow::UpdateWindow(
     connect(m_now, &QPushButton::clicked, this, &UpdateWindow::startRefresh);
     connect(m_later, &QPushButton::clicked, this, &QDialog::close);
     connect(m_timer, &QTimer::timeout, this, &UpdateWindow::showProgress);
-    connect(&m_refresh, &ListRefresh::finished, this, &QDialog::close);
+    connect(&refresh, &ListRefresh::finished, this, &QDialog::close);
     auto *frame = new appearance::WindowFrame(this, {appearance::ButtonKind::Close});
     appearance::applyBackground(*frame, settings);
 }
@@ -68,14 +69,15 @@ void UpdateWindow::keyPressEvent(QKeyEvent *event)
 void UpdateWindow::startRefresh()
 {
     m_now->setEnabled(false);
-    m_refresh.start();
+    if (m_refresh)
+        m_refresh->start();
     m_timer->start(200);
 }
 
 void UpdateWindow::showProgress()
 {
     const download::ProgressView view
-        = download::progressView(m_download.Received(), m_refresh.total(), LabelTolerance);
+        = download::progressView(m_download.Received(), m_download.total(), LabelTolerance);
     m_label->setText(QString::number(view.labelPercent) + QStringLiteral("% 更新中..."));
     m_bar->setValue(view.barPosition);
 }

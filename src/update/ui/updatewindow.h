@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 class QLabel;
 class QProgressBar;
@@ -18,8 +19,10 @@ namespace update {
 
 class ListRefresh;
 
-// The update window "软件自动更新": offers the refresh of one category list and shows its progress. It has
-// no Close of its own; "以后再说.." closes it without touching anything. UI thread only.
+// The update window "软件自动更新": offers the refresh of one category list and shows the progress of the
+// download object, which is the refresh's own download or, when the start was refused, the one that runs. It
+// is modal for its parent window and has no Close of its own; "以后再说.." closes it without touching
+// anything. UI thread only.
 class UpdateWindow : public QDialog
 {
     Q_OBJECT
@@ -38,7 +41,7 @@ private:
     void startRefresh();
     void showProgress();
 
-    ListRefresh &m_refresh;
+    QPointer<ListRefresh> m_refresh; // gone once refused or ended
     const download::Download &m_download;
     QLabel *m_label;
     QProgressBar *m_bar;
