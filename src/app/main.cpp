@@ -1,5 +1,6 @@
 #include "appearance/ui/messagewindow.h"
 #include "appearance/ui/picturepicker.h"
+#include "common/networkpool.h"
 #include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
@@ -16,7 +17,9 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QThreadPool>
 #include <cstdio>
+#include <stop_token>
 
 int main(int argc, char **argv)
 {
@@ -42,7 +45,10 @@ int main(int argc, char **argv)
     download::Download downloader;
     const auto picker = download::createFolderPicker();
     const auto picturePicker = appearance::createPicturePicker();
-    const auto fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    // Quitting ends the page fetches still waiting, so the pool's tasks end and the process with them.
+    std::stop_source quitting;
+    const auto fetch
+        = [stop = quitting.get_token()](const std::string &url) { return download::FetchUrl(url, {.stop = stop}); };
 
     const auto mailSender = std::make_shared<feedback::MailSender>();
 
@@ -52,5 +58,9 @@ int main(int argc, char **argv)
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())
         return 0;
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The tasks that waited end before the window and the services they report to.
+    quitting.request_stop();
+    common::networkPool().waitForDone();
+    return status;
 }

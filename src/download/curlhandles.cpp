@@ -52,6 +52,8 @@ void StallWatch::attach(CURL *easy)
 int StallWatch::onProgress(void *user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded)
 {
     auto *watch = static_cast<StallWatch *>(user);
+    if (watch->m_stop.stop_requested())
+        return 1;
     const auto now = std::chrono::steady_clock::now();
     const curl_off_t bytes = downloaded + uploaded;
     if (bytes != watch->m_lastBytes) {

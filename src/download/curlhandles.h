@@ -3,6 +3,7 @@
 #include <chrono>
 #include <curl/curl.h>
 #include <memory>
+#include <stop_token>
 
 // libcurl's process-wide set-up, owning handles, and the pieces every transfer shares.
 namespace download {
@@ -50,12 +51,14 @@ struct Request
 void setRequest(CURL *easy, const Request &request);
 
 // Ends a transfer that has received nothing for `limit`: libcurl's own low-speed check averages over several
-// seconds, this one looks at the time since the last byte. Owned by the transfer; one per easy handle.
+// seconds, this one looks at the time since the last byte. It also ends the transfer, within about a second,
+// once `stop` is requested. Owned by the transfer; one per easy handle.
 class StallWatch
 {
 public:
-    explicit StallWatch(std::chrono::milliseconds limit)
+    explicit StallWatch(std::chrono::milliseconds limit, std::stop_token stop = {})
         : m_limit(limit)
+        , m_stop(std::move(stop))
     {
     }
     // Points the handle's progress callback at this watch.
@@ -65,6 +68,7 @@ private:
     static int onProgress(void *user, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded);
 
     std::chrono::milliseconds m_limit;
+    std::stop_token m_stop;
     std::chrono::steady_clock::time_point m_lastChange = std::chrono::steady_clock::now();
     curl_off_t m_lastBytes = -1;
 };

@@ -33,7 +33,7 @@ std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *us
 
 std::string FetchUrl(std::string_view url, const FetchOptions &options)
 {
-    if (url.empty())
+    if (url.empty() || options.stop.stop_requested())
         return {};
     const EasyHandle curl = newEasyHandle();
     HeaderList headers;
@@ -46,7 +46,7 @@ std::string FetchUrl(std::string_view url, const FetchOptions &options)
         {address.c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
             static_cast<long>(options.connectTimeout.count())});
     curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
-    StallWatch stall(options.stallTimeout);
+    StallWatch stall(options.stallTimeout, options.stop);
     stall.attach(h);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,8 @@ struct FetchOptions
     std::chrono::milliseconds stallTimeout{60000};
     // Bodies stop growing here; a page is never this large.
     std::size_t maxBodyBytes = 32u << 20;
+    // A stop request ends the fetch within about a second, with what arrived so far (the program's quit).
+    std::stop_token stop;
 };
 
 // The body of any answer to a GET of `url` (error pages included; redirects followed), as HTTP/1.0 with the

@@ -10,6 +10,7 @@
 #include "catalog/category.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/ui/netdiskwindow.h"
@@ -426,19 +427,20 @@ void MainWindow::centre()
 void MainWindow::startAnnouncementFill()
 {
     // Off the UI thread: two fetches of the manifest page. Each field reaches the window as soon as it is read.
+    // The settings are read on the UI thread, at their turn: the task holds nothing that may go before it does.
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run([relay, fetch = m_services.fetch, settings = &m_services.settings] {
+    (void)QtConcurrent::run(&common::networkPool(), [relay, fetch = m_services.fetch] {
         const std::string url = update::manifestUrl();
         const std::string ad = update::readManifestField(fetch, url, common::gbk("广告："));
-        relay.post([ad](MainWindow &w) { w.setAdvertisement(ad); });
-        const std::string name = settings->read(settings::keys::UserName);
-        relay.post([name](MainWindow &w) { w.m_form.nameField->setText(common::toQString(name)); });
+        relay.post([ad](MainWindow &w) {
+            w.setAdvertisement(ad);
+            w.m_form.nameField->setText(common::toQString(w.m_services.settings.read(settings::keys::UserName)));
+        });
         const std::string notice = update::readManifestField(fetch, url, common::gbk("公告："));
         relay.post([notice](MainWindow &w) {
             w.m_form.notice->setPlainText(common::toQString(common::gbk("公告：\r\n\r\n") + notice));
+            w.restoreSearch(w.m_services.settings.read(settings::keys::SearchText));
         });
-        const std::string search = settings->read(settings::keys::SearchText);
-        relay.post([search](MainWindow &w) { w.restoreSearch(search); });
     });
 }
 
@@ -507,7 +509,7 @@ void MainWindow::startVersionCheck()
     for (int category = 1; category <= catalog::CategoryCount; ++category)
         local[static_cast<std::size_t>(category - 1)] = common::fromQString(versionField(category)->text());
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run([relay, fetch = m_services.fetch, local] {
+    (void)QtConcurrent::run(&common::networkPool(), [relay, fetch = m_services.fetch, local] {
         const std::string url = update::manifestUrl();
         const auto offer = update::checkVersions(
             [&](const std::string &label) { return update::readManifestField(fetch, url, label); },

@@ -1,6 +1,7 @@
 #include "catalog/catalogmodel.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "download/download.h"
 #include "download/fetch.h"
 #include "feedback/mailsender.h"
@@ -22,7 +23,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <gtest/gtest.h>
+#include <stop_token>
 
 using common::gbk;
 using mainwindow::MainWindow;
@@ -230,4 +233,33 @@ TEST_F(UpdateTest, RefusedStartShowsTheDownloadThatRuns)
     QTRY_COMPARE(updateWindow(), nullptr);
     EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
+}
+
+// The announcement fill and the version check wait on a manifest server that accepted and never answers. The
+// window still paints meanwhile. Then the window and every service main() owns go first, the quit's stop
+// request ends the fetches, and the tasks that waited on them end without touching what has gone.
+TEST_F(UpdateTest, QuittingWhileTheManifestFetchHangsEndsEveryTaskAndTouchesNothingGone)
+{
+    HoldingServer server("", "");
+    qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(server.url("/manifest.html")));
+    std::stop_source quitting;
+    fetch = [stop = quitting.get_token()](const std::string &url) { return download::FetchUrl(url, {.stop = stop}); };
+    auto ownSettings = std::make_unique<settings::Settings>(home.path());
+    auto window = std::make_unique<MainWindow>(mainwindow::Services{*ownSettings, home.path(), sound, desktop, notifier,
+        downloader, picker, picturePicker, fetch, mailSender, nullptr, nullptr});
+    window->startUp();
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests(), 2, 10000);
+    // Qt paints with the help of its global pool: waiting tasks must not fill it.
+    EXPECT_FALSE(window->grab().isNull());
+    EXPECT_EQ(server.requests(), 2);
+    EXPECT_EQ(common::networkPool().activeThreadCount(), 2);
+
+    window.reset();
+    ownSettings.reset();
+    quitting.request_stop();
+    // Without the stop each remaining fetch would wait for its 60-second stall limit.
+    QTRY_VERIFY_WITH_TIMEOUT(common::networkPool().waitForDone(0), 20000);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_TRUE(notifier.notices.empty());
+    qunsetenv("KAVO_MANIFEST_URL");
 }

@@ -3,6 +3,7 @@
 #include "appearance/notifier.h"
 #include "catalog/category.h"
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "common/relay.h"
 #include "download/conversions.h"
 #include "download/download.h"
@@ -46,7 +47,7 @@ void ListRefresh::start()
         watcher->deleteLater();
         startDownload(watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run(
+    watcher->setFuture(QtConcurrent::run(&common::networkPool(),
         [fetch = m_context.fetch, url = m_context.manifestUrl, label = addressLabel(m_offer.category)] {
             const std::string address = readManifestField(fetch, url, label);
             const std::string page = download::Utf8ToGb18030(fetch(download::secondPageAddress(address)));
