@@ -1,0 +1,39 @@
+#include "support/holdingserver.h"
+#include "support/process.h"
+#include "support/tempdir.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+// The program itself, quitting while the announcement fill and the version check wait on a manifest server
+// that accepted and never answers. Each of those fetches would wait a minute for its stall limit.
+TEST(Quit, EndsAtOnceWhileTheManifestFetchesHang)
+{
+    HoldingServer manifest("", "");
+    TempDir home;
+    const QString instance = QStringLiteral("kavo-quit-test-%1").arg(::getpid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KAVO_HOME"), QString::fromStdString(home.path().string()));
+    environment.insert(QStringLiteral("KAVO_INSTANCE_NAME"), instance);
+    environment.insert(QStringLiteral("KAVO_MANIFEST_URL"), QString::fromStdString(manifest.url("/manifest.html")));
+    QProcess kavo;
+    kavo.setProcessEnvironment(environment);
+    kavo.setProcessChannelMode(QProcess::ForwardedChannels);
+    kavo.start(QString::fromStdString(binaryDir() + "/kavo"));
+    ASSERT_TRUE(kavo.waitForStarted(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(manifest.requests(), 2, 20000);
+
+    ::kill(static_cast<pid_t>(kavo.processId()), SIGTERM);
+    EXPECT_TRUE(kavo.waitForFinished(10000));
+    EXPECT_EQ(kavo.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(kavo.exitCode(), 0);
+    if (kavo.state() != QProcess::NotRunning) {
+        kavo.kill();
+        kavo.waitForFinished();
+    }
+}
