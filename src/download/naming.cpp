@@ -36,4 +36,22 @@ std::optional<std::string> firstFreeName(
     return std::nullopt;
 }
 
+std::string fitName(std::string_view fileName, std::size_t maxBytes)
+{
+    if (fileName.size() <= maxBytes)
+        return std::string(fileName);
+    const std::size_t dot = fileName.rfind('.');
+    const bool keepExtension = dot != std::string_view::npos && dot > 0 && fileName.size() - dot <= 16;
+    const std::string_view extension = keepExtension ? fileName.substr(dot) : std::string_view();
+    if (extension.size() >= maxBytes)
+        return {};
+    std::size_t cut = maxBytes - extension.size();
+    // A UTF-8 continuation byte (10xxxxxx) never starts a character.
+    while (cut > 0 && (static_cast<unsigned char>(fileName[cut]) & 0xC0) == 0x80)
+        --cut;
+    if (cut == 0)
+        return {};
+    return std::string(fileName.substr(0, cut)) + std::string(extension);
+}
+
 } // namespace download
