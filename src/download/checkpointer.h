@@ -1,0 +1,42 @@
+#pragma once
+
+#include "download/partfiles.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace download {
+
+// Writes the control records of one download on a thread of its own, so the transfer never waits for the
+// disk. Each record is written only after the partial file's data has reached the disk (fdatasync), so a
+// record never claims bytes that a power loss could take back. When records come faster than the disk takes
+// them, only the latest is written. Used by the task's thread; the files outlive the checkpointer.
+class Checkpointer
+{
+public:
+    explicit Checkpointer(const PartFiles &files);
+    ~Checkpointer(); // writes the record in hand, then joins
+    Checkpointer(const Checkpointer &) = delete;
+    Checkpointer &operator=(const Checkpointer &) = delete;
+
+    // Hands over a record describing data that has been written; returns at once.
+    void submit(ControlRecord record);
+    // Waits until no record is in hand, then writes `record` before returning. Nothing on success.
+    std::optional<DownloadError> writeNow(const ControlRecord &record);
+
+private:
+    void run();
+    std::optional<DownloadError> write(const ControlRecord &record);
+
+    const PartFiles &m_files;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::optional<ControlRecord> m_next; // guarded by m_mutex
+    bool m_writing = false; // guarded by m_mutex
+    bool m_quit = false; // guarded by m_mutex
+    std::thread m_thread; // not joinable when no thread could be started: records are then written at once
+};
+
+} // namespace download
