@@ -6,8 +6,9 @@
 
 namespace download {
 
-Checkpointer::Checkpointer(const PartFiles &files)
+Checkpointer::Checkpointer(const PartFiles &files, std::chrono::milliseconds spacing)
     : m_files(files)
+    , m_spacing(spacing)
 {
     try {
         m_thread = std::thread([this] { run(); });
@@ -57,9 +58,11 @@ std::optional<DownloadError> Checkpointer::write(const ControlRecord &record)
 void Checkpointer::run()
 {
     std::unique_lock lock(m_mutex);
+    auto nextWrite = std::chrono::steady_clock::now() + m_spacing;
     for (;;) {
+        m_changed.wait_until(lock, nextWrite, [this] { return m_quit; });
         m_changed.wait(lock, [this] { return m_quit || m_next.has_value(); });
-        if (!m_next)
+        if (m_quit)
             return;
         const ControlRecord record = std::move(*m_next);
         m_next.reset();
@@ -68,6 +71,7 @@ void Checkpointer::run()
         // A record that cannot be written leaves the previous one, which is still true.
         (void)write(record);
         lock.lock();
+        nextWrite = std::chrono::steady_clock::now() + m_spacing;
         m_writing = false;
         m_changed.notify_all();
     }

@@ -56,14 +56,16 @@ void SegmentPlanner::share()
     }
     for (std::size_t k = 0; k < open.size(); ++k) {
         const Part base = m_parts[open[k]];
-        for (std::int64_t j = counts[k] - 1; j >= 1; --j) {
-            const std::int64_t size = base.end - base.position;
-            const std::int64_t begin = base.position + size * j / counts[k];
-            const std::int64_t end = base.position + size * (j + 1) / counts[k];
-            m_parts.push_back({begin, end});
-            m_parts[open[k]].end = begin;
-        }
+        const std::vector<ByteRange> pieces = splitEvenly(base.end - base.position, static_cast<int>(counts[k]), 1);
+        m_parts[open[k]].end = base.position + pieces.front().end;
+        for (std::size_t j = 1; j < pieces.size(); ++j)
+            m_parts.push_back({base.position + pieces[j].begin, base.position + pieces[j].end});
     }
+}
+
+std::size_t SegmentPlanner::limit() const
+{
+    return m_shared ? static_cast<std::size_t>(m_connections) : 1;
 }
 
 std::size_t SegmentPlanner::runningCount() const
@@ -79,8 +81,7 @@ bool SegmentPlanner::anyWaiting() const
 
 std::optional<std::size_t> SegmentPlanner::startNext(Clock::time_point now)
 {
-    const std::size_t limit = m_shared ? static_cast<std::size_t>(m_connections) : 1;
-    if (runningCount() >= limit)
+    if (runningCount() >= limit())
         return std::nullopt;
     for (std::size_t i = 0; i < m_parts.size(); ++i) {
         Part &part = m_parts[i];
@@ -94,6 +95,8 @@ std::optional<std::size_t> SegmentPlanner::startNext(Clock::time_point now)
 
 std::optional<SegmentPlanner::Clock::time_point> SegmentPlanner::nextRetry() const
 {
+    if (runningCount() >= limit())
+        return std::nullopt;
     std::optional<Clock::time_point> earliest;
     for (const Part &part : m_parts) {
         if (!part.running && !part.done && (!earliest || part.retryAt < *earliest))

@@ -53,7 +53,7 @@ public:
     // A part that may start now, marked running; nothing when every part runs, is done or waits for its retry
     // time, or as many parts run as may.
     std::optional<std::size_t> startNext(Clock::time_point now);
-    // The earliest retry time of a part that waits for one.
+    // The earliest retry time of a part that waits for one; nothing while as many parts run as may.
     std::optional<Clock::time_point> nextRetry() const;
 
     const Part &part(std::size_t index) const { return m_parts[index]; }
@@ -73,6 +73,7 @@ public:
     std::vector<ByteRange> finished(std::int64_t total) const;
 
 private:
+    std::size_t limit() const;
     std::size_t runningCount() const;
     bool anyWaiting() const;
     void takeOverLargest();

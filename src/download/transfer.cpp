@@ -122,7 +122,9 @@ public:
                 return std::nullopt;
             int running = 0;
             curl_multi_perform(m_multi.get(), &running);
-            collectFinished();
+            // A connection that ended frees its place for a part at once, without waiting for network activity.
+            if (collectFinished() > 0)
+                continue;
             maybeCheckpoint();
             curl_multi_poll(m_multi.get(), nullptr, 0, waitMs(), nullptr);
         }
@@ -357,24 +359,32 @@ private:
         return c;
     }
 
-    void collectFinished()
+    // Takes the connections that have ended off the multi handle; how many.
+    int collectFinished()
     {
         int left = 0;
+        int ended = 0;
         while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &left)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
+            ++ended;
             const CURLcode result = message->data.result;
             std::unique_ptr<Connection> c = takeConnection(message->easy_handle);
             flush(*c);
             const auto kind = c->verdict ? c->verdict->kind : AnswerVerdict::Kind::Refused;
-            if (kind == AnswerVerdict::Kind::Changed)
-                return startOver();
-            if (kind == AnswerVerdict::Kind::Empty)
-                return takeEmptyFile(c->verdict->version);
+            if (kind == AnswerVerdict::Kind::Changed) {
+                startOver();
+                return ended;
+            }
+            if (kind == AnswerVerdict::Kind::Empty) {
+                takeEmptyFile(c->verdict->version);
+                return ended;
+            }
             finish(*c, result);
             if (m_failure)
-                return;
+                return ended;
         }
+        return ended;
     }
 
     void finish(Connection &c, CURLcode result)
@@ -485,7 +495,7 @@ private:
     int waitMs() const
     {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(LongestWait);
-        if (const auto retry = m_planner.nextRetry(); retry && m_connections.empty())
+        if (const auto retry = m_planner.nextRetry())
             wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(*retry - Clock::now()),
                 std::chrono::milliseconds(0), wait);
         return static_cast<int>(wait.count());

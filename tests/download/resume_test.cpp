@@ -46,8 +46,9 @@ TEST_F(CommandLineDownloadTest, KilledDownloadResumesWithoutFetchingRecordedByte
 {
     ScriptedServer server(dir.path() / "www" / "file.bin", log);
     const std::string url = server.url("/slow?rate=262144");
-    // Killed once the control file names the address only, then after 1 MiB and after 2.5 MiB are recorded.
-    for (const std::int64_t moment : {std::int64_t(0), std::int64_t(1) << 20, std::int64_t(5) << 19}) {
+    // Killed once the control file names the address only, then after 0.5 MiB and after 1.5 MiB (of 3) are
+    // recorded; the record follows the data about every second.
+    for (const std::int64_t moment : {std::int64_t(0), std::int64_t(1) << 19, std::int64_t(3) << 19}) {
         SCOPED_TRACE(moment);
         const std::filesystem::path file = target / ("killed" + std::to_string(moment) + ".bin");
         const std::filesystem::path control = file.string() + ".part.ctl";
