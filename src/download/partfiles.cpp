@@ -39,19 +39,6 @@ std::filesystem::path withSuffix(const std::filesystem::path &target, const char
     return path;
 }
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 std::optional<ControlRecord> readControl(const std::filesystem::path &control)
 {
     const UniqueFd fd(::open(control.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
@@ -109,7 +96,7 @@ Claim tryClaim(PartFiles &files, const std::string &address, int &errnum)
         ::unlink(files.part.c_str());
         return errnum == EEXIST ? Claim::Taken : Claim::Failed;
     }
-    if (!writeAll(control.get(), formatControl({address, {}, {}}))) {
+    if (!writeAt(control.get(), formatControl({address, {}, {}}), 0)) {
         errnum = errno;
         ::unlink(files.control.c_str());
         ::unlink(files.part.c_str());
@@ -144,6 +131,22 @@ UniqueFd::~UniqueFd()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+bool writeAt(int fd, std::string_view bytes, std::int64_t offset)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            errno = n == 0 ? ENOSPC : errno;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        offset += n;
+    }
+    return true;
 }
 
 DownloadError diskError(int errnum)
@@ -223,7 +226,7 @@ std::optional<DownloadError> writeControl(const PartFiles &files, const ControlR
     }
     if (!fd.valid())
         return diskError(errno);
-    if (!writeAll(fd.get(), formatControl(record)) || ::fdatasync(fd.get()) != 0
+    if (!writeAt(fd.get(), formatControl(record), 0) || ::fdatasync(fd.get()) != 0
         || ::rename(temporary.c_str(), files.control.c_str()) != 0) {
         const int errnum = errno;
         ::unlink(temporary.c_str());

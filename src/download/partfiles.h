@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // The files of one download on disk: "<target>.part" with the data and "<target>.part.ctl" with its control
 // record, both created exclusively, never through a symbolic link, and the partial file locked for the task's
@@ -71,6 +72,9 @@ common::Result<std::filesystem::path, DownloadError> publishPartFiles(PartFiles 
 
 // Removes the partial and control files and releases the lock.
 void discardPartFiles(PartFiles &files);
+
+// Writes every byte of `bytes` at `offset`; false with errno set when the disk refuses.
+bool writeAt(int fd, std::string_view bytes, std::int64_t offset);
 
 // The reason for a failed file operation with this errno.
 DownloadError diskError(int errnum);

@@ -277,23 +277,13 @@ private:
 
     bool flush(Connection &c)
     {
-        std::string_view data = c.pending;
-        std::int64_t offset = c.pendingOffset;
-        while (!data.empty()) {
-            const ssize_t n = ::pwrite(m_files.fd.get(), data.data(), data.size(), offset);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                c.error = diskError(n < 0 ? errno : ENOSPC);
-                m_failure = c.error;
-                c.pending.clear();
-                return false;
-            }
-            data.remove_prefix(static_cast<std::size_t>(n));
-            offset += n;
-        }
+        const bool written = writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
         c.pending.clear();
-        return true;
+        if (!written) {
+            c.error = diskError(errno);
+            m_failure = c.error;
+        }
+        return written;
     }
 
     void startParts()

@@ -62,9 +62,7 @@ TEST_F(DownloadTest, FailuresLeaveNoFileAndSaySo)
     for (const char *path : {"/404", "/loop", "/liar"}) {
         SCOPED_TRACE(path);
         Download task;
-        TaskParam p = param(server.url(path), "bad.bin", 3);
-        p.retryDelayMs = 20;
-        ASSERT_TRUE(runToEnd(task, p));
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url(path), "bad.bin", 3)));
         EXPECT_FALSE(task.lastSucceeded());
         EXPECT_TRUE(task.lastError());
         EXPECT_TRUE(filesInTarget().empty());

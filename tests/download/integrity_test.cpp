@@ -42,9 +42,7 @@ TEST_F(IntegrityTest, AnswersThatDoNotMatchTheirRequestNeverBecomeData)
     for (const auto &row : cases) {
         SCOPED_TRACE(row.path);
         Download task;
-        TaskParam p = param(server.url(row.path), "answer.bin", 4);
-        p.retryDelayMs = 20;
-        ASSERT_TRUE(runToEnd(task, p));
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url(row.path), "answer.bin", 4)));
         EXPECT_EQ(task.lastSucceeded(), row.heals);
         if (task.lastSucceeded()) {
             EXPECT_TRUE(readFile(target / "answer.bin") == data);
@@ -226,9 +224,7 @@ TEST_F(IntegrityTest, ClientErrorsEndAtOnceAndOthersEndAfterSixAttemptsWithoutPr
     for (const auto &row : cases) {
         SCOPED_TRACE(row.path);
         Download task;
-        TaskParam p = param(server.url(row.path), "status.bin", 1);
-        p.retryDelayMs = 20;
-        ASSERT_TRUE(runToEnd(task, p));
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url(row.path), "status.bin", 1)));
         EXPECT_EQ(task.lastSucceeded(), row.succeeds);
         const std::string route = std::string(row.path).substr(0, std::string(row.path).find('?'));
         EXPECT_EQ(requestsTo(takeLog(), route), row.requests);

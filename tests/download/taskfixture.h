@@ -77,6 +77,14 @@ protected:
         return p;
     }
 
+    // The same with 20 ms between retries, for servers that fail on purpose.
+    download::TaskParam quickParam(const std::string &url, const std::filesystem::path &name, int connections)
+    {
+        download::TaskParam p = param(url, name, connections);
+        p.retryDelayMs = 20;
+        return p;
+    }
+
     // Starts the task and waits for its event 4; false when it did not start or end in time.
     bool runToEnd(download::Download &task, const download::TaskParam &p)
     {
