@@ -134,14 +134,15 @@ public:
         return m_failure;
     }
 
-    // Whether the partial files let a later start resume: the version is pinned, ranges work and some data is
-    // on disk, and the failure is one that a later attempt may overcome.
+    // Whether the partial files let a later start resume: the version is pinned, ranges work (or no answer of
+    // this run has said otherwise to the record it resumed) and some data is on disk, and the failure is one
+    // that a later attempt may overcome.
     bool worthKeeping() const
     {
         const bool passing = m_failure
             && (m_failure->kind == Kind::Stopped || m_failure->kind == Kind::Disk
                 || ((m_failure->kind == Kind::Network || m_failure->kind == Kind::HttpStatus) && m_failure->retryable));
-        return passing && m_rangesWork && total() > 0 && !m_planner.finished(total()).empty();
+        return passing && (m_rangesWork || !m_confirmed) && total() > 0 && !m_planner.finished(total()).empty();
     }
 
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *user)
@@ -242,6 +243,8 @@ private:
 
     std::size_t receive(Connection &c, const char *data, std::size_t bytes)
     {
+        if (!c.verdict && isInterim(c.head))
+            return bytes; // the body of a redirect is not the file
         if (!c.verdict || c.error)
             return 0;
         std::string_view body(data, bytes);
