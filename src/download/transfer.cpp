@@ -548,8 +548,8 @@ Download::Outcome transferFile(Download::State &state, const TaskParam &param, D
 void Download::State::wake()
 {
     const std::lock_guard lock(mutex);
-    if (multi)
-        curl_multi_wakeup(multi);
+    if (CURLM *handle = multi.load())
+        curl_multi_wakeup(handle);
 }
 
 } // namespace download

@@ -14,8 +14,10 @@ struct Download::State
     std::atomic<bool> running{false};
     std::atomic<bool> stop{false};
     std::atomic<std::int64_t> received{0};
+    // The running transfer's multi handle, so that Stop can wake its wait. It is set and cleared, and used
+    // for a wake-up, while `mutex` is held, so a wake-up never meets a handle being cleaned up.
     std::mutex mutex;
-    CURLM *multi = nullptr; // guarded by mutex: the running transfer's, so that Stop can wake its wait
+    std::atomic<CURLM *> multi{nullptr};
 
     // Wakes the transfer's wait, if one runs. Any thread.
     void wake();
