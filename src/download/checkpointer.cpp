@@ -40,7 +40,7 @@ void Checkpointer::submit(ControlRecord record)
     m_changed.notify_all();
 }
 
-std::optional<DownloadError> Checkpointer::writeNow(const ControlRecord &record)
+common::Result<void, DownloadError> Checkpointer::writeNow(const ControlRecord &record)
 {
     std::unique_lock lock(m_mutex);
     m_next.reset();
@@ -48,10 +48,10 @@ std::optional<DownloadError> Checkpointer::writeNow(const ControlRecord &record)
     return write(record);
 }
 
-std::optional<DownloadError> Checkpointer::write(const ControlRecord &record)
+common::Result<void, DownloadError> Checkpointer::write(const ControlRecord &record)
 {
     if (::fdatasync(m_files.fd.get()) != 0)
-        return diskError(errno);
+        return common::unexpected(diskError(errno));
     return writeControl(m_files, record);
 }
 

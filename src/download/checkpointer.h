@@ -26,12 +26,12 @@ public:
 
     // Hands over a record describing data that has been written; returns at once.
     void submit(ControlRecord record);
-    // Waits until no record is in hand, then writes `record` before returning. Nothing on success.
-    std::optional<DownloadError> writeNow(const ControlRecord &record);
+    // Waits until no record is in hand, then writes `record` before returning.
+    common::Result<void, DownloadError> writeNow(const ControlRecord &record);
 
 private:
     void run();
-    std::optional<DownloadError> write(const ControlRecord &record);
+    common::Result<void, DownloadError> write(const ControlRecord &record);
 
     const PartFiles &m_files;
     const std::chrono::milliseconds m_spacing;

@@ -212,7 +212,7 @@ common::Result<PartFiles, DownloadError> claimPartFiles(
     return common::unexpected(nameRefused("同名的文件太多"));
 }
 
-std::optional<DownloadError> writeControl(const PartFiles &files, const ControlRecord &record)
+common::Result<void, DownloadError> writeControl(const PartFiles &files, const ControlRecord &record)
 {
     const std::filesystem::path temporary = withSuffix(files.target, ControlTempSuffix);
     const auto create = [&temporary] {
@@ -225,14 +225,14 @@ std::optional<DownloadError> writeControl(const PartFiles &files, const ControlR
         fd = create();
     }
     if (!fd.valid())
-        return diskError(errno);
+        return common::unexpected(diskError(errno));
     if (!writeAt(fd.get(), formatControl(record), 0) || ::fdatasync(fd.get()) != 0
         || ::rename(temporary.c_str(), files.control.c_str()) != 0) {
         const int errnum = errno;
         ::unlink(temporary.c_str());
-        return diskError(errnum);
+        return common::unexpected(diskError(errnum));
     }
-    return std::nullopt;
+    return {};
 }
 
 common::Result<std::filesystem::path, DownloadError> publishPartFiles(PartFiles &files)

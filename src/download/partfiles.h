@@ -63,8 +63,7 @@ common::Result<PartFiles, DownloadError> claimPartFiles(
     const std::filesystem::path &wanted, const std::string &address, const std::function<bool()> &keepGoing);
 
 // Writes `record` as the control file in one step: a temporary file beside it, flushed, renamed over it.
-// Nothing on success.
-std::optional<DownloadError> writeControl(const PartFiles &files, const ControlRecord &record);
+common::Result<void, DownloadError> writeControl(const PartFiles &files, const ControlRecord &record);
 
 // Gives the partial file its final name without ever replacing a file: when a file appeared at the target
 // meanwhile, the next free numbered name is used. Then removes the control file and releases the lock.

@@ -434,8 +434,8 @@ private:
         m_pinned.reset();
         m_confirmed = false;
         m_rangesWork = false;
-        if (const auto error = m_checkpoints.writeNow({m_address, {}, {}})) {
-            m_failure = error;
+        if (const auto written = m_checkpoints.writeNow({m_address, {}, {}}); !written.has_value()) {
+            m_failure = written.error();
             return;
         }
         if (::ftruncate(m_files.fd.get(), 0) != 0) {

@@ -45,7 +45,7 @@ std::optional<std::int64_t> requestedFrom(const std::string &line)
 TEST_F(CommandLineDownloadTest, KilledDownloadResumesWithoutFetchingRecordedBytesAgain)
 {
     ScriptedServer server(dir.path() / "www" / "file.bin", log);
-    const std::string url = server.url("/slow?rate=262144");
+    const std::string url = server.url("/slow?rate=131072");
     // Killed once the control file names the address only, then after 0.5 MiB and after 1.5 MiB (of 3) are
     // recorded; the record follows the data about every second.
     for (const std::int64_t moment : {std::int64_t(0), std::int64_t(1) << 19, std::int64_t(3) << 19}) {
