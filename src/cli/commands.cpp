@@ -8,6 +8,7 @@
 #include "common/gbk.h"
 #include "common/gbkcodec.h"
 #include "download/conversions.h"
+#include "download/downloaderror.h"
 #include "download/fetch.h"
 #include "download/links.h"
 #include "download/sharepage.h"
@@ -171,11 +172,27 @@ int link(const Context &c)
     return 0;
 }
 
+// The reason of a failed fetch or download, in the program's words, for stderr.
+std::string reasonText(const std::string &utf8Lead, const download::DownloadError &error)
+{
+    return "kavo-cli: " + utf8Lead + utf8FromGbk(download::describeDownloadError(error)) + "\n";
+}
+
+// Exit 0 only when an answer came and arrived whole; its status is not examined.
 int fetch(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("fetch takes one URL");
-    c.streams.out += download::FetchUrl(c.args[0]);
+    const auto page = download::fetchPage(c.args[0]);
+    if (!page.has_value()) {
+        c.streams.err += reasonText("没有得到回答：", page.error());
+        return 1;
+    }
+    c.streams.out += page->body;
+    if (page->brokenOff) {
+        c.streams.err += reasonText("回答没有完整收到：", *page->brokenOff);
+        return 1;
+    }
     return 0;
 }
 
@@ -268,10 +285,13 @@ int downloadFile(const Context &c)
     }
     if (positional.size() != 2)
         return c.fail("download URL TARGET [-n N]");
-    const DownloadOutcome outcome = runDownload(positional[0], gbkFromUtf8(positional[1]), connections, c.streams);
-    if (!outcome.succeeded)
-        return c.fail("the download did not complete; nothing was saved under " + positional[1]);
-    c.streams.out += outcome.path + "\n";
+    // The target stays the native path it is: a name that GBK cannot spell must not become another path.
+    const auto outcome = runDownload(positional[0], std::filesystem::path(positional[1]), connections, c.streams);
+    if (!outcome.has_value()) {
+        c.streams.err += reasonText("下载失败：", outcome.error());
+        return 1;
+    }
+    c.streams.out += outcome.value().native() + "\n";
     return 0;
 }
 

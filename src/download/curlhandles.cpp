@@ -1,5 +1,7 @@
 #include "download/curlhandles.h"
 
+#include "common/gbk.h"
+
 namespace download {
 
 bool curlReady()
@@ -39,6 +41,45 @@ void setRequest(CURL *easy, const Request &request)
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, request.maxRedirects);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
+}
+
+DownloadError curlFailure(CURLcode code)
+{
+    using Kind = DownloadError::Kind;
+    const auto failure = [](Kind kind, bool retryable, std::string_view utf8Detail) {
+        return DownloadError{kind, retryable, 0, common::gbk(utf8Detail)};
+    };
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return failure(Kind::Network, true, "找不到服务器");
+    case CURLE_COULDNT_CONNECT:
+        return failure(Kind::Network, true, "无法连接到服务器");
+    case CURLE_OPERATION_TIMEDOUT:
+        return failure(Kind::Network, true, "连接超时");
+    case CURLE_ABORTED_BY_CALLBACK:
+        return failure(Kind::Network, true, "长时间没有收到数据");
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+        return failure(Kind::Network, true, "连接中断");
+    case CURLE_TOO_MANY_REDIRECTS:
+        return failure(Kind::Network, false, "重定向次数过多");
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return failure(Kind::Address, false, "只支持 http 和 https 地址");
+    case CURLE_URL_MALFORMAT:
+        return failure(Kind::Address, false, "地址格式不正确");
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+        return failure(Kind::Network, false, "安全连接失败（证书无效）");
+    case CURLE_OUT_OF_MEMORY:
+        return failure(Kind::Network, false, "内存不足");
+    default:
+        return DownloadError{Kind::Network, true, 0, common::gbkFromUtf8(curl_easy_strerror(code))};
+    }
 }
 
 void StallWatch::attach(CURL *easy)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/downloaderror.h"
+
 #include <chrono>
 #include <curl/curl.h>
 #include <memory>
@@ -49,6 +51,10 @@ struct Request
     long connectTimeoutMs = 0;
 };
 void setRequest(CURL *easy, const Request &request);
+
+// The reason for a transfer that ended with `code` (not CURLE_OK): a time-out, a refused connection or a
+// reset may be retried; a malformed address, too many redirects or a failed certificate check may not.
+DownloadError curlFailure(CURLcode code);
 
 // Ends a transfer that has received nothing for `limit`: libcurl's own low-speed check averages over several
 // seconds, this one looks at the time since the last byte. It also ends the transfer, within about a second,

@@ -3,8 +3,6 @@
 #include "download/curlhandles.h"
 #include "download/transfer.h"
 
-#include <chrono>
-
 namespace download {
 
 Download::Download()
@@ -22,18 +20,12 @@ bool Download::Start(const TaskParam &param)
     const std::lock_guard lock(m_mutex);
     if (m_state->running.load())
         return false;
-    if (m_thread.joinable()) {
-        // The previous task has ended (it may still be returning from its last event routine).
-        if (m_thread.get_id() == std::this_thread::get_id())
-            m_thread.detach();
-        else
-            m_thread.join();
-    }
     curlReady(); // libcurl's global set-up is not thread-safe: do it here, not on the transfer thread
     auto state = std::make_shared<State>();
     state->running = true;
-    state->succeeded = m_state->succeeded.load();
-    m_state = state;
+    // The previous task's thread may still be returning from its last event routine (which may be the caller):
+    // the new thread waits for it.
+    auto previous = std::make_shared<std::thread>(std::move(m_thread));
     TaskParam task = param;
     task.eventRoutine = [state, routine = param.eventRoutine](
                             int code, Download *download, double value, int reserved, Download *same) {
@@ -42,12 +34,30 @@ bool Download::Start(const TaskParam &param)
         return routine ? routine(code, download, value, reserved, same) : 0;
     };
     try {
-        m_thread = std::thread([state, task, self = this] { runTransfer(*state, task, self); });
+        m_thread = std::thread([state, task, previous, this] {
+            if (previous->joinable())
+                previous->join();
+            run(state, task);
+        });
     } catch (const std::system_error &) {
-        state->running = false;
+        m_thread = std::move(*previous);
         return false;
     }
+    m_state = state;
     return true;
+}
+
+void Download::run(const std::shared_ptr<State> &state, const TaskParam &param)
+{
+    Outcome outcome = transferFile(*state, param, this);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_lastOutcome = std::move(outcome);
+    }
+    const double received = static_cast<double>(state->received.load());
+    state->running = false;
+    if (param.eventRoutine)
+        param.eventRoutine(EventEnded, this, received, 0, this);
 }
 
 std::shared_ptr<Download::State> Download::state() const
@@ -75,31 +85,38 @@ bool Download::running() const
 
 bool Download::lastSucceeded() const
 {
-    return state()->succeeded.load();
+    const std::lock_guard lock(m_mutex);
+    return m_lastOutcome && m_lastOutcome->has_value();
 }
 
 std::filesystem::path Download::lastPath() const
 {
-    const auto current = state();
-    const std::lock_guard lock(current->mutex);
-    return current->finalPath;
+    const std::lock_guard lock(m_mutex);
+    return m_lastOutcome && m_lastOutcome->has_value() ? m_lastOutcome->value() : std::filesystem::path();
+}
+
+std::optional<DownloadError> Download::lastError() const
+{
+    const std::lock_guard lock(m_mutex);
+    if (!m_lastOutcome || m_lastOutcome->has_value())
+        return std::nullopt;
+    return m_lastOutcome->error();
 }
 
 void Download::Stop()
 {
-    const std::shared_ptr<State> state = this->state();
-    state->stop = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(state->retryDelayMs.load());
-    while (state->running.load() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const std::lock_guard lock(m_mutex);
-    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) {
-        // A task that did not end in time keeps its own state alive and finishes on its own.
-        if (state->running.load())
-            m_thread.detach();
-        else
-            m_thread.join();
+    std::shared_ptr<State> current;
+    std::thread thread;
+    {
+        const std::lock_guard lock(m_mutex);
+        current = m_state;
+        if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+            thread = std::move(m_thread);
     }
+    current->stop = true;
+    current->wake();
+    if (thread.joinable())
+        thread.join();
 }
 
 } // namespace download

@@ -1,6 +1,7 @@
 #include "download/fetch.h"
 
 #include "common/gbk.h"
+#include "download/address.h"
 #include "download/conversions.h"
 #include "download/curlhandles.h"
 
@@ -31,19 +32,22 @@ std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *us
 
 } // namespace
 
-std::string FetchUrl(std::string_view url, const FetchOptions &options)
+common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const FetchOptions &options)
 {
-    if (url.empty() || options.stop.stop_requested())
-        return {};
+    const auto address = checkedAddress(common::untilZero(url));
+    if (!address.has_value())
+        return common::unexpected(address.error());
+    if (options.stop.stop_requested())
+        return common::unexpected(DownloadError{DownloadError::Kind::Stopped, false, 0, {}});
     const EasyHandle curl = newEasyHandle();
     HeaderList headers;
     if (!curl || !appendHeader(headers, "Accept: */*"))
-        return {};
-    const std::string address(common::untilZero(url));
+        return common::unexpected(
+            DownloadError{DownloadError::Kind::Network, false, 0, common::gbk("无法初始化网络连接")});
     Body body{{}, options.maxBodyBytes};
     CURL *h = curl.get();
     setRequest(h,
-        {address.c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
+        {address->c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
             static_cast<long>(options.connectTimeout.count())});
     curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
     StallWatch stall(options.stallTimeout, options.stop);
@@ -51,8 +55,24 @@ std::string FetchUrl(std::string_view url, const FetchOptions &options)
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
     // The status is not examined, and a transfer that breaks off keeps what arrived.
-    curl_easy_perform(h);
-    return std::move(body.bytes);
+    const CURLcode result = curl_easy_perform(h);
+    FetchedPage page;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &page.status);
+    if (result != CURLE_OK && page.status == 0)
+        return common::unexpected(curlFailure(result));
+    if (result != CURLE_OK) {
+        page.brokenOff = curlFailure(result);
+        if (result == CURLE_WRITE_ERROR)
+            page.brokenOff->detail = common::gbk("页面太大");
+    }
+    page.body = std::move(body.bytes);
+    return page;
+}
+
+std::string FetchUrl(std::string_view url, const FetchOptions &options)
+{
+    auto page = fetchPage(url, options);
+    return page.has_value() ? std::move(page.value().body) : std::string();
 }
 
 std::string textBetween(std::string_view text, std::string_view startMarker, std::string_view endMarker)

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "common/result.h"
+#include "download/downloaderror.h"
+
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -20,10 +24,23 @@ struct FetchOptions
     std::stop_token stop;
 };
 
+// An answer that came: the status of the last answer (after redirects) and its body.
+struct FetchedPage
+{
+    long status = 0;
+    std::string body;
+    // Why the body is incomplete, when the transfer broke off or reached maxBodyBytes after the answer began;
+    // the body then holds what arrived.
+    std::optional<DownloadError> brokenOff;
+};
+
+// A GET as FetchUrl makes it, with the reason when no answer came: an address that is refused (empty, without
+// http:// or https://, with blanks inside; surrounding blanks are dropped) or no connection.
+common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const FetchOptions &options = {});
+
 // The body of any answer to a GET of `url` (error pages included; redirects followed), as HTTP/1.0 with the
 // program's user agent, the proxy of the environment, and the user name and password written in the URL.
-// Empty for an empty URL, a URL that is not http or https, or no connection. A transfer broken off midway
-// gives the bytes that arrived.
+// Empty whenever fetchPage gives an error. A transfer broken off midway gives the bytes that arrived.
 std::string FetchUrl(std::string_view url, const FetchOptions &options = {});
 
 // FetchUrl, the body converted from UTF-8 to GB18030 and cut between the first `startMarker` and the next

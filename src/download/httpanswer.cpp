@@ -15,15 +15,6 @@ std::string_view trim(std::string_view text)
     return text;
 }
 
-std::optional<std::int64_t> number(std::string_view digits)
-{
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size() || value < 0)
-        return std::nullopt;
-    return value;
-}
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
@@ -37,6 +28,15 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
 }
 
 } // namespace
+
+std::optional<std::int64_t> parseNumber(std::string_view digits)
+{
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || value < 0)
+        return std::nullopt;
+    return value;
+}
 
 std::optional<std::string_view> headerValue(std::string_view line, std::string_view name)
 {
@@ -58,10 +58,10 @@ std::optional<ContentRange> parseContentRange(std::string_view value)
     const std::size_t slash = value.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash)
         return std::nullopt;
-    const auto first = number(value.substr(0, dash));
-    const auto last = number(value.substr(dash + 1, slash - dash - 1));
+    const auto first = parseNumber(value.substr(0, dash));
+    const auto last = parseNumber(value.substr(dash + 1, slash - dash - 1));
     const std::string_view totalText = value.substr(slash + 1);
-    const auto total = totalText == "*" ? std::optional<std::int64_t>(-1) : number(totalText);
+    const auto total = totalText == "*" ? std::optional<std::int64_t>(-1) : parseNumber(totalText);
     if (!first || !last || !total || *last < *first || (*total >= 0 && *last >= *total))
         return std::nullopt;
     return ContentRange{*first, *last, *total};
@@ -71,7 +71,7 @@ std::optional<int> parseStatusLine(std::string_view line)
 {
     if (line.substr(0, 7) != "HTTP/1." || line.size() < 12 || line[8] != ' ')
         return std::nullopt;
-    const auto code = number(line.substr(9, 3));
+    const auto code = parseNumber(line.substr(9, 3));
     if (!code || *code < 100 || *code > 599)
         return std::nullopt;
     return static_cast<int>(*code);

@@ -14,6 +14,9 @@ struct ContentRange
     std::int64_t total = -1; // -1 for "*"
 };
 
+// A non-negative decimal number that fills the whole text; nothing for anything else (signs, blanks, overflow).
+std::optional<std::int64_t> parseNumber(std::string_view digits);
+
 // "bytes 0-99/1000" (with or without the "Content-Range:" name); nothing for anything else.
 std::optional<ContentRange> parseContentRange(std::string_view value);
 

@@ -36,4 +36,27 @@ std::optional<std::string> firstFreeName(
     return std::nullopt;
 }
 
+std::size_t extensionStart(std::string_view fileName)
+{
+    const std::size_t dot = fileName.rfind('.');
+    return dot != std::string_view::npos && dot > 0 && fileName.size() - dot <= 16 ? dot : std::string_view::npos;
+}
+
+std::string fitName(std::string_view fileName, std::size_t maxBytes)
+{
+    if (fileName.size() <= maxBytes)
+        return std::string(fileName);
+    const std::size_t dot = extensionStart(fileName);
+    const std::string_view extension = dot == std::string_view::npos ? std::string_view() : fileName.substr(dot);
+    if (extension.size() >= maxBytes)
+        return {};
+    std::size_t cut = maxBytes - extension.size();
+    // A UTF-8 continuation byte (10xxxxxx) never starts a character.
+    while (cut > 0 && (static_cast<unsigned char>(fileName[cut]) & 0xC0) == 0x80)
+        --cut;
+    if (cut == 0)
+        return {};
+    return std::string(fileName.substr(0, cut)) + std::string(extension);
+}
+
 } // namespace download

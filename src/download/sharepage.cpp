@@ -4,6 +4,7 @@
 #include "common/markers.h"
 #include "download/conversions.h"
 #include "download/fetch.h"
+#include "download/naming.h"
 
 namespace download {
 
@@ -67,7 +68,12 @@ std::string safeFileName(std::string_view gbkName)
     name = std::string(common::trimBlanks(name));
     while (!name.empty() && name.back() == '.')
         name.pop_back();
-    name = std::string(common::truncateChars(name, 200));
+    if (name.size() > 200) {
+        // Cut at a character, keeping the extension.
+        const std::size_t dot = extensionStart(name);
+        const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+        name = std::string(common::truncateChars(name, 200 - extension.size())) + extension;
+    }
     if (name.empty() || name.find_first_not_of('.') == std::string::npos)
         return "download";
     return name;

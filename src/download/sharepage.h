@@ -35,7 +35,8 @@ std::string secondPageAddress(std::string_view address);
 std::string extractDirectLink(std::string_view page);
 
 // A name from a web page made safe as one file name inside the chosen folder: no path separators, no control
-// characters, nothing the file systems refuse, not "." or "..", not empty, at most 200 bytes.
+// characters, nothing the file systems refuse, not "." or "..", not empty, at most 200 bytes (a longer name is
+// cut at a character and keeps its extension; the download fits it to the file system's own limit).
 std::string safeFileName(std::string_view gbkName);
 
 struct ShareResolution

@@ -1,13 +1,16 @@
 #include "download/taskparam.h"
 
+#include "platform/paths.h"
+
 namespace download {
 
-TaskParam toolTaskParam(const std::string &sourceUrl, const std::string &localPath, EventRoutine eventRoutine)
+TaskParam toolTaskParam(const std::string &sourceUrl, const std::filesystem::path &localFile, EventRoutine eventRoutine)
 {
     TaskParam param;
     param.taskKind = 4096;
     param.sourceUrl = sourceUrl;
-    param.localPath = localPath;
+    param.localPath = platform::gbkPath(localFile);
+    param.localFile = localFile;
     param.connections = 10;
     param.connectTimeoutMs = 5000;
     param.sendTimeoutMs = 5000;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -41,10 +42,15 @@ struct TaskParam
     std::string fileTypes = ".exe|.rar|.zip|.gif|.jpg|.mp3|.rm";
     std::string reserved19;
     std::string reserved20;
+    // The local file as the file system names it. When set, it is used instead of `localPath`: a path may hold
+    // characters that GBK cannot, and such a text must never stand for another path.
+    std::filesystem::path localFile;
 };
 
-// The task the netdisk tool and the list refresh start: a remote file into `localPath` (GBK) over ten
-// connections, 5 s to connect and send, 10 s of silence on receive, 1 s between retries, 10240-byte reads.
-TaskParam toolTaskParam(const std::string &sourceUrl, const std::string &localPath, EventRoutine eventRoutine);
+// The task the netdisk tool and the list refresh start: a remote file into `localFile` (its GBK form goes into
+// localPath) over ten connections, 5 s to connect and send, 10 s of silence on receive, 1 s between retries,
+// 10240-byte reads.
+TaskParam toolTaskParam(
+    const std::string &sourceUrl, const std::filesystem::path &localFile, EventRoutine eventRoutine);
 
 } // namespace download

@@ -1,19 +1,19 @@
 #include "download/transfer.h"
 
+#include "common/gbk.h"
+#include "download/address.h"
+#include "download/answercheck.h"
+#include "download/checkpointer.h"
 #include "download/curlhandles.h"
 #include "download/httpanswer.h"
-#include "download/naming.h"
-#include "download/segments.h"
+#include "download/partfiles.h"
+#include "download/segmentplanner.h"
 #include "platform/paths.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <curl/curl.h>
-#include <fcntl.h>
-#include <limits>
 #include <memory>
-#include <optional>
-#include <stdio.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -23,100 +23,135 @@ namespace download {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Kind = DownloadError::Kind;
 
 constexpr const char *TaskUserAgent = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
 constexpr std::int64_t MinPartBytes = 256 * 1024;
-constexpr std::int64_t Unbounded = std::numeric_limits<std::int64_t>::max();
-// A part that fails this many times in a row without receiving a byte ends the task.
-constexpr int MaxAttemptsWithoutProgress = 6;
+constexpr std::int64_t Unbounded = SegmentPlanner::Unbounded;
 // Received bytes collect per connection and reach the disk in blocks of this size: one write per block
 // instead of one per read keeps the task's CPU time low on throttled sources.
 constexpr std::size_t WriteBlockBytes = 256 * 1024;
+// The control record follows the data at least this often.
+constexpr auto CheckpointInterval = std::chrono::seconds(1);
+constexpr std::int64_t CheckpointBytes = 4 << 20;
+// The longest wait for network activity; a Stop wakes the wait at once.
+constexpr auto LongestWait = std::chrono::milliseconds(250);
 
-struct Part
+DownloadError failure(Kind kind, bool retryable, std::string_view utf8Detail)
 {
-    std::int64_t position = 0;
-    std::int64_t end = Unbounded; // exclusive
-    bool running = false;
-    bool done = false;
-    int failures = 0;
-    Clock::time_point retryAt{};
-};
+    return {kind, retryable, 0, common::gbk(utf8Detail)};
+}
 
 class Transfer;
 
+// One request for one part, and what its answer has said so far.
 struct Connection
 {
     Transfer *owner = nullptr;
     EasyHandle easy;
     HeaderList headers;
-    std::size_t part = 0;
-    std::int64_t requestedFrom = 0;
-    std::int64_t startPosition = 0;
-    int status = 0;
-    std::optional<ContentRange> contentRange;
-    std::int64_t contentLength = -1;
-    std::int64_t skip = 0; // bytes to drop before the part's position (a server that ignored the range)
-    bool checked = false; // the answer's first body bytes have been looked at
     std::unique_ptr<StallWatch> stall;
+    std::size_t part = 0;
+    std::int64_t requestedFrom = 0; // the offset in the Range line
+    AnswerHead head;
+    std::optional<AnswerVerdict> verdict; // once the final answer's header is complete
+    std::int64_t skip = 0; // bytes to drop first (a whole-file answer to a request from an offset)
+    std::int64_t filePos = 0; // file offset of the next byte kept
+    std::int64_t answerEnd = Unbounded; // the answer carries no byte at or past this offset
+    bool partFull = false; // ended by us because the part is complete
+    std::optional<DownloadError> error; // why we ended it
     std::string pending; // received, not yet written
     std::int64_t pendingOffset = 0; // file offset of pending's first byte
+};
+
+// Registers the multi handle with the shared state so that Stop can wake the transfer's wait.
+class WakeRegistration
+{
+public:
+    WakeRegistration(Download::State &state, CURLM *multi)
+        : m_state(state)
+    {
+        const std::lock_guard lock(m_state.mutex);
+        m_state.multi = multi;
+    }
+    ~WakeRegistration()
+    {
+        const std::lock_guard lock(m_state.mutex);
+        m_state.multi = nullptr;
+    }
+    WakeRegistration(const WakeRegistration &) = delete;
+    WakeRegistration &operator=(const WakeRegistration &) = delete;
+
+private:
+    Download::State &m_state;
 };
 
 class Transfer
 {
 public:
-    Transfer(Download::State &state, const TaskParam &param, Download *task, int fd)
+    Transfer(Download::State &state, const TaskParam &param, std::string address, Download *task, PartFiles &files)
         : m_state(state)
         , m_param(param)
+        , m_address(std::move(address))
         , m_task(task)
-        , m_fd(fd)
+        , m_files(files)
         , m_multi(newMultiHandle())
+        , m_planner(param.connections, MinPartBytes, std::chrono::milliseconds(std::max(0, param.retryDelayMs)))
+        , m_checkpoints(files)
     {
-        m_parts.push_back({});
     }
 
     ~Transfer()
     {
-        for (Connection *c : m_connections)
-            release(c);
+        for (const auto &c : m_connections)
+            curl_multi_remove_handle(m_multi.get(), c->easy.get());
     }
+    Transfer(const Transfer &) = delete;
+    Transfer &operator=(const Transfer &) = delete;
 
-    // True when every byte of the file has been written.
-    bool run()
+    // Nothing when every byte of one version of the file is on disk.
+    std::optional<DownloadError> run()
     {
         if (!m_multi)
-            return false;
-        while (!m_state.stop.load() && !m_failed) {
-            startWaitingParts();
-            if (allDone())
-                return true;
+            return failure(Kind::Network, false, "无法初始化网络连接");
+        const WakeRegistration registration(m_state, m_multi.get());
+        begin();
+        while (!m_failure && !m_state.stop.load()) {
+            startParts();
+            if (m_planner.allDone())
+                return std::nullopt;
             int running = 0;
             curl_multi_perform(m_multi.get(), &running);
-            collectFinished();
-            curl_multi_poll(m_multi.get(), nullptr, 0, 20, nullptr);
+            // A connection that ended frees its place for a part at once, without waiting for network activity.
+            if (collectFinished() > 0)
+                continue;
+            maybeCheckpoint();
+            curl_multi_poll(m_multi.get(), nullptr, 0, waitMs(), nullptr);
         }
-        return false;
+        if (!m_failure)
+            m_failure = failure(Kind::Stopped, false, "");
+        end();
+        return m_failure;
+    }
+
+    // Whether the partial files let a later start resume: the version is pinned, ranges work (or no answer of
+    // this run has said otherwise to the record it resumed) and some data is on disk, and the failure is one
+    // that a later attempt may overcome.
+    bool worthKeeping() const
+    {
+        const bool passing = m_failure
+            && (m_failure->kind == Kind::Stopped || m_failure->kind == Kind::Disk
+                || ((m_failure->kind == Kind::Network || m_failure->kind == Kind::HttpStatus) && m_failure->retryable));
+        return passing && (m_rangesWork || !m_confirmed) && total() > 0 && !m_planner.finished(total()).empty();
     }
 
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *user)
     {
         auto *c = static_cast<Connection *>(user);
-        const std::string_view line(data, size * count);
-        if (const auto status = parseStatusLine(line)) {
-            // A new answer (after a redirect): forget what the previous one said.
-            c->status = *status;
-            c->contentRange.reset();
-            c->contentLength = -1;
-        } else if (const auto range = headerValue(line, "Content-Range")) {
-            c->contentRange = parseContentRange(*range);
-        } else if (const auto length = headerValue(line, "Content-Length")) {
-            char *end = nullptr;
-            const std::string text(*length);
-            const long long value = std::strtoll(text.c_str(), &end, 10);
-            c->contentLength = end && *end == '\0' && !text.empty() && value >= 0 ? value : -1;
-        }
-        return size * count;
+        const bool ended = readHeaderLine(c->head, std::string_view(data, size * count));
+        if (!ended || isInterim(c->head))
+            return size * count;
+        return c->owner->judge(*c) ? size * count : 0;
     }
 
     static std::size_t onBody(char *data, std::size_t size, std::size_t count, void *user)
@@ -126,227 +161,337 @@ public:
     }
 
 private:
-    std::size_t receive(Connection &c, const char *data, std::size_t bytes)
+    std::int64_t total() const { return m_pinned ? m_pinned->total : -1; }
+
+    // A resumed download starts from its record: the recorded version is pinned and only the holes are asked for.
+    void begin()
     {
-        if (!c.checked && !acceptAnswer(c))
-            return 0;
-        c.checked = true;
-        Part &part = m_parts[c.part];
-        std::size_t offset = 0;
-        if (c.skip > 0) {
-            const auto dropped
-                = static_cast<std::size_t>(std::min<std::int64_t>(c.skip, static_cast<std::int64_t>(bytes)));
-            c.skip -= static_cast<std::int64_t>(dropped);
-            offset = dropped;
+        const auto &resumed = m_files.resumed;
+        if (!resumed || resumed->version.total < 0) {
+            m_planner.reset({{0, Unbounded}});
+            return;
         }
-        const std::int64_t room = part.end - part.position;
-        const auto take
-            = static_cast<std::size_t>(std::min<std::int64_t>(room, static_cast<std::int64_t>(bytes - offset)));
-        if (c.pending.empty())
-            c.pendingOffset = part.position;
-        c.pending.append(data + offset, take);
-        part.position += static_cast<std::int64_t>(take);
-        m_state.received.fetch_add(static_cast<std::int64_t>(take));
-        const bool full = part.position >= part.end;
-        if ((full || c.pending.size() >= WriteBlockBytes) && !flush(c))
-            return 0;
-        // A part that is full ends its connection: returning less than offered makes libcurl stop.
-        return full ? 0 : bytes;
+        m_pinned = resumed->version;
+        std::vector<ByteRange> holes;
+        std::int64_t at = 0;
+        std::int64_t have = 0;
+        for (const ByteRange &range : resumed->finished) {
+            if (range.begin > at)
+                holes.push_back({at, range.begin});
+            have += range.size();
+            at = range.end;
+        }
+        if (at < total())
+            holes.push_back({at, total()});
+        m_planner.reset(holes);
+        m_state.received = have;
     }
 
-    bool flush(Connection &c)
+    // Judges a complete answer header. False ends the connection.
+    bool judge(Connection &c)
     {
-        const bool written = c.pending.empty() || writeAt(c.pending.data(), c.pending.size(), c.pendingOffset);
-        c.pending.clear();
-        return written;
-    }
-
-    // Looks at an answer before its first byte is written. False ends the connection (it is retried).
-    bool acceptAnswer(Connection &c)
-    {
-        Part &part = m_parts[c.part];
-        if (c.status == 206 && c.contentRange && c.contentRange->first == c.requestedFrom) {
-            if (!m_totalKnown && c.contentRange->total >= 0)
-                learnTotal(c.contentRange->total, true);
-            return true;
-        }
-        if (c.status == 200) {
-            // The whole file from its first byte: this server ignores ranges.
-            c.skip = part.position;
-            if (!m_totalKnown)
-                learnTotal(c.contentLength, false);
-            return true;
+        c.verdict = judgeAnswer(c.head, c.requestedFrom, m_pinned);
+        switch (c.verdict->kind) {
+        case AnswerVerdict::Kind::Range:
+            c.answerEnd = c.verdict->end;
+            return m_confirmed || pin(c.verdict->version, true);
+        case AnswerVerdict::Kind::Whole:
+            c.skip = c.requestedFrom;
+            c.answerEnd = c.verdict->version.total >= 0 ? c.verdict->version.total : Unbounded;
+            return m_confirmed || pin(c.verdict->version, false);
+        case AnswerVerdict::Kind::Refused:
+            c.error = c.verdict->error;
+            return false;
+        case AnswerVerdict::Kind::Empty:
+        case AnswerVerdict::Kind::Changed:
+            return false; // handled once the connection is off the multi handle
         }
         return false;
     }
 
-    void learnTotal(std::int64_t total, bool ranges)
+    // The first answer fixes the version that every later answer must match (a resumed download's record has
+    // pinned it already; the answer may add what the record lacked).
+    bool pin(const FileVersion &version, bool ranges)
     {
-        m_totalKnown = true;
-        if (total < 0)
-            return; // no length: the single connection reads to the end
-        m_total = total;
-        raise(EventTotalSize, static_cast<double>(total));
-        if (::ftruncate(m_fd, total) != 0) {
-            m_failed = true;
-            return;
+        m_pinned = m_pinned ? merged(*m_pinned, version) : version;
+        m_confirmed = true;
+        m_rangesWork = ranges && m_pinned->total >= 0;
+        if (m_pinned->total < 0)
+            return true;
+        raise(EventTotalSize, static_cast<double>(m_pinned->total));
+        if (::ftruncate(m_files.fd.get(), m_pinned->total) != 0) {
+            m_failure = diskError(errno);
+            return false;
         }
-        if (!ranges || m_parts.size() != 1) {
-            m_parts.front().end = std::min(m_parts.front().end, total);
-            return;
-        }
-        const std::vector<ByteRange> ranges_ = splitEvenly(total, std::max(1, m_param.connections), MinPartBytes);
-        m_parts.front().end = ranges_.front().end;
-        for (std::size_t i = 1; i < ranges_.size(); ++i)
-            m_parts.push_back({ranges_[i].begin, ranges_[i].end});
-        m_rangesWork = true;
-    }
-
-    bool writeAt(const char *data, std::size_t bytes, std::int64_t offset)
-    {
-        while (bytes > 0) {
-            const ssize_t n = ::pwrite(m_fd, data, bytes, offset);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                m_failed = true; // a full or broken disk is not helped by retrying
-                return false;
-            }
-            data += n;
-            bytes -= static_cast<std::size_t>(n);
-            offset += n;
-        }
+        m_planner.learnTotal(m_pinned->total);
+        if (m_rangesWork)
+            m_planner.share();
+        m_checkpoints.submit(record());
         return true;
     }
 
-    bool allDone() const
+    static FileVersion merged(FileVersion known, const FileVersion &answer)
     {
-        for (const Part &p : m_parts) {
-            if (!p.done)
-                return false;
-        }
-        return true;
+        if (answer.total >= 0)
+            known.total = answer.total;
+        if (!answer.etag.empty())
+            known.etag = answer.etag;
+        if (!answer.lastModified.empty())
+            known.lastModified = answer.lastModified;
+        return known;
     }
 
-    std::size_t runningCount() const
+    std::size_t receive(Connection &c, const char *data, std::size_t bytes)
     {
-        std::size_t count = 0;
-        for (const Part &p : m_parts)
-            count += p.running ? 1 : 0;
-        return count;
+        if (!c.verdict && isInterim(c.head))
+            return bytes; // the body of a redirect is not the file
+        if (!c.verdict || c.error)
+            return 0;
+        std::string_view body(data, bytes);
+        const auto dropped = static_cast<std::size_t>(std::min<std::int64_t>(c.skip, static_cast<std::int64_t>(bytes)));
+        c.skip -= static_cast<std::int64_t>(dropped);
+        body.remove_prefix(dropped);
+        const std::int64_t partRoom = m_planner.room(c.part);
+        const std::int64_t answerRoom = c.answerEnd - c.filePos;
+        const auto take
+            = static_cast<std::size_t>(std::min({partRoom, answerRoom, static_cast<std::int64_t>(body.size())}));
+        if (take > 0) {
+            if (c.pending.empty())
+                c.pendingOffset = c.filePos;
+            c.pending.append(body.data(), take);
+            c.filePos += static_cast<std::int64_t>(take);
+            m_planner.advance(c.part, static_cast<std::int64_t>(take));
+            m_state.received.fetch_add(static_cast<std::int64_t>(take));
+            m_sinceCheckpoint += static_cast<std::int64_t>(take);
+        }
+        if (m_planner.room(c.part) == 0) {
+            c.partFull = true; // returning less than offered makes libcurl end the connection
+            flush(c);
+            return 0;
+        }
+        if (take < body.size()) {
+            c.error = failure(Kind::Network, true, "服务器发送的数据超出了它声明的范围");
+            return 0;
+        }
+        if (c.pending.size() >= WriteBlockBytes && !flush(c))
+            return 0;
+        return bytes;
     }
 
-    void startWaitingParts()
+    bool flush(Connection &c)
     {
-        const auto now = Clock::now();
-        const std::size_t limit = m_rangesWork ? static_cast<std::size_t>(std::max(1, m_param.connections)) : 1;
-        for (std::size_t i = 0; i < m_parts.size() && runningCount() < limit; ++i) {
-            Part &p = m_parts[i];
-            if (!p.running && !p.done && now >= p.retryAt)
-                open(i);
+        const bool written = writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
+        c.pending.clear();
+        if (!written) {
+            c.error = diskError(errno);
+            m_failure = c.error;
         }
+        return written;
+    }
+
+    void startParts()
+    {
+        while (!m_failure) {
+            const auto index = m_planner.startNext(Clock::now());
+            if (!index)
+                return;
+            open(*index);
+        }
+    }
+
+    std::vector<std::string> requestLines(std::int64_t from) const
+    {
+        std::vector<std::string> lines{"Accept: */*", "Referer: " + std::string(refererOf(m_address)),
+            std::string("User-Agent: ") + TaskUserAgent, "Range: bytes=" + std::to_string(from) + "-",
+            "Pragma: no-cache", "Cache-Control: no-cache", "Connection: close"};
+        if (m_pinned && !ifRangeValue(*m_pinned).empty())
+            lines.push_back("If-Range: " + ifRangeValue(*m_pinned));
+        return lines;
     }
 
     void open(std::size_t partIndex)
     {
-        Part &part = m_parts[partIndex];
-        auto *c = new Connection;
+        auto c = std::make_unique<Connection>();
         c->owner = this;
         c->part = partIndex;
-        c->requestedFrom = part.position;
-        c->startPosition = part.position;
+        c->requestedFrom = m_planner.part(partIndex).position;
+        c->filePos = c->requestedFrom;
         c->easy = newEasyHandle();
-        const std::string referer = "Referer: " + std::string(refererOf(m_param.sourceUrl));
-        const std::string agent = std::string("User-Agent: ") + TaskUserAgent;
-        const std::string range = "Range: bytes=" + std::to_string(part.position) + "-";
-        for (const std::string &line :
-            {std::string("Accept: */*"), referer, agent, range, std::string("Pragma: no-cache"),
-                std::string("Cache-Control: no-cache"), std::string("Connection: close")})
-            appendHeader(c->headers, line.c_str());
-        const int chunk = m_param.alternativeChunkBytes > 0 ? m_param.alternativeChunkBytes : m_param.chunkBytes;
+        bool ready = static_cast<bool>(c->easy);
+        for (const std::string &line : requestLines(c->requestedFrom))
+            ready = ready && appendHeader(c->headers, line.c_str());
+        if (!ready) {
+            m_failure = failure(Kind::Network, false, "内存不足");
+            return;
+        }
         CURL *h = c->easy.get();
         setRequest(h,
-            {m_param.sourceUrl.c_str(), CURL_HTTP_VERSION_1_1, c->headers.get(), 10L,
+            {m_address.c_str(), CURL_HTTP_VERSION_1_1, c->headers.get(), 10L,
                 static_cast<long>(std::max(1, m_param.connectTimeoutMs))});
         c->stall = std::make_unique<StallWatch>(std::chrono::milliseconds(std::max(1, m_param.receiveTimeoutMs)));
         c->stall->attach(h);
         c->pending.reserve(WriteBlockBytes + static_cast<std::size_t>(CURL_MAX_READ_SIZE));
+        const int chunk = m_param.alternativeChunkBytes > 0 ? m_param.alternativeChunkBytes : m_param.chunkBytes;
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(std::clamp(chunk, 1024, CURL_MAX_READ_SIZE)));
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, c);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, c.get());
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, c);
-        curl_easy_setopt(h, CURLOPT_PRIVATE, c);
-        part.running = true;
-        m_connections.push_back(c);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, c.get());
+        curl_easy_setopt(h, CURLOPT_PRIVATE, c.get());
         curl_multi_add_handle(m_multi.get(), h);
+        m_connections.push_back(std::move(c));
     }
 
-    void collectFinished()
+    std::unique_ptr<Connection> takeConnection(CURL *easy)
+    {
+        const auto found = std::find_if(
+            m_connections.begin(), m_connections.end(), [easy](const auto &c) { return c->easy.get() == easy; });
+        std::unique_ptr<Connection> c = std::move(*found);
+        m_connections.erase(found);
+        curl_multi_remove_handle(m_multi.get(), easy);
+        return c;
+    }
+
+    // Takes the connections that have ended off the multi handle; how many.
+    int collectFinished()
     {
         int left = 0;
+        int ended = 0;
         while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &left)) {
             if (message->msg != CURLMSG_DONE)
                 continue;
-            Connection *c = nullptr;
-            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &c);
+            ++ended;
+            const CURLcode result = message->data.result;
+            std::unique_ptr<Connection> c = takeConnection(message->easy_handle);
             flush(*c);
-            finish(*c, message->data.result);
-            std::erase(m_connections, c);
-            release(c);
+            const auto kind = c->verdict ? c->verdict->kind : AnswerVerdict::Kind::Refused;
+            if (kind == AnswerVerdict::Kind::Changed) {
+                startOver();
+                return ended;
+            }
+            if (kind == AnswerVerdict::Kind::Empty) {
+                takeEmptyFile(c->verdict->version);
+                return ended;
+            }
+            finish(*c, result);
+            if (m_failure)
+                return ended;
+        }
+        return ended;
+    }
+
+    void finish(Connection &c, CURLcode result)
+    {
+        std::optional<DownloadError> error = c.error;
+        if (!error && result != CURLE_OK && !c.partFull)
+            error = curlFailure(result);
+        if (!error && !c.verdict)
+            error = failure(Kind::Network, true, "服务器没有回答");
+        if (error && !error->retryable) {
+            m_failure = error;
+            return;
+        }
+        switch (m_planner.ended(c.part, c.requestedFrom, !error, Clock::now())) {
+        case SegmentPlanner::Ending::Done:
+            if (total() < 0)
+                learnLengthAtEnd(m_planner.part(c.part).position);
+            else
+                checkpoint();
+            break;
+        case SegmentPlanner::Ending::GiveUp:
+            m_failure = error ? *error : failure(Kind::Network, true, "多次尝试都没有收到数据");
+            break;
+        case SegmentPlanner::Ending::Retry:
+            break;
         }
     }
 
-    void finish(const Connection &c, CURLcode result)
+    // An answer without a length ended cleanly: what arrived is the file.
+    void learnLengthAtEnd(std::int64_t length)
     {
-        Part &part = m_parts[c.part];
-        part.running = false;
-        const bool reachedEnd = part.position >= part.end;
-        const bool cleanEndOfUnknownLength = part.end == Unbounded && result == CURLE_OK && c.checked;
-        if (reachedEnd || cleanEndOfUnknownLength) {
-            part.done = true;
-            if (cleanEndOfUnknownLength) {
-                part.end = part.position;
-                raise(EventTotalSize, static_cast<double>(part.position));
-            }
-            takeOverLargestPart();
-            return;
-        }
-        part.failures = part.position > c.startPosition ? 1 : part.failures + 1;
-        if (part.failures >= MaxAttemptsWithoutProgress)
-            m_failed = true;
-        part.retryAt = Clock::now() + std::chrono::milliseconds(m_param.retryDelayMs);
+        if (m_pinned)
+            m_pinned->total = length;
+        raise(EventTotalSize, static_cast<double>(length));
     }
 
-    // A free connection helps with the largest part still running.
-    void takeOverLargestPart()
+    // The server has no bytes: an empty file.
+    void takeEmptyFile(const FileVersion &version)
     {
-        if (!m_rangesWork)
-            return;
-        std::vector<ByteRange> running;
-        std::vector<std::size_t> owners;
-        for (std::size_t i = 0; i < m_parts.size(); ++i) {
-            if (m_parts[i].running) {
-                running.push_back({m_parts[i].position, m_parts[i].end});
-                owners.push_back(i);
-            }
-        }
-        const auto half = secondHalfOfLargest(running, MinPartBytes);
-        if (!half)
-            return;
-        for (std::size_t k = 0; k < running.size(); ++k) {
-            if (running[k].end == half->end && running[k].begin < half->begin) {
-                m_parts[owners[k]].end = half->begin;
-                break;
-            }
-        }
-        m_parts.push_back({half->begin, half->end});
+        dropConnections();
+        m_planner.reset({});
+        pin(version, false);
     }
 
-    void release(Connection *c)
+    // Another version answered: the data of the old one goes, and the download starts once more from zero.
+    void startOver()
     {
-        curl_multi_remove_handle(m_multi.get(), c->easy.get());
-        delete c;
+        dropConnections();
+        if (m_startedOver) {
+            m_failure = failure(Kind::Changed, false, "下载过程中文件一再改变");
+            return;
+        }
+        m_startedOver = true;
+        m_pinned.reset();
+        m_confirmed = false;
+        m_rangesWork = false;
+        if (const auto written = m_checkpoints.writeNow({m_address, {}, {}}); !written.has_value()) {
+            m_failure = written.error();
+            return;
+        }
+        if (::ftruncate(m_files.fd.get(), 0) != 0) {
+            m_failure = diskError(errno);
+            return;
+        }
+        m_state.received = 0;
+        m_planner.reset({{0, Unbounded}});
+    }
+
+    // Ends every connection; their unwritten data is dropped.
+    void dropConnections()
+    {
+        for (const auto &c : m_connections)
+            curl_multi_remove_handle(m_multi.get(), c->easy.get());
+        m_connections.clear();
+    }
+
+    ControlRecord record() const { return {m_address, *m_pinned, m_planner.finished(total())}; }
+
+    void checkpoint()
+    {
+        if (total() < 0)
+            return;
+        for (const auto &c : m_connections)
+            flush(*c);
+        m_checkpoints.submit(record());
+        m_lastCheckpoint = Clock::now();
+        m_sinceCheckpoint = 0;
+    }
+
+    void maybeCheckpoint()
+    {
+        const bool due = m_sinceCheckpoint >= CheckpointBytes
+            || (m_sinceCheckpoint > 0 && Clock::now() - m_lastCheckpoint >= CheckpointInterval);
+        if (due)
+            checkpoint();
+    }
+
+    // After a failure or a stop: the data that arrived is written and recorded, so a later start resumes it.
+    void end()
+    {
+        for (const auto &c : m_connections)
+            flush(*c);
+        dropConnections();
+        if (total() >= 0 && m_failure->kind != Kind::Disk)
+            (void)m_checkpoints.writeNow(record());
+    }
+
+    int waitMs() const
+    {
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(LongestWait);
+        if (const auto retry = m_planner.nextRetry())
+            wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(*retry - Clock::now()),
+                std::chrono::milliseconds(0), wait);
+        return static_cast<int>(wait.count());
     }
 
     void raise(int code, double value)
@@ -357,86 +502,54 @@ private:
 
     Download::State &m_state;
     const TaskParam &m_param;
+    const std::string m_address;
     Download *m_task;
-    int m_fd;
+    PartFiles &m_files;
     MultiHandle m_multi;
-    std::vector<Part> m_parts;
-    std::vector<Connection *> m_connections;
-    std::int64_t m_total = -1;
-    bool m_totalKnown = false;
+    SegmentPlanner m_planner;
+    Checkpointer m_checkpoints;
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    std::optional<FileVersion> m_pinned;
+    bool m_confirmed = false; // an answer of this run has matched the pinned version
     bool m_rangesWork = false;
-    bool m_failed = false;
+    bool m_startedOver = false;
+    std::optional<DownloadError> m_failure;
+    Clock::time_point m_lastCheckpoint = Clock::now();
+    std::int64_t m_sinceCheckpoint = 0;
 };
-
-bool pathTaken(const std::filesystem::path &path)
-{
-    std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
-}
-
-// The free target name, asking the event routine first when the name is taken. Nothing: give up.
-std::optional<std::filesystem::path> chooseTarget(const TaskParam &param, Download *task)
-{
-    const std::filesystem::path wanted = platform::nativePath(param.localPath);
-    if (wanted.filename().empty())
-        return std::nullopt;
-    if (pathTaken(wanted) && param.eventRoutine && param.eventRoutine(EventNameTaken, task, 0, 0, task) == 1)
-        return std::nullopt;
-    const std::filesystem::path folder = wanted.parent_path();
-    const auto name = firstFreeName(
-        wanted.filename().string(), [&folder](const std::string &candidate) { return pathTaken(folder / candidate); });
-    if (!name)
-        return std::nullopt;
-    return folder / *name;
-}
-
-// Gives the finished data its final name without ever replacing a file that appeared there meanwhile.
-std::optional<std::filesystem::path> publish(const std::filesystem::path &temporary, std::filesystem::path target)
-{
-    for (int attempt = 0; attempt <= 99; ++attempt) {
-        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-            return target;
-        if (errno != EEXIST)
-            return std::nullopt;
-        target = target.parent_path() / nextName(target.filename().string());
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
-void runTransfer(Download::State &state, const TaskParam &param, Download *task)
+Download::Outcome transferFile(Download::State &state, const TaskParam &param, Download *task)
 {
-    state.retryDelayMs = param.retryDelayMs;
-    bool succeeded = false;
-    if (const auto target = chooseTarget(param, task)) {
-        std::filesystem::path temporary = *target;
-        temporary += ".part";
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            bool complete = false;
-            {
-                Transfer transfer(state, param, task, fd);
-                complete = transfer.run();
-            }
-            complete = ::close(fd) == 0 && complete;
-            std::optional<std::filesystem::path> published;
-            if (complete)
-                published = publish(temporary, *target);
-            if (published) {
-                const std::lock_guard lock(state.mutex);
-                state.finalPath = *published;
-                succeeded = true;
-            } else {
-                ::unlink(temporary.c_str());
-            }
-        }
+    const auto address = checkedAddress(param.sourceUrl);
+    if (!address.has_value())
+        return common::unexpected(address.error());
+    const std::filesystem::path wanted
+        = param.localFile.empty() ? platform::nativePath(param.localPath) : param.localFile;
+    auto files = claimPartFiles(wanted, *address,
+        [&param, task] { return !param.eventRoutine || param.eventRoutine(EventNameTaken, task, 0, 0, task) != 1; });
+    if (!files.has_value())
+        return common::unexpected(files.error());
+    std::optional<DownloadError> failed;
+    bool keep = false;
+    {
+        Transfer transfer(state, param, *address, task, files.value());
+        failed = transfer.run();
+        keep = transfer.worthKeeping();
     }
-    const double received = static_cast<double>(state.received.load());
-    state.succeeded = succeeded;
-    state.running = false;
-    if (param.eventRoutine)
-        param.eventRoutine(EventEnded, task, received, 0, task);
+    if (!failed)
+        return publishPartFiles(files.value());
+    if (!keep)
+        discardPartFiles(files.value());
+    return common::unexpected(*failed);
+}
+
+void Download::State::wake()
+{
+    const std::lock_guard lock(mutex);
+    if (CURLM *handle = multi.load())
+        curl_multi_wakeup(handle);
 }
 
 } // namespace download

@@ -48,6 +48,28 @@ TEST_F(FetchTest, RefusesWhatIsNotAnHttpAddress)
     EXPECT_EQ(FetchUrl("ftp://127.0.0.1/x"), "");
     EXPECT_EQ(FetchUrl("file:///etc/passwd"), "");
     EXPECT_EQ(FetchUrl("not a url"), "");
+    // A live server behind an address without a scheme: nothing is guessed.
+    EXPECT_EQ(FetchUrl(server->url("/file").substr(7)), "");
+    EXPECT_EQ(FetchUrl(" " + server->url("/file") + " "), data);
+}
+
+TEST_F(FetchTest, FailuresCarryTheirReasonBesideTheEmptyBody)
+{
+    const auto refused = fetchPage("http://127.0.0.1:1/");
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().kind, DownloadError::Kind::Network);
+    EXPECT_EQ(refused.error().detail, common::gbk("无法连接到服务器"));
+    const auto guessed = fetchPage("127.0.0.1:1/");
+    ASSERT_FALSE(guessed.has_value());
+    EXPECT_EQ(guessed.error().kind, DownloadError::Kind::Address);
+    const auto missing = fetchPage(server->url("/404"));
+    ASSERT_TRUE(missing.has_value());
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_FALSE(missing->brokenOff);
+    const auto reset = fetchPage(server->url("/reset"));
+    ASSERT_TRUE(reset.has_value());
+    ASSERT_TRUE(reset->brokenOff);
+    EXPECT_EQ(reset->brokenOff->kind, DownloadError::Kind::Network);
 }
 
 TEST_F(FetchTest, SendsCredentialsAndTheProgramsRequest)

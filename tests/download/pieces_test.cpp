@@ -1,3 +1,5 @@
+#include "common/gbk.h"
+#include "download/downloaderror.h"
 #include "download/httpanswer.h"
 #include "download/naming.h"
 #include "download/progress.h"
@@ -68,4 +70,54 @@ TEST(Progress, LabelFloorsAndBarRoundsToTwoDecimalsFirst)
     EXPECT_EQ(progressView(5, 0.0).labelPercent, 0);
     EXPECT_EQ(progressView(0, 0.0).barPosition, 0);
     EXPECT_EQ(progressView(10, 10.0).barPosition, 100);
+}
+
+TEST(Progress, SpeedAndTimeLeftAreShownAsDownloadToolsShowThem)
+{
+    EXPECT_EQ(formatBytes(512), "512B");
+    EXPECT_EQ(formatBytes(1536), "1.5KiB");
+    EXPECT_EQ(formatBytes(5.0 * 1024 * 1024), "5.0MiB");
+    EXPECT_EQ(formatBytes(3.0 * 1024 * 1024 * 1024), "3.0GiB");
+    EXPECT_EQ(formatSpeed(2.5 * 1024 * 1024), "2.5MiB/s");
+    EXPECT_EQ(formatTimeLeft(std::nullopt), "--:--:--");
+    EXPECT_EQ(formatTimeLeft(65), "0:01:05");
+    EXPECT_EQ(formatTimeLeft(90061), "25:01:01");
+    EXPECT_EQ(secondsLeft(0, 0.0, 100.0), std::nullopt);
+    EXPECT_EQ(secondsLeft(0, 1000.0, 0.0), std::nullopt);
+    EXPECT_EQ(secondsLeft(250, 1000.0, 100.0), 8);
+    EXPECT_EQ(progressTip(1024, 37), common::gbk("速度 1.0KiB/s，剩余时间 0:00:37"));
+}
+
+TEST(Progress, SpeedIsMeasuredOverTheLastFewSeconds)
+{
+    using namespace std::chrono_literals;
+    SpeedMeter meter(3s);
+    const auto start = SpeedMeter::Clock::now();
+    EXPECT_EQ(meter.bytesPerSecond(), 0);
+    meter.add(start, 0);
+    meter.add(start + 50ms, 1000);
+    EXPECT_EQ(meter.bytesPerSecond(), 0); // too short to tell
+    for (int second = 1; second <= 10; ++second)
+        meter.add(start + std::chrono::seconds(second), second * 1000);
+    EXPECT_NEAR(meter.bytesPerSecond(), 1000, 1);
+    // A burst long ago no longer counts.
+    meter.add(start + 11s, 100000);
+    meter.add(start + 15s, 100000);
+    meter.add(start + 16s, 100000);
+    EXPECT_NEAR(meter.bytesPerSecond(), 0, 1);
+    // A download that started over begins a new measure.
+    meter.add(start + 17s, 0);
+    meter.add(start + 18s, 500);
+    EXPECT_NEAR(meter.bytesPerSecond(), 500, 1);
+}
+
+TEST(DownloadErrors, ReasonsReadAsPlainChinese)
+{
+    using Kind = DownloadError::Kind;
+    EXPECT_EQ(
+        describeDownloadError({Kind::HttpStatus, false, 404, ""}), common::gbk("服务器回答 HTTP 404：文件不存在"));
+    EXPECT_EQ(describeDownloadError({Kind::Network, true, 0, common::gbk("连接超时")}),
+        common::gbk("网络连接出错：连接超时"));
+    EXPECT_EQ(describeDownloadError({Kind::Stopped, false, 0, ""}), common::gbk("下载已停止"));
+    EXPECT_EQ(describeDownloadError({Kind::HttpStatus, false, 418, ""}), common::gbk("服务器回答 HTTP 418"));
 }

@@ -70,6 +70,10 @@ TEST(SharePage, FileNamesStayInsideTheFolder)
     for (const auto &row : cases)
         EXPECT_EQ(safeFileName(row.in), row.out) << row.in;
     EXPECT_EQ(safeFileName(std::string(300, 'a')).size(), 200u);
+    std::string chinese;
+    for (int i = 0; i < 110; ++i)
+        chinese += gbk("软");
+    EXPECT_EQ(safeFileName(chinese + ".zip"), chinese.substr(0, 196) + ".zip");
 }
 
 TEST(SharePage, ResolutionReadsTheSecondPageOnlyForAShareWithASize)

@@ -4,17 +4,17 @@
 #include <filesystem>
 #include <string>
 
-// tools/demo_service.py on a free loopback port, unthrottled, serving a published catalog tree (by default the
-// one the build published); stopped with the object.
+// tools/demo_service.py on a free loopback port, serving a published catalog tree (by default the one the build
+// published), unthrottled unless a rate (bytes per second per connection) is given; stopped with the object.
 class DemoService
 {
 public:
-    explicit DemoService(const std::filesystem::path &tree = KAVO_PUBLISHED_DIR)
+    explicit DemoService(const std::filesystem::path &tree = KAVO_PUBLISHED_DIR, int rate = 0)
     {
         m_process.start(QStringLiteral("python3"),
             {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
                 QStringLiteral("--tree"), QString::fromStdString(tree.string()), QStringLiteral("--rate"),
-                QStringLiteral("0")});
+                QString::number(rate)});
         if (m_process.waitForReadyRead(10000))
             m_port = m_process.readLine().trimmed().toStdString();
     }

@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Loopback HTTP server for the answers a real server will not give. Prints its port, then serves until killed.
 
+Usage: scripted_server.py FILE [LOG]. With LOG, every request appends one line "ROUTE FROM IF-RANGE" to it
+(FROM is the Range offset or "-", IF-RANGE the If-Range value or "-"), before the answer is sent.
+
 Paths (the file served is FILE, given on the command line):
   /404               404 with an HTML body          /nolength         the file, no Content-Length, closes
   /redirect          302 to /nolength               /loop             302 to itself, forever
@@ -9,6 +12,17 @@ Paths (the file served is FILE, given on the command line):
   /liar              Content-Length larger than the body, then closes
   /auth              echoes the Authorization header
   /page              a UTF-8 page with markers      /file             the file with Range support
+  /slow?rate=N       the file with ranges, N bytes per second per connection (default 262144)
+  /tagged            the file with ranges, ETag and Last-Modified, honouring If-Range
+  /busy?n=N          503 to the first N requests, then the file with ranges
+  /status?code=N     status N with a short body
+  /empty             200 with Content-Length 0      /empty416         416 "bytes */0" to any Range
+  /wrongstart        the first answer for each offset starts 1000 bytes later than asked, then right ones
+  /overrun?len=N     206 naming N bytes from the offset, then N more bytes of zeros (no Content-Length)
+  /badlength?len=N   206 naming N bytes from the offset with a Content-Length of 2N, then 2N bytes
+  /changing?mode=M   version A to the first request, version B (other bytes) from then on; M=etag: new ETag,
+                     If-Range honoured; M=total: no validators, B is 1000 bytes longer; M=always: a new version
+                     for every request
 """
 import base64
 import re
@@ -21,6 +35,26 @@ import time
 DATA = b""
 COUNTS = {}
 LOCK = threading.Lock()
+LOG = None
+
+
+def log(route, request):
+    if LOG is None:
+        return
+    start = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
+    if_range = re.search(r"(?im)^If-Range:\s*(.*?)\s*$", request)
+    with LOCK, open(LOG, "a") as f:
+        f.write(f"{route} {start.group(1) if start else '-'} {if_range.group(1) if if_range else '-'}\n")
+
+
+def count(key):
+    with LOCK:
+        COUNTS[key] = COUNTS.get(key, 0) + 1
+        return COUNTS[key]
+
+
+def version_b():
+    return bytes(b ^ 0x5A for b in DATA)
 
 
 def first_time(key):
@@ -34,16 +68,60 @@ class Handler(socketserver.StreamRequestHandler):
         head = f"HTTP/1.1 {status}\r\n" + "".join(f"{k}: {v}\r\n" for k, v in headers) + "\r\n"
         self.wfile.write(head.encode() + body)
 
-    def file_answer(self, request):
+    def file_answer(self, request, data=None, extra=(), rate=0):
+        data = DATA if data is None else data
         match = re.search(r"(?im)^Range:\s*bytes=(\d+)-(\d*)", request)
         if not match:
-            self.send("200 OK", [("Content-Length", len(DATA)), ("Connection", "close")], DATA)
+            self.send_paced("200 OK", [("Content-Length", len(data))] + list(extra), data, rate)
             return
         start = int(match.group(1))
-        end = int(match.group(2)) if match.group(2) else len(DATA) - 1
-        part = DATA[start:end + 1]
-        self.send("206 Partial Content", [("Content-Range", f"bytes {start}-{start + len(part) - 1}/{len(DATA)}"),
-                                          ("Content-Length", len(part)), ("Connection", "close")], part)
+        if start >= len(data):
+            self.send("416 Range Not Satisfiable", [("Content-Range", f"bytes */{len(data)}"), ("Content-Length", 0)])
+            return
+        end = int(match.group(2)) if match.group(2) else len(data) - 1
+        part = data[start:end + 1]
+        self.send_paced("206 Partial Content", [("Content-Range", f"bytes {start}-{start + len(part) - 1}/{len(data)}"),
+                                                ("Content-Length", len(part))] + list(extra), part, rate)
+
+    def send_paced(self, status, headers, body, rate):
+        if rate <= 0:
+            self.send(status, headers, body)
+            return
+        self.send(status, headers)
+        began = time.monotonic()
+        for at in range(0, len(body), 16384):
+            self.wfile.write(body[at:at + 16384])
+            self.wfile.flush()
+            ahead = (at + 16384) / rate - (time.monotonic() - began)
+            if ahead > 0:
+                time.sleep(ahead)
+
+    def changing_answer(self, request, mode):
+        seen = count("changing")
+        if mode == "always":
+            data = DATA if seen % 2 else version_b()
+            self.file_answer(request, data, [("ETag", f'"v{seen}"')])
+            return
+        data = DATA if seen == 1 else version_b()
+        if mode == "total":
+            self.file_answer(request, data if seen == 1 else data + b"x" * 1000)
+            return
+        tag = '"a"' if seen == 1 else '"b"'
+        if_range = re.search(r"(?im)^If-Range:\s*(.*?)\s*$", request)
+        if if_range and if_range.group(1) != tag:
+            request = re.sub(r"(?im)^Range:.*$", "", request)
+        self.file_answer(request, data, [("ETag", tag)])
+
+    def partial_lie(self, request, length, declared_length):
+        match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
+        start = int(match.group(1)) if match else 0
+        part = DATA[start:start + length]
+        head = [("Content-Range", f"bytes {start}-{start + len(part) - 1}/{len(DATA)}")]
+        if declared_length:
+            head.append(("Content-Length", 2 * len(part)))
+            self.send("206 Partial Content", head, part + DATA[start + len(part):start + 2 * len(part)])
+        else:
+            self.send("206 Partial Content", head, part + bytes(len(part)))
 
     def handle(self):
         request = b""
@@ -55,6 +133,8 @@ class Handler(socketserver.StreamRequestHandler):
         text = request.decode("latin-1")
         path = text.split(" ")[1] if " " in text else "/"
         route = path.split("?")[0]
+        query = dict(p.split("=", 1) for p in path.split("?", 1)[1].split("&") if "=" in p) if "?" in path else {}
+        log(route, text)
         if route == "/404":
             self.send("404 Not Found", [("Content-Type", "text/html"), ("Content-Length", 33)],
                       b"<html><h1>404 Not Found</h1></html>"[:33])
@@ -67,7 +147,6 @@ class Handler(socketserver.StreamRequestHandler):
         elif route == "/norange":
             self.send("200 OK", [("Content-Length", len(DATA)), ("Connection", "close")], DATA)
         elif route == "/reset":
-            query = dict(p.split("=", 1) for p in path.split("?", 1)[1].split("&") if "=" in p) if "?" in path else {}
             cut = int(query.get("at", len(DATA) // 3))
             if first_time("reset" + str(cut)):
                 self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(DATA) + DATA[:cut])
@@ -94,6 +173,39 @@ class Handler(socketserver.StreamRequestHandler):
         elif route == "/page":
             body = "<p>广告：Hello-</p><p>公告：Line-</p>".encode("utf-8")
             self.send("200 OK", [("Content-Type", "text/html; charset=utf-8"), ("Content-Length", len(body))], body)
+        elif route == "/slow":
+            self.file_answer(text, rate=int(query.get("rate", 262144)))
+        elif route == "/tagged":
+            tag = '"t1"'
+            modified = "Tue, 01 Aug 2023 10:00:00 GMT"
+            if_range = re.search(r"(?im)^If-Range:\s*(.*?)\s*$", text)
+            if if_range and if_range.group(1) not in (tag, modified):
+                text = re.sub(r"(?im)^Range:.*$", "", text)
+            self.file_answer(text, extra=[("ETag", tag), ("Last-Modified", modified)])
+        elif route == "/busy":
+            if count("busy" + query.get("n", "1")) <= int(query.get("n", 1)):
+                self.send("503 Service Unavailable", [("Content-Length", 5)], b"busy!")
+            else:
+                self.file_answer(text)
+        elif route == "/status":
+            self.send(f"{query.get('code', '404')} Scripted", [("Content-Length", 6)], b"status")
+        elif route == "/empty":
+            self.send("200 OK", [("Content-Length", 0)])
+        elif route == "/empty416":
+            self.send("416 Range Not Satisfiable", [("Content-Range", "bytes */0"), ("Content-Length", 0)])
+        elif route == "/wrongstart":
+            match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", text)
+            start = int(match.group(1)) if match else 0
+            if first_time(f"wrongstart{start}") and start + 1000 < len(DATA):
+                self.file_answer(f"Range: bytes={start + 1000}-\r\n")
+            else:
+                self.file_answer(text)
+        elif route == "/overrun":
+            self.partial_lie(text, int(query.get("len", 524288)), False)
+        elif route == "/badlength":
+            self.partial_lie(text, int(query.get("len", 524288)), True)
+        elif route == "/changing":
+            self.changing_answer(text, query.get("mode", "etag"))
         elif route == "/request":
             body = request
             self.send("200 OK", [("Content-Length", len(body))], body)
@@ -107,9 +219,10 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
-    global DATA
+    global DATA, LOG
     with open(sys.argv[1], "rb") as f:
         DATA = f.read()
+    LOG = sys.argv[2] if len(sys.argv) > 2 else None
     server = Server(("127.0.0.1", 0), Handler)
     print(server.server_address[1], flush=True)
     server.serve_forever()

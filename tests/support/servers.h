@@ -72,14 +72,17 @@ private:
     QProcess m_process;
 };
 
-// tests/support/scripted_server.py serving `file`.
+// tests/support/scripted_server.py serving `file`; with `log`, each request adds a line "ROUTE FROM IF-RANGE".
 class ScriptedServer
 {
 public:
-    explicit ScriptedServer(const std::filesystem::path &file)
+    explicit ScriptedServer(const std::filesystem::path &file, const std::filesystem::path &log = {})
     {
-        m_process.start(QStringLiteral("python3"),
-            {QStringLiteral(KAVO_TEST_SUPPORT_DIR "/scripted_server.py"), QString::fromStdString(file.string())});
+        QStringList arguments{
+            QStringLiteral(KAVO_TEST_SUPPORT_DIR "/scripted_server.py"), QString::fromStdString(file.string())};
+        if (!log.empty())
+            arguments << QString::fromStdString(log.string());
+        m_process.start(QStringLiteral("python3"), arguments);
         m_process.waitForReadyRead(10000);
         m_port = m_process.readLine().trimmed().toUShort();
     }

@@ -14,9 +14,11 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProcess>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using common::gbk;
@@ -210,11 +212,49 @@ TEST_F(NetdiskWindowTest, FailedDownloadIsToldAndTheToolStaysOpen)
     EXPECT_FALSE(ended.at(0).at(0).toBool());
     EXPECT_FALSE(child<QPushButton>(window, "按钮_下载")->isEnabled());
     ASSERT_FALSE(notifier.notices.empty());
-    EXPECT_EQ(notifier.notices.back().text.substr(0, gbk("下载失败").size()), gbk("下载失败"));
+    EXPECT_EQ(notifier.notices.back().text, gbk("下载失败：网络连接出错：无法连接到服务器!"));
     EXPECT_FALSE(window.isNull());
     EXPECT_EQ(child<QLabel>(window, "状态栏")->text(), QStringLiteral("文件大小：1KB 分享时间；t 下载次数；3次"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 1); // only the settings file
     window->close();
+}
+
+TEST_F(NetdiskWindowTest, ShareWithoutADirectLinkIsToldWithoutStartingADownload)
+{
+    fetch = [](const std::string &) {
+        return std::string(
+            "<meta content=\"文件名:f.zip 文件大小:1KB 分享者:x 分享时间:t 下载次数:3\" name=\"description\"/>");
+    };
+    QPointer<NetdiskWindow> window = open(Address50);
+    setFolder(window, home.path());
+    QSignalSpy resolved(window.data(), &NetdiskWindow::resolved);
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    ASSERT_TRUE(resolved.wait(5000));
+    ASSERT_FALSE(notifier.notices.empty());
+    EXPECT_EQ(notifier.notices.back().text, gbk("下载失败：下载地址无效：分享页面中没有找到下载直链!"));
+    EXPECT_FALSE(downloader.running());
+    EXPECT_FALSE(child<QTimer>(window, "时钟1")->isActive());
+    EXPECT_EQ(child<QLabel>(window, "透明标签进度")->text(), QStringLiteral("0%"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 1); // only the settings file
+    window->close();
+}
+
+TEST_F(NetdiskWindowTest, ProgressBarTellsTheSpeedAndTimeLeftWhileTheLabelKeepsItsText)
+{
+    DemoService demo(KAVO_PUBLISHED_DIR, 512 * 1024);
+    ASSERT_TRUE(demo.started());
+    fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    QPointer<NetdiskWindow> window = open(demo.url("/share/link?shareid=110002&uk=3500002"));
+    setFolder(window, home.path());
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    auto *bar = child<QProgressBar>(window, "进度条1");
+    QTRY_VERIFY_WITH_TIMEOUT(bar->toolTip().startsWith(QStringLiteral("速度 ")) && bar->value() > 0, 20000);
+    EXPECT_TRUE(bar->toolTip().contains(QStringLiteral("/s，剩余时间 ")));
+    EXPECT_TRUE(child<QLabel>(window, "透明标签进度")->text().endsWith(QStringLiteral("% 下载中...")));
+    // The window goes before the services it was given; the stopped download's end then finds no window.
+    window->close();
+    QTRY_VERIFY(window.isNull());
+    downloader.Stop();
 }
 
 TEST_F(NetdiskWindowTest, DownloadsAShareFromTheDemoServiceThroughTheWindow)

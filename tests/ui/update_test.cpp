@@ -147,7 +147,11 @@ TEST_F(UpdateTest, FailedRefreshKeepsTheOldListAndVersionAndSaysSo)
     ASSERT_NE(offer, nullptr);
     QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
-    EXPECT_EQ(notifier.notices.back().text.substr(0, gbk("更新失败").size()), gbk("更新失败"));
+    // The share page was unreachable, so there is no direct link and no download is started.
+    EXPECT_EQ(notifier.notices.back().text,
+        gbk("更新失败：下载地址无效：分享页面中没有找到新列表的下载直链。原来的列表没有改动，下次启动时会再次提示更新"
+            "。"));
+    EXPECT_FALSE(downloader.lastError());
     QTRY_COMPARE(updateWindow(), nullptr);
     EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");

@@ -7,6 +7,7 @@
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/download.h"
+#include "download/downloaderror.h"
 #include "download/progress.h"
 #include "platform/paths.h"
 #include "platform/sound.h"
@@ -37,6 +38,11 @@ QString defaultFolder()
 std::string unsupportedMessage()
 {
     return common::gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!");
+}
+
+std::string failureMessage(const DownloadError &error)
+{
+    return common::gbk("下载失败：") + describeDownloadError(error) + "!";
 }
 
 class DialogFolderPicker final : public FolderPicker
@@ -71,6 +77,7 @@ struct NetdiskWindow::Shared
     }
     std::atomic<double> total{0};
     common::Relay<NetdiskWindow> relay;
+    SpeedMeter speed; // UI thread only
 };
 
 NetdiskWindow::NetdiskWindow(NetdiskServices services, const std::string &gbkAddress, QWidget *parent)
@@ -162,9 +169,10 @@ void NetdiskWindow::browse()
         m_path->setText(defaultFolder());
 }
 
-std::string NetdiskWindow::folderText() const
+std::filesystem::path NetdiskWindow::folder() const
 {
-    return common::fromQString(m_path->text());
+    // The folder as the file system names it: a name that GBK cannot spell must not become another folder.
+    return std::filesystem::path(QFile::encodeName(m_path->text()).toStdString());
 }
 
 void NetdiskWindow::startResolution()
@@ -177,12 +185,12 @@ void NetdiskWindow::startResolution()
     }
     // An empty box, or a folder that is not there: the file would land nowhere the user can find it.
     std::error_code error;
-    if (folderText().empty() || !std::filesystem::is_directory(platform::nativePath(folderText()), error)) {
+    if (m_path->text().isEmpty() || !std::filesystem::is_directory(folder(), error)) {
         m_services.notifier.showMessage(common::gbk("请输入正确的文件保存路径!"), true);
         return;
     }
     // A folder the window chose in place of an unusable stored one becomes the user's from now on.
-    m_services.settings.write(settings::keys::SaveFolder, folderText());
+    m_services.settings.write(settings::keys::SaveFolder, common::fromQString(m_path->text()));
     // The pages are read off the UI thread so the window keeps painting; a second press meanwhile does nothing.
     m_download->setEnabled(false);
     auto *watcher = new QFutureWatcher<ShareResolution>(this);
@@ -203,23 +211,30 @@ void NetdiskWindow::onResolved(const ShareResolution &resolution)
         return;
     }
     repaintCaption();
+    if (resolution.directLink.empty()) {
+        // Nothing to download: say so instead of starting a task that can only fail.
+        m_services.notifier.showMessage(
+            failureMessage({DownloadError::Kind::Address, false, 0, common::gbk("分享页面中没有找到下载直链")}), false);
+        return;
+    }
     startDownload(resolution);
 }
 
 void NetdiskWindow::startDownload(const ShareResolution &resolution)
 {
-    const std::filesystem::path folder = platform::nativePath(folderText());
-    const std::string localPath = platform::gbkPath(folder / platform::nativePath(safeFileName(resolution.facts.name)));
+    const std::filesystem::path file = folder() / platform::nativePath(safeFileName(resolution.facts.name));
     const std::shared_ptr<Shared> shared = m_shared;
     shared->total = 0;
-    const TaskParam param = toolTaskParam(
-        resolution.directLink, localPath, [shared](int code, Download *, double value, int, Download *) {
-            if (code == EventTotalSize)
-                shared->total = value;
-            if (code == EventEnded)
-                shared->relay.post([](NetdiskWindow &window) { window.onDownloadEnded(); });
-            return 0;
-        });
+    shared->speed = SpeedMeter();
+    const TaskParam param
+        = toolTaskParam(resolution.directLink, file, [shared](int code, Download *task, double value, int, Download *) {
+              if (code == EventTotalSize)
+                  shared->total = value;
+              if (code == EventEnded)
+                  shared->relay.post(
+                      [error = task->lastError()](NetdiskWindow &window) { window.onDownloadEnded(error); });
+              return 0;
+          });
     if (!m_services.download.Start(param))
         m_services.notifier.showMessage(common::gbk("另一个下载正在进行，请等它完成后再试!"), false);
     m_timer->start();
@@ -227,24 +242,29 @@ void NetdiskWindow::startDownload(const ShareResolution &resolution)
 
 void NetdiskWindow::showProgress()
 {
-    const ProgressView view = progressView(m_services.download.Received(), m_shared->total.load());
+    const std::int64_t received = m_services.download.Received();
+    const double total = m_shared->total.load();
+    const ProgressView view = progressView(received, total);
     m_progressLabel->setText(QString::number(view.labelPercent) + QStringLiteral("% 下载中..."));
     m_progressBar->setValue(view.barPosition);
+    m_shared->speed.add(SpeedMeter::Clock::now(), received);
+    const double speed = m_shared->speed.bytesPerSecond();
+    m_progressBar->setToolTip(common::toQString(progressTip(speed, secondsLeft(received, total, speed))));
     repaintCaption();
 }
 
-void NetdiskWindow::onDownloadEnded()
+void NetdiskWindow::onDownloadEnded(const std::optional<DownloadError> &error)
 {
     m_timer->stop();
     m_progressBar->setValue(0);
+    m_progressBar->setToolTip(QString());
     m_progressLabel->setText(QStringLiteral("0%"));
     QFile chime(QStringLiteral(":/kavo/done.wav"));
     if (chime.open(QIODevice::ReadOnly))
         m_services.sound.play(chime.readAll().toStdString(), false);
-    const bool succeeded = m_services.download.lastSucceeded();
-    emit downloadEnded(succeeded);
-    if (!succeeded) {
-        m_services.notifier.showMessage(common::gbk("下载失败：文件没有完整下载，已放弃这次下载，请稍后重试!"), false);
+    emit downloadEnded(!error);
+    if (error) {
+        m_services.notifier.showMessage(failureMessage(*error), false);
         return;
     }
     if (m_autoClose->isChecked())

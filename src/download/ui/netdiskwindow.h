@@ -1,11 +1,13 @@
 #pragma once
 
+#include "download/downloaderror.h"
 #include "download/sharepage.h"
 
 #include <QString>
 #include <QWidget>
-#include <atomic>
+#include <filesystem>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -83,9 +85,9 @@ private:
     void onResolved(const ShareResolution &resolution);
     void startDownload(const ShareResolution &resolution);
     void showProgress();
-    void onDownloadEnded();
+    void onDownloadEnded(const std::optional<DownloadError> &error);
     void repaintCaption();
-    std::string folderText() const;
+    std::filesystem::path folder() const;
 
     NetdiskServices m_services;
     std::shared_ptr<Shared> m_shared;

@@ -7,8 +7,8 @@
 #include "common/relay.h"
 #include "download/conversions.h"
 #include "download/download.h"
+#include "download/downloaderror.h"
 #include "download/sharepage.h"
-#include "platform/paths.h"
 #include "update/listfile.h"
 
 #include <QFutureWatcher>
@@ -57,6 +57,11 @@ void ListRefresh::start()
 
 void ListRefresh::startDownload(const std::string &directLink)
 {
+    if (directLink.empty()) {
+        // No task is started for nothing: the old list stays, and the user learns why.
+        fail({download::DownloadError::Kind::Address, false, 0, gbk("分享页面中没有找到新列表的下载直链")});
+        return;
+    }
     const std::filesystem::path list
         = catalog::categoryFile(m_context.programDirectory, catalog::category(m_offer.category));
     const std::filesystem::path pending = pendingListPath(list);
@@ -64,10 +69,13 @@ void ListRefresh::startDownload(const std::string &directLink)
     std::filesystem::create_directories(list.parent_path(), ignored);
     std::filesystem::remove(pending, ignored); // a leftover of an earlier refresh of ours
     const std::shared_ptr<Shared> shared = m_shared;
-    const download::TaskParam param = download::toolTaskParam(directLink, platform::gbkPath(pending),
-        [shared](int code, download::Download *, double, int, download::Download *) {
-            if (code == download::EventEnded)
-                shared->relay.post([](ListRefresh &refresh) { refresh.onEnded(); });
+    const download::TaskParam param = download::toolTaskParam(
+        directLink, pending, [shared](int code, download::Download *task, double, int, download::Download *) {
+            if (code == download::EventEnded) {
+                const auto outcome
+                    = task->lastError() ? Outcome(common::unexpected(*task->lastError())) : Outcome(task->lastPath());
+                shared->relay.post([outcome](ListRefresh &refresh) { refresh.onEnded(outcome); });
+            }
             return 0;
         });
     // Refused while another download runs: no event will ever come for this refresh.
@@ -75,22 +83,29 @@ void ListRefresh::startDownload(const std::string &directLink)
         deleteLater();
 }
 
-void ListRefresh::onEnded()
+void ListRefresh::onEnded(const Outcome &outcome)
 {
     const std::filesystem::path list
         = catalog::categoryFile(m_context.programDirectory, catalog::category(m_offer.category));
-    const bool arrived = m_context.download.lastSucceeded() && m_context.download.lastPath() == pendingListPath(list);
-    const bool replaced = arrived && replaceList(pendingListPath(list), list);
-    if (replaced) {
-        m_context.recordVersion(m_offer.category, m_offer.remoteVersion);
-        m_context.notifier.showMessage(gbk("更新完毕!"), true);
-    } else {
+    if (!outcome.has_value())
+        return fail(outcome.error());
+    // The new list may have arrived under a numbered name when "<list>.new" was taken.
+    if (!replaceList(outcome.value(), list)) {
         std::error_code ignored;
-        std::filesystem::remove(pendingListPath(list), ignored);
-        m_context.notifier.showMessage(
-            gbk("更新失败：新的列表没有下载完整，原来的列表没有改动，下次启动时会再次提示更新。"), true);
+        std::filesystem::remove(outcome.value(), ignored);
+        return fail({download::DownloadError::Kind::Disk, false, 0, gbk("新的列表无法替换原来的列表")});
     }
-    emit finished(replaced);
+    m_context.recordVersion(m_offer.category, m_offer.remoteVersion);
+    m_context.notifier.showMessage(gbk("更新完毕!"), true);
+    emit finished(true);
+}
+
+void ListRefresh::fail(const download::DownloadError &error)
+{
+    m_context.notifier.showMessage(gbk("更新失败：") + download::describeDownloadError(error)
+            + gbk("。原来的列表没有改动，下次启动时会再次提示更新。"),
+        true);
+    emit finished(false);
 }
 
 } // namespace update

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+#include "download/downloaderror.h"
 #include "update/manifest.h"
 
 #include <QObject>
@@ -50,8 +52,10 @@ signals:
 
 private:
     struct Shared;
+    using Outcome = common::Result<std::filesystem::path, download::DownloadError>;
     void startDownload(const std::string &directLink);
-    void onEnded();
+    void onEnded(const Outcome &outcome);
+    void fail(const download::DownloadError &error);
 
     RefreshContext m_context;
     UpdateOffer m_offer;

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "download/downloaderror.h"
+#include "download/httpanswer.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Checking each answer of a ranged download against its request and against the version of the file that the
+// task has pinned. Pure; accepts any bytes.
+namespace download {
+
+// The version of a remote file: its total size and its validators, as the first answer gave them.
+struct FileVersion
+{
+    std::int64_t total = -1; // -1: unknown
+    std::string etag; // empty when the server sent none
+    std::string lastModified;
+
+    bool operator==(const FileVersion &) const = default;
+};
+
+// False when two descriptions cannot be of the same file: both know a total and the totals differ, or both
+// carry an ETag (or a Last-Modified) and these differ. What one side lacks is not held against it.
+bool sameFile(const FileVersion &a, const FileVersion &b);
+
+// The "If-Range" value that pins `version`: a strong ETag, else the Last-Modified date, else empty.
+std::string ifRangeValue(const FileVersion &version);
+
+// The header of one answer, read line by line.
+struct AnswerHead
+{
+    int status = 0;
+    std::optional<ContentRange> range;
+    std::optional<std::int64_t> unsatisfiedTotal; // the N of "Content-Range: bytes */N"
+    std::int64_t contentLength = -1;
+    bool location = false;
+    FileVersion version; // total from Content-Range or Content-Length, and the validators
+};
+
+// Adds one header line. A status line starts a new answer (after a redirect or an interim answer). Returns true
+// for the empty line that ends a header. Values longer than 1024 bytes are ignored, so memory stays bounded.
+bool readHeaderLine(AnswerHead &head, std::string_view line);
+
+// An answer that another one follows: 1xx, or a redirect that is followed to its Location.
+bool isInterim(const AnswerHead &head);
+
+struct AnswerVerdict
+{
+    enum class Kind
+    {
+        Range, // 206 with the bytes from the requested offset up to `end`
+        Whole, // 200: the whole file from byte 0; the bytes before the requested offset are skipped
+        Empty, // the remote file is empty
+        Changed, // another version than the pinned one
+        Refused // no usable data: `error` says why and whether a retry may help
+    };
+    Kind kind = Kind::Refused;
+    FileVersion version; // what the answer says of the file
+    std::int64_t end = -1; // Range: exclusive end of the bytes the answer carries
+    DownloadError error; // Refused
+};
+
+// Judges a complete answer header to a request "Range: bytes=<requestedFrom>-". A 206 must start at the
+// requested offset, end within its total, and carry a Content-Length equal to its range when it gives one.
+// 408, 429 and 5xx may be retried; other 4xx and anything else that is not 200, 206 or 416 may not.
+// An empty file is a 200 with length 0, or a 416 to a request from 0 whose total is 0 or absent.
+AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned);
+
+} // namespace download

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "download/answercheck.h"
+#include "download/segments.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The control file that lies beside a partial download and lets a later start resume it. Pure.
+namespace download {
+
+struct ControlRecord
+{
+    std::string address; // the source address, exactly as the task requests it
+    FileVersion version; // total -1 until the first answer pinned it
+    std::vector<ByteRange> finished; // ranges on disk, in order, none overlapping, all within the total
+
+    bool operator==(const ControlRecord &) const = default;
+};
+
+// A few lines of text:
+//   kavo-download 1
+//   address http://host/file.zip
+//   total 1048576
+//   etag "5f1-ab"
+//   modified Tue, 01 Aug 2023 10:00:00 GMT
+//   range 0 65536
+std::string formatControl(const ControlRecord &record);
+
+// The record of a control file's bytes; nothing when they do not parse or do not hold together (an address
+// with a blank or a line break, ranges out of order, overlapping or beyond the total, ranges without a total).
+// Linear in the size of the text; accepts any bytes.
+std::optional<ControlRecord> parseControl(std::string_view text);
+
+} // namespace download
