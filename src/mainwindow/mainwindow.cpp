@@ -150,6 +150,8 @@ void MainWindow::restoreMainWindow()
     centre();
     raise();
     activateWindow();
+    // The window may already have stood centred: no move took the tray icon down.
+    placementChanged();
 }
 
 void MainWindow::hideToTray()
@@ -184,7 +186,9 @@ void MainWindow::placementChanged()
 {
     if (!m_tray)
         return;
-    if (isMinimized()) {
+    // A hidden window counts as minimised: an X11 window manager marks the unmapped window withdrawn, which Qt
+    // reports as leaving the minimised state, and the tray icon is then the only way back.
+    if (isMinimized() || !isVisible()) {
         m_tray->hide();
         putUpTrayIcon();
         // showMinimized() shows the window after changing its state: hide it once that is done.

@@ -150,6 +150,28 @@ TEST_F(MainWindowTest, TrayClickBringsBackAMinimisedWindow)
     EXPECT_FALSE(window->isVisible());
 }
 
+// An X11 window manager marks the unmapped window withdrawn, which Qt reports as the window leaving the
+// minimised state while it stays hidden: the tray icon is then the only way back and must stay up.
+TEST_F(MainWindowTest, TrayIconStaysWhileTheHiddenWindowIsReportedNotMinimised)
+{
+    auto window = makeWindow();
+    startAndWait(*window);
+    window->showMinimized();
+    QTRY_VERIFY(!window->isVisible());
+    window->setWindowState(Qt::WindowNoState);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(window->trayIcon()->isVisible());
+    emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->trayIcon()->isVisible());
+    // Restoring a window that is already centred moves nothing, and still takes the icon down.
+    window->hideToTray();
+    emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->trayIcon()->isVisible());
+}
+
 TEST_F(MainWindowTest, MovingTheNormalWindowTakesTheTrayIconDown)
 {
     auto window = makeWindow();
