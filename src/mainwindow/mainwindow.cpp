@@ -207,6 +207,7 @@ void MainWindow::placementChanged()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // Nothing is saved here: every setting was written when it changed.
+    m_closing = true;
     if (m_services.instance)
         m_services.instance->release();
     if (m_services.hotKeys)
@@ -255,6 +256,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 void MainWindow::changeBackgroundFile()
 {
     const QString chosen = m_services.picturePicker.pickPicture(this);
+    if (m_closing)
+        return;
     if (chosen.isEmpty()) {
         m_frame->setBackgroundPicture(appearance::defaultBackground());
         m_services.settings.write(settings::keys::BackgroundFile, "");
@@ -270,6 +273,8 @@ void MainWindow::changeBoardPicture()
     m_board->stop();
     m_form.board->clear();
     const QString chosen = m_services.picturePicker.pickPicture(this);
+    if (m_closing)
+        return;
     QPixmap picture;
     if (chosen.isEmpty()) {
         picture.loadFromData(appearance::fallbackBoardPicture());

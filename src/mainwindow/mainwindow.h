@@ -155,6 +155,8 @@ private:
     QTimer *m_advertTimer = nullptr;
     int m_f5Key = 0;
     int m_homeKey = 0;
+    // The window is closing: a dialog that a signal or logout ended has no answer of the user's.
+    bool m_closing = false;
 };
 
 } // namespace mainwindow

@@ -7,6 +7,7 @@
 #include "platform/hotkeys.h"
 #include "platform/sound.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,8 +84,11 @@ struct FakePicturePicker final : appearance::PicturePicker
     QString pickPicture(QWidget *) override
     {
         ++asked;
+        if (whileOpen)
+            whileOpen();
         return answer;
     }
     QString answer;
     int asked = 0;
+    std::function<void()> whileOpen; // runs while the dialog would be open
 };

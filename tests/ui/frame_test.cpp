@@ -204,3 +204,19 @@ TEST_F(FrameTest, CancelledBackgroundDialogRestoresTheDefaultAndKeepsThePreset)
     EXPECT_EQ(settings.read(settings::keys::BackgroundNumber), "5");
     EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("背景"))->pixmap().size(), QSize(836, 194));
 }
+
+// Logout or a signal closes the window while a picture dialog is open; the dialog then ends empty, as a cancel
+// would, but the user chose nothing: the pictures stay as the settings had them.
+TEST_F(FrameTest, ClosingWhileAPictureDialogIsOpenKeepsThePictureSettings)
+{
+    settings.write(settings::keys::BackgroundFile, "/chosen/background.png");
+    settings.write(settings::keys::AnimatedPicture, "/chosen/board.png");
+    auto window = makeWindow();
+    window->show();
+    picturePicker.whileOpen = [&window] { window->close(); };
+    window->changeBackgroundFile();
+    window->changeBoardPicture();
+    EXPECT_EQ(picturePicker.asked, 2);
+    EXPECT_EQ(settings.read(settings::keys::BackgroundFile), "/chosen/background.png");
+    EXPECT_EQ(settings.read(settings::keys::AnimatedPicture), "/chosen/board.png");
+}
