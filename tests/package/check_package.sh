@@ -42,6 +42,7 @@ grep -qx 'Categories=Network;FileTransfer;' "$tree/usr/share/applications/org.ka
 appstreamcli validate --no-net "$tree/usr/share/metainfo/org.kavo.Kavo.metainfo.xml" >"$work/appstream.log" 2>&1 ||
     { cat "$work/appstream.log" >&2; fail "metainfo"; }
 zcat "$tree/usr/share/man/man1/kavo-cli.1.gz" | grep -q '^\.TH KAVO-CLI 1' || fail "man page"
+man_page=$(zcat "$tree/usr/share/man/man1/kavo-cli.1.gz" | sed 's/\\-/-/g')
 
 # The unpacked kavo-cli, in a fresh user's session: its data from ../share/kavo, the user's files in XDG folders.
 user="$work/home"
@@ -55,6 +56,10 @@ fresh=(env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${sanitizers[@]}")
 cli() { "${fresh[@]}" HOME="$user" "$tree/usr/bin/kavo-cli" "$@"; }
 [ "$(cli --version)" = "kavo-cli $version" ] || fail "--version"
 cli --help | grep -q '^usage: kavo-cli' || fail "--help"
+# Every command of the usage has its entry in the man page.
+for command in $(cli --help | sed -n 's/^  \([a-z0-9-]*\) .*/\1/p'); do
+    grep -Eq "^\.B[IR]? \"?$command( |\"|$)" <<<"$man_page" || fail "the man page lacks the command $command"
+done
 set +e
 cli nonsense 2>"$work/usage.err" >/dev/null
 status=$?
