@@ -237,7 +237,10 @@ def main():
     parser.add_argument("--rate", type=int, default=1 << 20, help="bytes per second per connection, 0: no limit")
     parser.add_argument("--max-file-bytes", type=int, default=24 << 20)
     args = parser.parse_args()
-    server = Demo(("127.0.0.1", args.port), args.tree, args.rate, args.max_file_bytes)
+    try:
+        server = Demo(("127.0.0.1", args.port), args.tree, args.rate, args.max_file_bytes)
+    except OSError as error:
+        sys.exit(f"demo_service: cannot listen on 127.0.0.1:{args.port}: {error.strerror}")
     port = server.server_address[1]
     if args.port == 0:
         print(port, flush=True)

@@ -33,6 +33,19 @@ wait_for() {
     done
 }
 
+# A port that already answers belongs to another program: the program would talk to that one instead.
+check_free() {
+    local name=$1 port=$2 holder=""
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || return 0
+    holder=$(ss -Hltnp "sport = :$port" 2>/dev/null | grep -o 'users:(("[^"]*",pid=[0-9]*' | sed 's/users:(("//; s/",/ /' |
+        head -n 1) || true
+    echo "run_demo: 127.0.0.1:$port, the port of the $name, is already in use${holder:+ by $holder};" \
+        "stop that program and run again" >&2
+    return 1
+}
+check_free "demo service" "$web_port"
+check_free "SMTP sink" "$smtp_port"
+
 python3 "$here/tools/demo_service.py" --port "$web_port" --tree "$here/$build/published" &
 pids+=($!)
 web_pid=$!
