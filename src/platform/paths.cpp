@@ -4,8 +4,11 @@
 
 #include <QDir>
 #include <QStandardPaths>
+#include <array>
 #include <cstdlib>
+#include <pwd.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace platform {
 
@@ -18,14 +21,26 @@ std::filesystem::path executablePath()
     return error ? std::filesystem::current_path(error) / "kavo" : executable;
 }
 
-// An XDG base folder: the variable when it holds an absolute path, else HOME plus the fallback.
+// The user's home folder: HOME, else the account's home in the password database (a service or `env -i` runs
+// without HOME), so the user's files never land below "/".
+std::filesystem::path homeFolder(const std::function<const char *(const char *)> &environment)
+{
+    if (const char *home = environment("HOME"); home && *home)
+        return home;
+    passwd entry{};
+    passwd *account = nullptr;
+    std::array<char, 16384> buffer{};
+    ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &account);
+    return account && account->pw_dir && *account->pw_dir ? account->pw_dir : "/";
+}
+
+// An XDG base folder: the variable when it holds an absolute path, else the home folder plus the fallback.
 std::filesystem::path xdgFolder(const std::function<const char *(const char *)> &environment, const char *variable,
     const std::filesystem::path &fallback)
 {
     if (const char *value = environment(variable); value && *value == '/')
         return value;
-    const char *home = environment("HOME");
-    return std::filesystem::path(home && *home ? home : "/") / fallback;
+    return homeFolder(environment) / fallback;
 }
 
 std::filesystem::path listFolder(const std::filesystem::path &base)

@@ -29,7 +29,8 @@ struct ProgramPaths
 // The one place that decides the layout. KAVO_HOME, when set and not empty, is a one-folder layout. An
 // installed executable (in a "bin" folder with "../share/kavo" beside it) reads its data from there and keeps
 // the user's files in $XDG_CONFIG_HOME/kavo (default ~/.config/kavo) and $XDG_DATA_HOME/kavo (default
-// ~/.local/share/kavo); relative XDG values are ignored. Any other executable uses its own folder.
+// ~/.local/share/kavo), "~" being HOME or, when that is unset, the account's home folder; relative XDG values
+// are ignored. Any other executable uses its own folder.
 // `environment` answers getenv-style (nullptr: unset). Thread-safe.
 ProgramPaths resolveProgramPaths(
     const std::filesystem::path &executable, const std::function<const char *(const char *)> &environment);

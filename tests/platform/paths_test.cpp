@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <pwd.h>
+#include <unistd.h>
 
 using platform::ProgramPaths;
 
@@ -53,6 +55,9 @@ TEST(ProgramPaths, OneFolderUnlessInstalledBesideShareKavo)
     std::filesystem::create_directories(prefix / "share" / "kavo");
     std::filesystem::create_directories(root.path() / "build" / "bin");
     const std::string home = (root.path() / "home").string();
+    // Without HOME (a service, `env -i`), the account's home folder from the password database.
+    const passwd *account = ::getpwuid(::getuid());
+    ASSERT_NE(account, nullptr);
     const struct
     {
         const char *name;
@@ -69,17 +74,22 @@ TEST(ProgramPaths, OneFolderUnlessInstalledBesideShareKavo)
             {{"HOME", home}, {"XDG_CONFIG_HOME", "/cfg"}, {"XDG_DATA_HOME", "/data"}}, {}},
         {"installed, relative XDG ignored", prefix / "bin" / "kavo",
             {{"HOME", home}, {"XDG_CONFIG_HOME", "cfg"}, {"XDG_DATA_HOME", "data"}}, {}},
+        {"installed, HOME unset", prefix / "bin" / "kavo", {}, {}},
+        {"installed, HOME empty", prefix / "bin" / "kavo", {{"HOME", ""}}, {}},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
         ProgramPaths expected = row.expected;
         if (expected.data.empty()) {
+            const std::string userHome = row.environment.contains("HOME") && !row.environment.at("HOME").empty()
+                ? row.environment.at("HOME")
+                : std::string(account->pw_dir);
             const bool xdgSet
                 = row.environment.contains("XDG_CONFIG_HOME") && row.environment.at("XDG_CONFIG_HOME")[0] == '/';
             expected.settings
-                = xdgSet ? std::filesystem::path("/cfg/kavo") : std::filesystem::path(home) / ".config/kavo";
+                = xdgSet ? std::filesystem::path("/cfg/kavo") : std::filesystem::path(userHome) / ".config/kavo";
             expected.lists
-                = xdgSet ? std::filesystem::path("/data/kavo") : std::filesystem::path(home) / ".local/share/kavo";
+                = xdgSet ? std::filesystem::path("/data/kavo") : std::filesystem::path(userHome) / ".local/share/kavo";
             expected.data = (prefix / "share" / "kavo").lexically_normal();
         }
         EXPECT_EQ(platform::resolveProgramPaths(row.executable, environmentOf(row.environment)), expected);
