@@ -362,6 +362,8 @@ int run(const std::vector<std::string> &arguments, Streams &streams)
     }
     if (at >= arguments.size() || !commandTable().contains(arguments[at])) {
         streams.err += Usage;
+        streams.err += at >= arguments.size() ? "kavo-cli: no command given\n"
+                                              : "kavo-cli: unknown command: " + arguments[at] + "\n";
         return 2;
     }
     if (const std::string problem = platform::prepareUserFiles(paths); !problem.empty())

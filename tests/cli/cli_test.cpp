@@ -174,7 +174,10 @@ TEST(CliUsage, HelpAndVersionGoToStdoutAndAnUnknownCommandToStderr)
     {
         const char *name;
         const char *arguments;
-    } wrong[] = {{"unknown command", "nonsense"}, {"no command", ""}};
+        const char *lastLine; // what went wrong, below the usage
+    } wrong[] = {{"unknown command", "nonsense", "kavo-cli: unknown command: nonsense\n"},
+        {"no command", "", "kavo-cli: no command given\n"},
+        {"no command after --home", "--home /tmp", "kavo-cli: no command given\n"}};
     for (const auto &row : wrong) {
         SCOPED_TRACE(row.name);
         const CommandResult onStdout = runCommand(cli + " " + row.arguments + " 2>/dev/null");
@@ -182,6 +185,7 @@ TEST(CliUsage, HelpAndVersionGoToStdoutAndAnUnknownCommandToStderr)
         EXPECT_EQ(onStdout.out, "");
         const CommandResult onStderr = runCommand(cli + " " + row.arguments + " 2>&1 >/dev/null");
         EXPECT_EQ(onStderr.out.rfind("usage: kavo-cli", 0), 0u);
+        EXPECT_TRUE(onStderr.out.ends_with(row.lastLine)) << onStderr.out;
     }
 }
 
