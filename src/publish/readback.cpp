@@ -26,18 +26,20 @@ std::string hex(unsigned value, int digits)
     return text;
 }
 
-// A byte that ends or splits what the program reads, and the full-width character that looks alike.
+// A byte that ends or splits what the program reads, the full-width character that looks alike, and the escape
+// that a web server reads as the byte itself.
 struct Delimiter
 {
     char ascii;
     const char *fullWidth;
+    const char *escape;
     const char *effect;
 };
 
 constexpr std::array<Delimiter, 3> Delimiters{{
-    {'-', "－", "where the value would end"},
-    {'(', "（", "where a new record would start"},
-    {')', "）", "where the record would end"},
+    {'-', "－", "%2D", "where the value would end"},
+    {'(', "（", "%28", "where a new record would start"},
+    {')', "）", "%29", "where the record would end"},
 }};
 
 // The value with each of `delimiters` written full-width, UTF-8.
@@ -49,15 +51,44 @@ std::string withFullWidth(std::string_view value, std::span<const Delimiter> del
     return utf8FromGbk(written);
 }
 
+std::string delimiterReason(std::string_view value, const Delimiter &delimiter)
+{
+    std::string reason = "holds " + inQuotes(std::string(1, delimiter.ascii)) + ", " + delimiter.effect;
+    if (delimiter.ascii == '-')
+        reason += ": it would read " + inQuotes(utf8FromGbk(value.substr(0, common::findByte(value, '-'))));
+    return reason;
+}
+
 // The fix writes every delimiter of `fixed` full-width, so that one suggestion mends all of them.
 Flaw delimiterFlaw(std::string_view value, const Delimiter &delimiter, std::span<const Delimiter> fixed)
 {
-    const std::string ascii(1, delimiter.ascii);
-    std::string reason = "holds " + inQuotes(ascii) + ", " + delimiter.effect;
-    if (delimiter.ascii == '-')
-        reason += ": it would read " + inQuotes(utf8FromGbk(value.substr(0, common::findByte(value, '-'))));
-    return {
-        reason, "write the full-width " + inQuotes(delimiter.fullWidth) + " instead: " + withFullWidth(value, fixed)};
+    return {delimiterReason(value, delimiter),
+        "write the full-width " + inQuotes(delimiter.fullWidth) + " instead: " + withFullWidth(value, fixed)};
+}
+
+// The host name of an address: from after "//" to the path, query or fragment.
+std::string_view hostOf(std::string_view address)
+{
+    const std::size_t scheme = address.find("//");
+    if (scheme == std::string_view::npos)
+        return {};
+    const std::string_view rest = address.substr(scheme + 2);
+    return rest.substr(0, rest.find_first_of("/?#"));
+}
+
+// A look-alike character would send the download elsewhere: the fix escapes every delimiter in the path and the
+// query, which web servers read as the character itself. A host name cannot be escaped.
+Flaw addressDelimiterFlaw(std::string_view address, const Delimiter &delimiter)
+{
+    if (common::findByte(hostOf(address), delimiter.ascii) != std::string_view::npos)
+        return {delimiterReason(address, delimiter),
+            "a host name with " + inQuotes(std::string(1, delimiter.ascii))
+                + " cannot be given: use another name or the server's IP address"};
+    std::string escaped(address);
+    for (const Delimiter &each : Delimiters)
+        escaped = common::replaceAll(escaped, std::string(1, each.ascii), each.escape);
+    return {delimiterReason(address, delimiter),
+        "write it as " + std::string(delimiter.escape) + " in the address: " + utf8FromGbk(escaped)};
 }
 
 std::array<std::string, 4> keysOf(const catalog::Category &category)
@@ -158,8 +189,11 @@ std::vector<FieldFlaw> recordFlaws(const SourceRecord &record, const catalog::Ca
         if (const std::optional<Flaw> zero = zeroByteFlaw(value))
             flaws.push_back({field, *zero});
         for (const Delimiter &delimiter : Delimiters) {
-            if (common::findByte(value, delimiter.ascii) != std::string_view::npos)
-                flaws.push_back({field, delimiterFlaw(value, delimiter, Delimiters)});
+            if (common::findByte(value, delimiter.ascii) == std::string_view::npos)
+                continue;
+            flaws.push_back({field,
+                field == Field::Address ? addressDelimiterFlaw(value, delimiter)
+                                        : delimiterFlaw(value, delimiter, Delimiters)});
         }
         for (std::size_t later = i + 1; later < keys.size(); ++later) {
             if (common::findText(value, keys[later]) != common::NotFound)
