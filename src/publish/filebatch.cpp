@@ -110,6 +110,18 @@ void syncFolders(const std::vector<FileChange> &changes)
 
 } // namespace
 
+common::Result<void, std::string> makeFolders(
+    const std::filesystem::path &file, std::vector<std::filesystem::path> &created)
+{
+    for (const std::filesystem::path &folder : missingFolders(file)) {
+        std::error_code error;
+        if (!std::filesystem::create_directory(folder, error) && error)
+            return common::unexpected(failure(folder, "cannot be created", error.value()));
+        created.push_back(folder);
+    }
+    return {};
+}
+
 common::Result<std::optional<std::string>, std::string> readExisting(const std::filesystem::path &file)
 {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
@@ -136,13 +148,9 @@ common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChan
     std::vector<std::filesystem::path> created;
     std::vector<std::filesystem::path> temporaries;
     for (const FileChange &change : changes) {
-        for (const std::filesystem::path &folder : missingFolders(change.path)) {
-            std::error_code error;
-            if (!std::filesystem::create_directory(folder, error) && error) {
-                removeAll(temporaries, created);
-                return common::unexpected(failure(folder, "cannot be created", error.value()));
-            }
-            created.push_back(folder);
+        if (const auto made = makeFolders(change.path, created); !made.has_value()) {
+            removeAll(temporaries, created);
+            return common::unexpected(made.error());
         }
         common::Result<std::filesystem::path, std::string> temporary = writeTemporary(change.path, change.bytes);
         if (!temporary.has_value()) {

@@ -13,6 +13,11 @@ namespace publish {
 // The content of `file`; nothing when it does not exist; the reason (UTF-8) when it exists but cannot be read.
 common::Result<std::optional<std::string>, std::string> readExisting(const std::filesystem::path &file);
 
+// Makes the folders above `file` that do not exist yet, outermost first, and appends each one made to
+// `created`. The error (UTF-8) names the folder that could not be made and the system's reason.
+common::Result<void, std::string> makeFolders(
+    const std::filesystem::path &file, std::vector<std::filesystem::path> &created);
+
 struct FileChange
 {
     std::filesystem::path path;

@@ -2,6 +2,7 @@
 
 #include "catalog/loader.h"
 #include "common/gbk.h"
+#include "publish/outputlock.h"
 #include "update/manifest.h"
 
 #include <algorithm>
@@ -164,11 +165,16 @@ common::Result<PublishPlan, Problems> publishCatalog(
     const Sources sources = readSources(src, problems);
     if (const auto address = listAddress(addressTemplate, catalog::category(1)); !address.has_value())
         problems.push_back({"--address", 0, "", address.error()});
-    const common::Result<PreviousPublish, Problem> previous = readPreviousPublish(out);
-    if (!previous.has_value())
-        problems.push_back(previous.error());
     if (!problems.empty())
         return common::unexpected(std::move(problems));
+    // From here to the last rename OUT is this publish's alone; the lock goes, and with it any folder that
+    // stayed empty, when the publish ends.
+    const common::Result<OutputLock, std::string> lock = OutputLock::acquire(out);
+    if (!lock.has_value())
+        return common::unexpected(Problems{{out.string(), 0, "", {lock.error(), ""}}});
+    const common::Result<PreviousPublish, Problem> previous = readPreviousPublish(out);
+    if (!previous.has_value())
+        return common::unexpected(Problems{previous.error()});
     common::Result<PublishPlan, Problems> plan = planPublish(sources, previous.value(), addressTemplate, src);
     if (!plan.has_value())
         return plan;

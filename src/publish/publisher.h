@@ -64,7 +64,8 @@ std::vector<FileChange> changedFiles(
     const PublishPlan &plan, const PreviousPublish &previous, const std::filesystem::path &out);
 
 // publish SRC OUT: reads and checks the sources, plans, and writes the changed files, so that a failure leaves
-// OUT as it was. Nothing is written when there is any problem.
+// OUT as it was. Nothing is written when there is any problem. A second publish into OUT while one runs is
+// refused (a problem), since both would plan against the same earlier publish.
 common::Result<PublishPlan, Problems> publishCatalog(
     const std::filesystem::path &src, const std::filesystem::path &out, std::string_view addressTemplate);
 

@@ -2,6 +2,7 @@
 #include "common/gbk.h"
 #include "publish/filebatch.h"
 #include "publish/manifestpage.h"
+#include "publish/outputlock.h"
 #include "publish/publisher.h"
 #include "publish/sources.h"
 #include "support/process.h"
@@ -377,4 +378,38 @@ TEST(PublishCommand, PrintsTheSummaryOrEveryProblemWithAFailingStatus)
             + "/电脑技术.tsv:1: has 3 tab-separated fields, not 4; write name, size, time and "
               "address separated by single tabs\nkavo-cli: nothing was published: 1 problem(s)\n");
     EXPECT_EQ(runCommand(command.substr(0, command.find(" --address")) + " 2>/dev/null").status, 2);
+}
+
+// Two publishes into one folder would both plan against the same earlier publish, and the lists of one would
+// go online under the manifest page of the other. The second is refused while the first holds the folder.
+TEST(Publish, ASecondPublishIntoTheSameFolderIsRefusedWhileOneRuns)
+{
+    const SourceFolder sources;
+    sources.write("软件下载.tsv", "A\t1\t2\t3\n");
+    TempDir parent;
+    const std::filesystem::path out = parent.path() / "out";
+    ASSERT_TRUE(publishCatalog(sources.path(), out, Address).has_value());
+    const auto before = snapshot(out);
+    sources.append("软件下载.tsv", "B\t1\t2\t3\n");
+    {
+        const auto running = OutputLock::acquire(out);
+        ASSERT_TRUE(running.has_value()) << running.error();
+        const auto second = publishCatalog(sources.path(), out, Address);
+        ASSERT_FALSE(second.has_value());
+        EXPECT_NE(problemsText(second.error()).find(out.string() + ": another publish into this folder is running"),
+            std::string::npos)
+            << problemsText(second.error());
+        EXPECT_EQ(snapshot(out), before);
+    }
+    ASSERT_TRUE(publishCatalog(sources.path(), out, Address).has_value());
+    EXPECT_EQ(published(out).entries[0].version, gbk("1.1"));
+
+    // A new folder made for the lock goes again when the publish writes nothing; a file is no folder.
+    const std::filesystem::path fresh = parent.path() / "a" / "b";
+    EXPECT_TRUE(OutputLock::acquire(fresh).has_value());
+    EXPECT_FALSE(std::filesystem::exists(parent.path() / "a"));
+    writeFile(parent.path() / "file", "x");
+    const auto onFile = publishCatalog(sources.path(), parent.path() / "file", Address);
+    ASSERT_FALSE(onFile.has_value());
+    EXPECT_EQ(problemsText(onFile.error()), (parent.path() / "file").string() + ": is not a folder\n");
 }
