@@ -78,6 +78,24 @@ Problems readBackProblems(const PublishPlan &plan, const std::filesystem::path &
     return problems;
 }
 
+// A published list whose version the page no longer gives (the page deleted or edited by hand): starting it
+// again at the first version would repeat a version that programs hold for an older list.
+std::optional<Problem> lostVersion(const PreviousPublish &previous, const std::filesystem::path &out)
+{
+    const ManifestContent before = previous.page ? readManifest(*previous.page) : ManifestContent();
+    for (const catalog::Category &category : catalog::categories()) {
+        const auto i = static_cast<std::size_t>(category.number - 1);
+        if (!previous.lists[i] || !before.entries[i].version.empty())
+            continue;
+        const std::string list = catalog::categoryFile(out, category).string();
+        const std::string lost = previous.page ? "gives no version of " + utf8FromGbk(category.name) : "is missing";
+        return Problem{pageFile(out).string(), 0, "",
+            {lost + ", while " + list + " is published, so the list's next version is unknown",
+                "put back the manifest page of the last publish, or remove " + list + " to publish that list afresh"}};
+    }
+    return std::nullopt;
+}
+
 std::string changeText(const ListOutcome &list)
 {
     switch (list.change) {
@@ -110,6 +128,8 @@ common::Result<PreviousPublish, Problem> readPreviousPublish(const std::filesyst
             return common::unexpected(Problem{file.string(), 0, "", {list.error(), ""}});
         previous.lists[static_cast<std::size_t>(category.number - 1)] = std::move(list.value());
     }
+    if (const std::optional<Problem> lost = lostVersion(previous, out))
+        return common::unexpected(*lost);
     return previous;
 }
 

@@ -413,3 +413,49 @@ TEST(Publish, ASecondPublishIntoTheSameFolderIsRefusedWhileOneRuns)
     ASSERT_FALSE(onFile.has_value());
     EXPECT_EQ(problemsText(onFile.error()), (parent.path() / "file").string() + ": is not a folder\n");
 }
+
+// The versions live only in the manifest page. Were a published list's version lost (the page deleted or edited
+// by hand), the next publish would start that list again at 1.0, a version that programs already hold for an
+// older list, so they would never be offered the new one.
+TEST(Publish, APublishedListWhoseVersionThePageLostIsAProblem)
+{
+    const SourceFolder sources;
+    sources.write("软件下载.tsv", "A\t1\t2\t3\n");
+    TempDir out;
+    ASSERT_TRUE(publishCatalog(sources.path(), out.path(), Address).has_value());
+    sources.append("软件下载.tsv", "B\t1\t2\t3\n");
+    ASSERT_TRUE(publishCatalog(sources.path(), out.path(), Address).has_value());
+    sources.append("软件下载.tsv", "C\t1\t2\t3\n");
+    const std::string page = readFile(out.path() / "manifest.html");
+    const std::string list = (out.path() / "自动更新" / "软件下载.txt").string();
+    const struct
+    {
+        const char *name;
+        std::string page; // empty: no page
+        std::string problem;
+    } cases[] = {
+        {"the page deleted", "",
+            (out.path() / "manifest.html").string() + ": is missing, while " + list
+                + " is published, so the list's next version is unknown"},
+        {"the version label removed",
+            page.substr(0, page.find("<li>软件下载版本："))
+                + page.substr(page.find("</li>", page.find("<li>软件下载版本：")) + 5),
+            (out.path() / "manifest.html").string() + ": gives no version of 软件下载, while " + list
+                + " is published, so the list's next version is unknown"},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(out.path() / "manifest.html");
+        if (!row.page.empty())
+            writeFile(out.path() / "manifest.html", row.page);
+        const auto before = snapshot(out.path());
+        const auto result = publishCatalog(sources.path(), out.path(), Address);
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(problemsText(result.error()).rfind(row.problem, 0), 0u) << problemsText(result.error());
+        EXPECT_EQ(snapshot(out.path()), before);
+    }
+    // Without the list, the category starts afresh.
+    std::filesystem::remove(list);
+    const auto afresh = publishCatalog(sources.path(), out.path(), Address);
+    ASSERT_TRUE(afresh.has_value()) << problemsText(afresh.error());
+}
