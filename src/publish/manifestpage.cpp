@@ -3,6 +3,10 @@
 #include "common/gbk.h"
 #include "update/manifest.h"
 
+#include <algorithm>
+#include <cctype>
+#include <optional>
+
 namespace publish {
 
 using common::gbk;
@@ -23,17 +27,22 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// Everything but ASCII letters, digits, "." "_" and "~" as %XX. A "-" is escaped too: the manifest read would
-// end the address at it.
-std::string percentEncoded(std::string_view utf8)
+// What a category name keeps in its address: ASCII letters, digits, "." "_" and "~". A "-" is escaped too: the
+// manifest read would end the address at it.
+bool isPlain(unsigned char byte)
+{
+    const char c = static_cast<char>(byte);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || isDigit(c) || c == '.' || c == '_' || c == '~';
+}
+
+// Every byte that `plain` does not keep, as %XX.
+std::string percentEncoded(std::string_view utf8, bool (*plain)(unsigned char) = isPlain)
 {
     static constexpr char Digits[] = "0123456789ABCDEF";
     std::string encoded;
     for (const char c : utf8) {
         const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || isDigit(c) || c == '.'
-            || c == '_' || c == '~';
-        if (plain) {
+        if (plain(byte)) {
             encoded += c;
         } else {
             encoded += '%';
@@ -49,6 +58,32 @@ std::string replaceEvery(std::string text, std::string_view from, std::string_vi
     for (std::size_t at = text.find(from); at != npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
+}
+
+// What keeps a template from being a web address the program can fetch: the scheme, blanks and control
+// characters, and characters beyond ASCII, which the program would put on the wire as GBK bytes.
+std::optional<Flaw> templateFlaw(std::string_view addressTemplate)
+{
+    const auto startsWith = [addressTemplate](std::string_view scheme) {
+        return addressTemplate.size() >= scheme.size()
+            && std::equal(scheme.begin(), scheme.end(), addressTemplate.begin(),
+                [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+    };
+    if (!startsWith("http://") && !startsWith("https://"))
+        return Flaw{"does not start with http:// or https://, the only addresses the program fetches",
+            "write the whole address, as in http://example.com/lists/{category}.txt"};
+    const auto control = std::find_if(addressTemplate.begin(), addressTemplate.end(),
+        [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
+    if (control != addressTemplate.end())
+        return Flaw{"holds a blank or a control character, which breaks the address",
+            "write a blank as %20, and no tabs or line breaks"};
+    const auto wide = std::find_if(
+        addressTemplate.begin(), addressTemplate.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+    if (wide != addressTemplate.end())
+        return Flaw{"holds characters beyond ASCII, which the program would send as GBK bytes",
+            "write them percent-encoded as UTF-8 (a host name in its xn-- form): "
+                + percentEncoded(addressTemplate, [](unsigned char byte) { return byte < 0x80; })};
+    return std::nullopt;
 }
 
 } // namespace
@@ -110,6 +145,8 @@ common::Result<std::string, Flaw> listAddress(std::string_view addressTemplate, 
     if (addressTemplate.find(Placeholder) == npos)
         return common::unexpected(Flaw{"holds no \"{category}\", so the five lists would share one address",
             "write {category} where the list's name goes, as in http://example.com/lists/{category}.txt"});
+    if (std::optional<Flaw> flaw = templateFlaw(addressTemplate))
+        return common::unexpected(std::move(*flaw));
     const std::string address
         = replaceEvery(std::string(addressTemplate), Placeholder, percentEncoded(utf8FromGbk(category.name)));
     if (const std::size_t hyphen = address.find('-'); hyphen != npos)

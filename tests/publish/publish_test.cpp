@@ -182,7 +182,12 @@ TEST(PublishSources, AddressTemplateFlaws)
     } cases[] = {
         {"http://lists.example/common.txt", "holds no \"{category}\", so the five lists would share one address"},
         {"http://my-lists.example/{category}", "holds \"-\", where the program would end the address"},
-        {"http://lists.example/𝄞/{category}", "has no GBK form"},
+        {"http://lists.example/𝄞/{category}", "holds characters beyond ASCII"},
+        {"lists.example/{category}", "does not start with http:// or https://"},
+        {"http://lists.example/{category} x", "holds a blank or a control character"},
+        {"http://lists.example/{category}\n", "holds a blank or a control character"},
+        // The notice's label in the address would move the notice there.
+        {"http://lists.example/{category}?公告：x", "holds characters beyond ASCII"},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.addressTemplate);
@@ -195,6 +200,11 @@ TEST(PublishSources, AddressTemplateFlaws)
         EXPECT_NE(result.error().front().flaw.reason.find(row.reason), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(out.path() / "site"));
     }
+    const auto wide = listAddress("http://例子.测试/{category}", catalog::category(3));
+    ASSERT_FALSE(wide.has_value());
+    EXPECT_NE(wide.error().fix.find("http://%E4%BE%8B%E5%AD%90.%E6%B5%8B%E8%AF%95/{category}"), std::string::npos)
+        << wide.error().fix;
+    EXPECT_TRUE(listAddress("HTTPS://x/{category}", catalog::category(3)).has_value());
     const auto address = listAddress("http://x/{category}.txt?c={category}", catalog::category(3));
     ASSERT_TRUE(address.has_value());
     EXPECT_EQ(
