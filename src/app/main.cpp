@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <cstdio>
 #include <stop_token>
@@ -53,7 +54,7 @@ int main(int argc, char **argv)
     const auto mailSender = std::make_shared<feedback::MailSender>();
 
     mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
-        fetch, mailSender, hotKeys.get(), &instance});
+        fetch, mailSender, hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable});
     // Logout, kill and Ctrl+C end the program as its close button does.
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())

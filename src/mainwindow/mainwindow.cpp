@@ -156,6 +156,10 @@ void MainWindow::restoreMainWindow()
 
 void MainWindow::hideToTray()
 {
+    if (!m_services.trayAvailable()) {
+        showMinimized();
+        return;
+    }
     hide();
     setWindowState(windowState() | Qt::WindowMinimized);
 }
@@ -191,6 +195,8 @@ void MainWindow::placementChanged()
     if (isMinimized() || !isVisible()) {
         m_tray->hide();
         putUpTrayIcon();
+        if (!m_services.trayAvailable())
+            return;
         // showMinimized() shows the window after changing its state: hide it once that is done.
         QMetaObject::invokeMethod(
             this,

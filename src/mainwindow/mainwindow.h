@@ -61,6 +61,9 @@ struct Services
         mailSender; // the feedback page's; ends its connection when the last owner goes
     platform::HotKeys *hotKeys = nullptr; // none: no global hot keys
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
+    // Whether the desktop shows tray icons now. Without a tray, a window hidden to it could not be brought back,
+    // so minimising leaves it minimised instead.
+    std::function<bool()> trayAvailable = [] { return true; };
 };
 
 // The main window "KAVO 软件一键下载" with the program's version. UI thread only.

@@ -172,6 +172,27 @@ TEST_F(MainWindowTest, TrayIconStaysWhileTheHiddenWindowIsReportedNotMinimised)
     EXPECT_FALSE(window->trayIcon()->isVisible());
 }
 
+// A desktop without a tray (no panel shows tray icons): minimising or Home leaves the window minimised where
+// the task bar shows it, since hidden it could not be brought back.
+TEST_F(MainWindowTest, WithoutATrayTheWindowStaysMinimisedInsteadOfHidden)
+{
+    mainwindow::Services noTray = services(&hotKeys);
+    noTray.trayAvailable = [] { return false; };
+    MainWindow window(noTray);
+    startAndWait(window);
+    window.showMinimized();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
+    hotKeys.press(0x24);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    hotKeys.press(0x24);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
+}
+
 TEST_F(MainWindowTest, MovingTheNormalWindowTakesTheTrayIconDown)
 {
     auto window = makeWindow();
