@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
 #include <system_error>
@@ -13,6 +14,24 @@
 namespace platform {
 
 namespace {
+
+// Copies `source` to `target` unless `target` exists. The copy is made under a name of this process's and then
+// linked to `target`, which never replaces a file: a crash mid-copy, or kavo and kavo-cli starting together,
+// never leaves a partial list under the list's name.
+std::error_code copyIfMissing(const std::filesystem::path &source, const std::filesystem::path &target)
+{
+    std::error_code error;
+    if (std::filesystem::exists(std::filesystem::symlink_status(target, error)))
+        return {};
+    std::filesystem::path temporary = target;
+    temporary += ".copy." + std::to_string(::getpid());
+    std::filesystem::copy_file(source, temporary, std::filesystem::copy_options::overwrite_existing, error);
+    if (!error && ::link(temporary.c_str(), target.c_str()) != 0 && errno != EEXIST)
+        error = std::error_code(errno, std::generic_category());
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return error;
+}
 
 std::filesystem::path executablePath()
 {
@@ -93,9 +112,7 @@ std::string prepareUserFiles(const ProgramPaths &paths)
     std::filesystem::directory_iterator shipped(source, error);
     for (; !error && shipped != std::filesystem::directory_iterator(); shipped.increment(error)) {
         const std::filesystem::path target = lists / shipped->path().filename();
-        std::error_code copyError;
-        std::filesystem::copy_file(shipped->path(), target, std::filesystem::copy_options::skip_existing, copyError);
-        if (copyError)
+        if (const std::error_code copyError = copyIfMissing(shipped->path(), target))
             return describe(target, copyError);
     }
     return error ? describe(source, error) : std::string();

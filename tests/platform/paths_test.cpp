@@ -109,6 +109,8 @@ TEST(ProgramPaths, FirstStartCopiesTheShippedListsAndKeepsTheUsersOwn)
     EXPECT_TRUE(std::filesystem::is_directory(root.path() / "config"));
     EXPECT_EQ(readFile(root.path() / "data" / "自动更新" / "软件下载.txt"), "shipped 1");
     EXPECT_EQ(readFile(root.path() / "data" / "自动更新" / "源码下载.txt"), "refreshed by the user");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root.path() / "data" / "自动更新"), {}), 2)
+        << "no copy is left under a temporary name";
 
     // A list folder that cannot be made is reported with its path.
     writeFile(root.path() / "blocked", "a file, not a folder");
