@@ -42,6 +42,7 @@ enum class ReadStatus
 {
     Ok,
     Missing,
+    NotAFile, // a folder, a FIFO, a device
     TooLarge,
     Failed
 };
@@ -49,9 +50,15 @@ enum class ReadStatus
 ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::size_t limit)
 {
     out.clear();
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid())
         return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    struct stat status = {};
+    if (::fstat(fd.get(), &status) != 0)
+        return ReadStatus::Failed;
+    if (!S_ISREG(status.st_mode))
+        return ReadStatus::NotAFile;
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -236,6 +243,8 @@ common::Result<void, SettingsError> writeSetting(
     if (status == ReadStatus::TooLarge)
         return failure(SettingsError::Kind::TooLarge,
             target->string() + " is larger than " + std::to_string(MaxFileBytes) + " bytes");
+    if (status == ReadStatus::NotAFile)
+        return failure(SettingsError::Kind::Io, target->string() + " is not a regular file");
     if (status == ReadStatus::Failed)
         return systemFailure("cannot read", *target);
     return replaceFile(*target, iniAssign(content, section, key, value), old, lock.folder());

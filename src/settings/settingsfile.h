@@ -32,13 +32,14 @@ struct SettingsError
 };
 
 // The value of `key` in `section`, blanks around it trimmed, at most MaxValueBytes bytes; `defaultValue`
-// when the file, the section or the key is missing or the file cannot be read.
+// when the file, the section or the key is missing, or the file cannot be read or is no regular file (a folder,
+// a FIFO, a device: never waited on).
 std::string ReadSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view defaultValue);
 
 // Writes `value` under `key` in `section`, creating the file, section or key as needed; line breaks in the
-// value become blanks. On failure the file is as it was. A new file gets mode 0644 less the umask; a
-// replaced one keeps its mode.
+// value become blanks. A settings file that is no regular file is refused. On failure the file is as it was. A
+// new file gets mode 0644 less the umask; a replaced one keeps its mode.
 common::Result<void, SettingsError> writeSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value);
 

@@ -4,11 +4,14 @@
 #include "support/tempdir.h"
 
 #include <csignal>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace settings;
 using common::gbk;
@@ -235,4 +238,38 @@ TEST(SettingsFile, LinkLoopFailsWithAReason)
     const auto written = writeSetting(dir.path() / "a", "s", "k", "v");
     ASSERT_FALSE(written.has_value());
     EXPECT_NE(written.error().detail.find("symbolic link"), std::string::npos);
+}
+
+TEST(SettingsFile, SettingsThatAreNoRegularFileAreNeverWaitedOn)
+{
+    const struct
+    {
+        const char *name;
+        void (*make)(const std::filesystem::path &);
+    } cases[] = {
+        {"fifo", [](const std::filesystem::path &at) { ASSERT_EQ(::mkfifo(at.c_str(), 0644), 0); }},
+        {"folder", [](const std::filesystem::path &at) { std::filesystem::create_directory(at); }},
+        {"device", [](const std::filesystem::path &at) { std::filesystem::create_symlink("/dev/zero", at); }},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const auto file = dir.path() / "cfg";
+        row.make(file);
+        auto work = std::async(std::launch::async,
+            [&file] { return std::pair(ReadSetting(file, "s", "k", "default"), writeSetting(file, "s", "k", "v")); });
+        // A reader stuck on the FIFO is let go by a writer that comes and goes.
+        const bool ended = work.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+        while (work.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+            if (const int writer = ::open(file.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); writer >= 0)
+                ::close(writer);
+        }
+        EXPECT_TRUE(ended) << "the settings were still waited on after 10 s";
+        const auto [read, written] = work.get();
+        EXPECT_EQ(read, "default");
+        ASSERT_FALSE(written.has_value());
+        EXPECT_NE(written.error().detail.find("not a regular file"), std::string::npos) << written.error().detail;
+        EXPECT_FALSE(std::filesystem::is_regular_file(file));
+        EXPECT_EQ(entriesIn(dir.path()), 1u);
+    }
 }
