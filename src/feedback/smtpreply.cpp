@@ -19,9 +19,11 @@ std::optional<int> SmtpReplyReader::feed(std::string_view bytes)
         ++at;
     }
     m_received.append(bytes);
-    const std::size_t end = m_lastCr == None ? m_received.size() : m_lastCr;
-    const std::size_t lf = m_lastCr == None ? m_lastLf : m_lfBeforeCr;
-    const std::string_view line = std::string_view(m_received).substr(0, end).substr(lf == None ? 0 : lf + 1);
+    // A line goes on until its CR: "220 " may be the start of "220 mx1 ESMTP\r\n".
+    if (m_lastCr == None)
+        return std::nullopt;
+    const std::size_t start = m_lfBeforeCr == None ? 0 : m_lfBeforeCr + 1;
+    const std::string_view line = std::string_view(m_received).substr(start, m_lastCr - start);
     if (line.size() < 4 || line[3] != ' ')
         return std::nullopt;
     return std::atoi(std::string(line.substr(0, 3)).c_str());

@@ -17,8 +17,9 @@ struct SmtpReply
 };
 
 // Collects the bytes of one reply as they arrive and tells when it is complete: when the fourth character of
-// its last line (the text after the last LF before the last CR) is a blank. Each feed costs time in proportion
-// to the bytes fed, however the reply is cut into pieces.
+// its last line (the text after the last LF before the last CR) is a blank. Until a CR has arrived no line has
+// ended, so a reply is never taken as complete from the first bytes of its line. Each feed costs time in
+// proportion to the bytes fed, however the reply is cut into pieces.
 class SmtpReplyReader
 {
 public:

@@ -20,6 +20,11 @@ TEST(SmtpReply, MultiLineRepliesEndAtTheLineWithABlank)
     EXPECT_EQ(whole(ehlo), 250);
     EXPECT_EQ(whole("220 ready\r\n"), 220);
     EXPECT_EQ(whole("22"), std::nullopt);
+    // Until its CR has come, a line may go on: taking "220 " for the whole greeting would leave the rest to be
+    // read as the next reply.
+    EXPECT_EQ(whole("220 "), std::nullopt);
+    EXPECT_EQ(whole("220 mx1 ESMTP"), std::nullopt);
+    EXPECT_EQ(whole("220 mx1 ESMTP\r"), 220);
     const SmtpReply reply = parseReply(ehlo, 250);
     EXPECT_EQ(reply.keywords, (std::vector<std::string>{"mx.example", "SIZE", "AUTH", "8BITMIME"}));
     EXPECT_EQ(reply.values[2], "LOGIN PLAIN");

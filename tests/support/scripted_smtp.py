@@ -3,7 +3,8 @@
 then serves until killed, writing every line it receives to LOG_FILE.
 
 Scenarios: login-plain (EHLO offers "AUTH LOGIN PLAIN"), auth-equals (only "AUTH=LOGIN"), plain-only,
-ehlo-refused (EHLO gets 502, HELO works), no-auth (EHLO offers no AUTH), silent (says nothing), refuse-rcpt.
+ehlo-refused (EHLO gets 502, HELO works), no-auth (EHLO offers no AUTH), silent (says nothing), refuse-rcpt,
+drip (a normal dialogue, every reply sent one byte at a time, SECONDS apart).
 Peers that hold a client, SECONDS (default 1.5) setting their pace:
   trickle     a greeting that never ends, one byte every SECONDS
   slow        a normal dialogue, every reply SECONDS late
@@ -32,6 +33,7 @@ EHLO = {
     "refuse-rcpt": b"250-localhost\r\n250 AUTH LOGIN\r\n",
     "slow": b"250-localhost\r\n250 AUTH LOGIN\r\n",
     "stall-data": b"250-localhost\r\n250 AUTH LOGIN\r\n",
+    "drip": b"250-localhost\r\n250 AUTH LOGIN\r\n",
 }
 
 
@@ -48,6 +50,11 @@ class Handler(socketserver.StreamRequestHandler):
     def reply(self, text):
         if SCENARIO == "slow":
             time.sleep(PACE)
+        if SCENARIO == "drip":
+            for i in range(len(text)):
+                self.wfile.write(text[i : i + 1])
+                time.sleep(PACE)
+            return
         self.wfile.write(text)
 
     def handle(self):
@@ -59,7 +66,9 @@ class Handler(socketserver.StreamRequestHandler):
             while True:
                 time.sleep(PACE)
                 self.wfile.write(b"x")
-        self.reply(b"220 scripted ESMTP\r\n")
+        # The text after the code has a blank as its fourth character too: a client that took "220 " for the
+        # whole greeting would take the rest for the answer to its EHLO.
+        self.reply(b"220 mx1 ESMTP scripted\r\n")
         in_data = False
         auth_step = 0
         while True:
