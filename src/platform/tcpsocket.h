@@ -23,8 +23,8 @@ public:
     virtual ~TcpSocket() = default;
     // False when the socket could not be created.
     virtual bool open() = 0;
-    // `host` is a dotted IPv4 address or a host name (its first address is used). The look-up of a name is
-    // bounded by the system resolver's own limits; the TCP connect ends by `deadline`.
+    // `host` is a numeric IPv4 or IPv6 address or a host name, whose addresses are tried in the resolver's order
+    // until one answers. Fails for a port outside 1 to 65535. The look-up and the connect end by `deadline`.
     virtual Outcome connect(const std::string &host, int port, Deadline deadline) = 0;
     // Hands every byte to the system by `deadline`. After Failed or TimedOut an unknown part has gone out.
     virtual Outcome send(std::string_view bytes, Deadline deadline) = 0;

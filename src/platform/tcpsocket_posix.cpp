@@ -1,12 +1,15 @@
 #include "platform/tcpsocket.h"
 
-#include <arpa/inet.h>
+#include "platform/untildeadline.h"
+
 #include <cerrno>
+#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
 
@@ -36,44 +39,69 @@ bool wouldBlock()
     return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
+struct Endpoint
+{
+    sockaddr_storage address{};
+    socklen_t size = 0;
+};
+
+// The IPv4 and IPv6 addresses of `host` in the resolver's order; none when it has none or the look-up fails.
+std::vector<Endpoint> lookUp(const std::string &host, int port, int flags)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags | AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return {};
+    std::vector<Endpoint> endpoints;
+    for (const addrinfo *entry = found; entry; entry = entry->ai_next) {
+        if (entry->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        Endpoint endpoint;
+        std::memcpy(&endpoint.address, entry->ai_addr, entry->ai_addrlen);
+        endpoint.size = entry->ai_addrlen;
+        endpoints.push_back(endpoint);
+    }
+    ::freeaddrinfo(found);
+    return endpoints;
+}
+
+// A numeric address is taken as it is. A name goes to the system resolver, which takes no limit: it runs on a
+// thread of its own so that a name that does not resolve quickly cannot hold the caller past `deadline`.
+// Nothing when the deadline came first.
+std::optional<std::vector<Endpoint>> resolve(const std::string &host, int port, TcpSocket::Deadline deadline)
+{
+    if (auto numeric = lookUp(host, port, AI_NUMERICHOST); !numeric.empty())
+        return numeric;
+    return untilDeadline([host, port] { return lookUp(host, port, 0); }, deadline);
+}
+
 // The socket never blocks: every wait goes through poll() with a limit.
 class PosixTcpSocket final : public TcpSocket
 {
 public:
     ~PosixTcpSocket() override { close(); }
 
-    bool open() override
-    {
-        close();
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (m_fd < 0)
-            return false;
-        // No send buffering beyond the kernel's minimum: every command leaves at once.
-        const int none = 0;
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &none, sizeof none);
-        return true;
-    }
+    bool open() override { return reopen(AF_INET); }
 
     Outcome connect(const std::string &host, int port, Deadline deadline) override
     {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1 && !lookUp(host, address))
+        if (port < 1 || port > 65535)
             return Outcome::Failed;
-        if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
-            return Outcome::Done;
-        // An interrupted connect goes on in the background like one in progress.
-        if (errno != EINPROGRESS && errno != EINTR)
-            return Outcome::Failed;
-        const Outcome waited = waitFor(m_fd, POLLOUT, deadline);
-        if (waited != Outcome::Done)
-            return waited;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
-            return Outcome::Failed;
-        return Outcome::Done;
+        const auto endpoints = resolve(host, port, deadline);
+        if (!endpoints)
+            return Outcome::TimedOut;
+        // Every address in the resolver's order: "localhost" may name ::1 first while the server listens on
+        // 127.0.0.1 only.
+        Outcome outcome = Outcome::Failed;
+        for (const Endpoint &endpoint : *endpoints) {
+            outcome = connectTo(endpoint, deadline);
+            if (outcome != Outcome::Failed)
+                break;
+        }
+        return outcome;
     }
 
     Outcome send(std::string_view bytes, Deadline deadline) override
@@ -123,17 +151,35 @@ public:
     }
 
 private:
-    static bool lookUp(const std::string &host, sockaddr_in &address)
+    bool reopen(int family)
     {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo *found = nullptr;
-        if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        close();
+        m_fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (m_fd < 0)
             return false;
-        address.sin_addr = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr;
-        ::freeaddrinfo(found);
+        // No send buffering beyond the kernel's minimum: every command leaves at once.
+        const int none = 0;
+        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDBUF, &none, sizeof none);
         return true;
+    }
+
+    Outcome connectTo(const Endpoint &endpoint, Deadline deadline)
+    {
+        if (!reopen(endpoint.address.ss_family))
+            return Outcome::Failed;
+        if (::connect(m_fd, reinterpret_cast<const sockaddr *>(&endpoint.address), endpoint.size) == 0)
+            return Outcome::Done;
+        // An interrupted connect goes on in the background like one in progress.
+        if (errno != EINPROGRESS && errno != EINTR)
+            return Outcome::Failed;
+        const Outcome waited = waitFor(m_fd, POLLOUT, deadline);
+        if (waited != Outcome::Done)
+            return waited;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+            return Outcome::Failed;
+        return Outcome::Done;
     }
 
     int m_fd = -1;

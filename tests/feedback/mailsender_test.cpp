@@ -41,10 +41,11 @@ private:
 class ScriptedSmtp : public Peer
 {
 public:
-    ScriptedSmtp(const std::string &scenario, const std::filesystem::path &log, const char *pace = "1.5")
+    ScriptedSmtp(const std::string &scenario, const std::filesystem::path &log, const char *pace = "1.5",
+        const char *host = "127.0.0.1")
         : Peer(QStringLiteral("python3"),
             {QStringLiteral(KAVO_TEST_SUPPORT_DIR "/scripted_smtp.py"), QString::fromStdString(scenario),
-                QString::fromStdString(log.string()), QString::fromLatin1(pace)})
+                QString::fromStdString(log.string()), QString::fromLatin1(pace), QString::fromLatin1(host)})
         , m_log(log)
     {
     }
@@ -106,6 +107,25 @@ TEST(MailSender, ChoosesLoginFromAMultiLineAuthOfferHoweverTheRepliesArrive)
         EXPECT_NE(log.find("\r\n.\r\nQUIT\r\n"), std::string::npos);
         EXPECT_EQ(log.find("HELO"), std::string::npos);
     }
+}
+
+TEST(MailSender, ReachesServersByNameAndOverIpv6AndRefusesPortsOutOfRange)
+{
+    TempDir dir;
+    ScriptedSmtp v4("login-plain", dir.path() / "v4");
+    MailSender sender;
+    // Cut to 16 bits, this port would reach the very server.
+    const auto wrapped = sender.connect("127.0.0.1", v4.port() + 65536, "user", "secret");
+    EXPECT_EQ(failureOf(wrapped), gbk("连接指定SMTP邮件服务器“127.0.0.1”失败!"));
+    EXPECT_EQ(v4.log(), "");
+    const auto byName = sender.connect("localhost", v4.port(), "user", "secret");
+    EXPECT_TRUE(ok(byName)) << common::utf8FromGbk(failureOf(byName));
+    ScriptedSmtp v6("login-plain", dir.path() / "v6", "1.5", "::1");
+    if (v6.port() == 0)
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    const auto connected = sender.connect("::1", v6.port(), "user", "secret");
+    ASSERT_TRUE(ok(connected)) << common::utf8FromGbk(failureOf(connected));
+    EXPECT_EQ(sendOne(sender), "");
 }
 
 TEST(MailSender, AuthEqualsLoginAndPlainOnly)

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Loopback SMTP server with scripted answers: scripted_smtp.py SCENARIO LOG_FILE [SECONDS]. Prints its port,
-then serves until killed, writing every line it receives to LOG_FILE.
+"""Loopback SMTP server with scripted answers: scripted_smtp.py SCENARIO LOG_FILE [SECONDS [HOST]]. Prints its
+port, then serves on HOST (default 127.0.0.1, or ::1) until killed, writing every line it receives to LOG_FILE.
 
 Scenarios: login-plain (EHLO offers "AUTH LOGIN PLAIN"), auth-equals (only "AUTH=LOGIN"), plain-only,
 ehlo-refused (EHLO gets 502, HELO works), no-auth (EHLO offers no AUTH), silent (says nothing), refuse-rcpt,
@@ -22,6 +22,7 @@ import time
 SCENARIO = sys.argv[1]
 LOG = sys.argv[2]
 PACE = float(sys.argv[3]) if len(sys.argv) > 3 else 1.5
+HOST = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
 LOCK = threading.Lock()
 
 EHLO = {
@@ -119,6 +120,7 @@ class Handler(socketserver.StreamRequestHandler):
 class Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
+    address_family = socket.AF_INET6 if ":" in HOST else socket.AF_INET
 
     def server_bind(self):
         if SCENARIO == "stall-data":
@@ -147,6 +149,6 @@ def full_queue():
 
 if SCENARIO == "full-queue":
     full_queue()
-server = Server(("127.0.0.1", 0), Handler)
+server = Server((HOST, 0), Handler)
 print(server.server_address[1], flush=True)
 server.serve_forever()
