@@ -16,6 +16,7 @@
 #include "feedback/mailsender.h"
 #include "platform/paths.h"
 #include "publish/publisher.h"
+#include "publish/readback.h"
 #include "settings/settings.h"
 #include "settings/settingsfile.h"
 #include "update/manifest.h"
@@ -121,8 +122,18 @@ int setting(const Context &c)
         return 0;
     }
     if (a.size() == 4 && a[0] == "set") {
+        // What GBK cannot hold would be written as "?" and not read back: refused.
+        static constexpr std::array<const char *, 3> What{"section name", "key name", "value"};
+        std::array<std::string, 3> gbkArguments;
+        for (std::size_t i = 0; i < gbkArguments.size(); ++i) {
+            const auto converted = publish::gbkFromSource(a[i + 1]);
+            if (!converted.has_value())
+                return c.fail(
+                    std::string("cannot write the settings file: the ") + What[i] + " " + converted.error().reason);
+            gbkArguments[i] = *converted;
+        }
         settings::clearStaleTemporaries(file);
-        const auto written = settings::writeSetting(file, gbkFromUtf8(a[1]), gbkFromUtf8(a[2]), gbkFromUtf8(a[3]));
+        const auto written = settings::writeSetting(file, gbkArguments[0], gbkArguments[1], gbkArguments[2]);
         if (!written.has_value())
             return c.fail("cannot write the settings file: " + written.error().detail);
         return 0;

@@ -99,6 +99,14 @@ TEST(CliSetting, RefusedWritesExitWithTheReason)
     EXPECT_NE(forged.out.find("the key name holds a line break"), std::string::npos) << forged.out;
     EXPECT_EQ(kavoCli(home, "setting get 更新 软件下载 1.0").out, "1.0\n");
     EXPECT_EQ(kavoCli(home, "setting set '记录]' 名称 x").status, 2);
+    // Bytes that are not UTF-8, and characters that GBK has no form for, would be stored as "?".
+    const CommandResult notUtf8 = kavoCliErrors(home, "setting set 记录 名称 \"$(printf 'a\\377')\"");
+    EXPECT_EQ(notUtf8.status, 2);
+    EXPECT_NE(notUtf8.out.find("the value holds the byte 0xFF, which is not UTF-8"), std::string::npos) << notUtf8.out;
+    const CommandResult noGbk = kavoCliErrors(home, "setting set 记录 😀 x");
+    EXPECT_EQ(noGbk.status, 2);
+    EXPECT_NE(noGbk.out.find("the key name \"😀\" (U+1F600) has no GBK form"), std::string::npos) << noGbk.out;
+    EXPECT_FALSE(std::filesystem::exists(home.path() / "配置"));
 
     ASSERT_EQ(kavoCli(home, "setting set 记录 名称 old").status, 0);
     std::filesystem::permissions(home.path() / "配置", std::filesystem::perms::owner_read);
