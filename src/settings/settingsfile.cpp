@@ -3,6 +3,7 @@
 #include "common/gbk.h"
 #include "settings/ini.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -153,16 +154,31 @@ common::Unexpected<SettingsError> systemFailure(const std::string &what, const s
     return failure(SettingsError::Kind::Io, what + " " + file.string() + ": " + std::strerror(errno));
 }
 
+// Whether `name` is one that temporaryName() gives for a settings file called `fileName`: the file's name,
+// ".tmp.", a process number, "." and a count. Other names are the user's, such as a copy "配置.tmp.bak".
+bool isTemporaryName(std::string_view name, std::string_view fileName)
+{
+    const std::string prefix = std::string(fileName) + ".tmp.";
+    if (!name.starts_with(prefix))
+        return false;
+    name.remove_prefix(prefix.size());
+    const std::size_t dot = name.find('.');
+    const auto isNumber = [](std::string_view text) {
+        return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    return dot != std::string_view::npos && isNumber(name.substr(0, dot)) && isNumber(name.substr(dot + 1));
+}
+
 // Temporary files of `file` left by writers that died mid-write. Call only while holding the writer lock: a
 // live writer's temporary file exists only while it holds the lock, so every one found then is left over.
 void removeLeftovers(const std::filesystem::path &file, const std::filesystem::path &folder)
 {
-    const std::string prefix = file.filename().string() + ".tmp.";
+    const std::string fileName = file.filename().string();
     std::error_code error;
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
         std::error_code ignored;
-        if (entry->path().filename().string().starts_with(prefix))
+        if (isTemporaryName(entry->path().filename().string(), fileName))
             std::filesystem::remove(entry->path(), ignored);
     }
 }

@@ -59,12 +59,16 @@ TEST(Settings, TemporaryFilesOfAWriterThatDiedAreClearedAtStartNotByEveryWrite)
     const Settings s(dir.path());
     const std::filesystem::path leftover = s.file().string() + ".tmp.999999.0";
     writeFile(leftover, "half a settings file");
-    writeFile(dir.path() / "other.tmp.1.0", "not ours");
+    const std::vector<std::filesystem::path> others{dir.path() / "other.tmp.1.0", s.file().string() + ".tmp.bak",
+        s.file().string() + ".tmp.1.0.old", s.file().string() + ".tmp..0"};
+    for (const auto &other : others)
+        writeFile(other, "not ours");
     ASSERT_TRUE(s.write(keys::UserName, gbk("张三")));
     EXPECT_TRUE(std::filesystem::exists(leftover));
     s.clearStaleTemporaries();
     EXPECT_FALSE(std::filesystem::exists(leftover));
-    EXPECT_TRUE(std::filesystem::exists(dir.path() / "other.tmp.1.0"));
+    for (const auto &other : others)
+        EXPECT_TRUE(std::filesystem::exists(other)) << other;
     EXPECT_EQ(s.read(keys::UserName), gbk("张三"));
 }
 
