@@ -6,7 +6,6 @@
 #include "cli/records.h"
 #include "cli/stretchwork.h"
 #include "common/gbk.h"
-#include "common/gbkcodec.h"
 #include "download/conversions.h"
 #include "download/downloaderror.h"
 #include "download/fetch.h"
@@ -21,10 +20,12 @@
 #include "settings/settingsfile.h"
 #include "update/manifest.h"
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <map>
 #include <optional>
+#include <thread>
 
 namespace cli {
 
@@ -79,12 +80,7 @@ struct Context
     Streams &streams;
 
     // Prints one record of GBK fields.
-    void print(std::initializer_list<std::string_view> fields) const
-    {
-        std::string record;
-        appendRecord(record, fields);
-        streams.out += utf8FromGbk(record);
-    }
+    void print(std::initializer_list<std::string_view> fields) const { streams.out += utf8Record(fields); }
 
     int fail(const std::string &utf8Message) const
     {
@@ -102,12 +98,14 @@ int listCategory(const Context &c)
         return c.fail("unknown category: " + c.args[0]);
     const catalog::Category &category = catalog::category(number);
     const std::string tag = "\t" + utf8FromGbk(category.tag) + "\n"; // the tags hold nothing to escape
-    const StretchWork writeRows = [&category, &tag](std::string_view stretch, RecordWriter &out) {
+    const StretchWork writeRows = [&category, &tag](std::string_view stretch, std::string &out) {
+        out.reserve(stretch.size()); // rows take about as much room as their records
         catalog::forEachItem(stretch, category, [&out, &tag](const catalog::ItemView &item) {
-            out.record({{"", item.name}, {"\t", item.size}, {"\t", item.time}, {"\t ", item.address}}, tag);
+            appendUtf8Record(out, {{"", item.name}, {"\t", item.size}, {"\t", item.time}, {"\t ", item.address}}, tag);
         });
     };
-    writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams);
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams, workers);
     return 0;
 }
 
@@ -148,19 +146,19 @@ int search(const Context &c)
     if (c.args.size() != 1)
         return c.fail("search takes one text");
     const std::string text = gbkFromUtf8(c.args[0]);
-    std::array<RecordWriter, catalog::CategoryCount> hits;
+    std::array<std::string, catalog::CategoryCount> hits;
     std::array<std::string, catalog::CategoryCount> icons;
     for (const catalog::Category &category : catalog::categories())
         icons[static_cast<std::size_t>(category.number - 1)] = std::to_string(category.searchIcon) + "\t";
     catalog::forEachCatalogHit(c.paths.lists, catalog::SearchCriterion(text), nullptr,
         [&hits, &icons](const catalog::Category &category, const catalog::HitView &hit) {
             const auto i = static_cast<std::size_t>(category.number - 1);
-            hits[i].record({{icons[i], hit.name}, {"\t ", hit.address}}, "\n");
+            appendUtf8Record(hits[i], {{icons[i], hit.name}, {"\t ", hit.address}}, "\n");
         });
     bool found = false;
-    for (const RecordWriter &part : hits) {
+    for (const std::string &part : hits) {
         found = found || !part.empty();
-        part.sendTo(c.streams);
+        c.streams.write(part);
     }
     if (!found) {
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";

@@ -2,133 +2,113 @@
 
 #include "catalog/loader.h"
 
-#include <algorithm>
-#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 namespace cli {
 
 namespace {
 
-enum SlotState : int
-{
-    Free,
-    Working,
-    Done
-};
-
-struct Slot
-{
-    std::vector<char> input;
-    std::string_view stretch;
-    RecordWriter output;
-    std::atomic<int> state{Free};
-};
-
-// Every worker takes turns at reading the next stretch (one reader at a time, which numbers the stretches),
-// works on it in a slot of its own, and then writes every finished stretch whose turn has come, its own or
-// another's. Stretch n goes in slot n % slots, which is taken again only once written, so output leaves in
-// order. Nobody sleeps waiting for somebody else: thread wake-ups cost more than the work between them.
-class Team
+// The stretches between reading and writing, in file order:
+//
+//   written ... | front: next to write | ... | back: last read |
+//
+// A slot holds its text once its worker is done with it. Workers add slots at the back while there is room;
+// the writer takes them from the front once done.
+class OrderedResults
 {
 public:
-    Team(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers)
-        : m_reader(file)
-        , m_work(work)
-        , m_streams(streams)
-        , m_workers(workers)
-        , m_slots(2 * workers + 2)
+    explicit OrderedResults(std::size_t capacity)
+        : m_capacity(capacity)
     {
     }
 
-    void run()
+    // Waits for room and takes a place for the next stretch; its number in file order.
+    std::size_t reserve()
     {
-        std::vector<std::thread> helpers;
-        for (unsigned i = 1; i < m_workers; ++i)
-            helpers.emplace_back([this] { workOn(); });
-        workOn();
-        for (std::thread &helper : helpers)
-            helper.join();
-        writeFinished();
+        std::unique_lock lock(m_mutex);
+        m_room.wait(lock, [this] { return m_slots.size() < m_capacity; });
+        m_slots.emplace_back();
+        return m_first + m_slots.size() - 1;
+    }
+
+    // The file has ended: the place taken last is for a stretch that never came.
+    void end()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_slots.pop_back();
+            m_ended = true;
+        }
+        m_done.notify_one();
+    }
+
+    void complete(std::size_t number, std::string text)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_slots[number - m_first] = std::move(text);
+        }
+        m_done.notify_one();
+    }
+
+    // The next text in file order once its worker is done; nothing after the last.
+    std::optional<std::string> next()
+    {
+        std::unique_lock lock(m_mutex);
+        m_done.wait(lock, [this] { return (!m_slots.empty() && m_slots.front()) || (m_ended && m_slots.empty()); });
+        if (m_slots.empty())
+            return std::nullopt;
+        std::string text = std::move(*m_slots.front());
+        m_slots.pop_front();
+        ++m_first;
+        lock.unlock();
+        m_room.notify_one();
+        return text;
     }
 
 private:
-    void workOn()
-    {
-        while (Slot *slot = readNext())
-            finish(*slot);
-    }
-
-    // The next stretch in its slot, or nullptr once the file has ended.
-    Slot *readNext()
-    {
-        const std::lock_guard lock(m_readMutex);
-        Slot &slot = m_slots[m_read % m_slots.size()];
-        while (slot.state.load(std::memory_order_acquire) != Free) {
-            writeFinished(); // the slot's stretch may be waiting for its turn
-            std::this_thread::yield();
-        }
-        const std::optional<std::string_view> stretch = m_reader.next(slot.input);
-        if (!stretch)
-            return nullptr;
-        slot.stretch = *stretch;
-        slot.state.store(Working, std::memory_order_relaxed);
-        ++m_read;
-        return &slot;
-    }
-
-    void finish(Slot &slot)
-    {
-        m_work(slot.stretch, slot.output);
-        slot.state.store(Done, std::memory_order_release);
-        writeFinished();
-    }
-
-    // Writes the finished stretches whose turn has come, unless another thread is at it. That thread looks
-    // again after letting go, so no finished stretch is left behind.
-    void writeFinished()
-    {
-        for (;;) {
-            {
-                const std::unique_lock lock(m_writeMutex, std::try_to_lock);
-                if (!lock)
-                    return;
-                for (;;) {
-                    Slot &slot = m_slots[m_written.load(std::memory_order_relaxed) % m_slots.size()];
-                    if (slot.state.load(std::memory_order_acquire) != Done)
-                        break;
-                    slot.output.sendTo(m_streams);
-                    slot.output.clear();
-                    m_written.fetch_add(1, std::memory_order_relaxed);
-                    slot.state.store(Free, std::memory_order_release);
-                }
-            }
-            const Slot &next = m_slots[m_written.load() % m_slots.size()];
-            if (next.state.load() != Done)
-                return;
-        }
-    }
-
-    catalog::StretchReader m_reader; // guarded by m_readMutex
-    const StretchWork &m_work;
-    Streams &m_streams;
-    unsigned m_workers;
-    std::vector<Slot> m_slots;
-
-    std::mutex m_readMutex;
-    std::size_t m_read = 0; // guarded by m_readMutex
-
-    std::mutex m_writeMutex; // held by the thread writing
-    std::atomic<std::size_t> m_written{0}; // changed under m_writeMutex
+    const std::size_t m_capacity;
+    std::mutex m_mutex;
+    std::condition_variable m_room; // a slot was written
+    std::condition_variable m_done; // a slot was completed, or the reading ended
+    std::deque<std::optional<std::string>> m_slots; // guarded by m_mutex
+    std::size_t m_first = 0; // number of the front slot; guarded by m_mutex
+    bool m_ended = false; // guarded by m_mutex
 };
 
 } // namespace
 
-void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams)
+void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers)
 {
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    Team(file, work, streams, workers).run();
+    catalog::StretchReader reader(file);
+    std::mutex readMutex; // one worker reads at a time, which keeps the stretches' numbers in file order
+    OrderedResults results(2 * workers);
+    const auto workOn = [&] {
+        std::vector<char> buffer;
+        for (;;) {
+            std::unique_lock reading(readMutex);
+            const std::size_t number = results.reserve();
+            const std::optional<std::string_view> stretch = reader.next(buffer);
+            if (!stretch) {
+                results.end();
+                return;
+            }
+            reading.unlock();
+            std::string text;
+            work(*stretch, text);
+            results.complete(number, std::move(text));
+        }
+    };
+    std::vector<std::jthread> team;
+    for (unsigned i = 0; i < std::max(workers, 1u); ++i)
+        team.emplace_back(workOn);
+    while (const std::optional<std::string> text = results.next())
+        streams.write(*text);
 }
 
 } // namespace cli

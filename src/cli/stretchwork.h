@@ -1,19 +1,21 @@
 #pragma once
 
-#include "cli/records.h"
+#include "cli/streams.h"
 
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace cli {
 
-// What one stretch of a category list file gives: records written to `out`. Runs on any of the threads.
-using StretchWork = std::function<void(std::string_view stretch, RecordWriter &out)>;
+// What one stretch of a category list file gives: text appended to `out`. Runs on any of the workers.
+using StretchWork = std::function<void(std::string_view stretch, std::string &out)>;
 
-// Writes what `work` makes of every stretch of a category list file, in file order. One thread per processor
-// reads, works and writes; a few slots go round, each keeping its buffers, so memory stays small and warm
-// whatever the file's size.
-void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams);
+// Writes what `work` makes of every stretch of a category list file, in file order. `workers` threads take
+// turns at reading the next stretch and work on their stretches side by side; the calling thread writes the
+// results in order. At most two stretches per worker are read and not yet written, so memory stays small
+// whatever the file's size. A missing file writes nothing.
+void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers);
 
 } // namespace cli

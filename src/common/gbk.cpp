@@ -1,13 +1,9 @@
 #include "common/gbk.h"
 
+#include "common/bytescan.h"
 #include "common/gbkcodec.h"
 
 #include <algorithm>
-#include <bit>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace common {
 
@@ -48,43 +44,14 @@ bool matchesAt(std::string_view text, std::size_t at, std::string_view needle, C
 
 } // namespace
 
-bool isCharBoundary(std::string_view text, std::size_t at)
-{
-    // A byte outside 0x81..0xFE always ends a character (it stands alone or closes a pair), so the bytes after
-    // the last such byte before `at` pair up from there: `at` is a boundary when that run has even length.
-    std::size_t run = 0;
-    while (run < at && isLeadByte(static_cast<unsigned char>(text[at - run - 1])))
-        ++run;
-    return run % 2 == 0;
-}
-
 namespace {
-
-// The first of two bytes at or after `from`, character boundaries aside; npos when neither comes.
-std::size_t findEither(std::string_view text, char a, char b, std::size_t from)
-{
-#if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi8(a);
-    const __m128i second = _mm_set1_epi8(b);
-    for (; from + 16 <= text.size(); from += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + from));
-        const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second)));
-        if (hits != 0)
-            return from + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(hits)));
-    }
-#endif
-    for (; from < text.size(); ++from) {
-        if (text[from] == a || text[from] == b)
-            return from;
-    }
-    return std::string_view::npos;
-}
 
 // The first place a raw byte search `find` (from an offset) turns up that starts a character.
 template <typename Find> std::size_t firstOnBoundary(std::string_view text, std::size_t from, Find find)
 {
+    BoundaryCursor boundaries(text);
     for (std::size_t at = find(from); at != std::string_view::npos; at = find(at + 1)) {
-        if (isCharBoundary(text, at))
+        if (boundaries.isBoundary(at))
             return at;
     }
     return std::string_view::npos;
@@ -99,7 +66,7 @@ std::size_t findByte(std::string_view text, char c, std::size_t from)
 
 std::size_t findEitherByte(std::string_view text, char a, char b, std::size_t from)
 {
-    return firstOnBoundary(text, from, [text, a, b](std::size_t at) { return findEither(text, a, b, at); });
+    return firstOnBoundary(text, from, [text, a, b](std::size_t at) { return bytescan::findEither(text, a, b, at); });
 }
 
 long findText(std::string_view text, std::string_view needle, long from, Case mode)
@@ -118,11 +85,12 @@ long findText(std::string_view text, std::string_view needle, long from, Case mo
     }
     const auto first = static_cast<unsigned char>(needle.front());
     const bool foldFirst = mode == Case::IgnoreAscii && isAsciiLetter(first);
-    const char bothCases[] = {static_cast<char>(first | 0x20), static_cast<char>(first & ~0x20), '\0'};
+    BoundaryCursor boundaries(text);
     while (at < text.size()) {
         std::size_t candidate;
         if (foldFirst) {
-            candidate = text.find_first_of(std::string_view(bothCases, 2), at);
+            candidate
+                = bytescan::findEither(text, static_cast<char>(first | 0x20), static_cast<char>(first & ~0x20), at);
         } else if (mode == Case::Sensitive) {
             candidate = text.find(needle, at);
         } else {
@@ -130,7 +98,7 @@ long findText(std::string_view text, std::string_view needle, long from, Case mo
         }
         if (candidate == std::string_view::npos)
             return NotFound;
-        if (isCharBoundary(text, candidate) && matchesAt(text, candidate, needle, mode))
+        if (boundaries.isBoundary(candidate) && matchesAt(text, candidate, needle, mode))
             return static_cast<long>(candidate + 1);
         at = candidate + 1;
     }
@@ -156,8 +124,9 @@ std::vector<std::string_view> splitText(std::string_view text, std::string_view 
         return pieces;
     }
     std::size_t pieceStart = 0;
+    BoundaryCursor boundaries(text);
     for (std::size_t at = text.find(delimiter); at != std::string_view::npos; at = text.find(delimiter, at)) {
-        if (!isCharBoundary(text, at)) {
+        if (!boundaries.isBoundary(at)) {
             ++at;
             continue;
         }

@@ -24,8 +24,43 @@ inline std::size_t charWidth(std::string_view text, std::size_t at)
     return isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
 }
 
-// Whether a character starts at byte offset `at` (0-based); the end of the text counts as a boundary.
-bool isCharBoundary(std::string_view text, std::size_t at);
+// Whether a character starts at byte offset `at` (0-based); the end of the text counts as a boundary. `known`
+// is an offset at or before `at` where a character is known to start: the answer looks at no byte before it,
+// so it costs no more than the distance between the two.
+inline bool isCharBoundary(std::string_view text, std::size_t at, std::size_t known = 0)
+{
+    // A byte outside 0x81..0xFE always ends a character (it stands alone or closes a pair), so the bytes after
+    // the last such byte before `at` pair up from there: `at` is a boundary when that run has even length. A
+    // run that reaches back to `known` pairs up from `known` just the same.
+    std::size_t run = 0;
+    while (at - run > known && isLeadByte(static_cast<unsigned char>(text[at - run - 1])))
+        ++run;
+    return run % 2 == 0;
+}
+
+// Tells character boundaries for offsets asked in increasing order, each answer starting from the one before:
+// a scan that asks at every candidate it finds stays linear in the text however long its runs of lead-range
+// bytes are. One per scan; not thread-safe.
+class BoundaryCursor
+{
+public:
+    explicit BoundaryCursor(std::string_view text)
+        : m_text(text)
+    {
+    }
+    // `at` must not be less than the offset asked before.
+    bool isBoundary(std::size_t at)
+    {
+        const bool boundary = isCharBoundary(m_text, at, m_known);
+        // Inside a character, the byte before `at` is the lead byte that starts it.
+        m_known = boundary ? at : at - 1;
+        return boundary;
+    }
+
+private:
+    std::string_view m_text;
+    std::size_t m_known = 0; // a boundary at or before every offset still to be asked
+};
 
 // The next occurrence of the ASCII byte `c` at or after `from` that starts a character; npos when none.
 std::size_t findByte(std::string_view text, char c, std::size_t from = 0);

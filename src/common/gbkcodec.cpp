@@ -1,11 +1,9 @@
 #include "common/gbkcodec.h"
 
-#include <array>
-#include <bit>
+#include "common/bytescan.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -97,7 +95,7 @@ std::pair<char32_t, std::size_t> readUtf8(std::string_view text, std::size_t at)
 
 namespace {
 
-// The UTF-8 of every GBK pair, ready to be stored with one four-byte copy; length 0 where GBK has no character.
+// The UTF-8 of every GBK pair; length 0 where GBK has no character.
 struct Utf8Code
 {
     char bytes[3];
@@ -123,83 +121,50 @@ const std::array<Utf8Code, 126 * 191> &utf8Table()
     return *table;
 }
 
-// Index of the first byte of `word` (as it lay in memory) whose top bit is set in `high`.
-int firstMarkedByte(std::uint64_t high)
+// Writes the character at `at` (not plain ASCII) to `to`; returns the end of what it wrote and moves `at` on.
+char *putCharacter(char *to, std::string_view gbk, std::size_t &at, AsciiEscape escape)
 {
-    if constexpr (std::endian::native == std::endian::little)
-        return std::countr_zero(high) / 8;
-    else
-        return std::countl_zero(high) / 8;
-}
-
-// Copies the run of ASCII bytes at `at`, a block at a time, and returns its length. The stores may reach up
-// to 15 bytes past the run; decodedBound leaves room for that.
-std::size_t copyAscii(const char *at, const char *end, char *out)
-{
-    const char *const start = at;
-#if defined(__SSE2__)
-    for (; end - at >= 16; at += 16, out += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), block);
-        if (const auto high = static_cast<unsigned>(_mm_movemask_epi8(block)))
-            return static_cast<std::size_t>(at - start) + static_cast<std::size_t>(std::countr_zero(high));
+    const auto lead = static_cast<unsigned char>(gbk[at]);
+    if (lead < 0x80) {
+        const std::string_view escaped = escape ? escape(gbk[at]) : std::string_view();
+        ++at;
+        if (escaped.empty()) {
+            *to = static_cast<char>(lead);
+            return to + 1;
+        }
+        return std::copy(escaped.begin(), escaped.end(), to);
     }
-#endif
-    for (; end - at >= 8; at += 8, out += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, at, 8);
-        std::memcpy(out, &word, 8);
-        if (const std::uint64_t high = word & 0x8080808080808080ULL)
-            return static_cast<std::size_t>(at - start) + static_cast<std::size_t>(firstMarkedByte(high));
+    const auto trail = at + 1 < gbk.size() ? static_cast<unsigned char>(gbk[at + 1]) : 0;
+    if (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE) {
+        const Utf8Code &code = utf8Table()[static_cast<std::size_t>((lead - 0x81) * 191 + (trail - 0x40))];
+        if (code.length != 0) {
+            at += 2;
+            return std::copy(code.bytes, code.bytes + code.length, to);
+        }
     }
-    for (; at < end && static_cast<unsigned char>(*at) < 0x80; ++at)
-        *out++ = *at;
-    return static_cast<std::size_t>(at - start);
+    ++at;
+    return std::copy_n("\xEF\xBF\xBD", 3, to); // U+FFFD
 }
 
 } // namespace
 
-char *decodeGbkTo(char *out, std::string_view gbk)
+char *decodeGbkTo(char *out, std::string_view gbk, AsciiEscape escape)
 {
-    static_assert(sizeof(Utf8Code) == 4);
-    const auto &utf8 = utf8Table();
-    const char *at = gbk.data();
-    const char *const end = at + gbk.size();
-    for (;;) {
-        const std::size_t ascii = copyAscii(at, end, out);
-        at += ascii;
-        out += ascii;
-        if (at == end)
-            return out;
-        const auto lead = static_cast<unsigned char>(at[0]);
-        const auto trail = at + 1 < end ? static_cast<unsigned char>(at[1]) : 0;
-        if (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE) {
-            const Utf8Code &code = utf8[static_cast<std::size_t>((lead - 0x81) * 191 + (trail - 0x40))];
-            if (code.length != 0) {
-                std::memcpy(out, &code, 4);
-                out += code.length;
-                at += 2;
-                continue;
-            }
-        }
-        std::memcpy(out, "\xEF\xBF\xBD", 3); // U+FFFD
-        out += 3;
-        ++at;
+    for (std::size_t at = 0; at < gbk.size();) {
+        // Text is mostly ASCII (addresses, sizes, dates): runs of it go across whole.
+        const std::size_t plain = bytescan::plainAsciiPrefix(gbk.substr(at));
+        out = std::copy_n(gbk.data() + at, plain, out);
+        at += plain;
+        if (at < gbk.size())
+            out = putCharacter(out, gbk, at, escape);
     }
-}
-
-void appendDecodedGbk(std::string &out, std::string_view gbk)
-{
-    const std::size_t old = out.size();
-    out.resize(old + decodedBound(gbk.size()));
-    char *const end = decodeGbkTo(out.data() + old, gbk);
-    out.resize(static_cast<std::size_t>(end - out.data()));
+    return out;
 }
 
 std::string decodeGbk(std::string_view gbk)
 {
-    std::string out;
-    appendDecodedGbk(out, gbk);
+    std::string out(MaxUtf8PerGbkByte * gbk.size(), '\0');
+    out.resize(static_cast<std::size_t>(decodeGbkTo(out.data(), gbk) - out.data()));
     return out;
 }
 

@@ -69,16 +69,16 @@ TEST(CliList, LargeCatalogsComeOutWholeAndInOrder)
     }
     std::string rows;
     for (const catalog::CatalogItem &r : catalog::loadCategory(home.path(), catalog::category(3)))
-        cli::appendRecord(rows, {r.name, r.size, r.time, r.address, r.tag});
-    EXPECT_EQ(kavoCli(home, "list 3").out, common::utf8FromGbk(rows));
+        rows += cli::utf8Record({r.name, r.size, r.time, r.address, r.tag});
+    EXPECT_EQ(kavoCli(home, "list 3").out, rows);
     std::string hits;
     std::size_t count = 0;
     for (const catalog::SearchHit &h : catalog::searchCatalog(home.path(), catalog::SearchCriterion("Zip"))) {
-        cli::appendRecord(hits, {std::to_string(h.icon), h.name, h.address});
+        hits += cli::utf8Record({std::to_string(h.icon), h.name, h.address});
         ++count;
     }
     EXPECT_EQ(count, 5u * (20000 - 2858));
-    EXPECT_EQ(kavoCli(home, "search Zip").out, common::utf8FromGbk(hits));
+    EXPECT_EQ(kavoCli(home, "search Zip").out, hits);
 }
 
 TEST(CliSetting, WritesAndReadsGbkSettings)

@@ -1,5 +1,8 @@
 #include "common/gbk.h"
+#include "common/markers.h"
+#include "support/growth.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <random>
@@ -32,6 +35,35 @@ TEST(GbkFind, PositionsAreOneBasedAndStartPositionCounts)
     EXPECT_EQ(findText("ABC", "b"), NotFound);
 }
 
+TEST(GbkFind, FoldsExactlyTheAsciiLetters)
+{
+    // Both ends of both letter ranges fold; the bytes just outside them ('@', '[', '`', '{') are no letters,
+    // though they are 32 apart like a letter pair.
+    const struct
+    {
+        std::string text, needle;
+        bool same;
+    } cases[] = {
+        {"A", "a", true},
+        {"Z", "z", true},
+        {"a", "A", true},
+        {"z", "Z", true},
+        {"M", "m", true},
+        {"@", "`", false},
+        {"`", "@", false},
+        {"[", "{", false},
+        {"{", "[", false},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.text + " " + row.needle);
+        EXPECT_EQ(findText(row.text, row.needle, 1, Case::IgnoreAscii) != NotFound, row.same);
+        EXPECT_EQ(findText("x" + row.text, "x" + row.needle, 1, Case::IgnoreAscii) != NotFound, row.same);
+        EXPECT_EQ(findLastText(row.text, row.needle, Case::IgnoreAscii) != NotFound, row.same);
+        EXPECT_EQ(equalText(row.text, row.needle, Case::IgnoreAscii), row.same);
+        EXPECT_EQ(findText(row.text, row.needle) != NotFound, row.text == row.needle);
+    }
+}
+
 TEST(GbkFind, EmptyNeedleIsFoundInEveryNonEmptyTextOnly)
 {
     EXPECT_NE(findLastText("a", ""), NotFound);
@@ -58,6 +90,47 @@ TEST(GbkSplit, KeepsInnerEmptyPiecesAndDropsTheTrailingOne)
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(splitText(row.text, "("), row.pieces);
+    }
+}
+
+TEST(GbkBoundary, CursorAgreesWithTheCheckFromTheStart)
+{
+    std::mt19937 random(17);
+    for (int round = 0; round < 2000; ++round) {
+        std::string text(random() % 40, ' ');
+        for (char &c : text)
+            c = "a(\x81\xA3\xFE"[random() % 5];
+        BoundaryCursor cursor(text);
+        for (std::size_t at = 0; at <= text.size(); at += random() % 3) {
+            ASSERT_EQ(cursor.isBoundary(at), isCharBoundary(text, at)) << testing::PrintToString(text) << " at " << at;
+            ASSERT_EQ(isCharBoundary(text, at, at), true);
+        }
+    }
+}
+
+TEST(GbkFind, CostGrowsInProportionToTheText)
+{
+    // A lone lead byte pairs with the first byte of the first copy, so every copy after it lies one byte off
+    // the character boundaries: each is a match to turn down, deep inside one run of lead-range bytes.
+    const std::string label = gbk("电脑技术：");
+    const auto shifted = [&label](std::size_t copies) { return "\x81" + repeated(label, copies); };
+    const struct
+    {
+        const char *name;
+        std::function<void(const std::string &)> work;
+    } searches[] = {
+        {"first match", [&label](const std::string &text) { EXPECT_EQ(findText(text, label), NotFound); }},
+        {"first match, letter case ignored",
+            [&label](const std::string &text) { EXPECT_EQ(findText(text, label, 1, Case::IgnoreAscii), NotFound); }},
+        {"first match from a later position",
+            [&label](const std::string &text) { EXPECT_EQ(findText(text, label, 7), NotFound); }},
+        {"last match", [&label](const std::string &text) { EXPECT_EQ(findLastText(text, label), NotFound); }},
+        {"split", [&label](const std::string &text) { EXPECT_EQ(splitText(text, label).size(), 1u); }},
+        {"marker extraction", [&label](const std::string &text) { EXPECT_EQ(extractBetween(text, label, "-"), ""); }},
+    };
+    for (const auto &search : searches) {
+        SCOPED_TRACE(search.name);
+        EXPECT_LT(growthRatio(shifted, search.work, 1 << 10), 3.0);
     }
 }
 
