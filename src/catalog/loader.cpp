@@ -3,12 +3,11 @@
 #include "common/gbk.h"
 #include "common/markers.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 namespace catalog {
@@ -49,19 +48,13 @@ public:
         : m_keys{category.nameKey, category.sizeKey, timeKey(), addressKey()}
     {
         const auto plain = [](std::string_view key) {
-            return key.size() >= 2 && std::none_of(key.begin(), key.end(), [](char c) {
+            return key.size() >= 3 && std::none_of(key.begin(), key.end(), [](char c) {
                 return c == '#' || std::isalpha(static_cast<unsigned char>(c));
             });
         };
-        m_oneMark = std::all_of(m_keys.begin(), m_keys.end(), [&](const std::string &key) {
-            return plain(key) && key[key.size() - 2] == m_keys[0][m_keys[0].size() - 2];
-        });
-        for (std::size_t i = 0; i < m_keys.size(); ++i) {
-            if (m_keys[i].size() >= 8) {
-                m_heads[i] = word(m_keys[i].data());
-                m_tails[i] = word(m_keys[i].data() + m_keys[i].size() - 8);
-            }
-        }
+        m_mark = m_keys[0].size() >= 2 ? m_keys[0][m_keys[0].size() - 2] : '\0';
+        m_oneMark = std::all_of(m_keys.begin(), m_keys.end(),
+            [&](const std::string &key) { return plain(key) && key[key.size() - 2] == m_mark; });
     }
 
     ItemView view(std::string_view body) const
@@ -72,15 +65,17 @@ public:
                 fields[i] = common::extractView(body, m_keys[i], "-");
             return {fields[0], fields[1], fields[2], fields[3]};
         }
-        const char mark = m_keys[0][m_keys[0].size() - 2];
         std::array<bool, 4> found{};
+        // One cursor per key: each key's candidate places rise, whatever the other keys' lengths.
+        std::array<common::BoundaryCursor, 4> boundaries{common::BoundaryCursor(body), common::BoundaryCursor(body),
+            common::BoundaryCursor(body), common::BoundaryCursor(body)};
         std::size_t missing = fields.size();
-        for (std::size_t at = body.find(mark); at != std::string_view::npos && missing > 0;
-             at = body.find(mark, at + 1)) {
+        for (std::size_t at = body.find(m_mark); at != std::string_view::npos && missing > 0;
+             at = body.find(m_mark, at + 1)) {
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 const std::string &key = m_keys[i];
                 const std::size_t lead = key.size() - 2;
-                if (found[i] || at < lead || !keyAt(body, at - lead, i) || !common::isCharBoundary(body, at - lead))
+                if (found[i] || at < lead || !keyAt(body, at - lead, key) || !boundaries[i].isBoundary(at - lead))
                     continue;
                 found[i] = true;
                 --missing;
@@ -91,27 +86,17 @@ public:
     }
 
 private:
-    // Whether key `i` lies at `start`. Keys of 8 to 16 bytes (all of today's) compare as two words.
-    bool keyAt(std::string_view body, std::size_t start, std::size_t i) const
+    // Whether `key` starts at `start`. The character before the colon tells the keys apart, so its last byte is
+    // compared first and most tries end there.
+    static bool keyAt(std::string_view body, std::size_t start, std::string_view key)
     {
-        const std::string &key = m_keys[i];
-        if (body.size() - start < key.size())
-            return false;
-        if (key.size() < 8 || key.size() > 16)
-            return body.compare(start, key.size(), key) == 0;
-        return word(body.data() + start) == m_heads[i] && word(body.data() + start + key.size() - 8) == m_tails[i];
-    }
-
-    static std::uint64_t word(const char *bytes)
-    {
-        std::uint64_t value;
-        std::memcpy(&value, bytes, 8);
-        return value;
+        const std::size_t telling = key.size() - 3;
+        return body.size() - start >= key.size() && body[start + telling] == key[telling]
+            && body.compare(start, key.size(), key) == 0;
     }
 
     std::array<std::string, 4> m_keys;
-    std::array<std::uint64_t, 4> m_heads{};
-    std::array<std::uint64_t, 4> m_tails{};
+    char m_mark = '\0'; // the first byte of the character every key ends in
     bool m_oneMark = false;
 };
 
@@ -137,8 +122,6 @@ CatalogItem itemFromBody(std::string_view body, const Category &category)
 
 namespace {
 
-constexpr std::size_t StretchBytes = 64 * 1024;
-
 // Offset of the last "(" of `text` that starts a character; npos when none.
 std::size_t lastMemberDelimiter(std::string_view text)
 {
@@ -153,8 +136,9 @@ std::size_t lastMemberDelimiter(std::string_view text)
 
 } // namespace
 
-StretchReader::StretchReader(const std::filesystem::path &path)
+StretchReader::StretchReader(const std::filesystem::path &path, std::size_t stretchBytes)
     : m_file(std::fopen(path.c_str(), "rb"), &std::fclose)
+    , m_stretchBytes(std::max<std::size_t>(stretchBytes, 1))
 {
     if (m_file)
         std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
@@ -164,7 +148,7 @@ std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
 {
     if (m_ended || !m_file)
         return std::nullopt;
-    buffer.resize(std::max({buffer.size(), StretchBytes, 2 * m_carried.size()}));
+    buffer.resize(std::max({buffer.size(), m_stretchBytes, 2 * m_carried.size()}));
     std::memcpy(buffer.data(), m_carried.data(), m_carried.size());
     std::size_t filled = m_carried.size(); // the unfinished member, which starts just after a "("
     for (;;) {
@@ -191,9 +175,10 @@ std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
     }
 }
 
-void forEachStretch(const std::filesystem::path &path, const std::function<bool(std::string_view)> &visit)
+void forEachStretch(
+    const std::filesystem::path &path, const std::function<bool(std::string_view)> &visit, std::size_t stretchBytes)
 {
-    StretchReader reader(path);
+    StretchReader reader(path, stretchBytes);
     std::vector<char> buffer;
     while (const std::optional<std::string_view> stretch = reader.next(buffer)) {
         if (!visit(*stretch))
@@ -201,43 +186,28 @@ void forEachStretch(const std::filesystem::path &path, const std::function<bool(
     }
 }
 
-namespace {
-
-void appendItems(std::vector<CatalogItem> &items, std::string_view bytes, const Category &category)
-{
-    forEachBody(bytes, [&items, &category](std::string_view body) { items.push_back(itemFromBody(body, category)); });
-}
-
-} // namespace
-
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category)
 {
     std::vector<CatalogItem> items;
-    appendItems(items, fileBytes, category);
+    forEachBody(
+        fileBytes, [&items, &category](std::string_view body) { items.push_back(itemFromBody(body, category)); });
     return items;
 }
 
-std::string readCategoryFile(const std::filesystem::path &programDirectory, const Category &category)
+void loadCategory(const std::filesystem::path &programDirectory, const Category &category,
+    const std::function<void(std::vector<CatalogItem> rows)> &take)
 {
-    std::ifstream in(categoryFile(programDirectory, category), std::ios::binary | std::ios::ate);
-    if (!in)
-        return {};
-    const std::streamoff size = in.tellg();
-    if (size <= 0)
-        return {};
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    in.seekg(0);
-    in.read(bytes.data(), size);
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return bytes;
+    forEachStretch(categoryFile(programDirectory, category), [&take, &category](std::string_view stretch) {
+        take(parseCategory(stretch, category));
+        return true;
+    });
 }
 
 std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category)
 {
     std::vector<CatalogItem> items;
-    forEachStretch(categoryFile(programDirectory, category), [&items, &category](std::string_view stretch) {
-        appendItems(items, stretch, category);
-        return true;
+    loadCategory(programDirectory, category, [&items](std::vector<CatalogItem> rows) {
+        items.insert(items.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
     });
     return items;
 }

@@ -93,32 +93,39 @@ template <typename Visit> void forEachItem(std::string_view fileBytes, const Cat
 }
 
 // Reads a category list file in stretches of whole members: the stretches joined with a "(" between them give
-// the file's text up to its first zero byte, and each starts where a member starts. The file is read, not
-// mapped: copying it through a small buffer beats walking a large mapping page by page. A missing or
-// unreadable file has no stretches. One reader per thread.
+// the file's text up to its first zero byte, and each starts where a member starts. A stretch is read about
+// `stretchBytes` at a time (more when a member is longer); the file is read, not mapped: copying it through a
+// small buffer beats walking a large mapping page by page. A missing or unreadable file has no stretches. One
+// reader per thread.
 class StretchReader
 {
 public:
-    explicit StretchReader(const std::filesystem::path &file);
+    static constexpr std::size_t DefaultStretchBytes = 64 * 1024;
+
+    explicit StretchReader(const std::filesystem::path &file, std::size_t stretchBytes = DefaultStretchBytes);
     // The next stretch, read into `buffer`, which grows as needed; nothing once the text has ended.
     std::optional<std::string_view> next(std::vector<char> &buffer);
 
 private:
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file;
+    std::size_t m_stretchBytes;
     std::string m_carried; // the unfinished member after the last stretch
     bool m_ended = false;
 };
 
 // Calls `visit` with every stretch of a category list file; stops early when `visit` returns false.
-void forEachStretch(const std::filesystem::path &file, const std::function<bool(std::string_view)> &visit);
+void forEachStretch(const std::filesystem::path &file, const std::function<bool(std::string_view)> &visit,
+    std::size_t stretchBytes = StretchReader::DefaultStretchBytes);
 
 // The rows of a whole file. Pure; thread-safe.
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category);
 
-// The whole category list file of `category`; empty when it is missing or unreadable.
-std::string readCategoryFile(const std::filesystem::path &programDirectory, const Category &category);
+// Reads and parses one category a stretch at a time, handing the rows of each to `take` in file order as they
+// are made. Safe on any thread.
+void loadCategory(const std::filesystem::path &programDirectory, const Category &category,
+    const std::function<void(std::vector<CatalogItem> rows)> &take);
 
-// Reads and parses one category. Safe on any thread.
+// All the rows of one category at once.
 std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category);
 
 } // namespace catalog

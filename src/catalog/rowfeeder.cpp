@@ -1,12 +1,21 @@
 #include "catalog/rowfeeder.h"
 
-#include <QFutureWatcher>
+#include "common/relay.h"
+
+#include <QThreadPool>
 #include <QTimer>
-#include <QtConcurrent/QtConcurrentRun>
+#include <mutex>
 
 namespace catalog {
 
-using Rows = std::vector<CatalogModel::Row>;
+// Rows on their way from one work to the feeder.
+struct RowFeeder::Inbox
+{
+    std::mutex mutex;
+    Rows rows; // handed on, not yet taken
+    bool done = false; // the work has returned
+    bool awaited = false; // the feeder will look again without being called
+};
 
 RowFeeder::RowFeeder(CatalogModel *model, QObject *parent)
     : QObject(parent)
@@ -18,35 +27,50 @@ RowFeeder::~RowFeeder() = default;
 
 void RowFeeder::start(Producer produce)
 {
-    const quint64 generation = ++m_generation;
-    m_busy = true;
+    m_inbox = std::make_shared<Inbox>();
+    m_backlog.clear();
     if (m_model)
         m_model->clear();
-    // The worker sees nothing but its own producer; the watcher hands the result back on this thread.
-    auto *watcher = new QFutureWatcher<Rows>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, generation] {
-        watcher->deleteLater();
-        if (generation != m_generation)
-            return;
-        feedBatch(generation, std::make_shared<Rows>(watcher->future().takeResult()), 0);
+    // The work sees its own inbox and a relay to this feeder, nothing else of it. It calls the feeder only when
+    // the feeder is not going to look anyway, so calls never pile up in the event queue.
+    const auto deliver = [inbox = m_inbox, relay = common::Relay<RowFeeder>(this)](Rows rows, bool done) {
+        bool call = false;
+        {
+            const std::lock_guard lock(inbox->mutex);
+            inbox->rows.insert(
+                inbox->rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+            inbox->done = inbox->done || done;
+            call = !std::exchange(inbox->awaited, true);
+        }
+        if (call)
+            relay.post([inbox](RowFeeder &feeder) { feeder.feed(inbox); });
+    };
+    QThreadPool::globalInstance()->start([produce = std::move(produce), deliver] {
+        produce([&deliver](Rows rows) { deliver(std::move(rows), false); });
+        deliver({}, true);
     });
-    watcher->setFuture(QtConcurrent::run(std::move(produce)));
 }
 
-void RowFeeder::feedBatch(quint64 generation, std::shared_ptr<Rows> rows, std::size_t from)
+void RowFeeder::feed(const std::shared_ptr<Inbox> &inbox)
 {
-    if (generation != m_generation || !m_model)
+    if (inbox != m_inbox || !m_model)
         return;
-    const std::size_t to = std::min(rows->size(), from + BatchRows);
-    Rows batch(std::make_move_iterator(rows->begin() + static_cast<std::ptrdiff_t>(from)),
-        std::make_move_iterator(rows->begin() + static_cast<std::ptrdiff_t>(to)));
-    m_model->appendRows(std::move(batch));
-    if (to < rows->size()) {
-        QTimer::singleShot(0, this, [this, generation, rows, to] { feedBatch(generation, rows, to); });
-        return;
+    bool done = false;
+    {
+        const std::lock_guard lock(inbox->mutex);
+        m_backlog.insert(
+            m_backlog.end(), std::make_move_iterator(inbox->rows.begin()), std::make_move_iterator(inbox->rows.end()));
+        inbox->rows.clear();
+        done = inbox->done;
+        inbox->awaited = m_backlog.size() > BatchRows;
     }
-    m_busy = false;
-    emit finished();
+    const auto batchEnd = m_backlog.begin() + static_cast<std::ptrdiff_t>(std::min(m_backlog.size(), BatchRows));
+    m_model->appendRows(Rows(std::make_move_iterator(m_backlog.begin()), std::make_move_iterator(batchEnd)));
+    m_backlog.erase(m_backlog.begin(), batchEnd);
+    if (!m_backlog.empty())
+        QTimer::singleShot(0, this, [this, inbox] { feed(inbox); });
+    else if (done)
+        emit finished();
 }
 
 } // namespace catalog

@@ -4,39 +4,43 @@
 
 #include <QObject>
 #include <QPointer>
+#include <deque>
 #include <functional>
 #include <memory>
 
 namespace catalog {
 
-// Fills a CatalogModel from work done on a pool thread: the model is emptied at once, the rows are computed
-// off the UI thread, then handed to the model in batches from the event loop so the window keeps painting
-// while a large list arrives. A new start() supersedes an older load: its rows never reach the model.
-// UI thread only.
+// Fills a CatalogModel from work done on a pool thread. The model is emptied at once; the rows the work hands on
+// while it runs reach the model from the event loop, at most BatchRows at a time, so they appear as they are
+// found and the window keeps painting however many arrive. A new start() supersedes the older work: its rows
+// never reach the model. UI thread only; the work's sink is the one thing another thread calls.
 class RowFeeder : public QObject
 {
     Q_OBJECT
 
 public:
-    using Producer = std::function<std::vector<CatalogModel::Row>()>;
+    using Rows = std::vector<CatalogModel::Row>;
+    // Takes the work's rows, in order, on the work's thread.
+    using RowSink = std::function<void(Rows rows)>;
+    using Producer = std::function<void(const RowSink &hand)>;
     static constexpr std::size_t BatchRows = 2000;
 
     explicit RowFeeder(CatalogModel *model, QObject *parent = nullptr);
     ~RowFeeder() override;
 
     void start(Producer produce);
-    bool busy() const { return m_busy; }
 
 signals:
-    // Every row of the newest load is in the model.
+    // Every row of the newest work is in the model.
     void finished();
 
 private:
-    void feedBatch(quint64 generation, std::shared_ptr<std::vector<CatalogModel::Row>> rows, std::size_t from);
+    struct Inbox;
+    void feed(const std::shared_ptr<Inbox> &inbox);
 
     QPointer<CatalogModel> m_model;
-    quint64 m_generation = 0;
-    bool m_busy = false;
+    std::shared_ptr<Inbox> m_inbox; // the newest work's
+    std::deque<CatalogModel::Row> m_backlog; // taken from the inbox, not yet in the model
 };
 
 } // namespace catalog

@@ -2,9 +2,7 @@
 
 #include "catalog/loader.h"
 #include "common/gbk.h"
-#include "common/markers.h"
 
-#include <array>
 #include <future>
 
 namespace catalog {
@@ -163,17 +161,27 @@ void forEachCatalogHit(const std::filesystem::path &programDirectory, const Sear
         file.get();
 }
 
+void searchCatalog(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
+    const std::atomic<bool> *stop, const std::function<void(std::vector<SearchHit> hits)> &take)
+{
+    for (const Category &category : categories()) {
+        forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
+            std::vector<SearchHit> hits = searchCategory(stretch, category, criterion, stop);
+            if (!hits.empty())
+                take(std::move(hits));
+            return !(stop && stop->load(std::memory_order_relaxed));
+        });
+    }
+}
+
 std::vector<SearchHit> searchCatalog(
     const std::filesystem::path &programDirectory, const SearchCriterion &criterion, const std::atomic<bool> *stop)
 {
-    std::array<std::vector<SearchHit>, CategoryCount> found; // one list per file, so per thread
-    forEachCatalogHit(programDirectory, criterion, stop, [&found](const Category &category, const HitView &hit) {
-        found[static_cast<std::size_t>(category.number - 1)].push_back(resultRow(category, hit));
+    std::vector<SearchHit> all;
+    searchCatalog(programDirectory, criterion, stop, [&all](std::vector<SearchHit> hits) {
+        all.insert(all.end(), std::make_move_iterator(hits.begin()), std::make_move_iterator(hits.end()));
     });
-    std::vector<SearchHit> hits;
-    for (std::vector<SearchHit> &part : found)
-        hits.insert(hits.end(), std::make_move_iterator(part.begin()), std::make_move_iterator(part.end()));
-    return hits;
+    return all;
 }
 
 } // namespace catalog

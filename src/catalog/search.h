@@ -65,8 +65,13 @@ std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category
 void forEachCatalogHit(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
     const std::atomic<bool> *stop, const std::function<void(const Category &, const HitView &)> &visit);
 
-// The hits of all five category files of a program directory, categories in order 1 to 5. The files are read
-// side by side on worker threads. Thread-safe.
+// The hits of all five category files of a program directory, category after category in order 1 to 5 and in
+// file order within each, handed to `take` on the calling thread as they are found, a stretch of a file at a
+// time. Stops early once `stop` is set. Thread-safe.
+void searchCatalog(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
+    const std::atomic<bool> *stop, const std::function<void(std::vector<SearchHit> hits)> &take);
+
+// All the hits at once.
 std::vector<SearchHit> searchCatalog(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
     const std::atomic<bool> *stop = nullptr);
 

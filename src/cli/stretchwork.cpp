@@ -1,7 +1,5 @@
 #include "cli/stretchwork.h"
 
-#include "catalog/loader.h"
-
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -83,9 +81,10 @@ private:
 
 } // namespace
 
-void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers)
+void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers,
+    std::size_t stretchBytes)
 {
-    catalog::StretchReader reader(file);
+    catalog::StretchReader reader(file, stretchBytes);
     std::mutex readMutex; // one worker reads at a time, which keeps the stretches' numbers in file order
     OrderedResults results(2 * workers);
     const auto workOn = [&] {

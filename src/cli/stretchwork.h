@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalog/loader.h"
 #include "cli/streams.h"
 
 #include <filesystem>
@@ -12,10 +13,11 @@ namespace cli {
 // What one stretch of a category list file gives: text appended to `out`. Runs on any of the workers.
 using StretchWork = std::function<void(std::string_view stretch, std::string &out)>;
 
-// Writes what `work` makes of every stretch of a category list file, in file order. `workers` threads take
-// turns at reading the next stretch and work on their stretches side by side; the calling thread writes the
-// results in order. At most two stretches per worker are read and not yet written, so memory stays small
-// whatever the file's size. A missing file writes nothing.
-void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers);
+// Writes what `work` makes of every stretch of a category list file (read `stretchBytes` at a time), in file
+// order. `workers` threads take turns at reading the next stretch and work on their stretches side by side; the
+// calling thread writes the results in order. At most two stretches per worker are read and not yet written,
+// so memory stays small whatever the file's size. A missing file writes nothing.
+void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers,
+    std::size_t stretchBytes = catalog::StretchReader::DefaultStretchBytes);
 
 } // namespace cli

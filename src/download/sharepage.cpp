@@ -36,14 +36,33 @@ std::string secondPageAddress(std::string_view address)
     return common::replaceAll(std::string(address) + "&third=0", "&amp;", "&");
 }
 
+std::string unescapeSlashes(std::string_view link)
+{
+    // Replacing "\\/" by "/" round after round takes two backslashes off a run of them before a "/" each time,
+    // until one or none is left: one pass that keeps k % 2 of a run of k gives the same. A backslash that is
+    // the second byte of a character belongs to no run.
+    std::string out;
+    out.reserve(link.size());
+    for (std::size_t at = 0; at < link.size();) {
+        std::size_t run = 0;
+        while (at + run < link.size() && link[at + run] == '\\')
+            ++run;
+        if (run > 0) {
+            const bool beforeSlash = at + run < link.size() && link[at + run] == '/';
+            out.append(beforeSlash ? run % 2 : run, '\\');
+            at += run;
+            continue;
+        }
+        const std::size_t width = common::charWidth(link, at);
+        out.append(link.substr(at, width));
+        at += width;
+    }
+    return out;
+}
+
 std::string extractDirectLink(std::string_view page)
 {
-    std::string link = textBetween(page, R"(dlink\":\")", R"(\")");
-    // The same character-boundary search decides both whether one is left and which get replaced; a byte-level
-    // test would see a backslash that is the second byte of a character and loop for ever.
-    while (common::findText(link, R"(\\/)") != common::NotFound)
-        link = common::replaceAll(link, R"(\\/)", "/");
-    return link;
+    return unescapeSlashes(textBetween(page, R"(dlink\":\")", R"(\")"));
 }
 
 std::string safeFileName(std::string_view gbkName)

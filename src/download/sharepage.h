@@ -30,6 +30,10 @@ std::string statusLineText(const ShareFacts &facts);
 // The address of the second page: "&third=0" appended, then every "&amp;" made "&".
 std::string secondPageAddress(std::string_view address);
 
+// Every "\\/" made "/" until none is left, as repeated left-to-right replacement on character boundaries
+// gives, in one pass.
+std::string unescapeSlashes(std::string_view link);
+
 // The direct link of a second page: the text between the first `dlink\":\"` and the next `\"` after it (both
 // literal and case-sensitive), with every `\\/` made "/" until none is left. Empty when a marker is missing.
 std::string extractDirectLink(std::string_view page);

@@ -1,10 +1,12 @@
 #include "catalog/loader.h"
 #include "common/gbk.h"
 #include "common/markers.h"
+#include "support/growth.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 using namespace catalog;
@@ -171,6 +173,77 @@ TEST(CategoryLoad, StretchesOfALargeFileGiveTheWholeTextInWholeMembers)
             forEachBody(stretch, [&bodies](std::string_view body) { bodies.push_back(body); });
         EXPECT_EQ(bodies, recordBodies(file));
         EXPECT_GT(stretches.size(), 4u);
+    }
+}
+
+TEST(CategoryLoad, StretchesNeverEndAtAParenthesisInsideACharacter)
+{
+    // A "(" right after a lone lead byte is the second half of a character, and the member goes on across it.
+    // Each file puts such a pair at another place around the end of the first read, where it is the last "("
+    // the reader has seen.
+    constexpr std::size_t stretch = 256;
+    TempDir dir;
+    for (std::size_t at = stretch - 8; at < stretch + 8; ++at) {
+        const std::string file = "(" + std::string(at, 'a') + "\x81(b)\n(c)\n";
+        SCOPED_TRACE(at);
+        writeFile(dir.path() / "f.txt", file);
+        std::vector<std::string> bodies;
+        forEachStretch(
+            dir.path() / "f.txt",
+            [&bodies](std::string_view text) {
+                forEachBody(text, [&bodies](std::string_view body) { bodies.emplace_back(body); });
+                return true;
+            },
+            stretch);
+        EXPECT_EQ(bodies, (std::vector<std::string>{std::string(at, 'a') + "\x81(b", "c"}));
+    }
+}
+
+TEST(CategoryLoad, StretchesOfSmallReadsGiveTheSameRecordsAsTheWholeText)
+{
+    // Many files read a few hundred bytes at a time, so that stretches end next to lead bytes of every kind.
+    TempDir dir;
+    for (unsigned seed = 0; seed < 200; ++seed) {
+        std::mt19937 random(seed);
+        std::string file(4000, ' ');
+        for (char &c : file)
+            c = "ab)\n\x81\xA3(("[random() % 8];
+        writeFile(dir.path() / "f.txt", file);
+        std::vector<std::string_view> bodies;
+        std::vector<std::string> stretches;
+        forEachStretch(
+            dir.path() / "f.txt",
+            [&stretches](std::string_view text) {
+                stretches.emplace_back(text);
+                return true;
+            },
+            200 + seed);
+        for (const std::string &text : stretches)
+            forEachBody(text, [&bodies](std::string_view body) { bodies.push_back(body); });
+        ASSERT_EQ(bodies, recordBodies(file)) << "seed " << seed;
+    }
+}
+
+TEST(CategoryLoad, CostGrowsInProportionToTheFile)
+{
+    // Keys shifted off the character boundaries by a lone lead byte, many to a record; parentheses hidden in
+    // characters; records with no end.
+    const std::string key = category(1).nameKey;
+    const struct
+    {
+        const char *name;
+        std::function<std::string(std::size_t)> make;
+    } files[] = {
+        {"shifted keys", [&key](std::size_t copies) { return "(\x81" + repeated(key, copies) + "-)\n"; }},
+        {"hidden parentheses", [](std::size_t copies) { return "(" + repeated("\x81(\x81)", copies) + ")\n"; }},
+        {"lead bytes before parentheses", [](std::size_t copies) { return repeated("\x81\x81\x81)(", copies); }},
+        {"one open record", [&key](std::size_t copies) { return "(" + repeated(key + "a-", copies); }},
+    };
+    for (const auto &file : files) {
+        SCOPED_TRACE(file.name);
+        EXPECT_LT(growthRatio(
+                      file.make, [](const std::string &bytes) { parseCategory(bytes, category(1)); }, 1 << 10),
+            3.0);
     }
 }
 

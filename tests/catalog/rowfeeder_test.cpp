@@ -34,7 +34,7 @@ TEST(RowFeeder, LargeLoadArrivesInBatchesAndEmptiesTheViewFirst)
     RowFeeder feeder(&model);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
     QSignalSpy finished(&feeder, &RowFeeder::finished);
-    feeder.start([] { return rows(5 * RowFeeder::BatchRows + 1, "new"); });
+    feeder.start([](const RowFeeder::RowSink &hand) { hand(rows(5 * RowFeeder::BatchRows + 1, "new")); });
     EXPECT_EQ(model.rowCount(), 0);
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_EQ(model.rowCount(), static_cast<int>(5 * RowFeeder::BatchRows + 1));
@@ -49,17 +49,38 @@ TEST(RowFeeder, NewerLoadSupersedesAnOlderOne)
     RowFeeder feeder(&model);
     QSignalSpy finished(&feeder, &RowFeeder::finished);
     auto release = std::make_shared<std::latch>(1);
-    feeder.start([release] {
+    feeder.start([release](const RowFeeder::RowSink &hand) {
         release->wait();
-        return rows(10, "older");
+        hand(rows(10, "older"));
     });
-    feeder.start([] { return rows(2, "newer"); });
+    feeder.start([](const RowFeeder::RowSink &hand) { hand(rows(2, "newer")); });
     ASSERT_TRUE(finished.wait(10000));
     release->count_down();
     QTest::qWait(100);
     EXPECT_EQ(model.rowCount(), 2);
     EXPECT_EQ(model.text(1, 0), "newer");
     EXPECT_EQ(finished.count(), 1);
+}
+
+TEST(RowFeeder, RowsAppearWhileTheWorkGoesOn)
+{
+    application();
+    CatalogModel model(CatalogModel::Layout::Search);
+    RowFeeder feeder(&model);
+    QSignalSpy finished(&feeder, &RowFeeder::finished);
+    auto release = std::make_shared<std::latch>(1);
+    feeder.start([release](const RowFeeder::RowSink &hand) {
+        hand(rows(3, "first"));
+        release->wait();
+        hand(rows(2, "second"));
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.rowCount() == 3; }));
+    EXPECT_EQ(finished.count(), 0);
+    release->count_down();
+    ASSERT_TRUE(finished.wait(10000));
+    ASSERT_EQ(model.rowCount(), 5);
+    EXPECT_EQ(model.text(2, 0), "first");
+    EXPECT_EQ(model.text(3, 0), "second");
 }
 
 TEST(CatalogModel, HeadersCarryCaptionsAndWidths)

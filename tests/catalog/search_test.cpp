@@ -1,6 +1,7 @@
 #include "catalog/loader.h"
 #include "catalog/search.h"
 #include "common/gbk.h"
+#include "support/growth.h"
 #include "support/tempdir.h"
 
 #include <gtest/gtest.h>
@@ -92,4 +93,39 @@ TEST(Search, JumpingToOccurrencesFindsWhatEveryRecordWouldGive)
             ASSERT_EQ(searchCategory(file, category(1), SearchCriterion(text)), reference(file, category(1), text));
         }
     }
+}
+
+TEST(Search, CostGrowsInProportionToTheFile)
+{
+    // One record of keys shifted off the character boundaries, holding the searched text many times.
+    const std::string key = category(1).nameKey;
+    const auto shifted = [&key](std::size_t copies) { return "(\x81" + repeated(key, copies) + "-)\n"; };
+    for (const std::string &text : {gbk("名称"), std::string("a"), std::string()}) {
+        SCOPED_TRACE(text);
+        const auto search
+            = [&text](const std::string &file) { searchCategory(file, category(1), SearchCriterion(text)); };
+        EXPECT_LT(growthRatio(shifted, search, 1 << 10), 3.0);
+    }
+}
+
+TEST(Search, CatalogHitsArriveStretchByStretchInCategoryOrder)
+{
+    TempDir home;
+    std::string many;
+    for (int i = 0; i < 5000; ++i)
+        many += gbk("(软件名称：Zip") + std::to_string(i) + "-)\n";
+    writeFile(home.path() / "自动更新" / "软件下载.txt", many);
+    writeFile(home.path() / "自动更新" / "常用软件.txt", gbk("(软件名称：Zip last-)\n"));
+    std::vector<std::size_t> handed;
+    std::vector<SearchHit> hits;
+    searchCatalog(home.path(), SearchCriterion("Zip"), nullptr, [&](std::vector<SearchHit> part) {
+        handed.push_back(part.size());
+        hits.insert(hits.end(), part.begin(), part.end());
+    });
+    EXPECT_GT(handed.size(), 2u); // the large file in several parts, before the last file is read
+    ASSERT_EQ(hits.size(), 5001u);
+    EXPECT_EQ(hits.front().name, "Zip0");
+    EXPECT_EQ(hits[4999].name, "Zip4999");
+    EXPECT_EQ(hits.back().name, "Zip last");
+    EXPECT_EQ(hits, searchCatalog(home.path(), SearchCriterion("Zip")));
 }

@@ -1,6 +1,7 @@
 #include "catalog/loader.h"
 #include "catalog/search.h"
 #include "cli/records.h"
+#include "cli/stretchwork.h"
 #include "common/gbk.h"
 #include "support/mutelistener.h"
 #include "support/process.h"
@@ -43,6 +44,44 @@ TEST(CliList, BackslashAsSecondByteIsNotEscaped)
     // 乗 is 81 5C in GBK: its second byte is a backslash.
     writeFile(home.path() / "自动更新" / "常用软件.txt", gbk("(软件名称：") + "\x81\x5C" + "-)\n");
     EXPECT_EQ(kavoCli(home, "list 5").out, common::utf8FromGbk("\x81\x5C") + "\t\t\t \t  安全软件\n");
+}
+
+TEST(CliList, ALoneLeadByteDoesNotTakeTheEscapeFromATabOrALineBreak)
+{
+    // The lead bytes pair with nothing GBK knows: each shows as U+FFFD, and the TAB and the line break after it
+    // stand on their own and are escaped, so the record stays one line of five fields.
+    TempDir home;
+    writeFile(home.path() / "自动更新" / "常用软件.txt", gbk("(软件名称：") + "a\x81\tb\x81\n-)\n");
+    EXPECT_EQ(kavoCli(home, "list 5").out, "a\uFFFD\\tb\uFFFD\\n\t\t\t \t  安全软件\n");
+}
+
+TEST(CliList, StretchesLeaveInFileOrderWhicheverWorkerFinishesFirst)
+{
+    TempDir dir;
+    std::string file;
+    std::string bodies;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string body = std::to_string(i) + std::string(static_cast<std::size_t>(i % 97), 'x');
+        file += "(" + body + ")\n";
+        bodies += body + "\n";
+    }
+    writeFile(dir.path() / "f.txt", file);
+    const cli::StretchWork work = [](std::string_view stretch, std::string &out) {
+        // Uneven work, so that later stretches often finish before earlier ones.
+        volatile std::size_t spin = 0;
+        for (std::size_t i = 0; i < (stretch.size() % 13) * 20000; ++i)
+            spin = spin + i;
+        catalog::forEachBody(stretch, [&out](std::string_view body) { out.append(body).append("\n"); });
+    };
+    for (const unsigned workers : {1u, 2u, 3u, 8u}) {
+        SCOPED_TRACE(workers);
+        cli::Streams streams;
+        cli::writeStretches(dir.path() / "f.txt", work, streams, workers, 500);
+        EXPECT_EQ(streams.out, bodies);
+    }
+    cli::Streams none;
+    cli::writeStretches(dir.path() / "missing.txt", work, none, 2);
+    EXPECT_EQ(none.out, "");
 }
 
 TEST(CliList, UnknownCategoryFails)

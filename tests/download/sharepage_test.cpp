@@ -1,7 +1,10 @@
 #include "common/gbk.h"
 #include "download/sharepage.h"
+#include "support/growth.h"
 
+#include <functional>
 #include <gtest/gtest.h>
+#include <random>
 
 using namespace download;
 using common::gbk;
@@ -48,6 +51,50 @@ TEST(SharePage, DirectLinkIsLiteralAndUnescaped)
     EXPECT_EQ(extractDirectLink("dlink\\\":\\\"h:\\\\\xAF\\\\/x\\\""), "h:\\\\\xAF\\\\/x");
     EXPECT_EQ(
         secondPageAddress("http://h/share/link?shareid=1&amp;uk=2"), "http://h/share/link?shareid=1&uk=2&third=0");
+}
+
+TEST(SharePage, OnePassUnescapeGivesWhatRepeatedReplacementGives)
+{
+    // The rule as written: replace every "\\/" on character boundaries, left to right, until none is left.
+    const auto byTheRule = [](std::string link) {
+        while (common::findText(link, R"(\\/)") != common::NotFound)
+            link = common::replaceAll(link, R"(\\/)", "/");
+        return link;
+    };
+    std::mt19937 random(29);
+    for (int round = 0; round < 20000; ++round) {
+        std::string link(random() % 16, ' ');
+        for (char &c : link)
+            c = "\\\\\\//a\x81\xAF"[random() % 8];
+        ASSERT_EQ(unescapeSlashes(link), byTheRule(link)) << testing::PrintToString(link);
+    }
+}
+
+TEST(SharePage, CostGrowsInProportionToThePage)
+{
+    const struct
+    {
+        const char *name;
+        std::function<std::string(std::size_t)> make;
+        std::function<void(const std::string &)> read;
+        std::size_t copies;
+    } pages[] = {
+        {"direct link of backslashes",
+            [](std::size_t copies) { return R"(dlink\":\")" + repeated("\\", copies) + R"(/x\")"; },
+            [](const std::string &page) { extractDirectLink(page); }, 1 << 13},
+        {"description of repeated counts",
+            [](std::size_t copies) {
+                return gbk("<meta content=\"文件名:") + "\x81" + repeated(gbk(" 下载次数:文件大小:"), copies)
+                    + "\" name=\"description\"/>";
+            },
+            [](const std::string &page) { parseSharePage(page); }, 1 << 9},
+        {"unfinished meta markers", [](std::size_t copies) { return repeated("<META CONTENT=\"\x81", copies); },
+            [](const std::string &page) { parseSharePage(page); }, 1 << 10},
+    };
+    for (const auto &page : pages) {
+        SCOPED_TRACE(page.name);
+        EXPECT_LT(growthRatio(page.make, page.read, page.copies), 3.0);
+    }
 }
 
 TEST(SharePage, FileNamesStayInsideTheFolder)

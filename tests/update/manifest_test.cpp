@@ -1,5 +1,6 @@
 #include "common/gbk.h"
 #include "download/progress.h"
+#include "support/growth.h"
 #include "support/tempdir.h"
 #include "update/listfile.h"
 #include "update/manifest.h"
@@ -47,6 +48,22 @@ TEST(ManifestField, CutAtTheHyphenAfterTheFirstLabel)
     EXPECT_EQ(m.field(gbk("源码下载：")), "");
     FakeManifest broken{"常用软件：是- \xFF"};
     EXPECT_EQ(broken.field(gbk("常用软件：")), ""); // one bad byte empties the whole page
+}
+
+TEST(ManifestField, CostGrowsInProportionToThePage)
+{
+    // Copies of the label one byte off the character boundaries, as a page in valid UTF-8 can carry them: the
+    // first character takes the label's first byte as its second.
+    const std::string label = gbk("电脑技术：");
+    const auto shifted = [&label](std::size_t copies) {
+        return common::utf8FromGbk("\x81" + repeated(label, copies) + label.substr(0, 1) + "-");
+    };
+    const std::string sample = shifted(100);
+    ASSERT_EQ(sample.find("\xEF\xBF\xBD"), std::string::npos); // every pair is a character
+    const auto read = [&label](const std::string &page) {
+        EXPECT_EQ(readManifestField([&page](const std::string &) { return page; }, "http://manifest", label), "");
+    };
+    EXPECT_LT(growthRatio(shifted, read, 1 << 10), 3.0);
 }
 
 TEST(VersionCheck, FirstFlaggedCategoryDecidesAndNothingAfterIt)

@@ -63,12 +63,15 @@ CatalogViews::~CatalogViews()
 void CatalogViews::loadCategory(int number)
 {
     const Category &category = catalog::category(number);
-    m_feeders[static_cast<std::size_t>(number - 1)]->start([directory = m_directory, category] {
-        std::vector<CatalogModel::Row> rows;
-        for (const CatalogItem &item : catalog::loadCategory(directory, category))
-            rows.push_back(CatalogModel::categoryRow(item));
-        return rows;
-    });
+    m_feeders[static_cast<std::size_t>(number - 1)]->start(
+        [directory = m_directory, category](const RowFeeder::RowSink &hand) {
+            catalog::loadCategory(directory, category, [&hand](std::vector<CatalogItem> items) {
+                RowFeeder::Rows rows;
+                for (const CatalogItem &item : items)
+                    rows.push_back(CatalogModel::categoryRow(item));
+                hand(std::move(rows));
+            });
+        });
 }
 
 void CatalogViews::startSearch()
@@ -77,12 +80,15 @@ void CatalogViews::startSearch()
         m_searchStop->store(true);
     m_searchStop = std::make_shared<std::atomic<bool>>(false);
     m_criterion->set(common::fromQString(m_controls.searchBox->text()));
-    m_feeders[SearchList - 1]->start([directory = m_directory, criterion = m_criterion, stop = m_searchStop] {
-        std::vector<CatalogModel::Row> rows;
-        for (SearchHit &hit : searchCatalog(directory, *criterion, stop.get()))
-            rows.push_back({{std::move(hit.name), std::move(hit.address)}, hit.icon});
-        return rows;
-    });
+    m_feeders[SearchList - 1]->start(
+        [directory = m_directory, criterion = m_criterion, stop = m_searchStop](const RowFeeder::RowSink &hand) {
+            searchCatalog(directory, *criterion, stop.get(), [&hand](std::vector<SearchHit> hits) {
+                RowFeeder::Rows rows;
+                for (SearchHit &hit : hits)
+                    rows.push_back({{std::move(hit.name), std::move(hit.address)}, hit.icon});
+                hand(std::move(rows));
+            });
+        });
 }
 
 void CatalogViews::refreshActiveList()
