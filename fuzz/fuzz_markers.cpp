@@ -1,4 +1,5 @@
-// Marker extraction and the GBK helpers on any bytes: the result is always a piece of the text.
+// Marker extraction and the GBK helpers on any bytes: the result is always a piece of the text, and the boundary
+// cursor agrees with the character boundaries counted from the start.
 #include "common/gbk.h"
 #include "common/markers.h"
 
@@ -23,5 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     common::findLastText(text, start, common::Case::IgnoreAscii);
     common::truncateChars(text, size % 13);
     common::gbkFromUtf8(common::utf8FromGbk(text));
+    // Characters follow one another from the start, a lead byte taking the byte after it, even past the end.
+    common::BoundaryCursor cursor(text);
+    for (std::size_t at = 0, next = 0; at <= text.size(); ++at) {
+        if (cursor.isBoundary(at) != (at == next))
+            __builtin_trap();
+        if (at == next)
+            next += common::isLeadByte(static_cast<unsigned char>(text[at])) && at < text.size() ? 2 : 1;
+    }
     return 0;
 }

@@ -69,6 +69,11 @@ namespace {
 
 constexpr auto npos = std::string_view::npos;
 
+bool stopped(const std::atomic<bool> *stop)
+{
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
 // Start of the member that holds byte `at`: just past the last "(" on a character boundary before it, or 0.
 std::size_t memberStartBefore(std::string_view text, std::size_t at)
 {
@@ -118,7 +123,7 @@ void forEachHit(std::string_view fileBytes, const Category &category, const Sear
     const std::string_view file = common::untilZero(fileBytes);
     CriterionView view(criterion);
     std::size_t at = 0;
-    while (!(stop && stop->load(std::memory_order_relaxed))) {
+    while (!stopped(stop)) {
         const std::string &text = view.current();
         std::size_t memberStart = at;
         if (!text.empty()) {
@@ -153,7 +158,7 @@ void forEachCatalogHit(const std::filesystem::path &programDirectory, const Sear
             forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
                 forEachHit(stretch, category, criterion, stop,
                     [&visit, &category](const HitView &hit) { visit(category, hit); });
-                return !(stop && stop->load(std::memory_order_relaxed));
+                return !stopped(stop);
             });
         }));
     }
@@ -165,11 +170,13 @@ void searchCatalog(const std::filesystem::path &programDirectory, const SearchCr
     const std::atomic<bool> *stop, const std::function<void(std::vector<SearchHit> hits)> &take)
 {
     for (const Category &category : categories()) {
+        if (stopped(stop))
+            return;
         forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
             std::vector<SearchHit> hits = searchCategory(stretch, category, criterion, stop);
             if (!hits.empty())
                 take(std::move(hits));
-            return !(stop && stop->load(std::memory_order_relaxed));
+            return !stopped(stop);
         });
     }
 }

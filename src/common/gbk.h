@@ -24,9 +24,10 @@ inline std::size_t charWidth(std::string_view text, std::size_t at)
     return isLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
 }
 
-// Whether a character starts at byte offset `at` (0-based); the end of the text counts as a boundary. `known`
-// is an offset at or before `at` where a character is known to start: the answer looks at no byte before it,
-// so it costs no more than the distance between the two.
+// Whether a character starts at byte offset `at` (0-based). At the end of the text: whether the text ends on a
+// whole character, not half-way through a double-byte one. `known` is an offset at or before `at` where a
+// character is known to start: the answer looks at no byte before it, so it costs no more than the distance
+// between the two.
 inline bool isCharBoundary(std::string_view text, std::size_t at, std::size_t known = 0)
 {
     // A byte outside 0x81..0xFE always ends a character (it stands alone or closes a pair), so the bytes after

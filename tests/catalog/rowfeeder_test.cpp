@@ -26,14 +26,27 @@ std::vector<CatalogModel::Row> rows(std::size_t count, const std::string &text)
 
 } // namespace
 
-TEST(RowFeeder, LargeLoadArrivesInBatchesAndEmptiesTheViewFirst)
+// A feeder with its model, and a latch that work can wait on until the test lets it go on.
+class RowFeederTest : public ::testing::Test
 {
-    application();
-    CatalogModel model(CatalogModel::Layout::Category);
+protected:
+    RowFeederTest() { application(); }
+    ~RowFeederTest() override
+    {
+        if (!release->try_wait())
+            release->count_down(); // no work is left waiting
+    }
+
+    CatalogModel model{CatalogModel::Layout::Category};
+    RowFeeder feeder{&model};
+    QSignalSpy finished{&feeder, &RowFeeder::finished};
+    std::shared_ptr<std::latch> release = std::make_shared<std::latch>(1);
+};
+
+TEST_F(RowFeederTest, LargeLoadArrivesInBatchesAndEmptiesTheViewFirst)
+{
     model.appendRows(rows(3, "old"));
-    RowFeeder feeder(&model);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    QSignalSpy finished(&feeder, &RowFeeder::finished);
     feeder.start([](const RowFeeder::RowSink &hand) { hand(rows(5 * RowFeeder::BatchRows + 1, "new")); });
     EXPECT_EQ(model.rowCount(), 0);
     ASSERT_TRUE(finished.wait(10000));
@@ -42,14 +55,9 @@ TEST(RowFeeder, LargeLoadArrivesInBatchesAndEmptiesTheViewFirst)
     EXPECT_EQ(model.text(0, 0), "new");
 }
 
-TEST(RowFeeder, NewerLoadSupersedesAnOlderOne)
+TEST_F(RowFeederTest, NewerLoadSupersedesAnOlderOne)
 {
-    application();
-    CatalogModel model(CatalogModel::Layout::Category);
-    RowFeeder feeder(&model);
-    QSignalSpy finished(&feeder, &RowFeeder::finished);
-    auto release = std::make_shared<std::latch>(1);
-    feeder.start([release](const RowFeeder::RowSink &hand) {
+    feeder.start([release = release](const RowFeeder::RowSink &hand) {
         release->wait();
         hand(rows(10, "older"));
     });
@@ -62,14 +70,9 @@ TEST(RowFeeder, NewerLoadSupersedesAnOlderOne)
     EXPECT_EQ(finished.count(), 1);
 }
 
-TEST(RowFeeder, RowsAppearWhileTheWorkGoesOn)
+TEST_F(RowFeederTest, RowsAppearWhileTheWorkGoesOn)
 {
-    application();
-    CatalogModel model(CatalogModel::Layout::Search);
-    RowFeeder feeder(&model);
-    QSignalSpy finished(&feeder, &RowFeeder::finished);
-    auto release = std::make_shared<std::latch>(1);
-    feeder.start([release](const RowFeeder::RowSink &hand) {
+    feeder.start([release = release](const RowFeeder::RowSink &hand) {
         hand(rows(3, "first"));
         release->wait();
         hand(rows(2, "second"));
