@@ -100,7 +100,7 @@ template <typename Visit> void forEachItem(std::string_view fileBytes, const Cat
 class StretchReader
 {
 public:
-    static constexpr std::size_t DefaultStretchBytes = 64 * 1024;
+    static constexpr std::size_t DefaultStretchBytes = 128 * 1024;
 
     explicit StretchReader(const std::filesystem::path &file, std::size_t stretchBytes = DefaultStretchBytes);
     // The next stretch, read into `buffer`, which grows as needed; nothing once the text has ended.
