@@ -43,6 +43,9 @@ AnswerVerdict judgePartial(const AnswerHead &head, std::int64_t requestedFrom, c
         return refused(206, true, "部分内容的回答没有有效的 Content-Range");
     if (head.range->first != requestedFrom)
         return refused(206, true, "服务器给出的数据起点与请求的不同");
+    // "bytes 0-99/*": where this range ends says nothing of where the file ends, so no end could be trusted.
+    if (head.range->total < 0)
+        return refused(206, false, "服务器没有给出文件的总大小");
     const std::int64_t length = head.range->last - head.range->first + 1;
     if (head.contentLength >= 0 && head.contentLength != length)
         return refused(206, true, "Content-Length 与 Content-Range 不一致");

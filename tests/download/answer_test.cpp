@@ -42,6 +42,8 @@ TEST(AnswerCheck, EveryAnswerIsCheckedAgainstItsRequestAndThePinnedVersion)
         {"206 whose length disagrees with its range",
             {"HTTP/1.1 206 Partial\r\n", "Content-Range: bytes 0-99/1000\r\n", "Content-Length: 200\r\n"}, 0,
             std::nullopt, Kind::Refused, true, -1},
+        {"206 without a total", {"HTTP/1.1 206 Partial\r\n", "Content-Range: bytes 0-99/*\r\n"}, 0, std::nullopt,
+            Kind::Refused, false, -1},
         {"206 without a range", {"HTTP/1.1 206 Partial\r\n", "Content-Length: 200\r\n"}, 0, std::nullopt, Kind::Refused,
             true, -1},
         {"206 of another total", {"HTTP/1.1 206 Partial\r\n", "Content-Range: bytes 0-99/2000\r\n"}, 0, pinned,

@@ -23,6 +23,12 @@ Paths (the file served is FILE, given on the command line):
   /changing?mode=M   version A to the first request, version B (other bytes) from then on; M=etag: new ETag,
                      If-Range honoured; M=total: no validators, B is 1000 bytes longer; M=always: a new version
                      for every request
+  /starrange?len=N   206 "bytes A-B/*" with at most N bytes from the offset: the total is never told
+  /trickle?n=N       the file with ranges; the first N bytes of each answer go one byte per write
+  /silent            reads the request and never answers    /midheader   half a status line, then closes
+  /hugeheader?kb=N   the file with ranges after N KiB of extra header lines
+  /wrong416?n=N      416 "bytes */<size>" to the first N ranged requests that do not start at 0, then ranges
+  /away?to=URL       a 302 to URL for requests from a nonzero offset; the file itself from 0
 """
 import base64
 import re
@@ -95,6 +101,20 @@ class Handler(socketserver.StreamRequestHandler):
             ahead = (at + 16384) / rate - (time.monotonic() - began)
             if ahead > 0:
                 time.sleep(ahead)
+
+    def trickle(self, request, slow):
+        match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
+        start = int(match.group(1)) if match else 0
+        part = DATA[start:]
+        if match:
+            self.send("206 Partial Content", [("Content-Range", f"bytes {start}-{len(DATA) - 1}/{len(DATA)}"),
+                                              ("Content-Length", len(part))])
+        else:
+            self.send("200 OK", [("Content-Length", len(part))])
+        for at in range(min(slow, len(part))):
+            self.wfile.write(part[at:at + 1])
+            self.wfile.flush()
+        self.wfile.write(part[slow:])
 
     def changing_answer(self, request, mode):
         seen = count("changing")
@@ -206,6 +226,34 @@ class Handler(socketserver.StreamRequestHandler):
             self.partial_lie(text, int(query.get("len", 524288)), True)
         elif route == "/changing":
             self.changing_answer(text, query.get("mode", "etag"))
+        elif route == "/starrange":
+            match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", text)
+            start = int(match.group(1)) if match else 0
+            part = DATA[start:start + int(query.get("len", 65536))]
+            self.send("206 Partial Content", [("Content-Range", f"bytes {start}-{start + len(part) - 1}/*"),
+                                              ("Content-Length", len(part))], part)
+        elif route == "/trickle":
+            self.trickle(text, int(query.get("n", 64)))
+        elif route == "/silent":
+            time.sleep(60)
+        elif route == "/midheader":
+            self.wfile.write(b"HTTP/1.1 20")
+        elif route == "/hugeheader":
+            extra = [(f"X-Filler-{i}", "f" * 1000) for i in range(int(query.get("kb", 1024)))]
+            self.file_answer(text, extra=extra)
+        elif route == "/wrong416":
+            match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", text)
+            if match and int(match.group(1)) > 0 and count("wrong416") <= int(query.get("n", 1)):
+                self.send("416 Range Not Satisfiable", [("Content-Range", f"bytes */{len(DATA)}"),
+                                                        ("Content-Length", 0)])
+            else:
+                self.file_answer(text)
+        elif route == "/away":
+            match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", text)
+            if match and int(match.group(1)) > 0:
+                self.send("302 Found", [("Location", query.get("to", "/")), ("Content-Length", 0)])
+            else:
+                self.file_answer(text)
         elif route == "/request":
             body = request
             self.send("200 OK", [("Content-Length", len(body))], body)
