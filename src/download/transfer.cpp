@@ -406,9 +406,14 @@ private:
         }
     }
 
-    // An answer without a length ended cleanly: what arrived is the file.
+    // An answer without a length ended cleanly: what arrived is the file. A partial file resumed from a record
+    // without a total may hold more bytes than that, of another version: they go.
     void learnLengthAtEnd(std::int64_t length)
     {
+        if (::ftruncate(m_files.fd.get(), length) != 0) {
+            m_failure = diskError(errno);
+            return;
+        }
         if (m_pinned)
             m_pinned->total = length;
         raise(EventTotalSize, static_cast<double>(length));

@@ -147,6 +147,21 @@ TEST_F(IntegrityTest, PartialFilesOfOthersAreNeverTouched)
     EXPECT_EQ(readFile(target / "junk.bin.part.ctl"), "not a record");
 }
 
+TEST_F(IntegrityTest, AFileWithoutALengthEndsWhereItsAnswerEnds)
+{
+    // Our own unfinished download whose record never learnt a total, with more bytes than the file now has.
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    const std::string url = server.url("/nolength");
+    writeFile(target / "grown.bin.part", std::string(data.size() + 5000, 'g'));
+    writeFile(target / "grown.bin.part.ctl", formatControl({url, {}, {}}));
+    Download task;
+    ASSERT_TRUE(runToEnd(task, param(url, "grown.bin", 4)));
+    ASSERT_TRUE(task.lastSucceeded());
+    EXPECT_EQ(task.lastPath(), target / "grown.bin");
+    EXPECT_TRUE(readFile(target / "grown.bin") == data);
+    EXPECT_EQ(filesInTarget(), std::vector<std::string>{"grown.bin"});
+}
+
 TEST_F(IntegrityTest, TwoDownloadsToOneTargetEachWriteTheirOwnFile)
 {
     ScriptedServer server(dir.path() / "www" / "file.bin");
