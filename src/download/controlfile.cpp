@@ -89,4 +89,11 @@ std::optional<ControlRecord> parseControl(std::string_view text)
     return record;
 }
 
+bool beginsLikeControl(std::string_view head)
+{
+    const std::string first = std::string(Magic) + "\n";
+    const std::size_t compared = std::min(head.size(), first.size());
+    return head.substr(0, compared) == std::string_view(first).substr(0, compared);
+}
+
 } // namespace download

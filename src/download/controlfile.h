@@ -34,4 +34,8 @@ std::string formatControl(const ControlRecord &record);
 // Linear in the size of the text; accepts any bytes.
 std::optional<ControlRecord> parseControl(std::string_view text);
 
+// Whether `head`, the first bytes of a file, may be the start of a control file (an empty one, or one cut short
+// while it was written, included). Pure.
+bool beginsLikeControl(std::string_view head);
+
 } // namespace download

@@ -55,8 +55,25 @@ std::optional<ControlRecord> readControl(const std::filesystem::path &control)
     return parseControl(text);
 }
 
-// A partial file that is already there: ours to resume when it is a plain file that no task holds and its
-// control record names the same address and size.
+// The temporary file of a control record being written: nothing there, or a plain file that begins like a
+// control record, which a run of this download left when it ended while writing one.
+bool temporaryIsOurs(const std::filesystem::path &temporary)
+{
+    const UniqueFd fd(::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    if (!fd.valid())
+        return errno == ENOENT;
+    struct stat info
+    {
+    };
+    char head[64];
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    const ssize_t n = ::pread(fd.get(), head, sizeof head, 0);
+    return n >= 0 && beginsLikeControl(std::string_view(head, static_cast<std::size_t>(n)));
+}
+
+// A partial file that is already there: ours to resume when it is a plain file that no task holds, its
+// control record names the same address and size, and no one else's file lies where its records are written.
 Claim adopt(PartFiles &files, const std::string &address)
 {
     UniqueFd fd(::open(files.part.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
@@ -67,8 +84,10 @@ Claim adopt(PartFiles &files, const std::string &address)
         || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return Claim::Taken;
     auto record = readControl(files.control);
-    if (!record || record->address != address || (record->version.total >= 0 && info.st_size != record->version.total))
+    if (!record || record->address != address || (record->version.total >= 0 && info.st_size != record->version.total)
+        || !temporaryIsOurs(files.controlTemporary))
         return Claim::Taken;
+    ::unlink(files.controlTemporary.c_str()); // the leftover of an earlier run, if any
     files.fd = std::move(fd);
     files.resumed = std::move(record);
     return Claim::Claimed;
@@ -80,6 +99,9 @@ Claim tryClaim(PartFiles &files, const std::string &address, int &errnum)
     {
     };
     if (::lstat(files.target.c_str(), &info) == 0)
+        return Claim::Taken;
+    // A file where the records are written, with no partial file beside it, is someone else's.
+    if (::lstat(files.part.c_str(), &info) != 0 && ::lstat(files.controlTemporary.c_str(), &info) == 0)
         return Claim::Taken;
     UniqueFd fd(::open(files.part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid()) {
@@ -112,6 +134,7 @@ PartFiles filesFor(const std::filesystem::path &target)
     files.target = target;
     files.part = withSuffix(target, PartSuffix);
     files.control = withSuffix(target, ControlSuffix);
+    files.controlTemporary = withSuffix(target, ControlTempSuffix);
     return files;
 }
 
@@ -214,16 +237,9 @@ common::Result<PartFiles, DownloadError> claimPartFiles(
 
 common::Result<void, DownloadError> writeControl(const PartFiles &files, const ControlRecord &record)
 {
-    const std::filesystem::path temporary = withSuffix(files.target, ControlTempSuffix);
-    const auto create = [&temporary] {
-        return UniqueFd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    };
-    UniqueFd fd = create();
-    if (!fd.valid() && errno == EEXIST) {
-        // Left by an earlier run of this download, which held the same lock.
-        ::unlink(temporary.c_str());
-        fd = create();
-    }
+    const std::filesystem::path &temporary = files.controlTemporary;
+    // The claim cleared a leftover of ours: a file there now is someone else's, and stays.
+    const UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid())
         return common::unexpected(diskError(errno));
     if (!writeAt(fd.get(), formatControl(record), 0) || ::fdatasync(fd.get()) != 0

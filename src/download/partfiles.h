@@ -49,16 +49,17 @@ struct PartFiles
     std::filesystem::path target; // the final name
     std::filesystem::path part;
     std::filesystem::path control;
+    std::filesystem::path controlTemporary; // where a new control record is written before it replaces the old
     UniqueFd fd; // the partial file, open for reading and writing, locked
     std::optional<ControlRecord> resumed; // the record of our unfinished download found there, if any
 };
 
 // Claims the files for downloading `address` to `wanted` (a native path). The name is first cut to fit the file
 // system's 255 bytes with every suffix and a counter, keeping its extension. A name is taken when a file or link
-// has it, or when its partial or control file belongs to someone else: another address, a record that does not
-// parse, or a download that another task holds locked. An unfinished download of the same address that no task
-// holds is resumed. When the wanted name is taken, `keepGoing` is asked once (false abandons); then the numbered
-// names "(1)" ... "(99)" are tried.
+// has it, or when its partial or control file (or the control file's temporary) belongs to someone else:
+// another address, a record that does not parse, or a download that another task holds locked. An unfinished download
+// of the same address that no task holds is resumed. When the wanted name is taken, `keepGoing` is asked once (false
+// abandons); then the numbered names "(1)" ... "(99)" are tried.
 common::Result<PartFiles, DownloadError> claimPartFiles(
     const std::filesystem::path &wanted, const std::string &address, const std::function<bool()> &keepGoing);
 

@@ -131,7 +131,13 @@ TEST_F(IntegrityTest, PartialFilesOfOthersAreNeverTouched)
     writeFile(target / "other.bin.part.ctl", formatControl({"http://elsewhere/other.bin", {}, {}}));
     writeFile(target / "junk.bin.part", "junk");
     writeFile(target / "junk.bin.part.ctl", "not a record");
-    for (const char *name : {"mine", "link", "other", "junk"}) {
+    writeFile(target / "temp.bin.part.ctl.new", "the user's own");
+    std::filesystem::create_symlink(dir.path() / "outside" / "victim", target / "temp2.bin.part.ctl.new");
+    // A partial file and record of this very download, beside a file of the user's where records are written.
+    writeFile(target / "ours.bin.part", std::string(data.size(), 'o'));
+    writeFile(target / "ours.bin.part.ctl", formatControl({url, {static_cast<std::int64_t>(data.size()), {}, {}}, {}}));
+    writeFile(target / "ours.bin.part.ctl.new", "the user's own");
+    for (const char *name : {"mine", "link", "other", "junk", "temp", "temp2", "ours"}) {
         SCOPED_TRACE(name);
         Download task;
         ASSERT_TRUE(runToEnd(task, param(url, std::string(name) + ".bin", 4)));
@@ -139,12 +145,15 @@ TEST_F(IntegrityTest, PartialFilesOfOthersAreNeverTouched)
         EXPECT_EQ(task.lastPath(), target / (std::string(name) + "(1).bin"));
         EXPECT_TRUE(readFile(target / (std::string(name) + "(1).bin")) == data);
     }
-    EXPECT_EQ(events.nameTaken.load(), 4);
+    EXPECT_EQ(events.nameTaken.load(), 7);
     EXPECT_EQ(readFile(dir.path() / "outside" / "victim"), "victim");
     EXPECT_TRUE(std::filesystem::is_symlink(target / "link.bin.part"));
     EXPECT_EQ(readFile(target / "mine.bin.part"), "the user's own");
     EXPECT_TRUE(readFile(target / "other.bin.part") == std::string(data.size(), 'o'));
     EXPECT_EQ(readFile(target / "junk.bin.part.ctl"), "not a record");
+    EXPECT_EQ(readFile(target / "temp.bin.part.ctl.new"), "the user's own");
+    EXPECT_TRUE(std::filesystem::is_symlink(target / "temp2.bin.part.ctl.new"));
+    EXPECT_EQ(readFile(target / "ours.bin.part.ctl.new"), "the user's own");
 }
 
 TEST_F(IntegrityTest, AFileWithoutALengthEndsWhereItsAnswerEnds)
@@ -160,6 +169,26 @@ TEST_F(IntegrityTest, AFileWithoutALengthEndsWhereItsAnswerEnds)
     EXPECT_EQ(task.lastPath(), target / "grown.bin");
     EXPECT_TRUE(readFile(target / "grown.bin") == data);
     EXPECT_EQ(filesInTarget(), std::vector<std::string>{"grown.bin"});
+}
+
+TEST_F(IntegrityTest, ARecordThatWasBeingWrittenWhenARunEndedIsOurs)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    const std::string url = server.url("/file");
+    const auto total = static_cast<std::int64_t>(data.size());
+    for (const std::string &temporary : {std::string(), std::string("kavo-down"), formatControl({url, {}, {}})}) {
+        SCOPED_TRACE(temporary);
+        writeFile(target / "resumed.bin.part", data.substr(0, 1000) + std::string(data.size() - 1000, 'x'));
+        writeFile(target / "resumed.bin.part.ctl", formatControl({url, {total, {}, {}}, {{0, 1000}}}));
+        writeFile(target / "resumed.bin.part.ctl.new", temporary);
+        Download task;
+        ASSERT_TRUE(runToEnd(task, param(url, "resumed.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        EXPECT_EQ(task.lastPath(), target / "resumed.bin");
+        EXPECT_TRUE(readFile(target / "resumed.bin") == data);
+        EXPECT_EQ(filesInTarget(), std::vector<std::string>{"resumed.bin"});
+        std::filesystem::remove(target / "resumed.bin");
+    }
 }
 
 TEST_F(IntegrityTest, TwoDownloadsToOneTargetEachWriteTheirOwnFile)
