@@ -467,6 +467,9 @@ private:
             return;
         for (const auto &c : m_connections)
             flush(*c);
+        // The planner counts bytes when they arrive: after a refused write it counts some the disk does not hold.
+        if (m_failure)
+            return;
         m_checkpoints.submit(record());
         m_lastCheckpoint = Clock::now();
         m_sinceCheckpoint = 0;

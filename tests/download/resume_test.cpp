@@ -107,6 +107,31 @@ TEST_F(CommandLineDownloadTest, FailuresGiveTheirReasonAndANonZeroStatus)
     EXPECT_TRUE(filesInTarget().empty());
 }
 
+TEST_F(CommandLineDownloadTest, BytesTheDiskRefusedAreNeverRecorded)
+{
+    // Two MiB are in hand; the rest lies beyond a file size limit of one MiB, which stands in for a full disk.
+    // The first answer's header comes at once and its first bytes after 2.5 s, when the record is due again.
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    const std::string url = server.url("/late?ms=2500");
+    const std::filesystem::path file = target / "late.bin";
+    const std::filesystem::path control = file.string() + ".part.ctl";
+    const std::int64_t have = 2 << 20;
+    const auto total = static_cast<std::int64_t>(data.size());
+    writeFile(file.string() + ".part", data.substr(0, have) + std::string(data.size() - have, '\0'));
+    writeFile(control, formatControl({url, {total, {}, {}}, {{0, have}}}));
+    const CommandResult full = runCommand(
+        "bash -c \"trap '' XFSZ; ulimit -f 1024; " + cli("download '" + url + "' '" + file.string() + "' -n 1") + "\"");
+    EXPECT_NE(full.status, 0);
+    EXPECT_NE(full.out.find("无法写入文件"), std::string::npos) << full.out;
+    ASSERT_TRUE(record(control));
+    EXPECT_EQ(record(control)->finished.size(), 1u);
+    EXPECT_EQ(finishedBytes(record(control)), have);
+
+    const CommandResult rerun = runCommand(cli("download '" + url + "' '" + file.string() + "' -n 1"));
+    ASSERT_EQ(rerun.status, 0) << rerun.out;
+    EXPECT_TRUE(readFile(file) == data);
+}
+
 TEST_F(CommandLineDownloadTest, TargetOutsideGbkIsSavedWhereItWasNamed)
 {
     ScriptedServer server(dir.path() / "www" / "file.bin");

@@ -29,6 +29,7 @@ Paths (the file served is FILE, given on the command line):
   /hugeheader?kb=N   the file with ranges after N KiB of extra header lines
   /wrong416?n=N      416 "bytes */<size>" to the first N ranged requests that do not start at 0, then ranges
   /away?to=URL       a 302 to URL for requests from a nonzero offset; the file itself from 0
+  /late?ms=N         the first answer sends its header, after N ms 4096 bytes, then nothing for 30 s; then ranges
 """
 import base64
 import re
@@ -115,6 +116,16 @@ class Handler(socketserver.StreamRequestHandler):
             self.wfile.write(part[at:at + 1])
             self.wfile.flush()
         self.wfile.write(part[slow:])
+
+    def late(self, request, ms):
+        match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
+        start = int(match.group(1)) if match else 0
+        self.send("206 Partial Content", [("Content-Range", f"bytes {start}-{len(DATA) - 1}/{len(DATA)}"),
+                                          ("Content-Length", len(DATA) - start)])
+        time.sleep(ms / 1000)
+        self.wfile.write(DATA[start:start + 4096])
+        time.sleep(30)
+        self.wfile.write(DATA[start + 4096:])
 
     def changing_answer(self, request, mode):
         seen = count("changing")
@@ -252,6 +263,11 @@ class Handler(socketserver.StreamRequestHandler):
             match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", text)
             if match and int(match.group(1)) > 0:
                 self.send("302 Found", [("Location", query.get("to", "/")), ("Content-Length", 0)])
+            else:
+                self.file_answer(text)
+        elif route == "/late":
+            if first_time("late"):
+                self.late(text, int(query.get("ms", 2500)))
             else:
                 self.file_answer(text)
         elif route == "/request":
