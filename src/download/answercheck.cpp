@@ -83,7 +83,15 @@ bool sameFile(const FileVersion &a, const FileVersion &b)
     const auto differ = [](const std::string &x, const std::string &y) { return !x.empty() && !y.empty() && x != y; };
     if (a.total >= 0 && b.total >= 0 && a.total != b.total)
         return false;
-    return !differ(a.etag, b.etag) && !differ(a.lastModified, b.lastModified);
+    if (differ(a.etag, b.etag) || differ(a.lastModified, b.lastModified))
+        return false;
+    const bool shared = (!a.etag.empty() && !b.etag.empty()) || (!a.lastModified.empty() && !b.lastModified.empty());
+    return shared || !differ(a.origin, b.origin);
+}
+
+std::string_view originOf(std::string_view url)
+{
+    return url.substr(0, url.find_first_of("?#"));
 }
 
 std::string ifRangeValue(const FileVersion &version)

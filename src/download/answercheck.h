@@ -18,13 +18,22 @@ struct FileVersion
     std::int64_t total = -1; // -1: unknown
     std::string etag; // empty when the server sent none
     std::string lastModified;
+    // The address that answered, after redirects and without its query (see originOf); empty when unknown.
+    // Not part of a control record: a resumed download learns it from its first answer.
+    std::string origin;
 
     bool operator==(const FileVersion &) const = default;
 };
 
 // False when two descriptions cannot be of the same file: both know a total and the totals differ, or both
-// carry an ETag (or a Last-Modified) and these differ. What one side lacks is not held against it.
+// carry an ETag (or a Last-Modified) and these differ, or they share no validator and came from different
+// origins (a redirect to another server or path may lead to another file). What one side lacks is not held
+// against it otherwise.
 bool sameFile(const FileVersion &a, const FileVersion &b);
+
+// `url` without its query and fragment: the part that names the file. A query that changes between redirects
+// (a signature, a time) does not make another file.
+std::string_view originOf(std::string_view url);
 
 // The "If-Range" value that pins `version`: a strong ETag, else the Last-Modified date, else empty.
 std::string ifRangeValue(const FileVersion &version);
@@ -63,7 +72,8 @@ struct AnswerVerdict
     DownloadError error; // Refused
 };
 
-// Judges a complete answer header to a request "Range: bytes=<requestedFrom>-". A 206 must start at the
+// Judges a complete answer header (with its version's origin filled in by the caller) to a request
+// "Range: bytes=<requestedFrom>-". A 206 must start at the
 // requested offset, name its total, end within it, and carry a Content-Length equal to its range when it gives one.
 // 408, 429 and 5xx may be retried; other 4xx and anything else that is not 200, 206 or 416 may not.
 // An empty file is a 200 with length 0, or a 416 to a request from 0 whose total is 0 or absent.

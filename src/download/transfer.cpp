@@ -151,6 +151,9 @@ public:
         const bool ended = readHeaderLine(c->head, std::string_view(data, size * count));
         if (!ended || isInterim(c->head))
             return size * count;
+        char *url = nullptr;
+        if (curl_easy_getinfo(c->easy.get(), CURLINFO_EFFECTIVE_URL, &url) == CURLE_OK && url)
+            c->head.version.origin = std::string(originOf(url));
         return c->owner->judge(*c) ? size * count : 0;
     }
 
@@ -238,6 +241,8 @@ private:
             known.etag = answer.etag;
         if (!answer.lastModified.empty())
             known.lastModified = answer.lastModified;
+        if (!answer.origin.empty())
+            known.origin = answer.origin;
         return known;
     }
 

@@ -24,7 +24,7 @@ AnswerHead headOf(std::initializer_list<const char *> lines)
 
 TEST(AnswerCheck, EveryAnswerIsCheckedAgainstItsRequestAndThePinnedVersion)
 {
-    const FileVersion pinned{1000, "\"a\"", ""};
+    const FileVersion pinned{1000, "\"a\"", "", ""};
     const struct
     {
         const char *name;
@@ -97,14 +97,39 @@ TEST(AnswerCheck, HeaderLinesEndAnswersAndAStatusLineStartsANewOne)
     EXPECT_EQ(head.version.total, -1);
     // A weak ETag cannot pin a range: the date does.
     EXPECT_EQ(ifRangeValue(head.version), "Tue, 01 Aug 2023 10:00:00 GMT");
-    EXPECT_EQ(ifRangeValue({5, "\"strong\"", "date"}), "\"strong\"");
-    EXPECT_TRUE(sameFile({5, "", "date"}, {-1, "\"x\"", ""}));
-    EXPECT_FALSE(sameFile({5, "", "date"}, {5, "", "other date"}));
+    EXPECT_EQ(ifRangeValue({5, "\"strong\"", "date", ""}), "\"strong\"");
+}
+
+TEST(AnswerCheck, TwoAnswersAreOfOneFileUnlessSomethingTheyBothSayDiffers)
+{
+    const struct
+    {
+        const char *name;
+        FileVersion a;
+        FileVersion b;
+        bool same;
+    } cases[] = {
+        {"a date against an ETag", {5, "", "date", ""}, {-1, "\"x\"", "", ""}, true},
+        {"two dates", {5, "", "date", ""}, {5, "", "other date", ""}, false},
+        {"two totals", {5, "", "", ""}, {6, "", "", ""}, false},
+        {"no validators from one origin", {5, "", "", "http://a/f"}, {5, "", "", "http://a/f"}, true},
+        {"no validators from two origins", {5, "", "", "http://a/f"}, {5, "", "", "http://b/f"}, false},
+        {"an ETag on one side from two origins", {5, "", "", "http://a/f"}, {5, "\"x\"", "", "http://b/f"}, false},
+        {"one ETag from two origins", {-1, "\"x\"", "", "http://a/f"}, {-1, "\"x\"", "", "http://b/f"}, true},
+        {"an origin not known yet", {5, "", "", ""}, {5, "", "", "http://b/f"}, true},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(sameFile(row.a, row.b), row.same);
+        EXPECT_EQ(sameFile(row.b, row.a), row.same);
+    }
+    EXPECT_EQ(originOf("http://h/d/f.zip?sig=1&t=2#top"), "http://h/d/f.zip");
+    EXPECT_EQ(originOf("http://h/f#a?b"), "http://h/f");
 }
 
 TEST(ControlFile, RoundTripsAndRefusesRecordsThatDoNotHoldTogether)
 {
-    const ControlRecord record{"http://h/f.zip", {1000, "\"e t\"", "Tue, 01 Aug 2023"}, {{0, 100}, {300, 1000}}};
+    const ControlRecord record{"http://h/f.zip", {1000, "\"e t\"", "Tue, 01 Aug 2023", ""}, {{0, 100}, {300, 1000}}};
     EXPECT_EQ(parseControl(formatControl(record)), record);
     EXPECT_EQ(parseControl(formatControl({"http://h/f", {}, {}})), (ControlRecord{"http://h/f", {}, {}}));
     const std::string head = "kavo-download 1\naddress http://h/f\n";

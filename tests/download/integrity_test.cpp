@@ -84,6 +84,40 @@ TEST_F(IntegrityTest, AFileThatChangesOnTheServerIsNeverMixed)
     }
 }
 
+TEST_F(IntegrityTest, ARedirectToAnotherAddressMustProveItIsTheSameFile)
+{
+    // Requests from a nonzero offset are sent elsewhere: to another file of the same size, or to the same bytes
+    // under another address. Only a validator that both answers carry can tell that the file is the same.
+    writeFile(dir.path() / "www" / "other.bin", versionB(data));
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    ScriptedServer other(dir.path() / "www" / "other.bin");
+    const struct
+    {
+        std::string path;
+        bool succeeds;
+    } cases[] = {
+        {"/away?to=" + other.url("/file"), false}, // no validators at all
+        {"/away?to=" + other.url("/tagged"), false}, // validators on one side only
+        {"/away?to=" + server.url("/file?sig=2"), false}, // another path without validators
+        {"/away?tagged=1&to=" + server.url("/tagged"), true}, // the same bytes and validators
+        {"/away?to=/away?sig=2", true}, // only the query differs
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.path);
+        Download task;
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url(row.path), "away.bin", 4)));
+        EXPECT_EQ(task.lastSucceeded(), row.succeeds);
+        if (row.succeeds) {
+            EXPECT_TRUE(readFile(target / "away.bin") == data);
+            std::filesystem::remove(target / "away.bin");
+        } else {
+            ASSERT_TRUE(task.lastError());
+            EXPECT_EQ(task.lastError()->kind, DownloadError::Kind::Changed);
+        }
+        EXPECT_TRUE(filesInTarget().empty());
+    }
+}
+
 TEST_F(IntegrityTest, LaterRangedRequestsCarryIfRangeWithTheStrongETag)
 {
     ScriptedServer server(dir.path() / "www" / "file.bin", log);
@@ -135,7 +169,8 @@ TEST_F(IntegrityTest, PartialFilesOfOthersAreNeverTouched)
     std::filesystem::create_symlink(dir.path() / "outside" / "victim", target / "temp2.bin.part.ctl.new");
     // A partial file and record of this very download, beside a file of the user's where records are written.
     writeFile(target / "ours.bin.part", std::string(data.size(), 'o'));
-    writeFile(target / "ours.bin.part.ctl", formatControl({url, {static_cast<std::int64_t>(data.size()), {}, {}}, {}}));
+    writeFile(
+        target / "ours.bin.part.ctl", formatControl({url, {static_cast<std::int64_t>(data.size()), "", "", ""}, {}}));
     writeFile(target / "ours.bin.part.ctl.new", "the user's own");
     for (const char *name : {"mine", "link", "other", "junk", "temp", "temp2", "ours"}) {
         SCOPED_TRACE(name);
@@ -179,7 +214,7 @@ TEST_F(IntegrityTest, ARecordThatWasBeingWrittenWhenARunEndedIsOurs)
     for (const std::string &temporary : {std::string(), std::string("kavo-down"), formatControl({url, {}, {}})}) {
         SCOPED_TRACE(temporary);
         writeFile(target / "resumed.bin.part", data.substr(0, 1000) + std::string(data.size() - 1000, 'x'));
-        writeFile(target / "resumed.bin.part.ctl", formatControl({url, {total, {}, {}}, {{0, 1000}}}));
+        writeFile(target / "resumed.bin.part.ctl", formatControl({url, {total, "", "", ""}, {{0, 1000}}}));
         writeFile(target / "resumed.bin.part.ctl.new", temporary);
         Download task;
         ASSERT_TRUE(runToEnd(task, param(url, "resumed.bin", 4)));

@@ -28,7 +28,8 @@ Paths (the file served is FILE, given on the command line):
   /silent            reads the request and never answers    /midheader   half a status line, then closes
   /hugeheader?kb=N   the file with ranges after N KiB of extra header lines
   /wrong416?n=N      416 "bytes */<size>" to the first N ranged requests that do not start at 0, then ranges
-  /away?to=URL       a 302 to URL for requests from a nonzero offset; the file itself from 0
+  /away?to=URL       a 302 to URL for requests from a nonzero offset; the file itself from 0 (with the ETag and
+                     Last-Modified of /tagged when tagged=1) and to any request with sig=...
   /late?ms=N         the first answer sends its header, after N ms 4096 bytes, then nothing for 30 s; then ranges
 """
 import base64
@@ -43,6 +44,7 @@ DATA = b""
 COUNTS = {}
 LOCK = threading.Lock()
 LOG = None
+TAGGED_MODIFIED = "Tue, 01 Aug 2023 10:00:00 GMT"
 
 
 def log(route, request):
@@ -208,7 +210,7 @@ class Handler(socketserver.StreamRequestHandler):
             self.file_answer(text, rate=int(query.get("rate", 262144)))
         elif route == "/tagged":
             tag = '"t1"'
-            modified = "Tue, 01 Aug 2023 10:00:00 GMT"
+            modified = TAGGED_MODIFIED
             if_range = re.search(r"(?im)^If-Range:\s*(.*?)\s*$", text)
             if if_range and if_range.group(1) not in (tag, modified):
                 text = re.sub(r"(?im)^Range:.*$", "", text)
@@ -261,10 +263,11 @@ class Handler(socketserver.StreamRequestHandler):
                 self.file_answer(text)
         elif route == "/away":
             match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", text)
-            if match and int(match.group(1)) > 0:
+            if match and int(match.group(1)) > 0 and "sig" not in query:
                 self.send("302 Found", [("Location", query.get("to", "/")), ("Content-Length", 0)])
             else:
-                self.file_answer(text)
+                tags = [("ETag", '"t1"'), ("Last-Modified", TAGGED_MODIFIED)] if query.get("tagged") else []
+                self.file_answer(text, extra=tags)
         elif route == "/late":
             if first_time("late"):
                 self.late(text, int(query.get("ms", 2500)))
