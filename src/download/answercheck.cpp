@@ -73,7 +73,8 @@ AnswerVerdict judgeUnsatisfiable(
         return judged(AnswerVerdict::Kind::Changed, version);
     if (requestedFrom == 0 && total == 0)
         return judged(AnswerVerdict::Kind::Empty, version);
-    return refused(416, false);
+    // The same file, yet a range inside it refused: a server that errs now and then (a mirror out of step).
+    return refused(416, total > requestedFrom);
 }
 
 } // namespace

@@ -75,7 +75,8 @@ struct AnswerVerdict
 // Judges a complete answer header (with its version's origin filled in by the caller) to a request
 // "Range: bytes=<requestedFrom>-". A 206 must start at the
 // requested offset, name its total, end within it, and carry a Content-Length equal to its range when it gives one.
-// 408, 429 and 5xx may be retried; other 4xx and anything else that is not 200, 206 or 416 may not.
+// 408, 429, 5xx and a 416 to an offset inside the file may be retried; other 4xx and anything else that is not
+// 200, 206 or 416 may not.
 // An empty file is a 200 with length 0, or a 416 to a request from 0 whose total is 0 or absent.
 AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned);
 

@@ -60,6 +60,8 @@ TEST(AnswerCheck, EveryAnswerIsCheckedAgainstItsRequestAndThePinnedVersion)
             Kind::Empty, false, -1},
         {"416 without a range", {"HTTP/1.1 416 No\r\n"}, 0, std::nullopt, Kind::Empty, false, -1},
         {"416 within a file", {"HTTP/1.1 416 No\r\n", "Content-Range: bytes */1000\r\n"}, 100, pinned, Kind::Refused,
+            true, -1},
+        {"416 past the end", {"HTTP/1.1 416 No\r\n", "Content-Range: bytes */1000\r\n"}, 1000, pinned, Kind::Refused,
             false, -1},
         {"404", {"HTTP/1.1 404 Not Found\r\n"}, 0, std::nullopt, Kind::Refused, false, -1},
         {"408", {"HTTP/1.1 408 Timeout\r\n"}, 0, std::nullopt, Kind::Refused, true, -1},

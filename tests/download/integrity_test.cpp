@@ -38,6 +38,7 @@ TEST_F(IntegrityTest, AnswersThatDoNotMatchTheirRequestNeverBecomeData)
         {"/wrongstart", true}, // each offset is first answered from 1000 bytes later
         {"/overrun?len=524288", true}, // 206 bodies run on past their range with zeros
         {"/badlength?len=524288", false}, // Content-Length disagrees with Content-Range on every answer
+        {"/wrong416?n=2", true}, // a range inside the file refused twice, then served
         {"/starrange?len=65536", false}, // 206 "bytes 0-65535/*": the end of a range is not the end of the file
     };
     for (const auto &row : cases) {
