@@ -2,6 +2,8 @@
 // Debian's openbox as window manager.
 #include "desktop/windowmanager.h"
 
+#include "support/qtestchecks.h"
+
 #include <QApplication>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    QTestChecks::install();
     if (qEnvironmentVariableIsEmpty("DISPLAY")) {
         std::fputs("desktop_tests needs an X display; run it under xvfb-run\n", stderr);
         return 1;

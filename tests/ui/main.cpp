@@ -1,3 +1,5 @@
+#include "support/qtestchecks.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -9,5 +11,6 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     ::testing::InitGoogleTest(&argc, argv);
+    QTestChecks::install();
     return RUN_ALL_TESTS();
 }
