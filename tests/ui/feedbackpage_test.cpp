@@ -1,4 +1,5 @@
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "feedback/mailsender.h"
 #include "feedback/ui/feedbackpage.h"
 #include "support/mutelistener.h"
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <gtest/gtest.h>
 
 using common::gbk;
@@ -109,7 +111,12 @@ TEST_F(FeedbackPageTest, ServerThatNeverAnswersIsReportedWithItsReason)
     host.show();
     content.setPlainText(QStringLiteral("a message that is long enough"));
     QSignalSpy done(page.get(), &FeedbackPage::submitted);
+    const int waiting = common::networkPool().activeThreadCount();
     press();
+    // The wait runs apart from Qt's own pool, which painting waits for.
+    QTRY_COMPARE(common::networkPool().activeThreadCount(), waiting + 1);
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    EXPECT_FALSE(host.grab().isNull());
     ASSERT_TRUE(done.wait(30000));
     ASSERT_EQ(notifier.notices.size(), 1u);
     EXPECT_EQ(

@@ -1,4 +1,5 @@
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "download/download.h"
 #include "download/fetch.h"
@@ -18,7 +19,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
+#include <future>
 #include <gtest/gtest.h>
 
 using common::gbk;
@@ -237,6 +240,27 @@ TEST_F(NetdiskWindowTest, ShareWithoutADirectLinkIsToldWithoutStartingADownload)
     EXPECT_EQ(child<QLabel>(window, "透明标签进度")->text(), QStringLiteral("0%"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 1); // only the settings file
     window->close();
+}
+
+TEST_F(NetdiskWindowTest, SharePagesAreReadApartFromQtsOwnPool)
+{
+    std::promise<void> answer;
+    fetch = [silence = answer.get_future().share()](const std::string &) {
+        silence.wait_for(std::chrono::seconds(20));
+        return std::string();
+    };
+    QPointer<NetdiskWindow> window = open(Address50);
+    setFolder(window, home.path());
+    QSignalSpy resolved(window.data(), &NetdiskWindow::resolved);
+    const int waiting = common::networkPool().activeThreadCount();
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    // Qt paints with the help of its global pool: a page that does not come must not fill it.
+    QTRY_COMPARE(common::networkPool().activeThreadCount(), waiting + 1);
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    EXPECT_FALSE(window->grab().isNull());
+    answer.set_value();
+    ASSERT_TRUE(resolved.wait(5000));
+    QTRY_VERIFY(window.isNull()); // no description: refused, and the tool closes
 }
 
 TEST_F(NetdiskWindowTest, ProgressBarTellsTheSpeedAndTimeLeftWhileTheLabelKeepsItsText)

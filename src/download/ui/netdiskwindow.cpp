@@ -4,6 +4,7 @@
 #include "appearance/ui/backgroundpictures.h"
 #include "appearance/ui/windowframe.h"
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/download.h"
@@ -191,14 +192,16 @@ void NetdiskWindow::startResolution()
     }
     // A folder the window chose in place of an unusable stored one becomes the user's from now on.
     m_services.settings.write(settings::keys::SaveFolder, common::fromQString(m_path->text()));
-    // The pages are read off the UI thread so the window keeps painting; a second press meanwhile does nothing.
+    // The pages are read off the UI thread, and off Qt's own pool, which painting waits for, so the window keeps
+    // painting while a server is silent; a second press meanwhile does nothing.
     m_download->setEnabled(false);
     auto *watcher = new QFutureWatcher<ShareResolution>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
         onResolved(watcher->result());
     });
-    watcher->setFuture(QtConcurrent::run([address, fetch = m_services.fetch] { return resolveShare(address, fetch); }));
+    watcher->setFuture(QtConcurrent::run(
+        &common::networkPool(), [address, fetch = m_services.fetch] { return resolveShare(address, fetch); }));
 }
 
 void NetdiskWindow::onResolved(const ShareResolution &resolution)

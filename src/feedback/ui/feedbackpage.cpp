@@ -2,6 +2,7 @@
 
 #include "appearance/notifier.h"
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "feedback/feedback.h"
@@ -43,7 +44,8 @@ void FeedbackPage::submit()
     m_controls.submitButton->setText(QStringLiteral("正在提交"));
     m_controls.submitButton->setEnabled(false);
     const common::Relay<FeedbackPage> relay(this);
-    (void)QtConcurrent::run([relay, sender = m_sender, name, content] {
+    // Off Qt's own pool, which painting waits for: a silent mail server must not freeze the windows.
+    (void)QtConcurrent::run(&common::networkPool(), [relay, sender = m_sender, name, content] {
         const auto sent = submitFeedback(*sender, mailConfig(), name, content);
         const std::string failure = sent.has_value() ? std::string() : sent.error().text;
         relay.post([failure](FeedbackPage &page) { page.onSent(failure); });
