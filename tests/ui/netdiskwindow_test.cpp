@@ -263,6 +263,32 @@ TEST_F(NetdiskWindowTest, SharePagesAreReadApartFromQtsOwnPool)
     QTRY_VERIFY(window.isNull()); // no description: refused, and the tool closes
 }
 
+TEST_F(NetdiskWindowTest, ARefusedStartShowsTheProgressOfTheDownloadThatRuns)
+{
+    // The list refresh's download runs when the tool's start is refused: the tool shows its progress.
+    DemoService demo(KAVO_PUBLISHED_DIR, 32 * 1024);
+    ASSERT_TRUE(demo.started());
+    ASSERT_TRUE(downloader.Start(download::toolTaskParam(demo.url("/file/110002"), home.path() / "list.txt", {})));
+    fetch = [](const std::string &url) {
+        if (url.find("third=0") != std::string::npos)
+            return std::string(R"(dlink\":\"http:\\/\\/127.0.0.1:1\\/f.zip\")");
+        return std::string(
+            "<meta content=\"文件名:f.zip 文件大小:1KB 分享者:x 分享时间:t 下载次数:3\" name=\"description\"/>");
+    };
+    QPointer<NetdiskWindow> window = open(Address50);
+    setFolder(window, home.path());
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    QTRY_VERIFY(!notifier.notices.empty());
+    EXPECT_EQ(notifier.notices.back().text, gbk("另一个下载正在进行，请等它完成后再试!"));
+    auto *label = child<QLabel>(window, "透明标签进度");
+    QTRY_VERIFY_WITH_TIMEOUT(child<QProgressBar>(window, "进度条1")->value() > 0, 20000);
+    EXPECT_TRUE(label->text().endsWith(QStringLiteral("% 下载中...")));
+    EXPECT_NE(label->text(), QStringLiteral("0% 下载中..."));
+    window->close();
+    QTRY_VERIFY(window.isNull());
+    downloader.Stop();
+}
+
 TEST_F(NetdiskWindowTest, ProgressBarTellsTheSpeedAndTimeLeftWhileTheLabelKeepsItsText)
 {
     DemoService demo(KAVO_PUBLISHED_DIR, 512 * 1024);

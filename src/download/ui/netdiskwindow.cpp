@@ -68,15 +68,14 @@ std::unique_ptr<FolderPicker> createFolderPicker()
     return std::make_unique<DialogFolderPicker>();
 }
 
-// What the download task's thread may touch: an atomic total, and the relay that forwards the end of the
-// task to the window if the window still exists.
+// What the download task's thread may touch: the relay that forwards the end of the task to the window if the
+// window still exists.
 struct NetdiskWindow::Shared
 {
     explicit Shared(NetdiskWindow *window)
         : relay(window)
     {
     }
-    std::atomic<double> total{0};
     common::Relay<NetdiskWindow> relay;
     SpeedMeter speed; // UI thread only
 };
@@ -227,12 +226,9 @@ void NetdiskWindow::startDownload(const ShareResolution &resolution)
 {
     const std::filesystem::path file = folder() / platform::nativePath(safeFileName(resolution.facts.name));
     const std::shared_ptr<Shared> shared = m_shared;
-    shared->total = 0;
     shared->speed = SpeedMeter();
     const TaskParam param
-        = toolTaskParam(resolution.directLink, file, [shared](int code, Download *task, double value, int, Download *) {
-              if (code == EventTotalSize)
-                  shared->total = value;
+        = toolTaskParam(resolution.directLink, file, [shared](int code, Download *task, double, int, Download *) {
               if (code == EventEnded)
                   shared->relay.post(
                       [error = task->lastError()](NetdiskWindow &window) { window.onDownloadEnded(error); });
@@ -245,8 +241,9 @@ void NetdiskWindow::startDownload(const ShareResolution &resolution)
 
 void NetdiskWindow::showProgress()
 {
+    // The total of whichever download runs: after a refused start, the list refresh's, which shares the object.
     const std::int64_t received = m_services.download.Received();
-    const double total = m_shared->total.load();
+    const double total = m_services.download.total();
     const ProgressView view = progressView(received, total);
     m_progressLabel->setText(QString::number(view.labelPercent) + QStringLiteral("% 下载中..."));
     m_progressBar->setValue(view.barPosition);
