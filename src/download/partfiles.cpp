@@ -118,7 +118,7 @@ Claim tryClaim(PartFiles &files, const std::string &address, int &errnum)
         ::unlink(files.part.c_str());
         return errnum == EEXIST ? Claim::Taken : Claim::Failed;
     }
-    if (!writeAt(control.get(), formatControl({address, {}, {}}), 0)) {
+    if (!platform::writeAt(control.get(), formatControl({address, {}, {}}), 0)) {
         errnum = errno;
         ::unlink(files.control.c_str());
         ::unlink(files.part.c_str());
@@ -139,38 +139,6 @@ PartFiles filesFor(const std::filesystem::path &target)
 }
 
 } // namespace
-
-UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
-
-UniqueFd::~UniqueFd()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-bool writeAt(int fd, std::string_view bytes, std::int64_t offset)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            errno = n == 0 ? ENOSPC : errno;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-        offset += n;
-    }
-    return true;
-}
 
 DownloadError diskError(int errnum)
 {
@@ -242,7 +210,7 @@ common::Result<void, DownloadError> writeControl(const PartFiles &files, const C
     const UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid())
         return common::unexpected(diskError(errno));
-    if (!writeAt(fd.get(), formatControl(record), 0) || ::fdatasync(fd.get()) != 0
+    if (!platform::writeAt(fd.get(), formatControl(record), 0) || ::fdatasync(fd.get()) != 0
         || ::rename(temporary.c_str(), files.control.c_str()) != 0) {
         const int errnum = errno;
         ::unlink(temporary.c_str());

@@ -3,6 +3,7 @@
 #include "common/result.h"
 #include "download/controlfile.h"
 #include "download/downloaderror.h"
+#include "platform/files.h"
 
 #include <filesystem>
 #include <functional>
@@ -19,30 +20,7 @@ inline constexpr const char *PartSuffix = ".part";
 inline constexpr const char *ControlSuffix = ".part.ctl";
 inline constexpr const char *ControlTempSuffix = ".part.ctl.new";
 
-// A file descriptor that closes itself.
-class UniqueFd
-{
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd)
-        : m_fd(fd)
-    {
-    }
-    UniqueFd(UniqueFd &&other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1))
-    {
-    }
-    UniqueFd &operator=(UniqueFd &&other) noexcept;
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    ~UniqueFd();
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
+using platform::UniqueFd;
 
 struct PartFiles
 {
@@ -72,9 +50,6 @@ common::Result<std::filesystem::path, DownloadError> publishPartFiles(PartFiles 
 
 // Removes the partial and control files and releases the lock.
 void discardPartFiles(PartFiles &files);
-
-// Writes every byte of `bytes` at `offset`; false with errno set when the disk refuses.
-bool writeAt(int fd, std::string_view bytes, std::int64_t offset);
 
 // The reason for a failed file operation with this errno.
 DownloadError diskError(int errnum);

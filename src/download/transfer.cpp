@@ -285,7 +285,7 @@ private:
 
     bool flush(Connection &c)
     {
-        const bool written = writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
+        const bool written = platform::writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
         c.pending.clear();
         if (!written) {
             c.error = diskError(errno);

@@ -1,6 +1,7 @@
 #include "settings/settingsfile.h"
 
 #include "common/gbk.h"
+#include "platform/files.h"
 #include "settings/ini.h"
 
 #include <algorithm>
@@ -18,27 +19,6 @@ namespace settings {
 
 namespace {
 
-class FileDescriptor
-{
-public:
-    explicit FileDescriptor(int fd)
-        : m_fd(fd)
-    {
-    }
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 enum class ReadStatus
 {
     Ok,
@@ -52,7 +32,7 @@ ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::s
 {
     out.clear();
     // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    platform::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!fd.valid())
         return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
     struct stat status = {};
@@ -74,19 +54,6 @@ ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::s
         if (static_cast<std::size_t>(n) > room)
             return ReadStatus::TooLarge;
     }
-}
-
-bool writeWhole(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // Threads of this process serialise on the mutex; processes serialise on an flock of the folder, which needs
@@ -112,7 +79,7 @@ private:
         return m;
     }
     std::lock_guard<std::mutex> m_guard;
-    FileDescriptor m_folder;
+    platform::UniqueFd m_folder;
 };
 
 std::filesystem::path temporaryName(const std::filesystem::path &file)
@@ -204,11 +171,11 @@ common::Result<void, SettingsError> replaceFile(
 {
     const std::filesystem::path temporary = temporaryName(file);
     {
-        FileDescriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        platform::UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
         if (!out.valid())
             return systemFailure("cannot create", temporary);
-        const bool written = (!old || ::fchmod(out.get(), old->st_mode & 07777) == 0) && writeWhole(out.get(), content)
-            && ::fsync(out.get()) == 0;
+        const bool written = (!old || ::fchmod(out.get(), old->st_mode & 07777) == 0)
+            && platform::writeAt(out.get(), content, 0) && ::fsync(out.get()) == 0;
         if (!written) {
             const auto failed = systemFailure("cannot write", temporary);
             ::unlink(temporary.c_str());

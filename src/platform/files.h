@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+// Plain file descriptors for the code that writes files itself (the settings file, downloads). POSIX.
+namespace platform {
+
+// A file descriptor that closes itself. Each object is used by one thread at a time.
+class UniqueFd
+{
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd)
+        : m_fd(fd)
+    {
+    }
+    UniqueFd(UniqueFd &&other) noexcept
+        : m_fd(std::exchange(other.m_fd, -1))
+    {
+    }
+    UniqueFd &operator=(UniqueFd &&other) noexcept;
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    ~UniqueFd();
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// Writes every byte of `bytes` at `offset`, however many calls that takes (an interrupted call is made again);
+// false with errno set when the disk refuses (a write that takes no byte counts as ENOSPC). Thread-safe.
+bool writeAt(int fd, std::string_view bytes, std::int64_t offset);
+
+} // namespace platform
