@@ -9,7 +9,20 @@ using namespace download;
 
 namespace {
 
-using IntegrityTest = TaskTest;
+class IntegrityTest : public TaskTest
+{
+protected:
+    // Downloads `url` as `name`: the whole file arrives under that very name, and nothing else is left.
+    void expectWholeFileAt(const std::string &url, const std::string &name)
+    {
+        Download task;
+        ASSERT_TRUE(runToEnd(task, param(url, name, 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        EXPECT_EQ(task.lastPath(), target / name);
+        EXPECT_TRUE(readFile(target / name) == data);
+        EXPECT_EQ(filesInTarget(), std::vector<std::string>{name});
+    }
+};
 
 std::string versionB(const std::string &data)
 {
@@ -199,12 +212,7 @@ TEST_F(IntegrityTest, AFileWithoutALengthEndsWhereItsAnswerEnds)
     const std::string url = server.url("/nolength");
     writeFile(target / "grown.bin.part", std::string(data.size() + 5000, 'g'));
     writeFile(target / "grown.bin.part.ctl", formatControl({url, {}, {}}));
-    Download task;
-    ASSERT_TRUE(runToEnd(task, param(url, "grown.bin", 4)));
-    ASSERT_TRUE(task.lastSucceeded());
-    EXPECT_EQ(task.lastPath(), target / "grown.bin");
-    EXPECT_TRUE(readFile(target / "grown.bin") == data);
-    EXPECT_EQ(filesInTarget(), std::vector<std::string>{"grown.bin"});
+    expectWholeFileAt(url, "grown.bin");
 }
 
 TEST_F(IntegrityTest, ARecordThatWasBeingWrittenWhenARunEndedIsOurs)
@@ -217,12 +225,7 @@ TEST_F(IntegrityTest, ARecordThatWasBeingWrittenWhenARunEndedIsOurs)
         writeFile(target / "resumed.bin.part", data.substr(0, 1000) + std::string(data.size() - 1000, 'x'));
         writeFile(target / "resumed.bin.part.ctl", formatControl({url, {total, "", "", ""}, {{0, 1000}}}));
         writeFile(target / "resumed.bin.part.ctl.new", temporary);
-        Download task;
-        ASSERT_TRUE(runToEnd(task, param(url, "resumed.bin", 4)));
-        ASSERT_TRUE(task.lastSucceeded());
-        EXPECT_EQ(task.lastPath(), target / "resumed.bin");
-        EXPECT_TRUE(readFile(target / "resumed.bin") == data);
-        EXPECT_EQ(filesInTarget(), std::vector<std::string>{"resumed.bin"});
+        expectWholeFileAt(url, "resumed.bin");
         std::filesystem::remove(target / "resumed.bin");
     }
 }
