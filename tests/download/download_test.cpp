@@ -3,14 +3,50 @@
 #include "download/taskfixture.h"
 
 #include <QThread>
+#include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace download;
 
 namespace {
 
 using DownloadTest = TaskTest;
+
+// A loopback listener whose queue is full: a new connection to it stays half-open until its time-out.
+class FullListener
+{
+public:
+    FullListener()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        ::bind(m_listener, reinterpret_cast<const sockaddr *>(&address), size);
+        ::listen(m_listener, 0);
+        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size);
+        m_port = ntohs(address.sin_port);
+        ::connect(m_filler, reinterpret_cast<const sockaddr *>(&address), size);
+    }
+    ~FullListener()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    FullListener(const FullListener &) = delete;
+    FullListener &operator=(const FullListener &) = delete;
+
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/file.bin"; }
+
+private:
+    int m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int m_port = 0;
+};
 
 } // namespace
 
@@ -115,6 +151,72 @@ TEST_F(DownloadTest, StopJoinsTheTaskAndTheNextStartResumesWhereItStopped)
     EXPECT_TRUE(task.lastSucceeded());
     EXPECT_TRUE(readFile(target / "slow.bin") == data);
     EXPECT_EQ(filesInTarget(), std::vector<std::string>{"slow.bin"});
+}
+
+TEST_F(DownloadTest, StopEndsTheTaskAtEveryMomentFromEveryThread)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    const FullListener full;
+    const auto requested = [this] { return !readFile(log).empty(); };
+    const auto claimed = [this] { return !filesInTarget().empty(); };
+    const auto receiving = [](const Download &task) { return task.Received() > 0; };
+    enum class From
+    {
+        Caller,
+        EventRoutine,
+        Destructor
+    };
+    const struct
+    {
+        const char *name;
+        std::string url;
+        From from;
+        std::function<bool(const Download &)> moment; // Stop comes once this holds
+    } cases[] = {
+        {"while connecting", full.url(), From::Caller, [&](const Download &) { return claimed(); }},
+        {"while waiting for the answer", server.url("/silent"), From::Caller,
+            [&](const Download &) { return requested(); }},
+        {"between attempts", server.url("/status?code=503"), From::Caller,
+            [&](const Download &) { return requested(); }},
+        {"while receiving", server.url("/slow?rate=65536"), From::Caller, receiving},
+        {"on the total's event", server.url("/slow?rate=65536"), From::EventRoutine, {}},
+        {"by destroying the object", server.url("/slow?rate=65536"), From::Destructor, receiving},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        Events seen;
+        TaskParam p = param(row.url, "stop.bin", 4);
+        p.connectTimeoutMs = p.receiveTimeoutMs = p.retryDelayMs = 60000;
+        p.eventRoutine = [&seen, &row](int code, Download *task, double value, int, Download *) {
+            if (row.from == From::EventRoutine && code == EventTotalSize)
+                task->Stop();
+            return seen.routine(code, value);
+        };
+        auto task = std::make_unique<Download>();
+        ASSERT_TRUE(task->Start(p));
+        while (row.moment && !row.moment(*task)) {
+            ASSERT_EQ(seen.ended.load(), 0);
+            QThread::msleep(5);
+        }
+        const auto before = std::chrono::steady_clock::now();
+        if (row.from == From::Caller)
+            task->Stop();
+        if (row.from == From::EventRoutine) {
+            ASSERT_TRUE(seen.waitForEnd());
+        }
+        const std::optional<DownloadError> error = task->lastError();
+        task.reset();
+        // Never the minute that the time-outs, the retry delay or the server's silence would take.
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
+        EXPECT_EQ(seen.ended.load(), 1);
+        if (row.from != From::Destructor) {
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, DownloadError::Kind::Stopped);
+        }
+        for (const std::string &name : filesInTarget())
+            std::filesystem::remove(target / name);
+        takeLog();
+    }
 }
 
 TEST_F(DownloadTest, StalledServerIsLeftAfterTheReceiveTimeout)
