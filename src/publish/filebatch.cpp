@@ -1,5 +1,7 @@
 #include "publish/filebatch.h"
 
+#include "platform/files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -18,19 +20,6 @@ std::string failure(const std::filesystem::path &path, const char *what, int err
     return path.string() + ": " + what + ": " + std::strerror(error);
 }
 
-bool writeAll(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // A new file beside `target` holding `bytes`, on the disk; readable by a web server like any published file.
 common::Result<std::filesystem::path, std::string> writeTemporary(
     const std::filesystem::path &target, std::string_view bytes)
@@ -39,7 +28,7 @@ common::Result<std::filesystem::path, std::string> writeTemporary(
     const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0)
         return common::unexpected(failure(target, "cannot create a temporary file beside it", errno));
-    bool written = writeAll(fd, bytes) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
+    bool written = platform::writeAt(fd, bytes, 0) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
     int error = errno;
     if (::close(fd) != 0 && written) {
         written = false;
