@@ -1,6 +1,7 @@
 #include "download/controlfile.h"
 #include "download/download.h"
 #include "download/taskfixture.h"
+#include "support/mutelistener.h"
 
 #include <QThread>
 #include <arpa/inet.h>
@@ -25,27 +26,18 @@ public:
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        ::bind(m_listener, reinterpret_cast<const sockaddr *>(&address), size);
-        ::listen(m_listener, 0);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &size);
-        m_port = ntohs(address.sin_port);
-        ::connect(m_filler, reinterpret_cast<const sockaddr *>(&address), size);
+        address.sin_port = htons(static_cast<std::uint16_t>(m_listener.port()));
+        ::connect(m_filler, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     }
-    ~FullListener()
-    {
-        ::close(m_filler);
-        ::close(m_listener);
-    }
+    ~FullListener() { ::close(m_filler); }
     FullListener(const FullListener &) = delete;
     FullListener &operator=(const FullListener &) = delete;
 
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/file.bin"; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_listener.port()) + "/file.bin"; }
 
 private:
-    int m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const MuteListener m_listener{0};
     int m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int m_port = 0;
 };
 
 } // namespace

@@ -5,11 +5,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// A loopback listener that never accepts: a connection completes in its queue and then hears nothing.
+// A loopback listener that never accepts: a connection completes in its queue and then hears nothing. Once
+// `backlog` + 1 connections wait there, a further one stays half-open.
 class MuteListener
 {
 public:
-    MuteListener()
+    explicit MuteListener(int backlog = 8)
         : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
         sockaddr_in address{};
@@ -17,7 +18,7 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t size = sizeof address;
         ::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), size);
-        ::listen(m_fd, 8);
+        ::listen(m_fd, backlog);
         ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size);
         m_port = ntohs(address.sin_port);
     }
