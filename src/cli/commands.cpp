@@ -22,6 +22,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -29,24 +31,36 @@
 
 namespace cli {
 
+namespace {
+
+// Writes `bytes` to the output file unless an earlier write failed; remembers the first failure.
+void send(Streams &streams, std::string_view bytes)
+{
+    if (streams.writeError != 0 || bytes.empty())
+        return;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), streams.outFile) != bytes.size())
+        streams.writeError = errno != 0 ? errno : EIO;
+}
+
+} // namespace
+
 void Streams::flush()
 {
-    if (!outFile || out.empty())
+    if (!outFile)
         return;
-    std::fwrite(out.data(), 1, out.size(), outFile);
+    send(*this, out);
     out.clear();
 }
 
 void Streams::write(std::string_view bytes)
 {
-    if (bytes.empty())
-        return;
     if (!outFile) {
         out += bytes;
         return;
     }
     flush();
-    std::fwrite(bytes.data(), 1, bytes.size(), outFile);
+    send(*this, bytes);
 }
 
 namespace {
@@ -349,9 +363,7 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
     return table;
 }
 
-} // namespace
-
-int run(const std::vector<std::string> &arguments, Streams &streams)
+int runCommand(const std::vector<std::string> &arguments, Streams &streams)
 {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         streams.out += Usage;
@@ -379,6 +391,20 @@ int run(const std::vector<std::string> &arguments, Streams &streams)
         streams.err += "kavo-cli: " + problem + "\n";
     Context context{paths, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
     return commandTable().at(arguments[at])(context);
+}
+
+} // namespace
+
+int run(const std::vector<std::string> &arguments, Streams &streams)
+{
+    const int status = runCommand(arguments, streams);
+    streams.flush();
+    if (streams.writeError == 0)
+        return status;
+    // A reader that stopped reading (the head of a pipe) wanted no more: that needs no words.
+    if (streams.writeError != EPIPE)
+        streams.err += std::string("kavo-cli: cannot write the output: ") + std::strerror(streams.writeError) + "\n";
+    return 2;
 }
 
 } // namespace cli

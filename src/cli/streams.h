@@ -14,6 +14,9 @@ struct Streams
     std::string err;
     // Where large output goes as it is made; without it everything collects in `out`.
     std::FILE *outFile = nullptr;
+    // The system's error number of the first write to `outFile` that failed (a full disk, a reader that has gone
+    // away); 0 while every byte went out. Nothing is written after a failure.
+    int writeError = 0;
 
     // Sends what `out` holds to `outFile`, when there is one.
     void flush();

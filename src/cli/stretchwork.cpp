@@ -25,13 +25,26 @@ public:
     {
     }
 
-    // Waits for room and takes a place for the next stretch; its number in file order.
-    std::size_t reserve()
+    // Waits for room and takes a place for the next stretch; its number in file order. Nothing once the writer
+    // has given up.
+    std::optional<std::size_t> reserve()
     {
         std::unique_lock lock(m_mutex);
-        m_room.wait(lock, [this] { return m_slots.size() < m_capacity; });
+        m_room.wait(lock, [this] { return m_abandoned || m_slots.size() < m_capacity; });
+        if (m_abandoned)
+            return std::nullopt;
         m_slots.emplace_back();
         return m_first + m_slots.size() - 1;
+    }
+
+    // The writer gives up (its output failed): no more places are given, so no more stretches are read.
+    void abandon()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_abandoned = true;
+        }
+        m_room.notify_all();
     }
 
     // The file has ended: the place taken last is for a stretch that never came.
@@ -77,6 +90,7 @@ private:
     std::deque<std::optional<std::string>> m_slots; // guarded by m_mutex
     std::size_t m_first = 0; // number of the front slot; guarded by m_mutex
     bool m_ended = false; // guarded by m_mutex
+    bool m_abandoned = false; // guarded by m_mutex
 };
 
 } // namespace
@@ -91,7 +105,9 @@ void writeStretches(const std::filesystem::path &file, const StretchWork &work, 
         std::vector<char> buffer;
         for (;;) {
             std::unique_lock reading(readMutex);
-            const std::size_t number = results.reserve();
+            const std::optional<std::size_t> number = results.reserve();
+            if (!number)
+                return;
             const std::optional<std::string_view> stretch = reader.next(buffer);
             if (!stretch) {
                 results.end();
@@ -100,14 +116,19 @@ void writeStretches(const std::filesystem::path &file, const StretchWork &work, 
             reading.unlock();
             std::string text;
             work(*stretch, text);
-            results.complete(number, std::move(text));
+            results.complete(*number, std::move(text));
         }
     };
     std::vector<std::jthread> team;
     for (unsigned i = 0; i < std::max(workers, 1u); ++i)
         team.emplace_back(workOn);
-    while (const std::optional<std::string> text = results.next())
+    while (const std::optional<std::string> text = results.next()) {
         streams.write(*text);
+        if (streams.writeError != 0) {
+            results.abandon();
+            return; // the team finishes the stretches it holds and stops
+        }
+    }
 }
 
 } // namespace cli

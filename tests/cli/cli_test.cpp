@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
 using common::gbk;
 
 namespace {
@@ -82,6 +86,43 @@ TEST(CliList, StretchesLeaveInFileOrderWhicheverWorkerFinishesFirst)
     cli::Streams none;
     cli::writeStretches(dir.path() / "missing.txt", work, none, 2);
     EXPECT_EQ(none.out, "");
+}
+
+TEST(CliList, OutputThatCannotBeWrittenStopsTheReadingAndFailsTheCommand)
+{
+    TempDir dir;
+    std::string file;
+    for (int i = 0; i < 20000; ++i)
+        file += "(" + std::to_string(i) + ")\n";
+    writeFile(dir.path() / "f.txt", file);
+    std::atomic<int> worked{0};
+    const cli::StretchWork work = [&worked](std::string_view stretch, std::string &out) {
+        ++worked;
+        out.assign(stretch);
+    };
+    cli::Streams full;
+    full.outFile = std::fopen("/dev/full", "w");
+    ASSERT_NE(full.outFile, nullptr);
+    std::setvbuf(full.outFile, nullptr, _IONBF, 0);
+    cli::writeStretches(dir.path() / "f.txt", work, full, 2, 100);
+    std::fclose(full.outFile);
+    EXPECT_EQ(full.writeError, ENOSPC);
+    EXPECT_LT(worked.load(), 20); // of more than a thousand stretches: what was read when the first write failed
+
+    // The whole command: the reason on stderr, exit 2; a pipe whose reader went away (SIGPIPE ignored, as some
+    // callers leave it) ends the command as quickly, without a word.
+    TempDir home;
+    for (int i = 0; i < 20; ++i)
+        file += file.substr(0, 100000);
+    writeFile(home.path() / "自动更新" / "软件下载.txt", file);
+    const std::string cli = binaryDir() + "/kavo-cli --home '" + home.path().string() + "' ";
+    const std::string errors = " 2>'" + (home.path() / "err").string() + "'";
+    EXPECT_EQ(runCommand(cli + "list 1 >/dev/full" + errors).status, 2);
+    EXPECT_EQ(readFile(home.path() / "err"), "kavo-cli: cannot write the output: No space left on device\n");
+    const CommandResult goneReader = runCommand(
+        "bash -c \"trap '' PIPE; " + cli + "list 1" + errors + " | head -c 1 >/dev/null; echo \\${PIPESTATUS[0]}\"");
+    EXPECT_EQ(goneReader.out, "2\n");
+    EXPECT_EQ(readFile(home.path() / "err"), "");
 }
 
 TEST(CliList, UnknownCategoryFails)
