@@ -6,9 +6,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace catalog {
 
@@ -137,11 +141,38 @@ std::size_t lastMemberDelimiter(std::string_view text)
 } // namespace
 
 StretchReader::StretchReader(const std::filesystem::path &path, std::size_t stretchBytes)
-    : m_file(std::fopen(path.c_str(), "rb"), &std::fclose)
+    : m_path(path)
+    , m_file(nullptr, &std::fclose)
     , m_stretchBytes(std::max<std::size_t>(stretchBytes, 1))
 {
-    if (m_file)
-        std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
+    // Opening without waiting: a pipe would hold the open until a writer came.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        if (errno != ENOENT)
+            fail(std::strerror(errno));
+        return;
+    }
+    struct stat status
+    {
+    };
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        fail(S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file");
+        ::close(descriptor);
+        return;
+    }
+    m_file.reset(::fdopen(descriptor, "rb"));
+    if (!m_file) {
+        fail(std::strerror(errno));
+        ::close(descriptor);
+        return;
+    }
+    std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
+}
+
+void StretchReader::fail(std::string reason)
+{
+    m_failure = ReadFailure{m_path, std::move(reason)};
+    m_ended = true;
 }
 
 std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
@@ -154,7 +185,10 @@ std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
     for (;;) {
         if (filled == buffer.size())
             buffer.resize(buffer.size() * 2); // a member longer than the buffer
+        errno = 0;
         const std::size_t got = std::fread(buffer.data() + filled, 1, buffer.size() - filled, m_file.get());
+        if (got == 0 && std::ferror(m_file.get()))
+            fail(std::strerror(errno != 0 ? errno : EIO));
         const void *zero = std::memchr(buffer.data() + filled, 0, got);
         const std::size_t size
             = zero ? static_cast<std::size_t>(static_cast<const char *>(zero) - buffer.data()) : filled + got;
@@ -175,15 +209,18 @@ std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
     }
 }
 
-void forEachStretch(
+common::Result<void, ReadFailure> forEachStretch(
     const std::filesystem::path &path, const std::function<bool(std::string_view)> &visit, std::size_t stretchBytes)
 {
     StretchReader reader(path, stretchBytes);
     std::vector<char> buffer;
     while (const std::optional<std::string_view> stretch = reader.next(buffer)) {
         if (!visit(*stretch))
-            return;
+            return {};
     }
+    if (reader.failure())
+        return common::unexpected(*reader.failure());
+    return {};
 }
 
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category)
@@ -197,10 +234,12 @@ std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Categor
 void loadCategory(const std::filesystem::path &programDirectory, const Category &category,
     const std::function<void(std::vector<CatalogItem> rows)> &take)
 {
-    forEachStretch(categoryFile(programDirectory, category), [&take, &category](std::string_view stretch) {
-        take(parseCategory(stretch, category));
-        return true;
-    });
+    // A file that cannot be read loads as far as it was read, without a message.
+    static_cast<void>(
+        forEachStretch(categoryFile(programDirectory, category), [&take, &category](std::string_view stretch) {
+            take(parseCategory(stretch, category));
+            return true;
+        }));
 }
 
 std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category)

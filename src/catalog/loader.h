@@ -2,6 +2,7 @@
 
 #include "catalog/category.h"
 #include "common/gbk.h"
+#include "common/result.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -92,11 +93,19 @@ template <typename Visit> void forEachItem(std::string_view fileBytes, const Cat
     forEachBody(fileBytes, [&category, &visit](std::string_view body) { visit(viewFromBody(body, category)); });
 }
 
+// Why a category list file could not be read to its end: the file and the system's reason.
+struct ReadFailure
+{
+    std::filesystem::path file;
+    std::string reason;
+};
+
 // Reads a category list file in stretches of whole members: the stretches joined with a "(" between them give
 // the file's text up to its first zero byte, and each starts where a member starts. A stretch is read about
 // `stretchBytes` at a time (more when a member is longer); the file is read, not mapped: copying it through a
-// small buffer beats walking a large mapping page by page. A missing or unreadable file has no stretches. One
-// reader per thread.
+// small buffer beats walking a large mapping page by page. A missing or unreadable file has no stretches, and
+// neither has anything but a regular file: a directory, or a pipe or device that could keep a reader waiting
+// for ever. One reader per thread.
 class StretchReader
 {
 public:
@@ -105,17 +114,25 @@ public:
     explicit StretchReader(const std::filesystem::path &file, std::size_t stretchBytes = DefaultStretchBytes);
     // The next stretch, read into `buffer`, which grows as needed; nothing once the text has ended.
     std::optional<std::string_view> next(std::vector<char> &buffer);
+    // Why the file was not read to its end: it could not be opened or read, or is not a regular file. Nothing
+    // while it is read or when it was read whole; nothing for a missing file, which reads as empty.
+    const std::optional<ReadFailure> &failure() const { return m_failure; }
 
 private:
+    void fail(std::string reason);
+
+    std::filesystem::path m_path;
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file;
     std::size_t m_stretchBytes;
     std::string m_carried; // the unfinished member after the last stretch
     bool m_ended = false;
+    std::optional<ReadFailure> m_failure;
 };
 
-// Calls `visit` with every stretch of a category list file; stops early when `visit` returns false.
-void forEachStretch(const std::filesystem::path &file, const std::function<bool(std::string_view)> &visit,
-    std::size_t stretchBytes = StretchReader::DefaultStretchBytes);
+// Calls `visit` with every stretch of a category list file; stops early when `visit` returns false. Fails as
+// the reader does (see StretchReader::failure), after the stretches that were read.
+common::Result<void, ReadFailure> forEachStretch(const std::filesystem::path &file,
+    const std::function<bool(std::string_view)> &visit, std::size_t stretchBytes = StretchReader::DefaultStretchBytes);
 
 // The rows of a whole file. Pure; thread-safe.
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category);

@@ -149,21 +149,26 @@ std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category
     return hits;
 }
 
-void forEachCatalogHit(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
-    const std::atomic<bool> *stop, const std::function<void(const Category &, const HitView &)> &visit)
+std::vector<ReadFailure> forEachCatalogHit(const std::filesystem::path &programDirectory,
+    const SearchCriterion &criterion, const std::atomic<bool> *stop,
+    const std::function<void(const Category &, const HitView &)> &visit)
 {
-    std::vector<std::future<void>> files;
+    std::vector<std::future<common::Result<void, ReadFailure>>> files;
     for (const Category &category : categories()) {
         files.push_back(std::async(std::launch::async, [&programDirectory, &criterion, stop, &visit, &category] {
-            forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
+            return forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
                 forEachHit(stretch, category, criterion, stop,
                     [&visit, &category](const HitView &hit) { visit(category, hit); });
                 return !stopped(stop);
             });
         }));
     }
-    for (std::future<void> &file : files)
-        file.get();
+    std::vector<ReadFailure> failures;
+    for (auto &file : files) {
+        if (const auto read = file.get(); !read.has_value())
+            failures.push_back(read.error());
+    }
+    return failures;
 }
 
 void searchCatalog(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
@@ -172,12 +177,13 @@ void searchCatalog(const std::filesystem::path &programDirectory, const SearchCr
     for (const Category &category : categories()) {
         if (stopped(stop))
             return;
-        forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
+        // The window shows no message of its own for a file it cannot read: it adds no hits.
+        static_cast<void>(forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
             std::vector<SearchHit> hits = searchCategory(stretch, category, criterion, stop);
             if (!hits.empty())
                 take(std::move(hits));
             return !stopped(stop);
-        });
+        }));
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog/category.h"
+#include "catalog/loader.h"
 
 #include <atomic>
 #include <cstdint>
@@ -61,9 +62,11 @@ std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category
 
 // Calls `visit` with the hits of all five category files of a program directory, each file read on a worker
 // thread of its own: `visit` runs on those threads, for any one category on one thread and in file order.
-// Returns once every file is done. Stops early once `stop` is set. Thread-safe.
-void forEachCatalogHit(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,
-    const std::atomic<bool> *stop, const std::function<void(const Category &, const HitView &)> &visit);
+// Returns once every file is done, with the files that could not be read to their end, in category order (a
+// missing file reads as empty). Stops early once `stop` is set. Thread-safe.
+std::vector<ReadFailure> forEachCatalogHit(const std::filesystem::path &programDirectory,
+    const SearchCriterion &criterion, const std::atomic<bool> *stop,
+    const std::function<void(const Category &, const HitView &)> &visit);
 
 // The hits of all five category files of a program directory, category after category in order 1 to 5 and in
 // file order within each, handed to `take` on the calling thread as they are found, a stretch of a file at a

@@ -101,6 +101,12 @@ struct Context
         streams.err += "kavo-cli: " + utf8Message + "\n";
         return 2;
     }
+
+    // A list file that was not read to its end: the lines already printed stand, the command has failed.
+    int failRead(const catalog::ReadFailure &failure) const
+    {
+        return fail("cannot read " + failure.file.string() + ": " + failure.reason);
+    }
 };
 
 int listCategory(const Context &c)
@@ -119,7 +125,9 @@ int listCategory(const Context &c)
         });
     };
     const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams, workers);
+    if (const auto read = writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams, workers);
+        !read.has_value())
+        return c.failRead(read.error());
     return 0;
 }
 
@@ -164,21 +172,22 @@ int search(const Context &c)
     std::array<std::string, catalog::CategoryCount> icons;
     for (const catalog::Category &category : catalog::categories())
         icons[static_cast<std::size_t>(category.number - 1)] = std::to_string(category.searchIcon) + "\t";
-    catalog::forEachCatalogHit(c.paths.lists, catalog::SearchCriterion(text), nullptr,
-        [&hits, &icons](const catalog::Category &category, const catalog::HitView &hit) {
-            const auto i = static_cast<std::size_t>(category.number - 1);
-            appendUtf8Record(hits[i], {{icons[i], hit.name}, {"\t ", hit.address}}, "\n");
-        });
+    const std::vector<catalog::ReadFailure> failures
+        = catalog::forEachCatalogHit(c.paths.lists, catalog::SearchCriterion(text), nullptr,
+            [&hits, &icons](const catalog::Category &category, const catalog::HitView &hit) {
+                const auto i = static_cast<std::size_t>(category.number - 1);
+                appendUtf8Record(hits[i], {{icons[i], hit.name}, {"\t ", hit.address}}, "\n");
+            });
     bool found = false;
     for (const std::string &part : hits) {
         found = found || !part.empty();
         c.streams.write(part);
     }
-    if (!found) {
+    if (!found)
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";
-        return 1;
-    }
-    return 0;
+    for (const catalog::ReadFailure &failure : failures)
+        c.failRead(failure);
+    return !failures.empty() ? 2 : found ? 0 : 1;
 }
 
 int link(const Context &c)

@@ -95,8 +95,8 @@ private:
 
 } // namespace
 
-void writeStretches(const std::filesystem::path &file, const StretchWork &work, Streams &streams, unsigned workers,
-    std::size_t stretchBytes)
+common::Result<void, catalog::ReadFailure> writeStretches(const std::filesystem::path &file, const StretchWork &work,
+    Streams &streams, unsigned workers, std::size_t stretchBytes)
 {
     catalog::StretchReader reader(file, stretchBytes);
     std::mutex readMutex; // one worker reads at a time, which keeps the stretches' numbers in file order
@@ -119,16 +119,21 @@ void writeStretches(const std::filesystem::path &file, const StretchWork &work, 
             results.complete(*number, std::move(text));
         }
     };
-    std::vector<std::jthread> team;
-    for (unsigned i = 0; i < std::max(workers, 1u); ++i)
-        team.emplace_back(workOn);
-    while (const std::optional<std::string> text = results.next()) {
-        streams.write(*text);
-        if (streams.writeError != 0) {
-            results.abandon();
-            return; // the team finishes the stretches it holds and stops
+    {
+        std::vector<std::jthread> team;
+        for (unsigned i = 0; i < std::max(workers, 1u); ++i)
+            team.emplace_back(workOn);
+        while (const std::optional<std::string> text = results.next()) {
+            streams.write(*text);
+            if (streams.writeError != 0) {
+                results.abandon();
+                return {}; // the team finishes the stretches it holds and stops
+            }
         }
     }
+    if (reader.failure())
+        return common::unexpected(*reader.failure());
+    return {};
 }
 
 } // namespace cli

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <functional>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace catalog;
 using common::extractView;
@@ -144,6 +147,46 @@ TEST(CategoryLoad, ReadsTheCategoryFileOfTheProgramDirectory)
     EXPECT_EQ(rows[0].tag, gbk("  绿色源码"));
 }
 
+TEST(CategoryLoad, OnlyRegularFilesAreReadAndWhatCannotBeReadSaysWhy)
+{
+    // A pipe would keep the reader waiting, at its opening or, with a writer that never writes, at its first read.
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir.path() / "pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir.path() / "held pipe").c_str(), 0600), 0);
+    const int holder = ::open((dir.path() / "held pipe").c_str(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    std::filesystem::create_directory(dir.path() / "folder");
+    writeFile(dir.path() / "file", "(a)\n");
+    const struct
+    {
+        const char *name;
+        std::optional<std::string> reason;
+        std::size_t stretches;
+    } cases[] = {
+        {"file", std::nullopt, 2}, // "" and "a)\n"
+        {"missing", std::nullopt, 0},
+        {"pipe", "not a regular file", 0},
+        {"held pipe", "not a regular file", 0},
+        {"folder", "Is a directory", 0},
+        {"file/below a file", "Not a directory", 0},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        std::size_t stretches = 0;
+        const auto read = forEachStretch(dir.path() / row.name, [&stretches](std::string_view) {
+            ++stretches;
+            return true;
+        });
+        EXPECT_EQ(stretches, row.stretches);
+        ASSERT_EQ(read.has_value(), !row.reason);
+        if (row.reason) {
+            EXPECT_EQ(read.error().file, dir.path() / row.name);
+            EXPECT_EQ(read.error().reason, *row.reason);
+        }
+    }
+    ::close(holder);
+}
+
 TEST(CategoryLoad, StretchesOfALargeFileGiveTheWholeTextInWholeMembers)
 {
     // Members of every length, one far longer than the read buffer, lead bytes right before "(" at any
@@ -163,11 +206,11 @@ TEST(CategoryLoad, StretchesOfALargeFileGiveTheWholeTextInWholeMembers)
         std::string joined;
         std::vector<std::string_view> bodies;
         std::vector<std::string> stretches;
-        forEachStretch(dir.path() / "f.txt", [&](std::string_view stretch) {
+        ASSERT_TRUE(forEachStretch(dir.path() / "f.txt", [&](std::string_view stretch) {
             joined += (stretches.empty() ? "" : "(") + std::string(stretch);
             stretches.emplace_back(stretch);
             return true;
-        });
+        }).has_value());
         ASSERT_EQ(joined, common::untilZero(file));
         for (const std::string &stretch : stretches)
             forEachBody(stretch, [&bodies](std::string_view body) { bodies.push_back(body); });
@@ -188,13 +231,14 @@ TEST(CategoryLoad, StretchesNeverEndAtAParenthesisInsideACharacter)
         SCOPED_TRACE(at);
         writeFile(dir.path() / "f.txt", file);
         std::vector<std::string> bodies;
-        forEachStretch(
+        ASSERT_TRUE(forEachStretch(
             dir.path() / "f.txt",
             [&bodies](std::string_view text) {
                 forEachBody(text, [&bodies](std::string_view body) { bodies.emplace_back(body); });
                 return true;
             },
-            stretch);
+            stretch)
+                        .has_value());
         EXPECT_EQ(bodies, (std::vector<std::string>{std::string(at, 'a') + "\x81(b", "c"}));
     }
 }
@@ -211,13 +255,14 @@ TEST(CategoryLoad, StretchesOfSmallReadsGiveTheSameRecordsAsTheWholeText)
         writeFile(dir.path() / "f.txt", file);
         std::vector<std::string_view> bodies;
         std::vector<std::string> stretches;
-        forEachStretch(
+        ASSERT_TRUE(forEachStretch(
             dir.path() / "f.txt",
             [&stretches](std::string_view text) {
                 stretches.emplace_back(text);
                 return true;
             },
-            200 + seed);
+            200 + seed)
+                        .has_value());
         for (const std::string &text : stretches)
             forEachBody(text, [&bodies](std::string_view body) { bodies.push_back(body); });
         ASSERT_EQ(bodies, recordBodies(file)) << "seed " << seed;

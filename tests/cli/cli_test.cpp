@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <sys/stat.h>
 
 using common::gbk;
 
@@ -80,11 +81,11 @@ TEST(CliList, StretchesLeaveInFileOrderWhicheverWorkerFinishesFirst)
     for (const unsigned workers : {1u, 2u, 3u, 8u}) {
         SCOPED_TRACE(workers);
         cli::Streams streams;
-        cli::writeStretches(dir.path() / "f.txt", work, streams, workers, 500);
+        EXPECT_TRUE(cli::writeStretches(dir.path() / "f.txt", work, streams, workers, 500).has_value());
         EXPECT_EQ(streams.out, bodies);
     }
     cli::Streams none;
-    cli::writeStretches(dir.path() / "missing.txt", work, none, 2);
+    EXPECT_TRUE(cli::writeStretches(dir.path() / "missing.txt", work, none, 2).has_value());
     EXPECT_EQ(none.out, "");
 }
 
@@ -104,7 +105,7 @@ TEST(CliList, OutputThatCannotBeWrittenStopsTheReadingAndFailsTheCommand)
     full.outFile = std::fopen("/dev/full", "w");
     ASSERT_NE(full.outFile, nullptr);
     std::setvbuf(full.outFile, nullptr, _IONBF, 0);
-    cli::writeStretches(dir.path() / "f.txt", work, full, 2, 100);
+    EXPECT_TRUE(cli::writeStretches(dir.path() / "f.txt", work, full, 2, 100).has_value());
     std::fclose(full.outFile);
     EXPECT_EQ(full.writeError, ENOSPC);
     EXPECT_LT(worked.load(), 20); // of more than a thousand stretches: what was read when the first write failed
@@ -123,6 +124,29 @@ TEST(CliList, OutputThatCannotBeWrittenStopsTheReadingAndFailsTheCommand)
         "bash -c \"trap '' PIPE; " + cli + "list 1" + errors + " | head -c 1 >/dev/null; echo \\${PIPESTATUS[0]}\"");
     EXPECT_EQ(goneReader.out, "2\n");
     EXPECT_EQ(readFile(home.path() / "err"), "");
+}
+
+TEST(CliList, ListFilesThatCannotBeReadFailWithTheReason)
+{
+    // A folder named like a list, and a pipe that nobody writes to: the command says which file and why, and
+    // does not wait. The search prints the hits of the files it could read.
+    TempDir home;
+    const std::filesystem::path lists = home.path() / "自动更新";
+    std::filesystem::create_directories(lists / "软件下载.txt");
+    ASSERT_EQ(::mkfifo((lists / "源码下载.txt").c_str(), 0600), 0);
+    writeFile(lists / "常用软件.txt", gbk("(软件名称：Zip-)\n"));
+    const CommandResult folder = kavoCliErrors(home, "list 1");
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_EQ(folder.out, "kavo-cli: cannot read " + (lists / "软件下载.txt").string() + ": Is a directory\n");
+    EXPECT_EQ(kavoCliErrors(home, "list 2").out,
+        "kavo-cli: cannot read " + (lists / "源码下载.txt").string() + ": not a regular file\n");
+    const CommandResult hits = kavoCli(home, "search Zip");
+    EXPECT_EQ(hits.status, 2);
+    EXPECT_EQ(hits.out, "0\tZip\t \n");
+    EXPECT_EQ(kavoCliErrors(home, "search Zip").out,
+        "kavo-cli: cannot read " + (lists / "软件下载.txt").string() + ": Is a directory\nkavo-cli: cannot read "
+            + (lists / "源码下载.txt").string() + ": not a regular file\n");
+    EXPECT_EQ(kavoCli(home, "list 3").status, 0); // a missing file is an empty list
 }
 
 TEST(CliList, UnknownCategoryFails)
