@@ -232,14 +232,11 @@ std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Categor
 }
 
 void loadCategory(const std::filesystem::path &programDirectory, const Category &category,
-    const std::function<void(std::vector<CatalogItem> rows)> &take)
+    const std::function<bool(std::vector<CatalogItem> rows)> &take)
 {
     // A file that cannot be read loads as far as it was read, without a message.
-    static_cast<void>(
-        forEachStretch(categoryFile(programDirectory, category), [&take, &category](std::string_view stretch) {
-            take(parseCategory(stretch, category));
-            return true;
-        }));
+    static_cast<void>(forEachStretch(categoryFile(programDirectory, category),
+        [&take, &category](std::string_view stretch) { return take(parseCategory(stretch, category)); }));
 }
 
 std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category)
@@ -247,6 +244,7 @@ std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirect
     std::vector<CatalogItem> items;
     loadCategory(programDirectory, category, [&items](std::vector<CatalogItem> rows) {
         items.insert(items.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
+        return true;
     });
     return items;
 }

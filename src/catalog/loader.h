@@ -138,9 +138,9 @@ common::Result<void, ReadFailure> forEachStretch(const std::filesystem::path &fi
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category);
 
 // Reads and parses one category a stretch at a time, handing the rows of each to `take` in file order as they
-// are made. Safe on any thread.
+// are made; stops reading once `take` returns false. Safe on any thread.
 void loadCategory(const std::filesystem::path &programDirectory, const Category &category,
-    const std::function<void(std::vector<CatalogItem> rows)> &take);
+    const std::function<bool(std::vector<CatalogItem> rows)> &take);
 
 // All the rows of one category at once.
 std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirectory, const Category &category);

@@ -15,6 +15,7 @@ struct RowFeeder::Inbox
     Rows rows; // handed on, not yet taken
     bool done = false; // the work has returned
     bool awaited = false; // the feeder will look again without being called
+    bool dropped = false; // a newer work took the feeder's place, or the feeder is gone
 };
 
 RowFeeder::RowFeeder(CatalogModel *model, QObject *parent)
@@ -23,10 +24,22 @@ RowFeeder::RowFeeder(CatalogModel *model, QObject *parent)
 {
 }
 
-RowFeeder::~RowFeeder() = default;
+void RowFeeder::drop(const std::shared_ptr<Inbox> &inbox)
+{
+    if (!inbox)
+        return;
+    const std::lock_guard lock(inbox->mutex);
+    inbox->dropped = true;
+}
+
+RowFeeder::~RowFeeder()
+{
+    drop(m_inbox);
+}
 
 void RowFeeder::start(Producer produce)
 {
+    drop(m_inbox);
     m_inbox = std::make_shared<Inbox>();
     m_backlog.clear();
     if (m_model)
@@ -37,6 +50,8 @@ void RowFeeder::start(Producer produce)
         bool call = false;
         {
             const std::lock_guard lock(inbox->mutex);
+            if (inbox->dropped)
+                return false;
             inbox->rows.insert(
                 inbox->rows.end(), std::make_move_iterator(rows.begin()), std::make_move_iterator(rows.end()));
             inbox->done = inbox->done || done;
@@ -44,9 +59,10 @@ void RowFeeder::start(Producer produce)
         }
         if (call)
             relay.post([inbox](RowFeeder &feeder) { feeder.feed(inbox); });
+        return true;
     };
     QThreadPool::globalInstance()->start([produce = std::move(produce), deliver] {
-        produce([&deliver](Rows rows) { deliver(std::move(rows), false); });
+        produce([&deliver](Rows rows) { return deliver(std::move(rows), false); });
         deliver({}, true);
     });
 }

@@ -13,15 +13,17 @@ namespace catalog {
 // Fills a CatalogModel from work done on a pool thread. The model is emptied at once; the rows the work hands on
 // while it runs reach the model from the event loop, at most BatchRows at a time, so they appear as they are
 // found and the window keeps painting however many arrive. A new start() supersedes the older work: its rows
-// never reach the model. UI thread only; the work's sink is the one thing another thread calls.
+// never reach the model, and its sink tells it to stop, as it tells the work of a feeder that is gone. UI thread
+// only; the work's sink is the one thing another thread calls.
 class RowFeeder : public QObject
 {
     Q_OBJECT
 
 public:
     using Rows = std::vector<CatalogModel::Row>;
-    // Takes the work's rows, in order, on the work's thread.
-    using RowSink = std::function<void(Rows rows)>;
+    // Takes the work's rows, in order, on the work's thread. False once nobody wants them any more: the work
+    // should stop.
+    using RowSink = std::function<bool(Rows rows)>;
     using Producer = std::function<void(const RowSink &hand)>;
     static constexpr std::size_t BatchRows = 2000;
 
@@ -37,6 +39,8 @@ signals:
 private:
     struct Inbox;
     void feed(const std::shared_ptr<Inbox> &inbox);
+    // Tells a work that its rows are no longer wanted.
+    static void drop(const std::shared_ptr<Inbox> &inbox);
 
     QPointer<CatalogModel> m_model;
     std::shared_ptr<Inbox> m_inbox; // the newest work's

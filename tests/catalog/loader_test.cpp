@@ -187,6 +187,21 @@ TEST(CategoryLoad, OnlyRegularFilesAreReadAndWhatCannotBeReadSaysWhy)
     ::close(holder);
 }
 
+TEST(CategoryLoad, StopsReadingWhenTheRowsAreNoLongerTaken)
+{
+    TempDir dir;
+    std::string file;
+    for (int i = 0; i < 20000; ++i)
+        file += gbk("(软件名称：") + std::string(20, 'x') + "-)\n";
+    writeFile(categoryFile(dir.path(), category(1)), file);
+    int takes = 0;
+    loadCategory(dir.path(), category(1), [&takes](std::vector<CatalogItem> rows) {
+        EXPECT_FALSE(rows.empty());
+        return ++takes < 2;
+    });
+    EXPECT_EQ(takes, 2);
+}
+
 TEST(CategoryLoad, StretchesOfALargeFileGiveTheWholeTextInWholeMembers)
 {
     // Members of every length, one far longer than the read buffer, lead bytes right before "(" at any

@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <latch>
+#include <memory>
 
 using namespace catalog;
 
@@ -55,19 +58,39 @@ TEST_F(RowFeederTest, LargeLoadArrivesInBatchesAndEmptiesTheViewFirst)
     EXPECT_EQ(model.text(0, 0), "new");
 }
 
-TEST_F(RowFeederTest, NewerLoadSupersedesAnOlderOne)
+TEST_F(RowFeederTest, NewerLoadSupersedesAnOlderOneWhichIsToldToStop)
 {
-    feeder.start([release = release](const RowFeeder::RowSink &hand) {
+    const auto olderGoesOn = std::make_shared<std::atomic<bool>>(true);
+    feeder.start([release = release, olderGoesOn](const RowFeeder::RowSink &hand) {
         release->wait();
-        hand(rows(10, "older"));
+        olderGoesOn->store(hand(rows(10, "older")));
     });
     feeder.start([](const RowFeeder::RowSink &hand) { hand(rows(2, "newer")); });
     ASSERT_TRUE(finished.wait(10000));
     release->count_down();
-    QTest::qWait(100);
+    // Every work has returned, and whatever it posted has been delivered.
+    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(10000));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(olderGoesOn->load());
     EXPECT_EQ(model.rowCount(), 2);
     EXPECT_EQ(model.text(1, 0), "newer");
     EXPECT_EQ(finished.count(), 1);
+}
+
+TEST_F(RowFeederTest, WorkIsToldToStopWhenItsFeederIsGone)
+{
+    const auto goesOn = std::make_shared<std::atomic<bool>>(true);
+    auto gone = std::make_unique<RowFeeder>(&model);
+    gone->start([release = release, goesOn](const RowFeeder::RowSink &hand) {
+        release->wait();
+        goesOn->store(hand(rows(1, "late")));
+    });
+    gone.reset();
+    release->count_down();
+    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(10000));
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(goesOn->load());
+    EXPECT_EQ(model.rowCount(), 0);
 }
 
 TEST_F(RowFeederTest, RowsAppearWhileTheWorkGoesOn)

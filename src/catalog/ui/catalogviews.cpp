@@ -69,7 +69,7 @@ void CatalogViews::loadCategory(int number)
                 RowFeeder::Rows rows;
                 for (const CatalogItem &item : items)
                     rows.push_back(CatalogModel::categoryRow(item));
-                hand(std::move(rows));
+                return hand(std::move(rows)); // a newer load, or the window closing, ends this one
             });
         });
 }

@@ -55,7 +55,8 @@ public:
         appearance::Notifier &notifier, std::filesystem::path programDirectory, QObject *parent = nullptr);
     ~CatalogViews() override;
 
-    // Empties a category's view and refills it from its file off the UI thread; a newer load wins.
+    // Empties a category's view and refills it from its file off the UI thread; a newer load wins, and the older
+    // stops reading, as a load does when the views are destroyed.
     void loadCategory(int number);
     // Searches all five files for the search box's text off the UI thread; a newer search cancels an older one.
     void startSearch();
