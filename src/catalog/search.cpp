@@ -3,8 +3,6 @@
 #include "catalog/loader.h"
 #include "common/gbk.h"
 
-#include <future>
-
 namespace catalog {
 
 bool nameMatches(std::string_view name, std::string_view text)
@@ -147,28 +145,6 @@ std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category
     forEachHit(fileBytes, category, criterion, stop,
         [&hits, &category](const HitView &hit) { hits.push_back(resultRow(category, hit)); });
     return hits;
-}
-
-std::vector<ReadFailure> forEachCatalogHit(const std::filesystem::path &programDirectory,
-    const SearchCriterion &criterion, const std::atomic<bool> *stop,
-    const std::function<void(const Category &, const HitView &)> &visit)
-{
-    std::vector<std::future<common::Result<void, ReadFailure>>> files;
-    for (const Category &category : categories()) {
-        files.push_back(std::async(std::launch::async, [&programDirectory, &criterion, stop, &visit, &category] {
-            return forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
-                forEachHit(stretch, category, criterion, stop,
-                    [&visit, &category](const HitView &hit) { visit(category, hit); });
-                return !stopped(stop);
-            });
-        }));
-    }
-    std::vector<ReadFailure> failures;
-    for (auto &file : files) {
-        if (const auto read = file.get(); !read.has_value())
-            failures.push_back(read.error());
-    }
-    return failures;
 }
 
 void searchCatalog(const std::filesystem::path &programDirectory, const SearchCriterion &criterion,

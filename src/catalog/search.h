@@ -1,7 +1,6 @@
 #pragma once
 
 #include "catalog/category.h"
-#include "catalog/loader.h"
 
 #include <atomic>
 #include <cstdint>
@@ -59,14 +58,6 @@ void forEachHit(std::string_view fileBytes, const Category &category, const Sear
 // is set. Thread-safe.
 std::vector<SearchHit> searchCategory(std::string_view fileBytes, const Category &category,
     const SearchCriterion &criterion, const std::atomic<bool> *stop = nullptr);
-
-// Calls `visit` with the hits of all five category files of a program directory, each file read on a worker
-// thread of its own: `visit` runs on those threads, for any one category on one thread and in file order.
-// Returns once every file is done, with the files that could not be read to their end, in category order (a
-// missing file reads as empty). Stops early once `stop` is set. Thread-safe.
-std::vector<ReadFailure> forEachCatalogHit(const std::filesystem::path &programDirectory,
-    const SearchCriterion &criterion, const std::atomic<bool> *stop,
-    const std::function<void(const Category &, const HitView &)> &visit);
 
 // The hits of all five category files of a program directory, category after category in order 1 to 5 and in
 // file order within each, handed to `take` on the calling thread as they are found, a stretch of a file at a

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -109,6 +110,12 @@ struct Context
     }
 };
 
+// Threads that work on the stretches of a list file side by side.
+unsigned workers()
+{
+    return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+}
+
 int listCategory(const Context &c)
 {
     if (c.args.size() != 1)
@@ -124,8 +131,8 @@ int listCategory(const Context &c)
             appendUtf8Record(out, {{"", item.name}, {"\t", item.size}, {"\t", item.time}, {"\t ", item.address}}, tag);
         });
     };
-    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
-    if (const auto read = writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams, workers);
+    if (const auto read
+        = writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams, workers());
         !read.has_value())
         return c.failRead(read.error());
     return 0;
@@ -161,27 +168,31 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
-// Hits are kept per category (the output is usually far smaller than the files) and written in category
-// order.
+// Hits go out category after category, each file worked on a stretch at a time as `list` does: memory stays
+// small however many hits there are.
 int search(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("search takes one text");
     const std::string text = gbkFromUtf8(c.args[0]);
-    std::array<std::string, catalog::CategoryCount> hits;
-    std::array<std::string, catalog::CategoryCount> icons;
-    for (const catalog::Category &category : catalog::categories())
-        icons[static_cast<std::size_t>(category.number - 1)] = std::to_string(category.searchIcon) + "\t";
-    const std::vector<catalog::ReadFailure> failures
-        = catalog::forEachCatalogHit(c.paths.lists, catalog::SearchCriterion(text), nullptr,
-            [&hits, &icons](const catalog::Category &category, const catalog::HitView &hit) {
-                const auto i = static_cast<std::size_t>(category.number - 1);
-                appendUtf8Record(hits[i], {{icons[i], hit.name}, {"\t ", hit.address}}, "\n");
+    const catalog::SearchCriterion criterion(text);
+    std::atomic<bool> found{false};
+    std::vector<catalog::ReadFailure> failures;
+    for (const catalog::Category &category : catalog::categories()) {
+        const std::string icon = std::to_string(category.searchIcon) + "\t";
+        const StretchWork writeHits = [&](std::string_view stretch, std::string &out) {
+            catalog::forEachHit(stretch, category, criterion, nullptr, [&out, &icon](const catalog::HitView &hit) {
+                appendUtf8Record(out, {{icon, hit.name}, {"\t ", hit.address}}, "\n");
             });
-    bool found = false;
-    for (const std::string &part : hits) {
-        found = found || !part.empty();
-        c.streams.write(part);
+            if (!out.empty())
+                found.store(true, std::memory_order_relaxed);
+        };
+        const auto read
+            = writeStretches(catalog::categoryFile(c.paths.lists, category), writeHits, c.streams, workers());
+        if (!read.has_value())
+            failures.push_back(read.error());
+        if (c.streams.writeError != 0)
+            return 2;
     }
     if (!found)
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";
