@@ -5,6 +5,20 @@
 
 namespace download {
 
+namespace {
+
+// The task whose thread this is. Its event routine may call back into its own object, which then answers from
+// the task's own state and never waits for the thread it runs on.
+struct OwnTask
+{
+    const Download *owner = nullptr;
+    std::shared_ptr<Download::State> state;
+};
+
+thread_local OwnTask t_ownTask;
+
+} // namespace
+
 Download::Download()
     : m_state(std::make_shared<State>())
 {
@@ -37,6 +51,7 @@ bool Download::Start(const TaskParam &param)
         m_thread = std::thread([state, task, previous, this] {
             if (previous->joinable())
                 previous->join();
+            t_ownTask = {this, state};
             run(state, task);
         });
     } catch (const std::system_error &) {
@@ -62,6 +77,8 @@ void Download::run(const std::shared_ptr<State> &state, const TaskParam &param)
 
 std::shared_ptr<Download::State> Download::state() const
 {
+    if (t_ownTask.owner == this)
+        return t_ownTask.state;
     const std::lock_guard lock(m_mutex);
     return m_state;
 }
@@ -105,13 +122,17 @@ std::optional<DownloadError> Download::lastError() const
 
 void Download::Stop()
 {
+    if (t_ownTask.owner == this) { // from the task's own event routine: it ends once the routine returns
+        t_ownTask.state->stop = true;
+        t_ownTask.state->wake();
+        return;
+    }
     std::shared_ptr<State> current;
     std::thread thread;
     {
         const std::lock_guard lock(m_mutex);
         current = m_state;
-        if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
-            thread = std::move(m_thread);
+        thread = std::move(m_thread);
     }
     current->stop = true;
     current->wake();
