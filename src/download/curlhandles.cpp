@@ -97,7 +97,8 @@ int StallWatch::onProgress(void *user, curl_off_t, curl_off_t downloaded, curl_o
         return 1;
     const auto now = std::chrono::steady_clock::now();
     const curl_off_t bytes = downloaded + uploaded;
-    if (bytes != watch->m_lastBytes) {
+    // A count that went back is a new answer (a redirect followed): it starts a new window.
+    if (watch->m_lastBytes < 0 || bytes < watch->m_lastBytes || bytes - watch->m_lastBytes >= watch->m_progressBytes) {
         watch->m_lastBytes = bytes;
         watch->m_lastChange = now;
         return 0;

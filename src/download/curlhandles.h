@@ -56,15 +56,17 @@ void setRequest(CURL *easy, const Request &request);
 // reset may be retried; a malformed address, too many redirects or a failed certificate check may not.
 DownloadError curlFailure(CURLcode code);
 
-// Ends a transfer that has received nothing for `limit`: libcurl's own low-speed check averages over several
-// seconds, this one looks at the time since the last byte. It also ends the transfer, within about a second,
-// once `stop` is requested. Owned by the transfer; one per easy handle.
+// Ends a transfer that has received fewer than `progressBytes` for `limit`: libcurl's own low-speed check
+// averages over several seconds, this one looks at the time since the last progress. With 1 that is the time
+// since the last byte; more also ends a peer that sends a byte now and then for ever. It also ends the transfer,
+// within about a second, once `stop` is requested. Owned by the transfer; one per easy handle.
 class StallWatch
 {
 public:
-    explicit StallWatch(std::chrono::milliseconds limit, std::stop_token stop = {})
+    explicit StallWatch(std::chrono::milliseconds limit, std::stop_token stop = {}, curl_off_t progressBytes = 1)
         : m_limit(limit)
         , m_stop(std::move(stop))
+        , m_progressBytes(progressBytes)
     {
     }
     // Points the handle's progress callback at this watch.
@@ -75,6 +77,7 @@ private:
 
     std::chrono::milliseconds m_limit;
     std::stop_token m_stop;
+    curl_off_t m_progressBytes;
     std::chrono::steady_clock::time_point m_lastChange = std::chrono::steady_clock::now();
     curl_off_t m_lastBytes = -1;
 };

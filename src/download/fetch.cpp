@@ -14,6 +14,10 @@ namespace {
 
 constexpr const char *UserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
+// A page is read in one go and nobody watches it arrive: a peer that drips a byte now and then must not hold
+// the caller for hours, so a stall window that brings less than this ends the fetch.
+constexpr curl_off_t StallProgressBytes = 1024;
+
 struct Body
 {
     std::string bytes;
@@ -50,7 +54,7 @@ common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const
         {address->c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
             static_cast<long>(options.connectTimeout.count())});
     curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
-    StallWatch stall(options.stallTimeout, options.stop);
+    StallWatch stall(options.stallTimeout, options.stop, StallProgressBytes);
     stall.attach(h);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);

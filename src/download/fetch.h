@@ -16,7 +16,7 @@ namespace download {
 struct FetchOptions
 {
     std::chrono::milliseconds connectTimeout{20000};
-    // A transfer that receives nothing for this long ends; what arrived so far is the result.
+    // A transfer that receives less than 1 KiB in this long ends; what arrived so far is the result.
     std::chrono::milliseconds stallTimeout{60000};
     // Bodies stop growing here; a page is never this large.
     std::size_t maxBodyBytes = 32u << 20;

@@ -4,6 +4,7 @@
 #include "support/servers.h"
 #include "support/tempdir.h"
 
+#include <future>
 #include <gtest/gtest.h>
 
 using namespace download;
@@ -92,6 +93,24 @@ TEST_F(FetchTest, KeepsWhatArrivedWhenTheTransferBreaksOff)
     FetchOptions quick;
     quick.stallTimeout = std::chrono::seconds(1);
     EXPECT_EQ(FetchUrl(server->url("/stall"), quick), data.substr(0, 1000));
+}
+
+TEST_F(FetchTest, APageTrickledAByteAtATimeEndsLikeAStalledOne)
+{
+    // A byte every 20 ms is never a second of silence, yet the page would take six hours.
+    std::stop_source giveUp;
+    FetchOptions quick;
+    quick.stallTimeout = std::chrono::seconds(1);
+    quick.stop = giveUp.get_token();
+    auto fetched = std::async(std::launch::async, [&] { return fetchPage(server->url("/drip?ms=20"), quick); });
+    const bool ended = fetched.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    giveUp.request_stop();
+    ASSERT_TRUE(ended);
+    const auto page = fetched.get();
+    ASSERT_TRUE(page.has_value());
+    EXPECT_EQ(page->status, 200);
+    ASSERT_TRUE(page->brokenOff.has_value());
+    EXPECT_LT(page->body.size(), 1024u);
 }
 
 TEST_F(FetchTest, PageTextIsCutBetweenLiteralMarkers)

@@ -31,6 +31,7 @@ Paths (the file served is FILE, given on the command line):
   /away?to=URL       a 302 to URL for requests from a nonzero offset; the file itself from 0 (with the ETag and
                      Last-Modified of /tagged when tagged=1) and to any request with sig=...
   /late?ms=N         the first answer sends its header, after N ms 4096 bytes, then nothing for 30 s; then ranges
+  /drip?ms=N         a UTF-8 page named 1 MB long, one byte every N ms (default 20) for as long as it is read
 """
 import base64
 import re
@@ -128,6 +129,14 @@ class Handler(socketserver.StreamRequestHandler):
         self.wfile.write(DATA[start:start + 4096])
         time.sleep(30)
         self.wfile.write(DATA[start + 4096:])
+
+    def drip(self, ms):
+        body = "<p>常用软件：是- 常用软件版本：2.0-</p>".encode("utf-8")
+        self.send("200 OK", [("Content-Type", "text/html; charset=utf-8"), ("Content-Length", 1 << 20)])
+        for at in range(1 << 20):
+            self.wfile.write(body[at % len(body):at % len(body) + 1])
+            self.wfile.flush()
+            time.sleep(ms / 1000)
 
     def changing_answer(self, request, mode):
         seen = count("changing")
@@ -273,6 +282,8 @@ class Handler(socketserver.StreamRequestHandler):
                 self.late(text, int(query.get("ms", 2500)))
             else:
                 self.file_answer(text)
+        elif route == "/drip":
+            self.drip(int(query.get("ms", 20)))
         elif route == "/request":
             body = request
             self.send("200 OK", [("Content-Length", len(body))], body)
