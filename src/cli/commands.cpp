@@ -239,12 +239,60 @@ int fetch(const Context &c)
     return 0;
 }
 
+// FetchUrl as the program makes it, keeping the first reason a page did not come whole or came as an error
+// page: where the program reads such a page as empty values, the commands fail and say why.
+class ReasonedFetch
+{
+public:
+    std::string operator()(const std::string &url)
+    {
+        auto page = download::fetchPage(url);
+        if (!page.has_value()) {
+            keep(page.error());
+            return {};
+        }
+        if (page->status >= 400)
+            keep({download::DownloadError::Kind::HttpStatus, false, static_cast<int>(page->status), {}});
+        else if (page->brokenOff)
+            keep(*page->brokenOff);
+        return std::move(page->body);
+    }
+    const std::optional<download::DownloadError> &failure() const { return m_failure; }
+
+private:
+    void keep(const download::DownloadError &error)
+    {
+        if (!m_failure)
+            m_failure = error;
+    }
+    std::optional<download::DownloadError> m_failure;
+};
+
+// The UTF-8 body of a page that came whole and reads as UTF-8; else the reason on stderr and nothing.
+std::optional<std::string> wholePage(const Context &c, const std::string &url)
+{
+    ReasonedFetch fetch;
+    std::string body = fetch(url);
+    if (fetch.failure()) {
+        c.streams.err += reasonText("页面没有读到：", *fetch.failure());
+        return std::nullopt;
+    }
+    if (!body.empty() && download::Utf8ToGb18030(body).empty()) {
+        c.streams.err += "kavo-cli: 页面不是有效的 UTF-8 文本：" + url + "\n";
+        return std::nullopt;
+    }
+    return body;
+}
+
 int page(const Context &c)
 {
     if (c.args.size() != 3)
         return c.fail("page URL START END");
-    const std::string text = download::FetchPageText(c.args[0], gbkFromUtf8(c.args[1]), gbkFromUtf8(c.args[2]));
-    c.print({text});
+    const auto body = wholePage(c, c.args[0]);
+    if (!body)
+        return 1;
+    const std::string text = download::Utf8ToGb18030(*body);
+    c.print({download::textBetween(common::untilZero(text), gbkFromUtf8(c.args[1]), gbkFromUtf8(c.args[2]))});
     return 0;
 }
 
@@ -271,9 +319,11 @@ int manifest(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("manifest takes one label");
-    const std::string value = update::readManifestField(
-        [](const std::string &url) { return download::FetchUrl(url); }, update::manifestUrl(), gbkFromUtf8(c.args[0]));
-    c.print({value});
+    const auto body = wholePage(c, update::manifestUrl());
+    if (!body)
+        return 1;
+    c.print({update::readManifestField(
+        [&body](const std::string &) { return *body; }, update::manifestUrl(), gbkFromUtf8(c.args[0]))});
     return 0;
 }
 
@@ -281,18 +331,21 @@ int resolve(const Context &c)
 {
     if (c.args.size() != 1)
         return c.fail("resolve takes one share address");
+    ReasonedFetch fetch;
     const download::ShareResolution share
-        = download::resolveShare(c.args[0], [](const std::string &url) { return download::FetchUrl(url); });
+        = download::resolveShare(c.args[0], [&fetch](const std::string &url) { return fetch(url); });
     c.print({"name", share.facts.name});
     c.print({"size", share.facts.size});
     c.print({"time", share.facts.time});
     c.print({"count", share.facts.count});
     c.print({"dlink", share.directLink});
-    if (!share.supported) {
-        c.streams.err += utf8FromGbk(common::gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!")) + "\n";
-        return 1;
-    }
-    return 0;
+    if (share.supported && !share.directLink.empty())
+        return 0;
+    c.streams.err += share.supported ? "kavo-cli: 分享页面中没有找到下载直链\n"
+                                     : utf8FromGbk(common::gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!")) + "\n";
+    if (fetch.failure())
+        c.streams.err += reasonText("页面没有读到：", *fetch.failure());
+    return 1;
 }
 
 int decode(const Context &c)
