@@ -1,5 +1,7 @@
 #include "update/listfile.h"
 
+#include "catalog/loader.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,6 +13,24 @@ std::filesystem::path pendingListPath(const std::filesystem::path &list)
     std::filesystem::path pending = list;
     pending += ".new";
     return pending;
+}
+
+bool isCategoryList(const std::filesystem::path &file, const catalog::Category &category)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error))
+        return false;
+    bool named = false;
+    bool blank = true;
+    int stretches = 0;
+    const auto read = catalog::forEachStretch(file, [&](std::string_view stretch) {
+        // Stretches are joined by "(", so a second one means the file is not blank.
+        blank = blank && ++stretches == 1 && stretch.find_first_not_of(" \t\r\n") == std::string_view::npos;
+        catalog::forEachItem(stretch, category,
+            [&named](const catalog::ItemView &item) { named = named || !item.name.empty() || !item.address.empty(); });
+        return !named;
+    });
+    return read.has_value() && (named || blank);
 }
 
 bool replaceList(const std::filesystem::path &downloaded, const std::filesystem::path &list)

@@ -184,6 +184,38 @@ TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceFetchesTheListOfASecondPubl
     qunsetenv("KAVO_MANIFEST_URL");
 }
 
+TEST_F(UpdateTest, AnythingButACategoryListLeavesTheOldListInPlace)
+{
+    // A server that answers 200 with its error page, or sends some other file, in place of the list.
+    const struct
+    {
+        const char *name;
+        std::string body;
+    } cases[]{{"error page", "<html><body><h1>Error: file not found</h1></body></html>\r\n"},
+        {"other file", "\x89PNG\r\n\x1A\n(" + std::string(3000, '\x7E') + ")\r\n"}};
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        writeFile(listFile(), gbk("(模块名称：Old-)\r\n"));
+        settings.write(settings::keys::ModuleVersion, "1.0");
+        HoldingServer server(
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(row.body.size()) + "\r\n\r\n" + row.body, {});
+        server.finish();
+        notifier.notices.clear();
+        page = offerPage(server.url("/list"));
+        auto window = start();
+        update::UpdateWindow *offer = updateWindow();
+        ASSERT_NE(offer, nullptr);
+        QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
+        EXPECT_EQ(notifier.notices.back().text.rfind(gbk("更新失败："), 0), 0u);
+        QTRY_COMPARE(updateWindow(), nullptr);
+        EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
+        EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
+        for (const auto &entry : std::filesystem::directory_iterator(listFile().parent_path()))
+            EXPECT_EQ(entry.path(), listFile());
+    }
+}
+
 TEST_F(UpdateTest, ClosingTheWindowMidDownloadStillFinishesTheRefresh)
 {
     const std::string list = gbk("(模块名称：New one-)\r\n(模块名称：New two-)\r\n");

@@ -1,3 +1,4 @@
+#include "catalog/category.h"
 #include "common/gbk.h"
 #include "download/progress.h"
 #include "support/growth.h"
@@ -117,4 +118,31 @@ TEST(ListFile, ReplacesWholeOrNotAtAll)
     EXPECT_TRUE(replaceList(pendingListPath(list), list));
     EXPECT_EQ(readFile(list), "new");
     EXPECT_FALSE(std::filesystem::exists(pendingListPath(list)));
+}
+
+TEST(ListFile, OnlyAListOrABlankFileMayTakeTheListsPlace)
+{
+    TempDir dir;
+    const catalog::Category &modules = catalog::category(3);
+    const std::string key = gbk("模块名称：");
+    const struct
+    {
+        const char *name;
+        std::string bytes;
+        bool isList;
+    } cases[]{
+        {"a list", "(" + key + "A-)\r\n", true},
+        {"a list after other text", std::string(300000, '<') + "(" + gbk("下载地址：") + "http://a-)\n", true},
+        {"an empty list", "", true},
+        {"blank lines", "\r\n \t\r\n", true},
+        {"an error page", "<html><body><h1>502 Bad Gateway</h1></body></html>\r\n", false},
+        {"records that name nothing", "((()\r\n(x)\r\n" + std::string(300000, ')'), false},
+        {"another category's key", "(" + gbk("文本名称：") + "A-)\r\n", false},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        writeFile(dir.path() / "new", row.bytes);
+        EXPECT_EQ(isCategoryList(dir.path() / "new", modules), row.isList);
+    }
+    EXPECT_FALSE(isCategoryList(dir.path() / "missing", modules));
 }

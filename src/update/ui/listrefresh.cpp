@@ -59,7 +59,8 @@ void ListRefresh::startDownload(const std::string &directLink)
 {
     if (directLink.empty()) {
         // No task is started for nothing: the old list stays, and the user learns why.
-        fail({download::DownloadError::Kind::Address, false, 0, gbk("分享页面中没有找到新列表的下载直链")});
+        fail(download::describeDownloadError(
+            {download::DownloadError::Kind::Address, false, 0, gbk("分享页面中没有找到新列表的下载直链")}));
         return;
     }
     const std::filesystem::path list
@@ -85,26 +86,29 @@ void ListRefresh::startDownload(const std::string &directLink)
 
 void ListRefresh::onEnded(const Outcome &outcome)
 {
-    const std::filesystem::path list
-        = catalog::categoryFile(m_context.programDirectory, catalog::category(m_offer.category));
+    const catalog::Category &category = catalog::category(m_offer.category);
+    const std::filesystem::path list = catalog::categoryFile(m_context.programDirectory, category);
     if (!outcome.has_value())
-        return fail(outcome.error());
-    // The new list may have arrived under a numbered name when "<list>.new" was taken.
-    if (!replaceList(outcome.value(), list)) {
+        return fail(download::describeDownloadError(outcome.error()));
+    // The new list may have arrived under a numbered name when "<list>.new" was taken. A server that answers
+    // with its error page, or with another file, must not take the old list's place.
+    const bool isList = isCategoryList(outcome.value(), category);
+    if (!isList || !replaceList(outcome.value(), list)) {
         std::error_code ignored;
         std::filesystem::remove(outcome.value(), ignored);
-        return fail({download::DownloadError::Kind::Disk, false, 0, gbk("新的列表无法替换原来的列表")});
+        return fail(isList ? download::describeDownloadError(
+                        {download::DownloadError::Kind::Disk, false, 0, gbk("新的列表无法替换原来的列表")})
+                           : gbk("下载到的文件不是分类列表"));
     }
     m_context.recordVersion(m_offer.category, m_offer.remoteVersion);
     m_context.notifier.showMessage(gbk("更新完毕!"), true);
     emit finished(true);
 }
 
-void ListRefresh::fail(const download::DownloadError &error)
+void ListRefresh::fail(const std::string &reason)
 {
-    m_context.notifier.showMessage(gbk("更新失败：") + download::describeDownloadError(error)
-            + gbk("。原来的列表没有改动，下次启动时会再次提示更新。"),
-        true);
+    m_context.notifier.showMessage(
+        gbk("更新失败：") + reason + gbk("。原来的列表没有改动，下次启动时会再次提示更新。"), true);
     emit finished(false);
 }
 

@@ -55,7 +55,7 @@ private:
     using Outcome = common::Result<std::filesystem::path, download::DownloadError>;
     void startDownload(const std::string &directLink);
     void onEnded(const Outcome &outcome);
-    void fail(const download::DownloadError &error);
+    void fail(const std::string &reason); // GBK
 
     RefreshContext m_context;
     UpdateOffer m_offer;
