@@ -177,15 +177,15 @@ void CatalogViews::runCommand(const QString &name)
         return;
     const std::string address = selectedAddress();
     if (name == QStringLiteral("本地下载") || name == QStringLiteral("网页下载")) {
-        m_desktop.openAddress(address);
+        handOff(address);
     } else if (name == QStringLiteral("迅雷下载")) {
-        m_desktop.openAddress(download::thunderLink(address));
+        handOff(download::thunderLink(address));
         if (m_activeList == 1)
             m_desktop.setClipboardText(download::thunderLink(selectedAddress()));
     } else if (name == QStringLiteral("快车下载")) {
-        m_desktop.openAddress(download::flashgetLink(address));
+        handOff(download::flashgetLink(address));
     } else if (name == QStringLiteral("旋风下载")) {
-        m_desktop.openAddress(download::qqdlLink(address));
+        handOff(download::qqdlLink(address));
     } else if (name == QStringLiteral("刷新一下")) {
         refreshActiveList();
     } else if (name == QStringLiteral("立即下载")) {
@@ -195,6 +195,14 @@ void CatalogViews::runCommand(const QString &name)
         m_desktop.setClipboardText(address);
         m_notifier.showMessage(common::gbk("复制成功!"), false);
     }
+}
+
+void CatalogViews::handOff(const std::string &gbkText)
+{
+    // What the system's handler then does with the address is its own affair; that the handler could not even be
+    // started (no xdg-open, or an address longer than one argument may be) would otherwise pass unnoticed.
+    if (!m_desktop.openAddress(gbkText))
+        m_notifier.showMessage(common::gbk("无法交给系统打开：没有可以打开它的程序，或者地址太长。"), false);
 }
 
 void CatalogViews::wireInputs()

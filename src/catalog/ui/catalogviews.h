@@ -83,6 +83,7 @@ private:
     // The address column of the active list's selected row; empty without a selection.
     std::string selectedAddress() const;
     void runCommand(const QString &name);
+    void handOff(const std::string &gbkText);
     void onSearchDone();
     void setSearchBoxColour(const QColor &colour);
     void toggleRememberBox();
