@@ -20,10 +20,53 @@
 #include <QSystemTrayIcon>
 #include <QThreadPool>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <stop_token>
+
+namespace {
+
+bool isSet(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value && *value;
+}
+
+// The exit status when the arguments ask for text instead of the window, or when there is no display to show it
+// on (Qt would abort with a core dump); none when the program may start.
+std::optional<int> answerWithoutWindow(int argc, char **argv)
+{
+    bool platformGiven = isSet("QT_QPA_PLATFORM");
+    for (int i = 1; i < argc; ++i) {
+        const char *argument = argv[i];
+        if (!std::strcmp(argument, "--help") || !std::strcmp(argument, "-h")) {
+            std::printf("usage: kavo [--help | -h | --version] [Qt options such as -platform NAME]\n"
+                        "Opens the KAVO window: five catalogs to browse and search, hand-off to the browser or a\n"
+                        "download manager, netdisk downloads and feedback. kavo-cli does the same from scripts.\n");
+            return 0;
+        }
+        if (!std::strcmp(argument, "--version")) {
+            std::printf("kavo " KAVO_VERSION "\n");
+            return 0;
+        }
+        platformGiven = platformGiven || !std::strcmp(argument, "-platform") || !std::strcmp(argument, "--platform");
+    }
+    if (!platformGiven && !isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr,
+            "kavo: no display to open the window on (DISPLAY is not set); start it from a desktop "
+            "session, or use kavo-cli\n");
+        return 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
+    if (const std::optional<int> status = answerWithoutWindow(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/kavo/program.png")));

@@ -18,7 +18,7 @@ for path in usr/bin/kavo usr/bin/kavo-cli usr/share/kavo/windows.wav usr/share/k
     usr/share/kavo/自动更新/软件下载.txt usr/share/kavo/自动更新/源码下载.txt usr/share/kavo/自动更新/模块下载.txt \
     usr/share/kavo/自动更新/电脑技术.txt usr/share/kavo/自动更新/常用软件.txt \
     usr/share/applications/org.kavo.Kavo.desktop usr/share/metainfo/org.kavo.Kavo.metainfo.xml \
-    usr/share/man/man1/kavo-cli.1.gz; do
+    usr/share/man/man1/kavo-cli.1.gz usr/share/man/man1/kavo.1.gz; do
     grep -qx "./$path" <<<"$contents" || fail "the package lacks $path"
 done
 for size in 16 32 48 64 128 256; do
@@ -42,6 +42,7 @@ grep -qx 'Categories=Network;FileTransfer;' "$tree/usr/share/applications/org.ka
 appstreamcli validate --no-net "$tree/usr/share/metainfo/org.kavo.Kavo.metainfo.xml" >"$work/appstream.log" 2>&1 ||
     { cat "$work/appstream.log" >&2; fail "metainfo"; }
 zcat "$tree/usr/share/man/man1/kavo-cli.1.gz" | grep -q '^\.TH KAVO-CLI 1' || fail "man page"
+zcat "$tree/usr/share/man/man1/kavo.1.gz" | grep -q '^\.TH KAVO 1' || fail "kavo's man page"
 man_page=$(zcat "$tree/usr/share/man/man1/kavo-cli.1.gz" | sed 's/\\-/-/g')
 
 # The unpacked kavo-cli, in a fresh user's session: its data from ../share/kavo, the user's files in XDG folders.
@@ -79,6 +80,16 @@ iconv -f GBK -t UTF-8 "$user/.config/kavo/配置" | grep -q '是否播放=是' |
 # XDG folders named by the user win.
 "${fresh[@]}" HOME="$user" XDG_CONFIG_HOME="$work/cfg" "$tree/usr/bin/kavo-cli" setting set 记录 名称 x
 [ -f "$work/cfg/kavo/配置" ] || fail "XDG_CONFIG_HOME ignored"
+# Asked for its usage or version, or started where there is no display, kavo answers on the terminal.
+gui() { "${fresh[@]}" HOME="$user" "$tree/usr/bin/kavo" "$@"; }
+[ "$(gui --version)" = "kavo $version" ] || fail "kavo --version"
+gui --help | grep -q '^usage: kavo' || fail "kavo --help"
+set +e
+gui 2>"$work/nodisplay.err" >/dev/null
+status=$?
+set -e
+[ "$status" = 1 ] && grep -q 'no display' "$work/nodisplay.err" || fail "kavo without a display gives $status"
+
 # The unpacked program itself starts for a new user, copies the lists and ends on SIGTERM like its close button.
 gui_home="$work/gui-home"
 mkdir -p "$gui_home"
