@@ -151,6 +151,23 @@ TEST_F(FrameTest, ChooserStoresThePresetWithItsBlankAndClearsTheFile)
     QTRY_VERIFY(alive.isNull());
 }
 
+TEST_F(FrameTest, EveryPresetOfTheChooserIsWhollyInsideItAndBelowTheTitleBar)
+{
+    appearance::BackgroundChooser chooser(
+        settings, [](const QByteArray &) {}, QPoint(700, 300));
+    const QRect inside = chooser.rect().adjusted(0, 30, 0, 0);
+    std::vector<QRect> taken;
+    for (int k = 1; k <= 12; ++k) {
+        SCOPED_TRACE(k);
+        const auto *thumbnail = chooser.findChild<QToolButton *>(QStringLiteral("预设%1").arg(k));
+        ASSERT_NE(thumbnail, nullptr);
+        EXPECT_TRUE(inside.contains(thumbnail->geometry()));
+        for (const QRect &other : taken)
+            EXPECT_FALSE(other.intersects(thumbnail->geometry()));
+        taken.push_back(thumbnail->geometry());
+    }
+}
+
 TEST_F(FrameTest, BackgroundFollowsTheSettings)
 {
     settings.write(settings::keys::BackgroundNumber, "13");

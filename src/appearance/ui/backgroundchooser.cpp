@@ -25,20 +25,20 @@ BackgroundChooser::BackgroundChooser(
     setFixedSize(Width, Height);
     auto *frame = new WindowFrame(this, {ButtonKind::Close});
     applyBackground(*frame, settings);
-    // Ten small presets in two rows, the two large ones beside them.
+    // Ten small presets in two rows of five, the two large ones (landscape pictures as well) stacked beside them.
     for (int k = 1; k <= 12; ++k) {
         auto *thumbnail = new QToolButton(this);
         thumbnail->setObjectName(QStringLiteral("预设%1").arg(k));
         QPixmap picture;
         picture.loadFromData(presetBackground(k));
         const bool small = k <= 10;
-        const QSize size = small ? QSize(44, 28) : QSize(44, 60);
+        const QSize size = small ? QSize(44, 28) : QSize(44, 34);
         thumbnail->setIcon(picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
         thumbnail->setIconSize(size);
-        thumbnail->setGeometry(small ? 8 + ((k - 1) % 5) * 48 : 248,
-            small ? 36 + ((k - 1) / 5) * 34 : 36 + (k - 11) * 0, 46, small ? 30 : 62);
-        if (!small)
-            thumbnail->move(k == 11 ? 248 : 8, k == 11 ? 36 : 104);
+        if (small)
+            thumbnail->setGeometry(8 + ((k - 1) % 5) * 48, 36 + ((k - 1) / 5) * 34, 46, 30);
+        else
+            thumbnail->setGeometry(248, 36 + (k - 11) * 40, 46, 36);
         connect(thumbnail, &QToolButton::clicked, this, [this, k] { choose(k); });
     }
     m_focusKeeper->setGeometry(-100, -100, 10, 10);
