@@ -58,9 +58,9 @@ ResizeZone resizeZoneAt(int x, int y, int w, int h)
     return ResizeZone::None;
 }
 
-Rect maximisedRect(const Rect &window, const Rect &available)
+Rect maximisedRect(const Rect &available)
 {
-    return {available.x, available.y - 5, window.width, available.height + 5};
+    return {available.x, available.y - 5, available.width, available.height + 5};
 }
 
 namespace {

@@ -58,9 +58,9 @@ enum class ResizeZone
 // The first zone that (x, y) falls in for a window `width` x `height`, or None.
 ResizeZone resizeZoneAt(int x, int y, int width, int height);
 
-// Where the maximise button puts a window: the left edge of the screen's free area `available`, 5 pixels
-// above its top, as tall as the free area plus those 5 pixels, the window's own width.
-Rect maximisedRect(const Rect &window, const Rect &available);
+// Where the maximise button puts a window: the whole width of the screen's free area `available`, from 5 pixels
+// above its top, as tall as the free area plus those 5 pixels.
+Rect maximisedRect(const Rect &available);
 
 // The window `start` after the pointer dragged the edges of `zone` by (dx, dy): the opposite edges stay where
 // they are, and the window keeps at least `minWidth` x `minHeight`. Zone None moves the whole window.

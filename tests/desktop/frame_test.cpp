@@ -20,7 +20,7 @@ TEST(FrameUnderWindowManager, MaximiseAndRestoreKeepTheirGeometry)
     const QRect free = window.screen()->availableGeometry();
 
     window.frame().button(ButtonKind::Maximise)->click();
-    QTRY_COMPARE(window.geometry(), QRect(free.left(), free.top() - 5, 630, free.height() + 5));
+    QTRY_COMPARE(window.geometry(), QRect(free.left(), free.top() - 5, free.width(), free.height() + 5));
     EXPECT_EQ(window.frame().button(ButtonKind::Maximise)->toolTip(), QStringLiteral("还原 "));
     window.frame().button(ButtonKind::Maximise)->click();
     QTRY_COMPARE(window.geometry(), QRect(120, 80, 630, 485));

@@ -61,7 +61,7 @@ TEST_F(FrameTest, MainWindowButtonsSitFromTheRightAndTheMaximiseTooltipFollows)
     EXPECT_TRUE(window->windowFlags() & Qt::FramelessWindowHint);
 }
 
-TEST_F(FrameTest, MaximiseFillsTheFreeHeightAndRestoreBringsBackTheExactGeometry)
+TEST_F(FrameTest, MaximiseFillsTheFreeAreaAndRestoreBringsBackTheExactGeometry)
 {
     auto window = makeWindow();
     window->show();
@@ -70,8 +70,8 @@ TEST_F(FrameTest, MaximiseFillsTheFreeHeightAndRestoreBringsBackTheExactGeometry
     const QRect free = window->screen()->availableGeometry();
     appearance::WindowFrame &frame = window->frame();
     QTest::mouseClick(frame.button(ButtonKind::Maximise), Qt::LeftButton);
-    EXPECT_EQ(window->geometry(), QRect(free.left(), free.top() - 5, 640, free.height() + 5));
-    EXPECT_EQ(frame.button(ButtonKind::Close)->x(), 640 - 46);
+    EXPECT_EQ(window->geometry(), QRect(free.left(), free.top() - 5, free.width(), free.height() + 5));
+    EXPECT_EQ(frame.button(ButtonKind::Close)->x(), free.width() - 46);
     QTest::mouseClick(frame.button(ButtonKind::Maximise), Qt::LeftButton);
     EXPECT_FALSE(frame.maximised());
     EXPECT_EQ(window->geometry(), before);

@@ -170,13 +170,14 @@ void WindowFrame::clicked(ButtonKind kind)
 
 void WindowFrame::toggleMaximised()
 {
-    // The window stays in the normal state for the window system, which would otherwise also claim the width.
+    // The window stays in the normal state for the window system, which would otherwise keep the 5 pixels of
+    // the top edge on the screen; the restore button puts back the geometry it had.
     if (!m_maximised) {
         const QScreen *screen = m_window->screen();
         if (!screen)
             return;
         m_restoredGeometry = m_window->geometry();
-        m_window->setGeometry(toQRect(maximisedRect(toRect(m_restoredGeometry), toRect(screen->availableGeometry()))));
+        m_window->setGeometry(toQRect(maximisedRect(toRect(screen->availableGeometry()))));
     } else {
         m_window->setWindowState(Qt::WindowNoState);
         m_window->setGeometry(m_restoredGeometry);
