@@ -21,7 +21,7 @@ struct NoNotices final : appearance::Notifier
 
 struct NoFolderPicker final : download::FolderPicker
 {
-    QString pickFolder(QWidget *, const QString &) override { return {}; }
+    QString pickFolder(QWidget *, const QString &, const QString &) override { return {}; }
 };
 
 struct NoPictures final : appearance::PicturePicker

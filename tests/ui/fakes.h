@@ -70,13 +70,15 @@ struct FakeNotifier final : appearance::Notifier
 
 struct FakePicker final : download::FolderPicker
 {
-    QString pickFolder(QWidget *, const QString &prompt) override
+    QString pickFolder(QWidget *, const QString &prompt, const QString &start) override
     {
         prompts.push_back(prompt);
+        starts.push_back(start);
         return answer;
     }
     QString answer;
     QStringList prompts;
+    QStringList starts;
 };
 
 struct FakePicturePicker final : appearance::PicturePicker

@@ -116,9 +116,14 @@ TEST_F(NetdiskWindowTest, FiftyByteAddressIsFetchedAndAnEmptyFolderIsNot)
 TEST_F(NetdiskWindowTest, PickerAndPathBoxWriteTheSaveFolder)
 {
     QPointer<NetdiskWindow> window = open(Address50);
+    setFolder(window, home.path());
     picker.answer = QStringLiteral("/srv/downloads");
     QTest::mouseClick(child<QPushButton>(window, "按钮_浏览"), Qt::LeftButton);
     EXPECT_EQ(picker.prompts, QStringList{QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700")});
+    // The dialog starts on the folder shown, and the next time on the one just chosen.
+    QTest::mouseClick(child<QPushButton>(window, "按钮_浏览"), Qt::LeftButton);
+    EXPECT_EQ(
+        picker.starts, (QStringList{QString::fromStdString(home.path().string()), QStringLiteral("/srv/downloads")}));
     EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/srv/downloads");
     window->close();
 }

@@ -49,9 +49,9 @@ std::string failureMessage(const DownloadError &error)
 class DialogFolderPicker final : public FolderPicker
 {
 public:
-    QString pickFolder(QWidget *parent, const QString &prompt) override
+    QString pickFolder(QWidget *parent, const QString &prompt, const QString &start) override
     {
-        return QFileDialog::getExistingDirectory(parent, prompt);
+        return QFileDialog::getExistingDirectory(parent, prompt, start);
     }
 };
 
@@ -162,8 +162,9 @@ void NetdiskWindow::toggleAutoClose()
 
 void NetdiskWindow::browse()
 {
-    const QString chosen
-        = m_services.picker.pickFolder(this, QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700"));
+    // The dialog opens on the folder the box names, not wherever the program happened to be started.
+    const QString chosen = m_services.picker.pickFolder(
+        this, QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700"), m_path->text());
     m_path->setText(chosen);
     if (m_path->text().isEmpty())
         m_path->setText(defaultFolder());

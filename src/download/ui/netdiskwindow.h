@@ -31,12 +31,12 @@ namespace download {
 
 class Download;
 
-// Asks the user for a folder; an empty text means the user cancelled. UI thread only.
+// Asks the user for a folder, starting from `start`; an empty text means the user cancelled. UI thread only.
 class FolderPicker
 {
 public:
     virtual ~FolderPicker() = default;
-    virtual QString pickFolder(QWidget *parent, const QString &prompt) = 0;
+    virtual QString pickFolder(QWidget *parent, const QString &prompt, const QString &start) = 0;
 };
 
 // The system's folder dialog.
