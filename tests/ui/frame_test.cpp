@@ -222,6 +222,18 @@ TEST_F(FrameTest, CancelledBackgroundDialogRestoresTheDefaultAndKeepsThePreset)
     EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("背景"))->pixmap().size(), QSize(836, 194));
 }
 
+TEST_F(FrameTest, TheDefaultBannerWidensWithAWindowWiderThanItself)
+{
+    auto window = makeWindow();
+    window->startUp();
+    const QLabel *background = window->findChild<QLabel *>(QStringLiteral("背景"));
+    window->resize(1200, 700);
+    EXPECT_EQ(background->pixmap().width(), 1200);
+    EXPECT_EQ(background->geometry(), QRect(0, 0, 1200, background->pixmap().height()));
+    window->resize(630, 485);
+    EXPECT_EQ(background->pixmap().size(), QSize(836, 194));
+}
+
 // Logout or a signal closes the window while a picture dialog is open; the dialog then ends empty, as a cancel
 // would, but the user chose nothing: the pictures stay as the settings had them.
 TEST_F(FrameTest, ClosingWhileAPictureDialogIsOpenKeepsThePictureSettings)

@@ -197,10 +197,19 @@ void WindowFrame::setBackgroundPicture(const QByteArray &bytes)
 void WindowFrame::placeChrome()
 {
     const QSize size = m_window->size();
-    // A wide banner keeps its proportions along the top; any other picture covers the window.
+    // A wide banner keeps its proportions along the top, widened with a window wider than itself; any other
+    // picture covers the window.
     const bool banner = !m_picture.isNull() && m_picture.width() > 2 * m_picture.height();
     m_background->setScaledContents(!banner);
-    m_background->setGeometry(0, 0, size.width(), banner ? m_picture.height() : size.height());
+    if (banner) {
+        const QPixmap shown = size.width() > m_picture.width()
+            ? m_picture.scaledToWidth(size.width(), Qt::SmoothTransformation)
+            : m_picture;
+        m_background->setPixmap(shown);
+        m_background->setGeometry(0, 0, size.width(), shown.height());
+    } else {
+        m_background->setGeometry(0, 0, size.width(), size.height());
+    }
     m_background->setStyleSheet(
         QStringLiteral("background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #eaf3fc, stop:1 #ffffff);"));
     m_title->setGeometry(10, 6, size.width() / 2, 20);
