@@ -62,3 +62,25 @@ TEST(MessageWindow, EnterClosesAndOtherKeysDoNothing)
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("按钮_确定")), Qt::LeftButton);
     EXPECT_FALSE(window.isVisible());
 }
+
+TEST(MessageWindow, ALongTextShowsEveryLineAndAShortOneKeepsTheLayout)
+{
+    const QString words
+        = QStringLiteral("没有找到<portable office suite for windows 64 bit with all language packs>的相关内容!");
+    const struct
+    {
+        QString text;
+        bool fitsTheLayout;
+    } cases[] = {{QStringLiteral("复制成功!"), true}, {words, false}, {words + words + words + words, false}};
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.text.toStdString());
+        MessageWindow window(row.text);
+        const QLabel *label = window.findChild<QLabel *>(QStringLiteral("标签_信息"));
+        EXPECT_LE(label->heightForWidth(label->width()), label->height());
+        EXPECT_TRUE(window.rect().adjusted(0, 30, 0, 0).contains(label->geometry()));
+        if (row.fitsTheLayout) {
+            EXPECT_EQ(label->geometry(), QRect(28, 64, 196, 48));
+            EXPECT_EQ(window.size(), QSize(342, 148));
+        }
+    }
+}

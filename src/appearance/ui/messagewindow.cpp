@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace appearance {
 
 MessageWindow::MessageWindow(const QString &text, const settings::Settings *settings, QWidget *parent)
@@ -24,6 +26,7 @@ MessageWindow::MessageWindow(const QString &text, const settings::Settings *sett
     m_label->setObjectName(QStringLiteral("标签_信息"));
     m_label->setGeometry(28, 64, 196, 48);
     m_label->setWordWrap(true);
+    fitText();
     m_okButton->setObjectName(QStringLiteral("按钮_确定"));
     m_okButton->setGeometry(224, 84, 96, 24);
     m_okButton->setAutoDefault(false);
@@ -31,6 +34,19 @@ MessageWindow::MessageWindow(const QString &text, const settings::Settings *sett
     auto *frame = new WindowFrame(this, {ButtonKind::Close});
     if (settings)
         applyBackground(*frame, *settings);
+}
+
+void MessageWindow::fitText()
+{
+    // A text longer than the label's lines grows the label about the same middle, and the window below it when
+    // the room under the title bar runs out, so that no line is cut off.
+    constexpr int LabelTop = 64, LabelHeight = 48, TitleBottom = 32, BottomMargin = 10;
+    const int needed = m_label->heightForWidth(m_label->width());
+    if (needed <= LabelHeight)
+        return;
+    const int top = std::max(TitleBottom, LabelTop + (LabelHeight - needed) / 2);
+    m_label->setGeometry(m_label->x(), top, m_label->width(), needed);
+    setFixedSize(Width, std::max(Height, top + needed + BottomMargin));
 }
 
 void MessageWindow::keyPressEvent(QKeyEvent *event)

@@ -36,6 +36,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void fitText();
+
     QLabel *m_label;
     QPushButton *m_okButton;
 };
