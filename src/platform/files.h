@@ -1,10 +1,14 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <string>
 #include <string_view>
 #include <utility>
 
-// Plain file descriptors for the code that writes files itself (the settings file, downloads). POSIX.
+// Plain file descriptors for the code that reads and writes files itself (the settings file, downloads,
+// published catalogs). POSIX.
 namespace platform {
 
 // A file descriptor that closes itself. Each object is used by one thread at a time.
@@ -35,5 +39,21 @@ private:
 // Writes every byte of `bytes` at `offset`, however many calls that takes (an interrupted call is made again);
 // false with errno set when the disk refuses (a write that takes no byte counts as ENOSPC). Thread-safe.
 bool writeAt(int fd, std::string_view bytes, std::int64_t offset);
+
+enum class ReadStatus
+{
+    Ok,
+    Missing,
+    NotAFile, // a folder, a FIFO, a device
+    TooLarge, // `out` holds the first `limit` bytes
+    Failed // errno tells why
+};
+
+// The whole of a regular file into `out`, at most `limit` bytes. Never waits: a FIFO at `file` is refused
+// without waiting for a writer.
+ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::size_t limit);
+
+// Makes the renames in `folder` reach the disk, as well as it can.
+void syncFolder(const std::filesystem::path &folder);
 
 } // namespace platform

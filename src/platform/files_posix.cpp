@@ -1,6 +1,9 @@
 #include "platform/files.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -35,6 +38,41 @@ bool writeAt(int fd, std::string_view bytes, std::int64_t offset)
         offset += n;
     }
     return true;
+}
+
+ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::size_t limit)
+{
+    out.clear();
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid())
+        return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    struct stat status = {};
+    if (::fstat(fd.get(), &status) != 0)
+        return ReadStatus::Failed;
+    if (!S_ISREG(status.st_mode))
+        return ReadStatus::NotAFile;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return ReadStatus::Failed;
+        if (n == 0)
+            return ReadStatus::Ok;
+        const std::size_t room = limit - out.size();
+        out.append(buffer, std::min(static_cast<std::size_t>(n), room));
+        if (static_cast<std::size_t>(n) > room)
+            return ReadStatus::TooLarge;
+    }
+}
+
+void syncFolder(const std::filesystem::path &folder)
+{
+    const UniqueFd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
 }
 
 } // namespace platform

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <set>
 #include <string_view>
 #include <sys/stat.h>
@@ -87,14 +88,9 @@ void syncFolders(const std::vector<FileChange> &changes)
 {
     std::set<std::filesystem::path> folders;
     for (const FileChange &change : changes)
-        folders.insert(change.path.parent_path().empty() ? "." : change.path.parent_path());
-    for (const std::filesystem::path &folder : folders) {
-        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-    }
+        folders.insert(change.path.parent_path());
+    for (const std::filesystem::path &folder : folders)
+        platform::syncFolder(folder);
 }
 
 } // namespace
@@ -113,23 +109,20 @@ common::Result<void, std::string> makeFolders(
 
 common::Result<std::optional<std::string>, std::string> readExisting(const std::filesystem::path &file)
 {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT)
-        return std::optional<std::string>();
-    if (fd < 0)
-        return common::unexpected(std::string("cannot be read: ") + std::strerror(errno));
     std::string content;
-    char buffer[65536];
-    ssize_t got = 0;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR)) {
-        if (got > 0)
-            content.append(buffer, static_cast<std::size_t>(got));
+    switch (platform::readWhole(file, content, std::numeric_limits<std::size_t>::max())) {
+    case platform::ReadStatus::Ok:
+    case platform::ReadStatus::TooLarge: // not with this limit
+        return std::optional<std::string>(std::move(content));
+    case platform::ReadStatus::Missing:
+        return std::optional<std::string>();
+    case platform::ReadStatus::NotAFile:
+        return common::unexpected(std::string("cannot be read: ")
+            + (std::filesystem::is_directory(file) ? std::strerror(EISDIR) : "not a regular file"));
+    case platform::ReadStatus::Failed:
+        break;
     }
-    const int error = errno;
-    ::close(fd);
-    if (got < 0)
-        return common::unexpected(std::string("cannot be read: ") + std::strerror(error));
-    return std::optional<std::string>(std::move(content));
+    return common::unexpected(std::string("cannot be read: ") + std::strerror(errno));
 }
 
 common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChange> &changes)

@@ -19,42 +19,7 @@ namespace settings {
 
 namespace {
 
-enum class ReadStatus
-{
-    Ok,
-    Missing,
-    NotAFile, // a folder, a FIFO, a device
-    TooLarge,
-    Failed
-};
-
-ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::size_t limit)
-{
-    out.clear();
-    // Without O_NONBLOCK the open of a FIFO would wait for a writer that may never come.
-    platform::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd.valid())
-        return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
-    struct stat status = {};
-    if (::fstat(fd.get(), &status) != 0)
-        return ReadStatus::Failed;
-    if (!S_ISREG(status.st_mode))
-        return ReadStatus::NotAFile;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return ReadStatus::Failed;
-        if (n == 0)
-            return ReadStatus::Ok;
-        const std::size_t room = limit - out.size();
-        out.append(buffer, std::min(static_cast<std::size_t>(n), room));
-        if (static_cast<std::size_t>(n) > room)
-            return ReadStatus::TooLarge;
-    }
-}
+using platform::ReadStatus;
 
 // Threads of this process serialise on the mutex; processes serialise on an flock of the folder, which needs
 // no extra file beside the settings.
@@ -197,7 +162,7 @@ std::string ReadSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view defaultValue)
 {
     std::string content;
-    const ReadStatus status = readWhole(file, content, MaxFileBytes);
+    const ReadStatus status = platform::readWhole(file, content, MaxFileBytes);
     std::optional<std::string> value;
     if (status == ReadStatus::Ok || status == ReadStatus::TooLarge)
         value = iniLookup(content, section, key);
@@ -222,7 +187,7 @@ common::Result<void, SettingsError> writeSetting(
     if (old && isReadOnly(*target, *old))
         return failure(SettingsError::Kind::ReadOnly, target->string() + " is read-only");
     std::string content;
-    const ReadStatus status = readWhole(*target, content, MaxFileBytes);
+    const ReadStatus status = platform::readWhole(*target, content, MaxFileBytes);
     if (status == ReadStatus::TooLarge)
         return failure(SettingsError::Kind::TooLarge,
             target->string() + " is larger than " + std::to_string(MaxFileBytes) + " bytes");

@@ -1,6 +1,7 @@
 #include "update/listfile.h"
 
 #include "catalog/loader.h"
+#include "platform/files.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -42,12 +43,7 @@ bool replaceList(const std::filesystem::path &downloaded, const std::filesystem:
     ::close(fd);
     if (!synced || std::rename(downloaded.c_str(), list.c_str()) != 0)
         return false;
-    // The rename itself reaches the disk with the folder.
-    const int folder = ::open(list.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    platform::syncFolder(list.parent_path()); // the rename itself reaches the disk with the folder
     return true;
 }
 
