@@ -1,5 +1,5 @@
+#include "kavoprocess.h"
 #include "support/holdingserver.h"
-#include "support/process.h"
 #include "support/tempdir.h"
 
 #include <QDir>
@@ -17,14 +17,8 @@ TEST(Quit, EndsAtOnceWhileTheManifestFetchesHang)
     HoldingServer manifest("", "");
     TempDir home;
     const QString instance = QStringLiteral("kavo-quit-test-%1").arg(::getpid());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("KAVO_HOME"), QString::fromStdString(home.path().string()));
-    environment.insert(QStringLiteral("KAVO_INSTANCE_NAME"), instance);
-    environment.insert(QStringLiteral("KAVO_MANIFEST_URL"), QString::fromStdString(manifest.url("/manifest.html")));
     QProcess kavo;
-    kavo.setProcessEnvironment(environment);
-    kavo.setProcessChannelMode(QProcess::ForwardedChannels);
-    kavo.start(QString::fromStdString(binaryDir() + "/kavo"));
+    startKavo(kavo, home.path(), instance, QString::fromStdString(manifest.url("/manifest.html")));
     ASSERT_TRUE(kavo.waitForStarted(5000));
     QTRY_COMPARE_WITH_TIMEOUT(manifest.requests(), 2, 20000);
 

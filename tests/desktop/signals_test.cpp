@@ -1,4 +1,4 @@
-#include "support/process.h"
+#include "kavoprocess.h"
 #include "support/tempdir.h"
 
 #include <QDir>
@@ -22,14 +22,8 @@ TEST(TerminationSignals, EndTheProgramAsItsCloseButtonDoes)
         TempDir home;
         writeFile(home.path() / "配置", "[记录]\n名称=kept\n");
         const QString instance = QStringLiteral("kavo-signal-test-%1-%2").arg(::getpid()).arg(row.number);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("KAVO_HOME"), QString::fromStdString(home.path().string()));
-        environment.insert(QStringLiteral("KAVO_INSTANCE_NAME"), instance);
-        environment.insert(QStringLiteral("KAVO_MANIFEST_URL"), QStringLiteral("http://127.0.0.1:9/"));
         QProcess kavo;
-        kavo.setProcessEnvironment(environment);
-        kavo.setProcessChannelMode(QProcess::ForwardedChannels);
-        kavo.start(QString::fromStdString(binaryDir() + "/kavo"));
+        startKavo(kavo, home.path(), instance, QStringLiteral("http://127.0.0.1:9/"));
         ASSERT_TRUE(kavo.waitForStarted(5000));
         // The running instance listens on its socket once start-up has claimed it.
         const QString socket = QDir(QDir::tempPath()).filePath(instance);
