@@ -1,0 +1,37 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sodium.h>
+
+// SHA-256 through libsodium, fed a piece at a time. Not thread-safe: one object per stream.
+namespace common {
+
+using Sha256Digest = std::array<std::uint8_t, 32>;
+
+class Sha256
+{
+public:
+    Sha256();
+    void add(std::string_view bytes);
+    void add(const void *bytes, std::size_t size);
+    // The digest of everything added so far; the object then starts afresh.
+    Sha256Digest finish();
+
+private:
+    crypto_hash_sha256_state m_state;
+};
+
+Sha256Digest sha256(std::string_view bytes);
+
+// 64 lower-case hex digits.
+std::string toHex(const Sha256Digest &digest);
+
+// The digest written as 64 hex digits, either case; nothing for any other text.
+std::optional<Sha256Digest> sha256FromHex(std::string_view hex);
+
+} // namespace common
