@@ -1,0 +1,79 @@
+#include "signing/fileformat.h"
+
+#include <stdexcept>
+
+#include <sodium.h>
+
+namespace signing::format {
+
+void initialiseSodium()
+{
+    // sodium_init is idempotent and thread-safe.
+    static const int ready = sodium_init();
+    if (ready < 0)
+        throw std::runtime_error("libsodium could not be initialised");
+}
+
+std::optional<std::vector<std::string_view>> splitLines(std::string_view text, std::size_t maxLines)
+{
+    std::vector<std::string_view> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (lines.size() == maxLines) {
+            if (line.find_first_not_of(" \t") != std::string_view::npos)
+                return std::nullopt;
+        } else {
+            lines.push_back(line);
+        }
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::optional<std::string> decodeBase64(std::string_view text, std::size_t expectedBytes)
+{
+    // Anything longer than the Base64 of the expected bytes cannot be right; this also bounds the work.
+    if (text.size() != (expectedBytes + 2) / 3 * 4)
+        return std::nullopt;
+    std::string bytes(expectedBytes, '\0');
+    std::size_t decoded = 0;
+    const char *end = nullptr;
+    if (sodium_base642bin(reinterpret_cast<unsigned char *>(bytes.data()), bytes.size(), text.data(), text.size(),
+            nullptr, &decoded, &end, sodium_base64_VARIANT_ORIGINAL)
+            != 0
+        || end != text.data() + text.size() || decoded != expectedBytes)
+        return std::nullopt;
+    return bytes;
+}
+
+std::string oneLine(std::string_view text)
+{
+    std::string line(text);
+    for (char &c : line) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return line;
+}
+
+std::string keyIdText(const std::array<unsigned char, 8> &id)
+{
+    static constexpr char Digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (auto byte = id.rbegin(); byte != id.rend(); ++byte) {
+        text += Digits[*byte >> 4];
+        text += Digits[*byte & 15];
+    }
+    return text;
+}
+
+Error error(Error::Kind kind, std::string detail)
+{
+    return Error{kind, std::move(detail)};
+}
+
+} // namespace signing::format

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "signing/minisign.h"
+
+// The pieces the key and signature files share: their line structure, strict Base64, and the algorithm tags.
+// Internal to signing/. Thread-safe: pure functions.
+namespace signing::format {
+
+inline constexpr std::string_view UntrustedPrefix = "untrusted comment: ";
+inline constexpr std::string_view TrustedPrefix = "trusted comment: ";
+inline constexpr std::string_view LegacyAlgorithm = "Ed"; // Ed25519 over the message itself
+inline constexpr std::string_view HashedAlgorithm = "ED"; // Ed25519 over BLAKE2b-512 of the message
+inline constexpr std::size_t MaxKeyFileBytes = 4096;
+inline constexpr std::size_t MaxSignatureFileBytes = 64 * 1024;
+
+// Makes sure libsodium is initialised; every entry point calls it first.
+void initialiseSodium();
+
+// The text cut into lines at "\n", each without a trailing "\r". Gives nothing when there are more than `maxLines`
+// lines that are not blank, so callers see exactly the lines they expect. Linear in the text.
+std::optional<std::vector<std::string_view>> splitLines(std::string_view text, std::size_t maxLines);
+
+// Standard Base64 with padding and nothing else around it; nothing for any other text or when the bytes decoded
+// would not be exactly `expectedBytes` long.
+std::optional<std::string> decodeBase64(std::string_view text, std::size_t expectedBytes);
+
+// The text with line breaks turned into spaces, so that it stays on one line of a file.
+std::string oneLine(std::string_view text);
+
+// The key id as minisign prints it: the 8 bytes read as a little-endian number, in upper-case hex.
+std::string keyIdText(const std::array<unsigned char, 8> &id);
+
+Error error(Error::Kind kind, std::string detail);
+
+} // namespace signing::format
