@@ -76,16 +76,19 @@ bool toolAccepts(const TempDir &dir, const std::filesystem::path &publicFile, co
         == 0;
 }
 
-// The real tool's signature of `message`, with extra options such as "-l" for the legacy form.
+// The real tool's signature of `message`, with extra options such as "-l" for the legacy form; `password` is fed on
+// standard input, where minisign reads it when there is no terminal.
 std::string toolSignature(const TempDir &dir, const ToolKey &key, const std::string &message,
-    const std::string &trusted, const std::string &options = {})
+    const std::string &trusted, const std::string &options = {}, const std::string &password = {})
 {
     const auto messageFile = dir.path() / "signed.txt";
     writeFile(messageFile, message);
     const auto signatureFile = dir.path() / "signed.minisig";
-    const CommandResult signedByTool = runCommand(std::string(Minisign) + " -S " + options + " -m "
-        + quoted(messageFile) + " -x " + quoted(signatureFile) + " -s " + quoted(key.secretFile) + " -t '" + trusted
-        + "' </dev/null >/dev/null 2>&1");
+    std::filesystem::remove(signatureFile);
+    const std::string input = password.empty() ? "true" : "printf '%s\\n' '" + password + "'";
+    const CommandResult signedByTool
+        = runCommand(input + " | " + Minisign + " -S " + options + " -m " + quoted(messageFile) + " -x "
+            + quoted(signatureFile) + " -s " + quoted(key.secretFile) + " -t '" + trusted + "' >/dev/null 2>&1");
     EXPECT_EQ(signedByTool.status, 0);
     return readFile(signatureFile);
 }
@@ -141,6 +144,33 @@ void putLittleEndian(std::string &bytes, std::size_t at, std::uint64_t value)
 {
     for (std::size_t i = 0; i < 8; ++i, value >>= 8)
         bytes[at + i] = static_cast<char>(value & 0xff);
+}
+
+// An unencrypted key file sealed with scrypt at a low cost, laid out as minisign seals a key; the real tool signing
+// with it shows the layout is right. The tool's own keys cost a gigabyte and seconds of scrypt per opening.
+std::string sealedCheaply(const std::string &plainFile, const std::string &password)
+{
+    return editedKeyFile(plainFile, [&](std::string &bytes) {
+        constexpr std::uint64_t Ops = 1 << 15;
+        constexpr std::uint64_t Mem = 1 << 24;
+        auto *raw = reinterpret_cast<unsigned char *>(bytes.data());
+        bytes[2] = 'S';
+        bytes[3] = 'c';
+        randombytes_buf(raw + 6, 32);
+        putLittleEndian(bytes, 38, Ops);
+        putLittleEndian(bytes, 46, Mem);
+        crypto_generichash_state state;
+        crypto_generichash_init(&state, nullptr, 0, 32);
+        crypto_generichash_update(&state, raw, 2);
+        crypto_generichash_update(&state, raw + 54, 8 + 64);
+        crypto_generichash_final(&state, raw + 126, 32);
+        std::array<unsigned char, 104> stream{};
+        EXPECT_EQ(crypto_pwhash_scryptsalsa208sha256(
+                      stream.data(), stream.size(), password.data(), password.size(), raw + 6, Ops, Mem),
+            0);
+        for (std::size_t i = 0; i < stream.size(); ++i)
+            raw[54 + i] ^= stream[i];
+    });
 }
 
 } // namespace
@@ -288,26 +318,44 @@ TEST(Signing, RefusesChangedOrDamagedSignaturesWithTheirReason)
     EXPECT_TRUE(signing::verify(keys, message, crlf + "\r\n\n").has_value());
 }
 
-TEST(Signing, EncryptedToolKeyNeedsItsPassword)
+TEST(Signing, EncryptedKeyNeedsItsPassword)
 {
     const TempDir dir;
-    const ToolKey key = makeToolKey(dir, "locked", "口令 pw");
-    const std::string file = readFile(key.secretFile);
+    ToolKey key = makeToolKey(dir, "plain");
+    const std::string plain = readFile(key.secretFile);
+    const std::string sealed = sealedCheaply(plain, "口令 pw");
+    writeFile(key.secretFile, sealed);
+    const std::array keys{key.publicKey};
+    EXPECT_TRUE(signing::verify(keys, "m", toolSignature(dir, key, "m", "t", {}, "口令 pw")).has_value());
 
     int calls = 0;
-    const auto none = signing::readSecretKey(file, answer(std::nullopt, &calls));
+    const auto none = signing::readSecretKey(sealed, answer(std::nullopt, &calls));
     ASSERT_FALSE(none.has_value());
     EXPECT_EQ(none.error().kind, Kind::NoPassword);
     EXPECT_EQ(calls, 1);
 
-    const auto wrong = signing::readSecretKey(file, answer("口令 pX"));
-    ASSERT_FALSE(wrong.has_value());
-    EXPECT_EQ(wrong.error().kind, Kind::WrongPassword);
+    for (const std::string wrongPassword : {"口令 pX", "", "口令 pw "}) {
+        const auto wrong = signing::readSecretKey(sealed, answer(wrongPassword));
+        ASSERT_FALSE(wrong.has_value());
+        EXPECT_EQ(wrong.error().kind, Kind::WrongPassword);
+    }
 
-    const auto right = signing::readSecretKey(file, answer("口令 pw"));
+    const auto right = signing::readSecretKey(sealed, answer("口令 pw"));
+    const auto unsealed = signing::readSecretKey(plain, noPasswordExpected());
     ASSERT_TRUE(right.has_value()) << right.error().detail;
+    ASSERT_TRUE(unsealed.has_value());
     EXPECT_EQ(right->id, key.publicKey.id);
-    EXPECT_TRUE(toolAccepts(dir, key.publicFile, "data", signing::sign(*right, "data", "timestamp:9")));
+    EXPECT_EQ(right->key, unsealed->key);
+}
+
+TEST(Signing, OpensTheRealToolsEncryptedKey)
+{
+    const TempDir dir;
+    const ToolKey key = makeToolKey(dir, "locked", "口令 pw");
+    const auto opened = signing::readSecretKey(readFile(key.secretFile), answer("口令 pw"));
+    ASSERT_TRUE(opened.has_value()) << opened.error().detail;
+    EXPECT_EQ(opened->id, key.publicKey.id);
+    EXPECT_TRUE(toolAccepts(dir, key.publicFile, "data", signing::sign(*opened, "data", "timestamp:9")));
 }
 
 TEST(Signing, RefusesCostlyScryptParametersBeforeAskingForAPassword)
