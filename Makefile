@@ -62,7 +62,7 @@ test-tsan:
 FUZZ_SECONDS ?= 30
 fuzz: deps-build
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DKAVO_FUZZ=ON
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_catalog fuzz_markers fuzz_ini fuzz_pages fuzz_smtp fuzz_http
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_catalog fuzz_markers fuzz_ini fuzz_pages fuzz_smtp fuzz_http fuzz_signing
 	bash fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 bench: deps-bench build

@@ -7,7 +7,7 @@ seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
 harnesses=("${@:3}")
-[ ${#harnesses[@]} -gt 0 ] || harnesses=(catalog markers ini pages smtp http)
+[ ${#harnesses[@]} -gt 0 ] || harnesses=(catalog markers ini pages smtp http signing)
 for harness in "${harnesses[@]}"; do
     work=$(mktemp -d)
     cp -r "$here/corpus/$harness/." "$work/" 2>/dev/null || true
