@@ -14,6 +14,17 @@ void initialiseSodium()
         throw std::runtime_error("libsodium could not be initialised");
 }
 
+namespace {
+
+constexpr std::string_view Blanks = " \t";
+
+bool isBlank(std::string_view line)
+{
+    return line.find_first_not_of(Blanks) == std::string_view::npos;
+}
+
+} // namespace
+
 std::optional<std::vector<std::string_view>> splitLines(std::string_view text, std::size_t maxLines)
 {
     std::vector<std::string_view> lines;
@@ -24,18 +35,23 @@ std::optional<std::vector<std::string_view>> splitLines(std::string_view text, s
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         if (lines.size() == maxLines) {
-            if (line.find_first_not_of(" \t") != std::string_view::npos)
+            if (!isBlank(line))
                 return std::nullopt;
         } else {
             lines.push_back(line);
         }
         at = end + 1;
     }
+    while (!lines.empty() && isBlank(lines.back()))
+        lines.pop_back();
     return lines;
 }
 
 std::optional<std::string> decodeBase64(std::string_view text, std::size_t expectedBytes)
 {
+    const std::size_t first = text.find_first_not_of(Blanks);
+    text = first == std::string_view::npos ? std::string_view()
+                                           : text.substr(first, text.find_last_not_of(Blanks) + 1 - first);
     // Anything longer than the Base64 of the expected bytes cannot be right; this also bounds the work.
     if (text.size() != (expectedBytes + 2) / 3 * 4)
         return std::nullopt;

@@ -22,11 +22,12 @@ inline constexpr std::size_t MaxSignatureFileBytes = 64 * 1024;
 // Makes sure libsodium is initialised; every entry point calls it first.
 void initialiseSodium();
 
-// The text cut into lines at "\n", each without a trailing "\r". Gives nothing when there are more than `maxLines`
-// lines that are not blank, so callers see exactly the lines they expect. Linear in the text.
+// The text cut into lines at "\n", each without a trailing "\r", and without the blank lines (spaces and tabs at
+// most) at its end. Gives nothing when a line past the first `maxLines` is not blank, so callers see exactly the
+// lines they expect. Linear in the text.
 std::optional<std::vector<std::string_view>> splitLines(std::string_view text, std::size_t maxLines);
 
-// Standard Base64 with padding and nothing else around it; nothing for any other text or when the bytes decoded
+// Standard Base64 with padding, between spaces or tabs at most; nothing for any other text or when the bytes decoded
 // would not be exactly `expectedBytes` long.
 std::optional<std::string> decodeBase64(std::string_view text, std::size_t expectedBytes);
 

@@ -201,9 +201,12 @@ TEST(Signing, BareBase64LineIsAPublicKey)
 {
     const auto publicKey = signing::generateKeyPair().first;
     const std::string line = lines(signing::publicKeyFile(publicKey)).at(1);
-    const auto read = signing::readPublicKey(line + "\r\n");
-    ASSERT_TRUE(read.has_value());
-    EXPECT_EQ(read->key, publicKey.key);
+    for (const std::string &text : {line, line + "\r\n", " " + line + "\t\n\n \n"}) {
+        SCOPED_TRACE(text);
+        const auto read = signing::readPublicKey(text);
+        ASSERT_TRUE(read.has_value());
+        EXPECT_EQ(read->key, publicKey.key);
+    }
 }
 
 TEST(Signing, RealToolAcceptsOurSignaturesAndKeyFiles)
