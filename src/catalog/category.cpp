@@ -50,6 +50,12 @@ const std::string &addressKey()
     return key;
 }
 
+const std::string &checksumKey()
+{
+    static const std::string key = gbk("SHA256：");
+    return key;
+}
+
 std::filesystem::path categoryFile(const std::filesystem::path &programDirectory, const Category &category)
 {
     static const std::filesystem::path folder = platform::nativePath(gbk("自动更新"));

@@ -31,6 +31,9 @@ int categoryNumber(std::string_view nameOrNumber);
 // The keys every category shares: "分享时间：" and "下载地址：".
 const std::string &timeKey();
 const std::string &addressKey();
+// "SHA256：", the optional field of a record that carries the SHA-256 of its file as 64 hex digits. The rows of a
+// list never show it.
+const std::string &checksumKey();
 
 // program directory / 自动更新 / NAME.txt
 std::filesystem::path categoryFile(const std::filesystem::path &programDirectory, const Category &category);

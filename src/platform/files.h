@@ -53,6 +53,10 @@ enum class ReadStatus
 // without waiting for a writer.
 ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::size_t limit);
 
+// Replaces `file` with `bytes` in one step: a temporary file beside it, made durable, renamed over it, and the
+// folder synced. On failure `file` is untouched and errno tells why. Thread-safe for distinct files.
+bool replaceFile(const std::filesystem::path &file, std::string_view bytes);
+
 // Makes the renames in `folder` reach the disk, as well as it can.
 void syncFolder(const std::filesystem::path &folder);
 

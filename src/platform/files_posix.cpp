@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +74,28 @@ void syncFolder(const std::filesystem::path &folder)
     const UniqueFd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid())
         ::fsync(fd.get());
+}
+
+} // namespace platform
+
+namespace platform {
+
+bool replaceFile(const std::filesystem::path &file, std::string_view bytes)
+{
+    std::string name = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+    const UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd.valid())
+        return false;
+    const bool written = writeAt(fd.get(), bytes, 0) && ::fchmod(fd.get(), 0644) == 0 && ::fsync(fd.get()) == 0
+        && std::rename(name.c_str(), file.c_str()) == 0;
+    if (!written) {
+        const int error = errno;
+        ::unlink(name.c_str());
+        errno = error;
+        return false;
+    }
+    syncFolder(file.parent_path());
+    return true;
 }
 
 } // namespace platform

@@ -21,7 +21,8 @@ std::string failure(const std::filesystem::path &path, const char *what, int err
     return path.string() + ": " + what + ": " + std::strerror(error);
 }
 
-// A new file beside `target` holding `bytes`, on the disk; readable by a web server like any published file.
+} // namespace
+
 common::Result<std::filesystem::path, std::string> writeTemporary(
     const std::filesystem::path &target, std::string_view bytes)
 {
@@ -41,6 +42,8 @@ common::Result<std::filesystem::path, std::string> writeTemporary(
     }
     return std::filesystem::path(name);
 }
+
+namespace {
 
 // The folders above `file` that do not exist yet, outermost first.
 std::vector<std::filesystem::path> missingFolders(const std::filesystem::path &file)

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Replacing several files so that a failure leaves them all as they were. POSIX; thread-safe for distinct files.
@@ -17,6 +18,11 @@ common::Result<std::optional<std::string>, std::string> readExisting(const std::
 // `created`. The error (UTF-8) names the folder that could not be made and the system's reason.
 common::Result<void, std::string> makeFolders(
     const std::filesystem::path &file, std::vector<std::filesystem::path> &created);
+
+// A new hidden file ".NAME.XXXXXX" beside `target` holding `bytes`, on the disk; readable by a web server like
+// any published file. The error (UTF-8) names the target and the system's reason.
+common::Result<std::filesystem::path, std::string> writeTemporary(
+    const std::filesystem::path &target, std::string_view bytes);
 
 struct FileChange
 {

@@ -98,6 +98,10 @@ std::string manifestPage(const ManifestContent &content)
         page += "<li>" + field(update::versionLabel(number), entry.version) + "</li>\n";
         page += "<li>" + field(update::addressLabel(number), common::replaceAll(entry.address, "&", "&amp;"))
             + "</li>\n";
+        if (!entry.size.empty())
+            page += "<li>" + field(update::sizeLabel(number), entry.size) + "</li>\n";
+        if (!entry.sha256.empty())
+            page += "<li>" + field(update::checksumLabel(number), entry.sha256) + "</li>\n";
     }
     page += "</ul>\n<pre>" + field(update::noticeLabel(), content.notice) + "</pre>\n";
     page += "<p>" + field(update::advertisementLabel(), content.advertisement) + "</p>\n</body>\n</html>\n";
@@ -115,6 +119,8 @@ ManifestContent readManifest(const std::string &page)
         entry.flag = read(update::flagLabel(category.number)) == gbk("是");
         entry.version = read(update::versionLabel(category.number));
         entry.address = common::replaceAll(read(update::addressLabel(category.number)), "&amp;", "&");
+        entry.size = read(update::sizeLabel(category.number));
+        entry.sha256 = read(update::checksumLabel(category.number));
     }
     content.notice = read(update::noticeLabel());
     content.advertisement = read(update::advertisementLabel());

@@ -18,6 +18,8 @@ struct ManifestEntry
     bool flag = false; // "是", the only flag the version check counts; else "否"
     std::string version;
     std::string address; // as the list refresh uses it
+    std::string size; // the list file's size in bytes, decimal; empty on a page that does not give it
+    std::string sha256; // the list file's SHA-256, 64 lower-case hex digits; empty likewise
 
     bool operator==(const ManifestEntry &) const = default;
 };
@@ -31,7 +33,8 @@ struct ManifestContent
     bool operator==(const ManifestContent &) const = default;
 };
 
-// The page, UTF-8 HTML: per category, in the version check's order, its flag, version and address, then the
+// The page, UTF-8 HTML: per category, in the version check's order, its flag, version, address, and the list's
+// size and SHA-256 when known (labels that older programs never look for), then the
 // notice and the advertisement, each as its label, the value and a "-". An "&" in an address is written "&amp;",
 // which the list refresh turns back into "&". The values must hold no "-"; the notice no "广告：".
 std::string manifestPage(const ManifestContent &content);

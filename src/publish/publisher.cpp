@@ -2,10 +2,14 @@
 
 #include "catalog/loader.h"
 #include "common/gbk.h"
+#include "common/sha256.h"
+#include "platform/paths.h"
 #include "publish/outputlock.h"
+#include "signing/minisign.h"
 #include "update/manifest.h"
 
 #include <algorithm>
+#include <set>
 #include <tuple>
 
 namespace publish {
@@ -17,9 +21,21 @@ namespace {
 
 const char *const FirstVersion = "1.0"; // what the program holds for a list it has no stored version of
 
+constexpr std::size_t HashNameDigits = 16; // of the SHA-256 in a hashed list's name
+
 std::filesystem::path pageFile(const std::filesystem::path &out)
 {
     return out / "manifest.html";
+}
+
+std::filesystem::path signatureFile(const std::filesystem::path &out)
+{
+    return out / "manifest.html.minisig";
+}
+
+std::size_t indexOf(const catalog::Category &category)
+{
+    return static_cast<std::size_t>(category.number - 1);
 }
 
 // How many rows of `from` have no equal in `against`, duplicates counted.
@@ -36,8 +52,11 @@ std::size_t missingFrom(std::vector<catalog::CatalogItem> from, std::vector<cata
 }
 
 // The list of one category against the one published before it.
+// The hash that the previous page gives for the list is what programs check their download against, so it, not
+// the list file beside the page, tells whether the list changed: a file replaced outside a publish must not make
+// a changed list look unchanged.
 ListOutcome listOutcome(const std::vector<SourceRecord> &records, const catalog::Category &category,
-    const std::optional<std::string> &previousList, bool firstPublish)
+    const std::optional<std::string> &previousList, const std::optional<ManifestEntry> &previousEntry)
 {
     ListOutcome list;
     std::vector<catalog::CatalogItem> rows;
@@ -46,25 +65,128 @@ ListOutcome listOutcome(const std::vector<SourceRecord> &records, const catalog:
         rows.push_back(rowOf(record, category));
     }
     list.records = records.size();
-    if (firstPublish)
+    list.sha256 = common::toHex(common::sha256(list.bytes));
+    if (!previousEntry)
         return list;
-    list.change = previousList == list.bytes ? Change::Unchanged : Change::Changed;
+    const bool same = previousEntry->sha256.empty() ? previousList == list.bytes : previousEntry->sha256 == list.sha256;
+    list.change = same ? Change::Unchanged : Change::Changed;
     const std::vector<catalog::CatalogItem> previousRows = catalog::parseCategory(previousList.value_or(""), category);
     list.added = missingFrom(rows, previousRows);
     list.removed = missingFrom(previousRows, rows);
     return list;
 }
 
+std::string baseWithoutSlash(std::string_view base)
+{
+    while (base.ends_with('/'))
+        base.remove_suffix(1);
+    return std::string(base);
+}
+
+// The address template of the lists: the author's, or with --base the share pages that the publish writes,
+// each named with its list's version so that a cache never pairs a new page with an old share page.
+std::string addressTemplateOf(const PublishOptions &options, const ListOutcome &list)
+{
+    if (options.base.empty())
+        return options.addressTemplate;
+    return baseWithoutSlash(options.base) + "/share/{category}.html?v=" + list.sha256.substr(0, HashNameDigits);
+}
+
+const char *optionName(const PublishOptions &options)
+{
+    return options.base.empty() ? "--address" : "--base";
+}
+
+// A stand-in for a netdisk share page, as a static file: the description element that the first page carries
+// and the escaped direct link of the "&third=0" page (a static host ignores the query), pointing at the list
+// under its hashed name.
+std::string sharePage(
+    const catalog::Category &category, const ListOutcome &list, const std::string &version, const std::string &base)
+{
+    const common::Result<std::string, Flaw> link = listAddress(
+        baseWithoutSlash(base) + "/lists/{category}." + list.sha256.substr(0, HashNameDigits) + ".txt", category);
+    const std::string name = utf8FromGbk(category.name) + ".txt";
+    const std::string escaped = common::replaceAll(link.has_value() ? link.value() : std::string(), "/", "\\\\/");
+    return "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<meta content=\"文件名:" + name
+        + " 文件大小:" + std::to_string(list.bytes.size()) + "B 分享者:kavo 分享时间:版本" + utf8FromGbk(version)
+        + " 下载次数:0\" name=\"description\">\n<title>" + name
+        + "</title>\n<script>var yunData = {\"file_list\":\"[{\\\"server_filename\\\":\\\"" + name
+        + "\\\",\\\"dlink\\\":\\\"" + escaped + "\\\"}]\"};</script>\n</head>\n<body></body>\n</html>\n";
+}
+
+// The timestamp of the signature that OUT holds, so that a new one is never older: programs refuse a page
+// signed before the last one they accepted, and a clock set back must not make the next publish look like one.
+std::int64_t previousTimestamp(const PreviousPublish &previous)
+{
+    constexpr std::string_view Prefix = "trusted comment: ";
+    const std::string &text = previous.signature.value_or("");
+    const std::size_t at = text.find(Prefix);
+    if (at == std::string::npos)
+        return 0;
+    const std::size_t end = text.find('\n', at);
+    const std::string comment
+        = text.substr(at + Prefix.size(), end == std::string::npos ? end : end - at - Prefix.size());
+    return signing::trustedTimestamp(comment).value_or(0);
+}
+
+// An unsigned publish that changes the page would leave the signature of the page before beside it, which every
+// program that trusts the author's key refuses.
+std::optional<Problem> staleSignature(
+    const PublishPlan &plan, const PreviousPublish &previous, const PublishOptions &options)
+{
+    if (options.signingKey || !previous.signature || previous.page == plan.page)
+        return std::nullopt;
+    return Problem{"--sign", 0, "",
+        {"manifest.html.minisig signs the page of an earlier publish and would not match the new page",
+            "publish with --sign KEY, or remove manifest.html.minisig to publish unsigned"}};
+}
+
+// The lists under their hashed names that OUT does not hold yet.
+std::vector<FileChange> newHashedLists(const PublishPlan &plan, const std::filesystem::path &out)
+{
+    std::vector<FileChange> files;
+    for (const catalog::Category &category : catalog::categories()) {
+        const ListOutcome &list = plan.lists[indexOf(category)];
+        const std::filesystem::path file = hashedListFile(out, category, list.sha256);
+        const common::Result<std::optional<std::string>, std::string> before = readExisting(file);
+        if (!before.has_value() || before.value() != list.bytes)
+            files.push_back({file, list.bytes, before.has_value() ? before.value() : std::nullopt});
+    }
+    return files;
+}
+
+// Hashed lists stay one publish longer than the page that named them, for programs and caches that still hold
+// that page; older ones go.
+void removeOldLists(const std::filesystem::path &out, const PublishPlan &plan, const PreviousPublish &previous)
+{
+    std::set<std::filesystem::path> kept;
+    const std::optional<ManifestContent> before
+        = previous.page ? std::optional(readManifest(*previous.page)) : std::nullopt;
+    for (const catalog::Category &category : catalog::categories()) {
+        kept.insert(hashedListFile(out, category, plan.lists[indexOf(category)].sha256));
+        if (before && !before->entries[indexOf(category)].sha256.empty())
+            kept.insert(hashedListFile(out, category, before->entries[indexOf(category)].sha256));
+    }
+    std::error_code error;
+    for (auto entry = std::filesystem::directory_iterator(out / "lists", error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        const std::string name = entry->path().filename().string();
+        std::error_code ignored;
+        if (!kept.contains(entry->path()) && name.ends_with(".txt") && entry->is_regular_file(ignored))
+            std::filesystem::remove(entry->path(), ignored);
+    }
+}
+
 // The problems of a page that the program would not read back as planned; the checks of the sources and of the
 // template leave none that are known, so this names what differs.
-Problems readBackProblems(const PublishPlan &plan, const std::filesystem::path &src)
+Problems readBackProblems(const PublishPlan &plan, const std::filesystem::path &src, const char *option)
 {
     Problems problems;
     const ManifestContent read = readManifest(plan.page);
     for (const catalog::Category &category : catalog::categories()) {
         const auto i = static_cast<std::size_t>(category.number - 1);
         if (read.entries[i] != plan.manifest.entries[i])
-            problems.push_back({"--address", 0, "",
+            problems.push_back({option, 0, "",
                 {"the manifest page would not give back the entry of " + utf8FromGbk(category.name)
                         + ": its address would read \"" + utf8FromGbk(read.entries[i].address) + "\"",
                     "leave the manifest's labels out of the address"}});
@@ -121,6 +243,10 @@ common::Result<PreviousPublish, Problem> readPreviousPublish(const std::filesyst
     if (!pageText.has_value())
         return common::unexpected(Problem{page.string(), 0, "", {pageText.error(), ""}});
     previous.page = std::move(pageText.value());
+    common::Result<std::optional<std::string>, std::string> signature = readExisting(signatureFile(out));
+    if (!signature.has_value())
+        return common::unexpected(Problem{signatureFile(out).string(), 0, "", {signature.error(), ""}});
+    previous.signature = std::move(signature.value());
     for (const catalog::Category &category : catalog::categories()) {
         const std::filesystem::path file = catalog::categoryFile(out, category);
         common::Result<std::optional<std::string>, std::string> list = readExisting(file);
@@ -134,34 +260,56 @@ common::Result<PreviousPublish, Problem> readPreviousPublish(const std::filesyst
 }
 
 common::Result<PublishPlan, Problems> planPublish(const Sources &sources, const PreviousPublish &previous,
-    std::string_view addressTemplate, const std::filesystem::path &src)
+    const PublishOptions &options, const std::filesystem::path &src)
 {
     const std::optional<ManifestContent> before
         = previous.page ? std::optional(readManifest(*previous.page)) : std::nullopt;
     PublishPlan plan;
     bool anyChanged = false;
     for (const catalog::Category &category : catalog::categories()) {
-        const auto i = static_cast<std::size_t>(category.number - 1);
-        common::Result<std::string, Flaw> address = listAddress(addressTemplate, category);
-        if (!address.has_value())
-            return common::unexpected(Problems{{"--address", 0, "", address.error()}});
+        const std::size_t i = indexOf(category);
         ListOutcome &list = plan.lists[i];
-        list = listOutcome(sources.records[i], category, previous.lists[i], !before);
+        list = listOutcome(
+            sources.records[i], category, previous.lists[i], before ? std::optional(before->entries[i]) : std::nullopt);
+        common::Result<std::string, Flaw> address = listAddress(addressTemplateOf(options, list), category);
+        if (!address.has_value())
+            return common::unexpected(Problems{{optionName(options), 0, "", address.error()}});
         const std::string &previousVersion = before ? before->entries[i].version : std::string();
         list.previousVersion = previousVersion.empty() ? FirstVersion : previousVersion;
         const bool changed = list.change == Change::Changed;
         anyChanged = anyChanged || changed;
-        plan.manifest.entries[i]
-            = {changed, changed ? nextVersion(list.previousVersion) : list.previousVersion, address.value()};
+        plan.manifest.entries[i] = {changed, changed ? nextVersion(list.previousVersion) : list.previousVersion,
+            address.value(), std::to_string(list.bytes.size()), list.sha256};
+        if (!options.base.empty())
+            plan.sharePages[i] = sharePage(category, list, plan.manifest.entries[i].version, options.base);
     }
     for (std::size_t i = 0; before && !anyChanged && i < plan.manifest.entries.size(); ++i)
         plan.manifest.entries[i].flag = before->entries[i].flag;
     plan.manifest.notice = sources.notice;
     plan.manifest.advertisement = sources.advertisement;
     plan.page = manifestPage(plan.manifest);
-    if (Problems problems = readBackProblems(plan, src); !problems.empty())
+    if (Problems problems = readBackProblems(plan, src, optionName(options)); !problems.empty())
         return common::unexpected(std::move(problems));
+    if (std::optional<Problem> stale = staleSignature(plan, previous, options))
+        return common::unexpected(Problems{*stale});
+    if (options.signingKey && (plan.page != previous.page || !previous.signature))
+        plan.signature = signing::sign(*options.signingKey, plan.page,
+            signing::trustedComment(std::max(options.timestamp, previousTimestamp(previous)), "manifest.html"));
+    else
+        plan.signature = previous.signature.value_or("");
     return plan;
+}
+
+std::filesystem::path hashedListFile(
+    const std::filesystem::path &out, const catalog::Category &category, std::string_view sha256)
+{
+    return out / "lists"
+        / platform::nativePath(category.name + "." + std::string(sha256.substr(0, HashNameDigits)) + ".txt");
+}
+
+std::filesystem::path sharePageFile(const std::filesystem::path &out, const catalog::Category &category)
+{
+    return out / "share" / platform::nativePath(category.name + ".html");
 }
 
 std::vector<FileChange> changedFiles(
@@ -169,22 +317,39 @@ std::vector<FileChange> changedFiles(
 {
     std::vector<FileChange> changes;
     for (const catalog::Category &category : catalog::categories()) {
-        const auto i = static_cast<std::size_t>(category.number - 1);
+        const std::size_t i = indexOf(category);
         if (previous.lists[i] != plan.lists[i].bytes)
             changes.push_back({catalog::categoryFile(out, category), plan.lists[i].bytes, previous.lists[i]});
     }
+    for (const catalog::Category &category : catalog::categories()) {
+        const std::string &page = plan.sharePages[indexOf(category)];
+        const std::filesystem::path file = sharePageFile(out, category);
+        const common::Result<std::optional<std::string>, std::string> before = readExisting(file);
+        if (!page.empty() && (!before.has_value() || before.value() != page))
+            changes.push_back({file, page, before.has_value() ? before.value() : std::nullopt});
+    }
     if (previous.page != plan.page)
         changes.push_back({pageFile(out), plan.page, previous.page});
+    if (!plan.signature.empty() && previous.signature != plan.signature)
+        changes.push_back({signatureFile(out), plan.signature, previous.signature});
     return changes;
 }
 
 common::Result<PublishPlan, Problems> publishCatalog(
     const std::filesystem::path &src, const std::filesystem::path &out, std::string_view addressTemplate)
 {
+    PublishOptions options;
+    options.addressTemplate = addressTemplate;
+    return publishCatalog(src, out, options);
+}
+
+common::Result<PublishPlan, Problems> publishCatalog(
+    const std::filesystem::path &src, const std::filesystem::path &out, const PublishOptions &options)
+{
     Problems problems;
     const Sources sources = readSources(src, problems);
-    if (const auto address = listAddress(addressTemplate, catalog::category(1)); !address.has_value())
-        problems.push_back({"--address", 0, "", address.error()});
+    if (const auto address = listAddress(addressTemplateOf(options, {}), catalog::category(1)); !address.has_value())
+        problems.push_back({optionName(options), 0, "", address.error()});
     if (!problems.empty())
         return common::unexpected(std::move(problems));
     // From here to the last rename OUT is this publish's alone; the lock goes, and with it any folder that
@@ -192,16 +357,27 @@ common::Result<PublishPlan, Problems> publishCatalog(
     const common::Result<OutputLock, std::string> lock = OutputLock::acquire(out);
     if (!lock.has_value())
         return common::unexpected(Problems{{out.string(), 0, "", {lock.error(), ""}}});
+    if (const auto recovered = recoverPublish(out); !recovered.has_value())
+        return common::unexpected(Problems{{out.string(), 0, "", {recovered.error(), ""}}});
     const common::Result<PreviousPublish, Problem> previous = readPreviousPublish(out);
     if (!previous.has_value())
         return common::unexpected(Problems{previous.error()});
-    common::Result<PublishPlan, Problems> plan = planPublish(sources, previous.value(), addressTemplate, src);
+    common::Result<PublishPlan, Problems> plan = planPublish(sources, previous.value(), options, src);
     if (!plan.has_value())
         return plan;
-    const common::Result<std::size_t, std::string> written
-        = replaceFiles(changedFiles(plan.value(), previous.value(), out));
-    if (!written.has_value())
-        return common::unexpected(Problems{{out.string(), 0, "", {written.error() + "; nothing was changed", ""}}});
+    if (!options.base.empty()) {
+        if (options.step)
+            options.step("hashed lists");
+        const auto written = replaceFiles(newHashedLists(plan.value(), out));
+        if (!written.has_value())
+            return common::unexpected(Problems{{out.string(), 0, "", {written.error() + "; nothing was changed", ""}}});
+    }
+    const common::Result<std::size_t, std::string> committed
+        = commitChanges(out, changedFiles(plan.value(), previous.value(), out), options.step);
+    if (!committed.has_value())
+        return common::unexpected(Problems{{out.string(), 0, "", {committed.error(), ""}}});
+    if (!options.base.empty())
+        removeOldLists(out, plan.value(), previous.value());
     return plan;
 }
 

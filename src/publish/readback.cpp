@@ -170,6 +170,8 @@ std::string listLine(const SourceRecord &record, const catalog::Category &catego
     std::string line = "(";
     for (std::size_t i = 0; i < keys.size(); ++i)
         line += keys[i] + *values[i] + "-";
+    if (!record.sha256.empty())
+        line += catalog::checksumKey() + record.sha256 + "-";
     return line + ")\r\n";
 }
 

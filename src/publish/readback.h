@@ -33,6 +33,7 @@ struct SourceRecord
     std::string size;
     std::string time;
     std::string address;
+    std::string sha256; // the file's SHA-256 as 64 lower-case hex digits; empty when the author gave none
 
     bool operator==(const SourceRecord &) const = default;
 };
@@ -48,7 +49,8 @@ enum class Field
 // "name", "size", "time", "address".
 const char *fieldName(Field field);
 
-// One line of a category list file: "(" then each key of `category` with its value and a "-", then ")" CR LF.
+// One line of a category list file: "(" then each key of `category` with its value and a "-", then the checksum
+// field when the record has one, then ")" CR LF.
 std::string listLine(const SourceRecord &record, const catalog::Category &category);
 
 // The row the category load makes of `record`.

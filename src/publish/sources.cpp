@@ -1,6 +1,7 @@
 #include "publish/sources.h"
 
 #include "common/gbk.h"
+#include "common/sha256.h"
 #include "platform/paths.h"
 #include "publish/filebatch.h"
 #include "update/manifest.h"
@@ -82,6 +83,28 @@ std::optional<SourceRecord> recordFrom(
     return encoded ? std::optional(std::move(record)) : std::nullopt;
 }
 
+// The fifth field: the file's SHA-256, which the program checks the download against. The reader of the
+// checksum takes the first "SHA256：" of a record, so no other value may hold it.
+bool readChecksum(std::string_view hex, SourceRecord &record, const std::string &file, int line, Problems &problems)
+{
+    const std::optional<common::Sha256Digest> digest = common::sha256FromHex(hex);
+    if (!digest) {
+        problems.push_back({file, line, "sha256",
+            {"is not a SHA-256 (64 hex digits)",
+                "write the output of sha256sum for the file, or leave the field out"}});
+        return false;
+    }
+    for (const std::string *value : {&record.name, &record.size, &record.time, &record.address}) {
+        if (value->find(catalog::checksumKey()) != std::string::npos) {
+            problems.push_back({file, line, "",
+                {"a value holds \"SHA256：\", which would be read as the checksum", "write its colon as \":\""}});
+            return false;
+        }
+    }
+    record.sha256 = common::toHex(*digest);
+    return true;
+}
+
 struct NumberedLine
 {
     int number;
@@ -153,14 +176,16 @@ std::vector<SourceRecord> parseCategorySource(
         if (isBlank(line) || line.starts_with('#'))
             return;
         const std::vector<std::string_view> fields = splitTabs(line);
-        if (fields.size() != 4) {
+        if (fields.size() != 4 && fields.size() != 5) {
             problems.push_back({file, number, "",
-                {"has " + std::to_string(fields.size()) + " tab-separated fields, not 4",
-                    "write name, size, time and address separated by single tabs"}});
+                {"has " + std::to_string(fields.size()) + " tab-separated fields, not 4 or 5",
+                    "write name, size, time, address and optionally the file's SHA-256, separated by single tabs"}});
             return;
         }
         std::optional<SourceRecord> record = recordFrom(fields, file, number, problems);
         if (!record)
+            return;
+        if (fields.size() == 5 && !readChecksum(fields[4], *record, file, number, problems))
             return;
         for (const FieldFlaw &flaw : recordFlaws(*record, category))
             problems.push_back({file, number, fieldName(flaw.field), flaw.flaw});

@@ -45,6 +45,16 @@ std::string addressLabel(int category)
     return catalog::category(category).name + gbk("地址：");
 }
 
+std::string sizeLabel(int category)
+{
+    return catalog::category(category).name + gbk("大小：");
+}
+
+std::string checksumLabel(int category)
+{
+    return catalog::category(category).name + gbk("SHA256：");
+}
+
 const std::string &noticeLabel()
 {
     static const std::string label = gbk("公告：");

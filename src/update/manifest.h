@@ -25,6 +25,8 @@ const std::array<int, 5> &checkOrder();
 std::string flagLabel(int category); // "常用软件："
 std::string versionLabel(int category); // "常用软件版本："
 std::string addressLabel(int category); // "常用软件地址："
+std::string sizeLabel(int category); // "常用软件大小：", the list file's size in bytes
+std::string checksumLabel(int category); // "常用软件SHA256：", the list file's SHA-256 as 64 hex digits
 const std::string &noticeLabel(); // "公告："
 const std::string &advertisementLabel(); // "广告："
 

@@ -108,8 +108,13 @@ TEST(PublishSources, EveryRecordFlawNamesItsLineFieldAndFix)
             "下载地址:x"},
         {"a hyphen in the host name", "A\t1MB\t2024\thttp://my-site/a\n", 1, "address", "it would read \"http://my\"",
             "a host name with \"-\" cannot be given"},
-        {"too few fields", "A\t1MB\t2024\n", 1, "", "has 3 tab-separated fields, not 4", "separated by single tabs"},
-        {"too many fields", "A\t1MB\t2024\thttp://a\tx\n", 1, "", "has 5 tab-separated fields", ""},
+        {"too few fields", "A\t1MB\t2024\n", 1, "", "has 3 tab-separated fields, not 4 or 5",
+            "separated by single tabs"},
+        {"too many fields", "A\t1MB\t2024\thttp://a\tx\ty\n", 1, "", "has 6 tab-separated fields", ""},
+        {"a fifth field that is no SHA-256", "A\t1MB\t2024\thttp://a\tabc\n", 1, "sha256", "not a SHA-256",
+            "sha256sum"},
+        {"a value that would read as the checksum", "A SHA256：x\t1\t2\t3\t" + std::string(64, 'a') + "\n", 1, "",
+            "read as the checksum", ":"},
         {"no GBK form", "A 😀\t1MB\t2024\thttp://a\n", 1, "name", "\"😀\" (U+1F600) has no GBK form", "GBK has"},
         {"not UTF-8", "A\t1\xFF\t2024\thttp://a\n", 1, "size", "byte 0xFF, which is not UTF-8",
             "save the file as UTF-8"},
@@ -385,8 +390,9 @@ TEST(PublishCommand, PrintsTheSummaryOrEveryProblemWithAFailingStatus)
     EXPECT_EQ(broken.status, 1);
     EXPECT_EQ(broken.out,
         sources.path().string()
-            + "/电脑技术.tsv:1: has 3 tab-separated fields, not 4; write name, size, time and "
-              "address separated by single tabs\nkavo-cli: nothing was published: 1 problem(s)\n");
+            + "/电脑技术.tsv:1: has 3 tab-separated fields, not 4 or 5; write name, size, time, address and "
+              "optionally the file's SHA-256, separated by single tabs\nkavo-cli: nothing was published: 1 "
+              "problem(s)\n");
     EXPECT_EQ(runCommand(command.substr(0, command.find(" --address")) + " 2>/dev/null").status, 2);
 }
 

@@ -1,0 +1,192 @@
+#include "publish/journal.h"
+
+#include "catalog/category.h"
+#include "common/gbk.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+namespace publish {
+
+namespace {
+
+constexpr std::string_view JournalName = ".kavo-publish";
+constexpr std::size_t MaxJournalBytes = 1 << 20;
+
+std::string failure(const std::filesystem::path &path, const char *what, int error)
+{
+    return path.string() + ": " + what + ": " + std::strerror(error);
+}
+
+// "FROM\tTO\n" per rename, paths relative to OUT, then "end\n": a journal is only ever seen whole, since it is
+// itself renamed into place, and the last line tells a journal from any other file of that name.
+std::string journalText(const std::vector<std::pair<std::filesystem::path, std::filesystem::path>> &renames,
+    const std::filesystem::path &out)
+{
+    std::string text;
+    for (const auto &[from, to] : renames)
+        text += from.lexically_relative(out).string() + "\t" + to.lexically_relative(out).string() + "\n";
+    return text + "end\n";
+}
+
+// The renames of a journal; nothing when the text is no whole journal or names a path outside OUT.
+std::optional<std::vector<std::pair<std::filesystem::path, std::filesystem::path>>> parseJournal(
+    std::string_view text, const std::filesystem::path &out)
+{
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> renames;
+    const auto inside = [](const std::filesystem::path &relative) {
+        return !relative.empty() && relative.is_relative() && *relative.begin() != ".."
+            && relative.lexically_normal() == relative;
+    };
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        if (end == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end + 1);
+        if (line == "end")
+            return text.empty() ? std::optional(renames) : std::nullopt;
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string_view::npos)
+            return std::nullopt;
+        const std::filesystem::path from(line.substr(0, tab));
+        const std::filesystem::path to(line.substr(tab + 1));
+        if (!inside(from) || !inside(to))
+            return std::nullopt;
+        renames.emplace_back(out / from, out / to);
+    }
+    return std::nullopt;
+}
+
+common::Result<void, std::string> renameAll(
+    const std::vector<std::pair<std::filesystem::path, std::filesystem::path>> &renames, const StepHook &step)
+{
+    std::set<std::filesystem::path> folders;
+    for (const auto &[from, to] : renames) {
+        if (step)
+            step("rename " + to.filename().string());
+        std::error_code missing;
+        if (!std::filesystem::exists(from, missing))
+            continue; // made already by the publish that wrote the journal
+        if (std::rename(from.c_str(), to.c_str()) != 0)
+            return common::unexpected(failure(to, "cannot be replaced", errno));
+        folders.insert(to.parent_path());
+    }
+    for (const std::filesystem::path &folder : folders)
+        platform::syncFolder(folder);
+    return {};
+}
+
+// Whether `name` is one that a publish writes: the manifest page, its signature, the journal, or a category's
+// list or share page (with or without the hash in its name).
+bool isPublishedName(const std::string &name)
+{
+    if (name == "manifest.html" || name == "manifest.html.minisig" || name == JournalName)
+        return true;
+    if (!name.ends_with(".txt") && !name.ends_with(".html"))
+        return false;
+    for (const catalog::Category &category : catalog::categories()) {
+        const std::string categoryName = platform::nativePath(category.name).string();
+        if (name.starts_with(categoryName + "."))
+            return true;
+    }
+    return false;
+}
+
+// ".NAME.XXXXXX", the temporary file of NAME.
+bool isTemporary(const std::string &file)
+{
+    if (file.size() < 9 || file[0] != '.' || file[file.size() - 7] != '.')
+        return false;
+    return isPublishedName(file.substr(1, file.size() - 8));
+}
+
+} // namespace
+
+std::filesystem::path journalFile(const std::filesystem::path &out)
+{
+    return out / JournalName;
+}
+
+common::Result<std::size_t, std::string> commitChanges(
+    const std::filesystem::path &out, const std::vector<FileChange> &changes, const StepHook &step)
+{
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> renames;
+    std::vector<std::filesystem::path> created;
+    const auto undo = [&renames, &created](std::string error) {
+        for (const auto &rename : renames)
+            std::filesystem::remove(rename.first);
+        for (auto folder = created.rbegin(); folder != created.rend(); ++folder) {
+            std::error_code ignored;
+            std::filesystem::remove(*folder, ignored);
+        }
+        return common::unexpected(std::move(error));
+    };
+    for (const FileChange &change : changes) {
+        if (step)
+            step("write " + change.path.filename().string());
+        if (const auto made = makeFolders(change.path, created); !made.has_value())
+            return undo(made.error());
+        common::Result<std::filesystem::path, std::string> temporary = writeTemporary(change.path, change.bytes);
+        if (!temporary.has_value())
+            return undo(temporary.error());
+        renames.emplace_back(std::move(temporary.value()), change.path);
+    }
+    if (step)
+        step("journal");
+    const common::Result<std::filesystem::path, std::string> journal
+        = writeTemporary(journalFile(out), journalText(renames, out));
+    if (!journal.has_value())
+        return undo(journal.error());
+    if (std::rename(journal->c_str(), journalFile(out).c_str()) != 0) {
+        const int error = errno;
+        std::filesystem::remove(journal.value());
+        return undo(failure(journalFile(out), "cannot be written", error));
+    }
+    platform::syncFolder(out);
+    if (const auto renamed = renameAll(renames, step); !renamed.has_value())
+        return common::unexpected(renamed.error() + "; the next publish into this folder completes it");
+    if (step)
+        step("finish");
+    std::filesystem::remove(journalFile(out));
+    platform::syncFolder(out);
+    return changes.size();
+}
+
+common::Result<void, std::string> recoverPublish(const std::filesystem::path &out)
+{
+    std::string text;
+    switch (platform::readWhole(journalFile(out), text, MaxJournalBytes)) {
+    case platform::ReadStatus::Missing:
+        break;
+    case platform::ReadStatus::Ok: {
+        // A journal that does not parse was never renamed into place by a publish: it is not ours to follow.
+        if (const auto renames = parseJournal(text, out)) {
+            if (const auto renamed = renameAll(*renames, {}); !renamed.has_value())
+                return renamed;
+        }
+        std::filesystem::remove(journalFile(out));
+        platform::syncFolder(out);
+        break;
+    }
+    default:
+        return common::unexpected(journalFile(out).string() + ": cannot be read");
+    }
+    for (const std::filesystem::path &folder :
+        {out, out / platform::nativePath(common::gbk("自动更新")), out / "share", out / "lists"}) {
+        std::error_code error;
+        for (auto entry = std::filesystem::directory_iterator(folder, error);
+             !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+            std::error_code ignored;
+            if (entry->is_regular_file(ignored) && isTemporary(entry->path().filename().string()))
+                std::filesystem::remove(entry->path(), ignored);
+        }
+    }
+    return {};
+}
+
+} // namespace publish
