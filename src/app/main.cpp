@@ -14,6 +14,7 @@
 #include "platform/sound.h"
 #include "platform/terminationsignals.h"
 #include "settings/settings.h"
+#include "update/channel.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -95,9 +96,14 @@ int main(int argc, char **argv)
         = [stop = quitting.get_token()](const std::string &url) { return download::FetchUrl(url, {.stop = stop}); };
 
     const auto mailSender = std::make_shared<feedback::MailSender>();
+    std::vector<std::string> keyProblems;
+    const update::ChannelConfig channel = update::programChannel(paths, quitting.get_token(), keyProblems);
+    for (const std::string &problem : keyProblems)
+        std::fprintf(stderr, "kavo: %s\n", problem.c_str());
 
     mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
-        fetch, mailSender, hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable});
+        fetch, mailSender, hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
+        [channel] { return update::readChannelManifest(channel); }});
     // Logout, kill and Ctrl+C end the program as its close button does.
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())

@@ -2,6 +2,7 @@
 
 #include "catalog/loader.h"
 #include "catalog/search.h"
+#include "cli/channel.h"
 #include "cli/progressreport.h"
 #include "cli/records.h"
 #include "cli/stretchwork.h"
@@ -85,8 +86,12 @@ constexpr const char *Usage
       "  resolve SHARE_URL                 the facts and direct link of a share page\n"
       "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
       "  utf8-to-gb18030                   stdin to stdout\n"
-      "  publish SRC OUT --address TEMPLATE checks catalog sources, writes the lists and the\n"
-      "                                    manifest page; {category} in TEMPLATE: the list's name\n";
+      "  publish SRC OUT (--base URL | --address TEMPLATE) [--sign SECRET_KEY]\n"
+      "                                    checks catalog sources, writes the lists, the manifest page\n"
+      "                                    and its signature; --base: a tree for a static host,\n"
+      "                                    --address: {category} in TEMPLATE is the list's name\n"
+      "  update [--check]                  the update check (and with no --check the refresh of every\n"
+      "                                    offered list) without the window\n";
 
 struct Context
 {
@@ -391,31 +396,6 @@ int downloadFile(const Context &c)
     return 0;
 }
 
-// The sources' problems, each where the author can mend it, or the summary of what was published.
-int publishCatalog(const Context &c)
-{
-    std::vector<std::string> positional;
-    std::optional<std::string> addressTemplate;
-    for (std::size_t i = 0; i < c.args.size(); ++i) {
-        if (c.args[i] == "--address" && i + 1 < c.args.size())
-            addressTemplate = c.args[++i];
-        else
-            positional.push_back(c.args[i]);
-    }
-    if (positional.size() != 2 || !addressTemplate)
-        return c.fail("publish SRC OUT --address TEMPLATE");
-    const auto published = publish::publishCatalog(positional[0], positional[1], *addressTemplate);
-    if (!published.has_value()) {
-        for (const publish::Problem &problem : published.error())
-            c.streams.err += publish::describe(problem) + "\n";
-        c.streams.err
-            += "kavo-cli: nothing was published: " + std::to_string(published.error().size()) + " problem(s)\n";
-        return 1;
-    }
-    c.streams.out += publish::summary(published.value());
-    return 0;
-}
-
 const std::map<std::string, std::function<int(const Context &)>> &commandTable()
 {
     static const std::map<std::string, std::function<int(const Context &)>> table{
@@ -431,7 +411,8 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
         {"feedback", sendFeedback},
         {"utf8-to-gb18030", utf8ToGb18030},
         {"download", downloadFile},
-        {"publish", publishCatalog},
+        {"publish", [](const Context &c) { return publishCommand(c.args, c.streams); }},
+        {"update", [](const Context &c) { return updateCommand(c.paths, c.args, c.streams); }},
     };
     return table;
 }

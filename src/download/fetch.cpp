@@ -4,6 +4,7 @@
 #include "download/address.h"
 #include "download/conversions.h"
 #include "download/curlhandles.h"
+#include "download/httpanswer.h"
 
 #include <curl/curl.h>
 #include <memory>
@@ -34,7 +35,41 @@ std::size_t appendBody(char *data, std::size_t size, std::size_t count, void *us
     return bytes;
 }
 
+// The header lines of the last answer: a new status line (after a redirect or a 100) starts them afresh.
+struct Headers
+{
+    std::vector<std::string> lines;
+    std::size_t bytes = 0;
+};
+
+constexpr std::size_t MaxHeaderBytes = 64 * 1024;
+
+std::size_t keepHeader(char *data, std::size_t size, std::size_t count, void *user)
+{
+    auto *headers = static_cast<Headers *>(user);
+    std::string_view line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    if (parseStatusLine(line)) {
+        headers->lines.clear();
+        headers->bytes = 0;
+    } else if (!line.empty() && headers->bytes + line.size() <= MaxHeaderBytes) {
+        headers->lines.emplace_back(line);
+        headers->bytes += line.size();
+    }
+    return size * count;
+}
+
 } // namespace
+
+std::string headerOf(const FetchedPage &page, std::string_view name)
+{
+    for (const std::string &line : page.headers) {
+        if (const std::optional<std::string_view> value = headerValue(line, name))
+            return std::string(*value);
+    }
+    return {};
+}
 
 common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const FetchOptions &options)
 {
@@ -45,7 +80,10 @@ common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const
         return common::unexpected(DownloadError{DownloadError::Kind::Stopped, false, 0, {}});
     const EasyHandle curl = newEasyHandle();
     HeaderList headers;
-    if (!curl || !appendHeader(headers, "Accept: */*"))
+    bool listed = appendHeader(headers, "Accept: */*");
+    for (const std::string &line : options.requestHeaders)
+        listed = listed && appendHeader(headers, line.c_str());
+    if (!curl || !listed)
         return common::unexpected(
             DownloadError{DownloadError::Kind::Network, false, 0, common::gbk("无法初始化网络连接")});
     Body body{{}, options.maxBodyBytes};
@@ -58,6 +96,9 @@ common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const
     stall.attach(h);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
+    Headers answerHeaders;
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, keepHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &answerHeaders);
     // The status is not examined, and a transfer that breaks off keeps what arrived.
     const CURLcode result = curl_easy_perform(h);
     FetchedPage page;
@@ -70,6 +111,7 @@ common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const
             page.brokenOff->detail = common::gbk("页面太大");
     }
     page.body = std::move(body.bytes);
+    page.headers = std::move(answerHeaders.lines);
     return page;
 }
 

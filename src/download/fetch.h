@@ -9,6 +9,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Blocking HTTP(S) GETs of whole pages. Thread-safe: every call has its own connection.
 namespace download {
@@ -22,6 +23,8 @@ struct FetchOptions
     std::size_t maxBodyBytes = 32u << 20;
     // A stop request ends the fetch within about a second, with what arrived so far (the program's quit).
     std::stop_token stop;
+    // Extra request header lines, "Name: value" (If-None-Match, If-Modified-Since).
+    std::vector<std::string> requestHeaders = {};
 };
 
 // An answer that came: the status of the last answer (after redirects) and its body.
@@ -29,10 +32,15 @@ struct FetchedPage
 {
     long status = 0;
     std::string body;
+    // The header lines of the last answer, without their line ends; at most 64 KiB of them are kept.
+    std::vector<std::string> headers;
     // Why the body is incomplete, when the transfer broke off or reached maxBodyBytes after the answer began;
     // the body then holds what arrived.
     std::optional<DownloadError> brokenOff;
 };
+
+// The value of the first header `name` (any letter case) of `page`, blanks around it dropped; empty when absent.
+std::string headerOf(const FetchedPage &page, std::string_view name);
 
 // A GET as FetchUrl makes it, with the reason when no answer came: an address that is refused (empty, without
 // http:// or https://, with blanks inside; surrounding blanks are dropped) or no connection.

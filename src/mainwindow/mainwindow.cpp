@@ -22,7 +22,9 @@
 #include "platform/singleinstance.h"
 #include "platform/sound.h"
 #include "settings/settings.h"
+#include "update/channel.h"
 #include "update/manifest.h"
+#include "update/refresh.h"
 #include "update/ui/listrefresh.h"
 #include "update/ui/updatewindow.h"
 
@@ -45,6 +47,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <cstdio>
 #include <fstream>
 
 namespace mainwindow {
@@ -53,13 +56,20 @@ namespace {
 
 constexpr int VirtualKeyF5 = 0x74;
 
-const settings::SettingKey &versionKey(int category)
+// The start's read of the manifest page: the program's channel, or the page as the fetch gives it.
+std::function<update::ManifestRead()> manifestReader(const Services &services)
 {
-    static const std::array<settings::SettingKey, catalog::CategoryCount> keys{settings::keys::SoftwareVersion,
-        settings::keys::SourceVersion, settings::keys::ModuleVersion, settings::keys::TipsVersion,
-        settings::keys::CommonVersion};
-    return keys[static_cast<std::size_t>(category - 1)];
+    if (services.readManifest)
+        return services.readManifest;
+    return [fetch = services.fetch] {
+        update::ManifestRead read;
+        read.page = fetch(update::manifestUrl());
+        read.noticePage = read.page;
+        read.requests = 1;
+        return read;
+    };
 }
+
 constexpr int VirtualKeyHome = 0x24;
 constexpr int FadeStepMs = 2;
 constexpr int AdvertStepMs = 200;
@@ -76,6 +86,7 @@ std::string readWholeFile(const std::filesystem::path &path)
 MainWindow::MainWindow(Services services, QWidget *parent)
     : QWidget(parent)
     , m_services(std::move(services))
+    , m_manifest(std::make_shared<update::ManifestOnce>(manifestReader(m_services)))
     , m_form(this)
 {
     setObjectName(QStringLiteral("MainWindow"));
@@ -441,17 +452,17 @@ void MainWindow::centre()
 
 void MainWindow::startAnnouncementFill()
 {
-    // Off the UI thread: two fetches of the manifest page. Each field reaches the window as soon as it is read.
-    // The settings are read on the UI thread, at their turn: the task holds nothing that may go before it does.
+    // Off the UI thread: the start's one read of the manifest page, which the version check shares. The settings
+    // are read on the UI thread, at their turn: the task holds nothing that may go before it does.
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run(&common::networkPool(), [relay, fetch = m_services.fetch] {
-        const std::string url = update::manifestUrl();
-        const std::string ad = update::readManifestField(fetch, url, common::gbk("广告："));
+    (void)QtConcurrent::run(&common::networkPool(), [relay, manifest = m_manifest] {
+        const std::string &page = manifest->get().noticePage;
+        const std::string ad = update::pageField(page, update::advertisementLabel());
         relay.post([ad](MainWindow &w) {
             w.setAdvertisement(ad);
             w.m_form.nameField->setText(common::toQString(w.m_services.settings.read(settings::keys::UserName)));
         });
-        const std::string notice = update::readManifestField(fetch, url, common::gbk("公告："));
+        const std::string notice = update::pageField(page, update::noticeLabel());
         relay.post([notice](MainWindow &w) {
             w.m_form.notice->setPlainText(common::toQString(common::gbk("公告：\r\n\r\n") + notice));
             w.restoreSearch(w.m_services.settings.read(settings::keys::SearchText));
@@ -506,7 +517,7 @@ void MainWindow::wireVersionFields()
 {
     for (int category = 1; category <= catalog::CategoryCount; ++category) {
         connect(versionField(category), &QLineEdit::textChanged, this, [this, category](const QString &text) {
-            m_services.settings.write(versionKey(category), common::fromQString(text));
+            m_services.settings.write(update::versionSetting(category), common::fromQString(text));
         });
     }
 }
@@ -514,7 +525,7 @@ void MainWindow::wireVersionFields()
 void MainWindow::loadVersions()
 {
     for (int category = 1; category <= catalog::CategoryCount; ++category)
-        versionField(category)->setText(common::toQString(m_services.settings.read(versionKey(category))));
+        versionField(category)->setText(common::toQString(m_services.settings.read(update::versionSetting(category))));
 }
 
 void MainWindow::startVersionCheck()
@@ -524,23 +535,25 @@ void MainWindow::startVersionCheck()
     for (int category = 1; category <= catalog::CategoryCount; ++category)
         local[static_cast<std::size_t>(category - 1)] = common::fromQString(versionField(category)->text());
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run(&common::networkPool(), [relay, fetch = m_services.fetch, local] {
-        const std::string url = update::manifestUrl();
-        const auto offer = update::checkVersions(
-            [&](const std::string &label) { return update::readManifestField(fetch, url, label); },
-            [&](int category) { return local[static_cast<std::size_t>(category - 1)]; });
-        relay.post([offer](MainWindow &w) {
+    (void)QtConcurrent::run(&common::networkPool(), [relay, manifest = m_manifest, local] {
+        const update::ManifestRead &read = manifest->get();
+        if (!read.refusal.empty())
+            std::fprintf(stderr, "kavo: %s\n", common::utf8FromGbk(read.refusal).c_str());
+        const auto offer
+            = update::checkVersions([&read](const std::string &label) { return update::pageField(read.page, label); },
+                [&](int category) { return local[static_cast<std::size_t>(category - 1)]; });
+        relay.post([offer, page = read.page](MainWindow &w) {
             if (offer)
-                w.offerUpdate(*offer);
+                w.offerUpdate(*offer, page);
             else
                 emit w.versionChecked(false);
         });
     });
 }
 
-void MainWindow::offerUpdate(const update::UpdateOffer &offer)
+void MainWindow::offerUpdate(const update::UpdateOffer &offer, const std::string &page)
 {
-    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, update::manifestUrl(),
+    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, page,
         m_services.paths.lists, [this](int category, const std::string &version) {
             versionField(category)->setText(common::toQString(version));
         }};

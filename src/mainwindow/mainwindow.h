@@ -27,8 +27,10 @@ namespace feedback {
 class MailSender;
 }
 namespace update {
+struct ManifestRead;
+class ManifestOnce;
 struct UpdateOffer;
-}
+} // namespace update
 namespace download {
 class Download;
 class FolderPicker;
@@ -64,6 +66,9 @@ struct Services
     // Whether the desktop shows tray icons now. Without a tray, a window hidden to it could not be brought back,
     // so minimising leaves it minimised instead.
     std::function<bool()> trayAvailable = [] { return true; };
+    // The start's one read of the manifest page through the catalog channel; none: the page as `fetch` gives it,
+    // unchecked and uncached.
+    std::function<update::ManifestRead()> readManifest = {};
 };
 
 // The main window "KAVO 软件一键下载" with the program's version. UI thread only.
@@ -137,7 +142,7 @@ private:
 
     void wireVersionFields();
     void loadVersions();
-    void offerUpdate(const update::UpdateOffer &offer);
+    void offerUpdate(const update::UpdateOffer &offer, const std::string &page);
     void setAdvertisement(const std::string &gbkText);
     void restoreSearch(const std::string &gbkText);
     QLineEdit *versionField(int category) const;
@@ -149,6 +154,7 @@ private:
     void startVersionCheck();
 
     Services m_services;
+    std::shared_ptr<update::ManifestOnce> m_manifest; // shared with the workers that read it
     MainWindowForm m_form;
     catalog::CatalogViews *m_catalog = nullptr;
     appearance::WindowFrame *m_frame = nullptr;

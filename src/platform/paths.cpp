@@ -87,6 +87,7 @@ ProgramPaths resolveProgramPaths(
     ProgramPaths paths;
     paths.settings = xdgFolder(environment, "XDG_CONFIG_HOME", ".config") / "kavo";
     paths.lists = xdgFolder(environment, "XDG_DATA_HOME", ".local/share") / "kavo";
+    paths.cache = xdgFolder(environment, "XDG_CACHE_HOME", ".cache") / "kavo";
     paths.data = shared.lexically_normal();
     return paths;
 }

@@ -15,13 +15,16 @@ struct ProgramPaths
     ProgramPaths(std::filesystem::path directory) // NOLINT(google-explicit-constructor): a folder is a layout
         : settings(directory)
         , lists(directory)
+        , cache(directory / "cache")
         , data(std::move(directory))
     {
     }
 
     std::filesystem::path settings; // holds the settings file "配置"
     std::filesystem::path lists; // holds the category lists in "自动更新"
-    std::filesystem::path data; // read-only: "windows.wav", "图片.jpg" and the shipped "自动更新"
+    std::filesystem::path cache; // the last manifest page read, with its signature and validators
+    std::filesystem::path data; // read-only: "windows.wav", "图片.jpg", the shipped "自动更新" and the catalog's
+                                // trusted keys in "keys"
 
     bool operator==(const ProgramPaths &) const = default;
 };
@@ -29,8 +32,8 @@ struct ProgramPaths
 // The one place that decides the layout. KAVO_HOME, when set and not empty, is a one-folder layout. An
 // installed executable (in a "bin" folder with "../share/kavo" beside it) reads its data from there and keeps
 // the user's files in $XDG_CONFIG_HOME/kavo (default ~/.config/kavo) and $XDG_DATA_HOME/kavo (default
-// ~/.local/share/kavo), "~" being HOME or, when that is unset, the account's home folder; relative XDG values
-// are ignored. Any other executable uses its own folder.
+// ~/.local/share/kavo), its cache in $XDG_CACHE_HOME/kavo (default ~/.cache/kavo), "~" being HOME or, when that is
+// unset, the account's home folder; relative XDG values are ignored. Any other executable uses its own folder.
 // `environment` answers getenv-style (nullptr: unset). Thread-safe.
 ProgramPaths resolveProgramPaths(
     const std::filesystem::path &executable, const std::function<const char *(const char *)> &environment);

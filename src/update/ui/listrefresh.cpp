@@ -10,6 +10,7 @@
 #include "download/downloaderror.h"
 #include "download/sharepage.h"
 #include "update/listfile.h"
+#include "update/refresh.h"
 
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
@@ -42,27 +43,24 @@ void ListRefresh::start()
     if (m_started)
         return;
     m_started = true;
-    auto *watcher = new QFutureWatcher<std::string>(this);
+    using Link = common::Result<std::string, std::string>;
+    auto *watcher = new QFutureWatcher<Link>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
-        startDownload(watcher->result());
+        const Link link = watcher->result();
+        // No task is started for nothing: the old list stays, and the user learns why.
+        if (!link.has_value())
+            return fail(link.error());
+        startDownload(link.value());
     });
-    watcher->setFuture(QtConcurrent::run(&common::networkPool(),
-        [fetch = m_context.fetch, url = m_context.manifestUrl, label = addressLabel(m_offer.category)] {
-            const std::string address = readManifestField(fetch, url, label);
-            const std::string page = download::Utf8ToGb18030(fetch(download::secondPageAddress(address)));
-            return download::extractDirectLink(common::untilZero(page));
+    watcher->setFuture(QtConcurrent::run(
+        &common::networkPool(), [fetch = m_context.fetch, page = m_context.page, category = m_offer.category] {
+            return resolveListLink(page, category, fetch);
         }));
 }
 
 void ListRefresh::startDownload(const std::string &directLink)
 {
-    if (directLink.empty()) {
-        // No task is started for nothing: the old list stays, and the user learns why.
-        fail(download::describeDownloadError(
-            {download::DownloadError::Kind::Address, false, 0, gbk("分享页面中没有找到新列表的下载直链")}));
-        return;
-    }
     const std::filesystem::path list
         = catalog::categoryFile(m_context.programDirectory, catalog::category(m_offer.category));
     const std::filesystem::path pending = pendingListPath(list);
@@ -70,15 +68,16 @@ void ListRefresh::startDownload(const std::string &directLink)
     std::filesystem::create_directories(list.parent_path(), ignored);
     std::filesystem::remove(pending, ignored); // a leftover of an earlier refresh of ours
     const std::shared_ptr<Shared> shared = m_shared;
-    const download::TaskParam param = download::toolTaskParam(
-        directLink, pending, [shared](int code, download::Download *task, double, int, download::Download *) {
-            if (code == download::EventEnded) {
-                const auto outcome
-                    = task->lastError() ? Outcome(common::unexpected(*task->lastError())) : Outcome(task->lastPath());
-                shared->relay.post([outcome](ListRefresh &refresh) { refresh.onEnded(outcome); });
-            }
-            return 0;
-        });
+    const download::TaskParam param
+        = listTaskParam(directLink, pending, listExpectation(m_context.page, m_offer.category),
+            [shared](int code, download::Download *task, double, int, download::Download *) {
+                if (code == download::EventEnded) {
+                    const auto outcome = task->lastError() ? Outcome(common::unexpected(*task->lastError()))
+                                                           : Outcome(task->lastPath());
+                    shared->relay.post([outcome](ListRefresh &refresh) { refresh.onEnded(outcome); });
+                }
+                return 0;
+            });
     // Refused while another download runs: no event will ever come for this refresh.
     if (!m_context.download.Start(param))
         deleteLater();
@@ -91,15 +90,11 @@ void ListRefresh::onEnded(const Outcome &outcome)
     if (!outcome.has_value())
         return fail(download::describeDownloadError(outcome.error()));
     // The new list may have arrived under a numbered name when "<list>.new" was taken. A server that answers
-    // with its error page, or with another file, must not take the old list's place.
-    const bool isList = isCategoryList(outcome.value(), category);
-    if (!isList || !replaceList(outcome.value(), list)) {
-        std::error_code ignored;
-        std::filesystem::remove(outcome.value(), ignored);
-        return fail(isList ? download::describeDownloadError(
-                        {download::DownloadError::Kind::Disk, false, 0, gbk("新的列表无法替换原来的列表")})
-                           : gbk("下载到的文件不是分类列表"));
-    }
+    // with its error page, another file or another version of the list must not take the old list's place.
+    const auto installed
+        = installList(outcome.value(), list, category, listExpectation(m_context.page, m_offer.category));
+    if (!installed.has_value())
+        return fail(installed.error());
     m_context.recordVersion(m_offer.category, m_offer.remoteVersion);
     m_context.notifier.showMessage(gbk("更新完毕!"), true);
     emit finished(true);

@@ -23,14 +23,15 @@ struct RefreshContext
     download::Download &download; // the program's one download object
     appearance::Notifier &notifier;
     Fetcher fetch;
-    std::string manifestUrl;
+    std::string page; // the manifest page that the version check accepted, UTF-8
     std::filesystem::path programDirectory;
     // Sets the category's version field (which writes the setting).
     std::function<void(int category, const std::string &version)> recordVersion;
 };
 
-// One refresh of one category list: the list's share link from the manifest, its direct link, the download
-// beside the old list, and the replacement. The old list and version stay unless the new list arrived whole.
+// One refresh of one category list: the list's share link from the accepted manifest page, its direct link, the
+// download beside the old list, the checks against the page's size and SHA-256, and the replacement. The old
+// list and version stay unless the new list arrived whole and matches the page.
 // Lives as long as its parent (the main window), so closing the update window does not cut it short. When the
 // download object refuses the start (another download runs), nothing further happens and it deletes itself.
 // UI thread only; the download's events reach it through a relay.

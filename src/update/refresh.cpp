@@ -1,0 +1,64 @@
+#include "update/refresh.h"
+
+#include "catalog/category.h"
+#include "common/gbk.h"
+#include "download/conversions.h"
+#include "download/downloaderror.h"
+#include "download/sharepage.h"
+#include "settings/keys.h"
+#include "update/listfile.h"
+
+namespace update {
+
+using common::gbk;
+
+const settings::SettingKey &versionSetting(int category)
+{
+    static const std::array<settings::SettingKey, catalog::CategoryCount> keys{settings::keys::SoftwareVersion,
+        settings::keys::SourceVersion, settings::keys::ModuleVersion, settings::keys::TipsVersion,
+        settings::keys::CommonVersion};
+    return keys[static_cast<std::size_t>(category - 1)];
+}
+
+common::Result<std::string, std::string> resolveListLink(
+    const std::string &page, int category, const download::Fetcher &fetch)
+{
+    const std::string address = pageField(page, addressLabel(category));
+    const std::string sharePage = download::Utf8ToGb18030(fetch(download::secondPageAddress(address)));
+    std::string link = download::extractDirectLink(common::untilZero(sharePage));
+    if (link.empty())
+        return common::unexpected(download::describeDownloadError(
+            {download::DownloadError::Kind::Address, false, 0, gbk("分享页面中没有找到新列表的下载直链")}));
+    return link;
+}
+
+download::TaskParam listTaskParam(const std::string &directLink, const std::filesystem::path &pending,
+    const ListExpectation &expected, download::EventRoutine eventRoutine)
+{
+    download::TaskParam param = download::toolTaskParam(directLink, pending, std::move(eventRoutine));
+    param.maxBytes = expected.size.value_or(MaxListBytes);
+    param.expectedSha256 = expected.sha256;
+    return param;
+}
+
+common::Result<void, std::string> installList(const std::filesystem::path &downloaded,
+    const std::filesystem::path &list, const catalog::Category &category, const ListExpectation &expected)
+{
+    const auto discard = [&downloaded](std::string reason) {
+        std::error_code ignored;
+        std::filesystem::remove(downloaded, ignored);
+        return common::unexpected(std::move(reason));
+    };
+    // The download checks the hash as the bytes arrive; this second look costs a read of a small file and keeps
+    // the rule in one place for every way a list can arrive.
+    if (const auto matches = checkListFile(downloaded, expected); !matches.has_value())
+        return discard(matches.error());
+    if (!isCategoryList(downloaded, category))
+        return discard(gbk("下载到的文件不是分类列表"));
+    if (!replaceList(downloaded, list))
+        return discard(download::describeDownloadError(
+            {download::DownloadError::Kind::Disk, false, 0, gbk("新的列表无法替换原来的列表")}));
+    return {};
+}
+
+} // namespace update
