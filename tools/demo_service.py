@@ -4,7 +4,9 @@
   /share/link?shareid=N&uk=M          a netdisk-style share page with the file's description element
   /share/link?shareid=N&uk=M&third=0  its twin carrying the escaped direct link
   /file/N                             the file behind share N, with Range support, throttled per connection
-  /manifest.html                      the published manifest page, TREE/manifest.html
+  /manifest.html                      the published manifest page, TREE/manifest.html, and its .minisig
+  /share/CATEGORY.html                the static share page that `publish --base` writes (TREE/share/)
+  /lists/NAME.txt                     a published list under its hashed name (TREE/lists/)
   /share/link?list=CATEGORY           the share page of a published category list (and its &third=0 twin)
   /list/CATEGORY                      the published list file, TREE/自动更新/CATEGORY.txt (GBK)
 
@@ -15,6 +17,7 @@ Usage: demo_service.py [--port 18080] [--tree DIR] [--rate BYTES_PER_SECOND] [--
 With --port 0 it picks a free port and prints it alone on the first line.
 """
 import argparse
+import hashlib
 import html
 import random
 import re
@@ -132,12 +135,9 @@ class Handler(BaseHTTPRequestHandler):
         query = parse_qs(parts.query)
         if parts.path == "/share/link":
             self.share_page(query)
-        elif parts.path == "/manifest.html":
-            page = Path(self.server.tree) / "manifest.html"
-            if page.is_file():
-                self.send_body(200, page.read_bytes(), "text/html; charset=utf-8")
-            else:
-                self.not_found()
+        elif parts.path in ("/manifest.html", "/manifest.html.minisig") or re.fullmatch(
+                r"/(share/[^/]+\.html|lists/[^/]+\.txt)", unquote(parts.path)):
+            self.static(unquote(parts.path))
         elif parts.path.startswith("/list/"):
             data = list_file(self.server.tree, unquote(parts.path[len("/list/"):]))
             if data is None:
@@ -148,6 +148,23 @@ class Handler(BaseHTTPRequestHandler):
             self.file(parts.path[len("/file/"):])
         else:
             self.not_found()
+
+    def static(self, path):
+        """A file of the published tree as a static host serves it: the page, its signature, share pages, lists."""
+        file = Path(self.server.tree) / path.lstrip("/")
+        if ".." in Path(path).parts or not file.is_file():
+            self.not_found()
+            return
+        kind = "text/html; charset=utf-8" if path.endswith(".html") else "text/plain; charset=utf-8"
+        body = file.read_bytes()
+        etag = '"' + hashlib.sha256(body).hexdigest()[:16] + '"'
+        if etag in [tag.strip() for tag in self.headers.get("If-None-Match", "").split(",")]:
+            self.send_response(304)
+            self.send_header("ETag", etag)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            return
+        self.send_body(200, body, kind, [("ETag", etag)])
 
     def not_found(self):
         self.send_body(404, b"<html><body><h1>404 Not Found</h1></body></html>", "text/html; charset=utf-8")
