@@ -118,7 +118,7 @@ std::string sharePage(
 // signed before the last one they accepted, and a clock set back must not make the next publish look like one.
 std::int64_t previousTimestamp(const PreviousPublish &previous)
 {
-    constexpr std::string_view Prefix = "trusted comment: ";
+    constexpr std::string_view Prefix = "\ntrusted comment: "; // not the end of "untrusted comment: "
     const std::string &text = previous.signature.value_or("");
     const std::size_t at = text.find(Prefix);
     if (at == std::string::npos)
