@@ -71,7 +71,7 @@ TEST(ProgramPaths, OneFolderUnlessInstalledBesideShareKavo)
             {{"HOME", home}, {"KAVO_HOME", ""}}, root.path() / "build" / "bin"},
         {"installed, XDG defaults", prefix / "bin" / "kavo", {{"HOME", home}}, {}},
         {"installed, XDG set", prefix / "bin" / "kavo-cli",
-            {{"HOME", home}, {"XDG_CONFIG_HOME", "/cfg"}, {"XDG_DATA_HOME", "/data"}}, {}},
+            {{"HOME", home}, {"XDG_CONFIG_HOME", "/cfg"}, {"XDG_DATA_HOME", "/data"}, {"XDG_CACHE_HOME", "/cache"}}, {}},
         {"installed, relative XDG ignored", prefix / "bin" / "kavo",
             {{"HOME", home}, {"XDG_CONFIG_HOME", "cfg"}, {"XDG_DATA_HOME", "data"}}, {}},
         {"installed, HOME unset", prefix / "bin" / "kavo", {}, {}},
@@ -90,6 +90,8 @@ TEST(ProgramPaths, OneFolderUnlessInstalledBesideShareKavo)
                 = xdgSet ? std::filesystem::path("/cfg/kavo") : std::filesystem::path(userHome) / ".config/kavo";
             expected.lists
                 = xdgSet ? std::filesystem::path("/data/kavo") : std::filesystem::path(userHome) / ".local/share/kavo";
+            expected.cache
+                = xdgSet ? std::filesystem::path("/cache/kavo") : std::filesystem::path(userHome) / ".cache/kavo";
             expected.data = (prefix / "share" / "kavo").lexically_normal();
         }
         EXPECT_EQ(platform::resolveProgramPaths(row.executable, environmentOf(row.environment)), expected);
