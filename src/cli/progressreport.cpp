@@ -77,7 +77,7 @@ std::string describe(std::int64_t received, double total, double speed, bool bar
 } // namespace
 
 common::Result<std::filesystem::path, download::DownloadError> runDownload(
-    const std::string &url, const std::filesystem::path &target, int connections, Streams &)
+    const std::string &url, const std::filesystem::path &target, const DownloadOptions &options, Streams &)
 {
     std::atomic<double> total{0};
     std::mutex mutex;
@@ -94,7 +94,8 @@ common::Result<std::filesystem::path, download::DownloadError> runDownload(
             }
             return 0;
         });
-    param.connections = connections;
+    param.connections = options.connections;
+    param.expectedSha256 = options.sha256;
     const InterruptGuard guard;
     download::Download task;
     if (!task.Start(param))

@@ -41,6 +41,10 @@ std::string kindWords(const DownloadError &error)
         return common::gbk("无法写入文件");
     case Kind::NameRefused:
         return common::gbk("无法使用这个文件名");
+    case Kind::Checksum:
+        return common::gbk("文件校验不符");
+    case Kind::TooLarge:
+        return common::gbk("文件超过了允许的大小");
     case Kind::Stopped:
         return common::gbk("下载已停止");
     }

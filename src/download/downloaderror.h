@@ -15,6 +15,8 @@ struct DownloadError
         Changed, // the file changed on the server while it was being fetched
         Disk, // the disk is full or the folder or file is not writable
         NameRefused, // no usable local name: too long, no folder, every numbered name taken, or abandoned
+        Checksum, // every byte arrived, but the file's SHA-256 is not the one it should have
+        TooLarge, // the file is larger than the task allows
         Stopped // Stop() was called
     };
     Kind kind = Kind::Network;

@@ -47,11 +47,13 @@ public:
     // The size is known: ends that were Unbounded become `total`.
     void learnTotal(std::int64_t total);
     // Ranges work: from now on up to `connections` parts run at once, and the unfinished bytes are cut so that
-    // each connection has a part of nearly equal size (none smaller than minPart).
-    void share();
+    // each connection has a part of nearly equal size (none smaller than minPart). With `pieceBytes`, they are
+    // cut into consecutive pieces of that size instead, taken in order, so the finished prefix of the file
+    // grows steadily rather than all at once at the end.
+    void share(std::int64_t pieceBytes = 0);
 
-    // A part that may start now, marked running; nothing when every part runs, is done or waits for its retry
-    // time, or as many parts run as may.
+    // The waiting part with the lowest position that may start now, marked running; nothing when every part
+    // runs, is done or waits for its retry time, or as many parts run as may.
     std::optional<std::size_t> startNext(Clock::time_point now);
     // The earliest retry time of a part that waits for one; nothing while as many parts run as may.
     std::optional<Clock::time_point> nextRetry() const;
@@ -77,6 +79,7 @@ private:
     std::size_t runningCount() const;
     bool anyWaiting() const;
     void takeOverLargest();
+    void cutIntoPieces(const std::vector<std::size_t> &open, std::int64_t pieceBytes);
 
     int m_connections;
     std::int64_t m_minPart;

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "common/sha256.h"
+
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace download {
@@ -45,6 +49,12 @@ struct TaskParam
     // The local file as the file system names it. When set, it is used instead of `localPath`: a path may hold
     // characters that GBK cannot, and such a text must never stand for another path.
     std::filesystem::path localFile;
+    // When set, the file takes its final name only if its SHA-256 is this; otherwise the task fails and its
+    // partial files go, since they hold bytes proven wrong.
+    std::optional<common::Sha256Digest> expectedSha256;
+    // The largest file the task accepts, in bytes; 0: no limit. A larger announced total, or a byte past it,
+    // ends the task at once.
+    std::int64_t maxBytes = 0;
 };
 
 // The task the netdisk tool and the list refresh start: a remote file into `localFile` (its GBK form goes into

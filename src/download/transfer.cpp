@@ -7,6 +7,7 @@
 #include "download/curlhandles.h"
 #include "download/httpanswer.h"
 #include "download/partfiles.h"
+#include "download/prefixhasher.h"
 #include "download/segmentplanner.h"
 #include "platform/paths.h"
 
@@ -34,6 +35,9 @@ constexpr std::size_t WriteBlockBytes = 256 * 1024;
 // The control record follows the data at least this often.
 constexpr auto CheckpointInterval = std::chrono::seconds(1);
 constexpr std::int64_t CheckpointBytes = 4 << 20;
+// With a checksum to meet, the file is fetched in pieces of this size in order, so the prefix that can be
+// hashed grows while the download runs and little is left to hash at the end.
+constexpr std::int64_t HashedPieceBytes = 2 << 20;
 // The longest wait for network activity; a Stop wakes the wait at once.
 constexpr auto LongestWait = std::chrono::milliseconds(250);
 
@@ -99,6 +103,8 @@ public:
         , m_planner(param.connections, MinPartBytes, std::chrono::milliseconds(std::max(0, param.retryDelayMs)))
         , m_checkpoints(files)
     {
+        if (param.expectedSha256)
+            m_hasher = std::make_unique<PrefixHasher>(files.fd.get());
     }
 
     ~Transfer()
@@ -119,7 +125,7 @@ public:
         while (!m_failure && !m_state.stop.load()) {
             startParts();
             if (m_planner.allDone())
-                return std::nullopt;
+                return verify();
             int running = 0;
             curl_multi_perform(m_multi.get(), &running);
             // A connection that ended frees its place for a part at once, without waiting for network activity.
@@ -166,6 +172,28 @@ public:
 private:
     std::int64_t total() const { return m_pinned ? m_pinned->total : -1; }
 
+    // Every byte is on disk: the file is what it should be, when the task knows what that is.
+    std::optional<DownloadError> verify()
+    {
+        if (!m_hasher)
+            return std::nullopt;
+        const auto digest = m_hasher->finish(total());
+        if (!digest.has_value())
+            m_failure = digest.error();
+        else if (digest.value() != *m_param.expectedSha256)
+            m_failure = DownloadError{Kind::Checksum, false, 0,
+                common::gbk("应为 ") + common::toHex(*m_param.expectedSha256) + common::gbk("，实为 ")
+                    + common::toHex(digest.value())};
+        return m_failure;
+    }
+
+    DownloadError tooLarge(std::string_view utf8What) const
+    {
+        return DownloadError{Kind::TooLarge, false, 0,
+            common::gbk(utf8What) + common::gbk("超过了上限 ") + std::to_string(m_param.maxBytes)
+                + common::gbk(" 字节")};
+    }
+
     // A resumed download starts from its record: the recorded version is pinned and only the holes are asked for.
     void begin()
     {
@@ -183,6 +211,8 @@ private:
                 holes.push_back({at, range.begin});
             have += range.size();
             at = range.end;
+            if (m_hasher)
+                m_hasher->written(range.begin, range.size());
         }
         if (at < total())
             holes.push_back({at, total()});
@@ -221,6 +251,10 @@ private:
         m_rangesWork = ranges && m_pinned->total >= 0;
         if (m_pinned->total < 0)
             return true;
+        if (m_param.maxBytes > 0 && m_pinned->total > m_param.maxBytes) {
+            m_failure = tooLarge("服务器声明的大小 " + std::to_string(m_pinned->total) + " 字节");
+            return false;
+        }
         raise(EventTotalSize, static_cast<double>(m_pinned->total));
         if (::ftruncate(m_files.fd.get(), m_pinned->total) != 0) {
             m_failure = diskError(errno);
@@ -228,7 +262,7 @@ private:
         }
         m_planner.learnTotal(m_pinned->total);
         if (m_rangesWork)
-            m_planner.share();
+            m_planner.share(m_hasher ? HashedPieceBytes : 0);
         m_checkpoints.submit(record());
         return true;
     }
@@ -260,6 +294,10 @@ private:
         const std::int64_t answerRoom = c.answerEnd - c.filePos;
         const auto take
             = static_cast<std::size_t>(std::min({partRoom, answerRoom, static_cast<std::int64_t>(body.size())}));
+        if (m_param.maxBytes > 0 && c.filePos + static_cast<std::int64_t>(take) > m_param.maxBytes) {
+            c.error = tooLarge("服务器发送的数据");
+            return 0;
+        }
         if (take > 0) {
             if (c.pending.empty())
                 c.pendingOffset = c.filePos;
@@ -286,6 +324,8 @@ private:
     bool flush(Connection &c)
     {
         const bool written = platform::writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
+        if (written && m_hasher)
+            m_hasher->written(c.pendingOffset, static_cast<std::int64_t>(c.pending.size()));
         c.pending.clear();
         if (!written) {
             c.error = diskError(errno);
@@ -428,6 +468,8 @@ private:
     void takeEmptyFile(const FileVersion &version)
     {
         dropConnections();
+        if (m_hasher)
+            m_hasher->reset();
         m_planner.reset({});
         pin(version, false);
     }
@@ -448,6 +490,8 @@ private:
             m_failure = written.error();
             return;
         }
+        if (m_hasher)
+            m_hasher->reset();
         if (::ftruncate(m_files.fd.get(), 0) != 0) {
             m_failure = diskError(errno);
             return;
@@ -522,6 +566,7 @@ private:
     SegmentPlanner m_planner;
     Checkpointer m_checkpoints;
     std::vector<std::unique_ptr<Connection>> m_connections;
+    std::unique_ptr<PrefixHasher> m_hasher; // with a checksum to meet
     std::optional<FileVersion> m_pinned;
     bool m_confirmed = false; // an answer of this run has matched the pinned version
     bool m_rangesWork = false;

@@ -145,3 +145,22 @@ TEST(SegmentPlanner, RetriesWaitTheDelayExceptAfterACleanShortAnswer)
     EXPECT_TRUE(unknown.allDone());
     EXPECT_EQ(unknown.part(0).end, 77);
 }
+
+TEST(SegmentPlanner, PiecesAreTakenInOrderSoTheFinishedPrefixGrows)
+{
+    SegmentPlanner planner(2, 10, 1s);
+    planner.reset({{0, 1000}});
+    planner.share(300);
+    const auto now = Clock::now();
+    const auto first = planner.startNext(now);
+    const auto second = planner.startNext(now);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(planner.part(*first).position, 0);
+    EXPECT_EQ(planner.part(*second).position, 300);
+    EXPECT_FALSE(planner.startNext(now));
+    planner.advance(*first, 300);
+    EXPECT_EQ(planner.ended(*first, 0, true, now), SegmentPlanner::Ending::Done);
+    const auto third = planner.startNext(now);
+    ASSERT_TRUE(third);
+    EXPECT_EQ((ByteRange{planner.part(*third).position, planner.part(*third).end}), (ByteRange{600, 900}));
+}
