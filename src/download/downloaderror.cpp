@@ -62,4 +62,11 @@ std::string describeDownloadError(const DownloadError &error)
     return detail.empty() ? words : words + common::gbk("：") + detail;
 }
 
+void noteKept(DownloadError &error)
+{
+    if (error.detail.empty() && error.kind == DownloadError::Kind::HttpStatus)
+        error.detail = statusWords(error.httpStatus);
+    error.detail += common::gbk(error.detail.empty() ? "" : "；") + common::gbk("已下载的部分已保留，再次下载时继续");
+}
+
 } // namespace download

@@ -29,4 +29,7 @@ struct DownloadError
 // "服务器回答 HTTP 404：文件不存在". Pure.
 std::string describeDownloadError(const DownloadError &error);
 
+// Adds to the reason that the partial download is kept for a later start.
+void noteKept(DownloadError &error);
+
 } // namespace download

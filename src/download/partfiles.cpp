@@ -118,7 +118,7 @@ Claim tryClaim(PartFiles &files, const std::string &address, int &errnum)
         ::unlink(files.part.c_str());
         return errnum == EEXIST ? Claim::Taken : Claim::Failed;
     }
-    if (!platform::writeAt(control.get(), formatControl({address, {}, {}}), 0)) {
+    if (!platform::writeAt(control.get(), formatControl({address, {}, {}, {}}), 0)) {
         errnum = errno;
         ::unlink(files.control.c_str());
         ::unlink(files.part.c_str());

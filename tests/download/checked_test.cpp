@@ -2,6 +2,7 @@
 #include "common/sha256.h"
 #include "download/controlfile.h"
 #include "download/download.h"
+#include "download/rangecheck.h"
 #include "download/taskfixture.h"
 #include "support/process.h"
 
@@ -21,13 +22,15 @@ protected:
         return p;
     }
 
-    // A partial file of `name` that holds `prefix` as its first bytes, recorded as finished, and zeros after.
+    // A partial file of `name` that holds `prefix` as its first bytes, recorded as finished with the check of
+    // those bytes, and zeros after.
     void leavePartial(const std::string &url, const std::string &name, const std::string &prefix)
     {
         const auto total = static_cast<std::int64_t>(data.size());
         writeFile(target / (name + ".part"), prefix + std::string(data.size() - prefix.size(), '\0'));
         writeFile(target / (name + ".part.ctl"),
-            formatControl({url, {total, "", "", ""}, {{0, static_cast<std::int64_t>(prefix.size())}}}));
+            formatControl(
+                {url, {total, "", "", ""}, {{0, static_cast<std::int64_t>(prefix.size())}}, {rangeCheck(prefix)}}));
     }
 };
 
@@ -79,7 +82,7 @@ TEST_F(CheckedDownloadTest, AResumedDownloadIsCheckedWithTheBytesItFoundOnDisk)
         bool succeeds;
     } cases[] = {
         {"the recorded bytes are right", data.substr(0, have), true},
-        {"a recorded byte went bad on disk", corrupted, false},
+        {"a record whose bytes agree with it, but not with the file", corrupted, false},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);

@@ -1,5 +1,6 @@
 #include "download/controlfile.h"
 #include "download/fetch.h"
+#include "download/rangecheck.h"
 #include "download/taskfixture.h"
 #include "support/process.h"
 
@@ -118,7 +119,7 @@ TEST_F(CommandLineDownloadTest, BytesTheDiskRefusedAreNeverRecorded)
     const std::int64_t have = 2 << 20;
     const auto total = static_cast<std::int64_t>(data.size());
     writeFile(file.string() + ".part", data.substr(0, have) + std::string(data.size() - have, '\0'));
-    writeFile(control, formatControl({url, {total, "", "", ""}, {{0, have}}}));
+    writeFile(control, formatControl({url, {total, "", "", ""}, {{0, have}}, {rangeCheck(data.substr(0, have))}}));
     const CommandResult full = runCommand(
         "bash -c \"trap '' XFSZ; ulimit -f 1024; " + cli("download '" + url + "' '" + file.string() + "' -n 1") + "\"");
     EXPECT_NE(full.status, 0);
