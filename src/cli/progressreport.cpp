@@ -102,6 +102,7 @@ common::Result<std::filesystem::path, download::DownloadError> runDownload(
         return common::unexpected(
             download::DownloadError{download::DownloadError::Kind::Network, false, 0, common::gbk("无法启动下载任务")});
     const bool bar = ::isatty(STDERR_FILENO) == 1;
+    bool shown = true; // progress stops once it cannot be written; the download goes on
     download::SpeedMeter speed;
     auto lastReport = std::chrono::steady_clock::now();
     for (;;) {
@@ -115,12 +116,12 @@ common::Result<std::filesystem::path, download::DownloadError> runDownload(
         const auto now = std::chrono::steady_clock::now();
         const std::int64_t received = task.Received();
         speed.add(now, received);
-        if (bar || now - lastReport >= std::chrono::seconds(1)) {
+        if (shown && (bar || now - lastReport >= std::chrono::seconds(1))) {
             lastReport = now;
-            std::fputs(describe(received, total.load(), speed.bytesPerSecond(), bar).c_str(), stderr);
+            shown = std::fputs(describe(received, total.load(), speed.bytesPerSecond(), bar).c_str(), stderr) != EOF;
         }
     }
-    if (bar)
+    if (bar && shown)
         std::fputs("\n", stderr);
     task.Stop();
     if (const auto error = task.lastError())

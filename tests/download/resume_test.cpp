@@ -146,3 +146,16 @@ TEST_F(CommandLineDownloadTest, TargetOutsideGbkIsSavedWhereItWasNamed)
     EXPECT_TRUE(readFile(file) == data);
     EXPECT_TRUE(std::filesystem::is_empty(target / "a?"));
 }
+
+TEST_F(CommandLineDownloadTest, AClosedProgressPipeNeitherEndsNorSpoilsTheDownload)
+{
+    // Progress goes to a pipe whose reader leaves after 10 bytes; the path still goes to our own output.
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    const std::string file = (target / "piped.bin").string();
+    const CommandResult piped
+        = runCommand("bash -c 'exec 3>&1; " + binaryDir() + "/kavo-cli download \"" + server.url("/slow?rate=524288")
+            + "\" \"" + file + "\" -n 2 2>&1 >&3 3>&- | head -c 10 >/dev/null; echo status=${PIPESTATUS[0]}'");
+    EXPECT_NE(piped.out.find("status=0"), std::string::npos) << piped.out;
+    EXPECT_NE(piped.out.find(file), std::string::npos) << piped.out;
+    EXPECT_TRUE(readFile(file) == data);
+}
