@@ -138,6 +138,8 @@ bool readHeaderLine(AnswerHead &head, std::string_view line)
         head.version.etag = std::string(*etag);
     } else if (const auto modified = headerValue(line, "Last-Modified")) {
         head.version.lastModified = std::string(*modified);
+    } else if (const auto retryAfter = headerValue(line, "Retry-After")) {
+        head.retryAfter = std::string(*retryAfter);
     } else if (headerValue(line, "Location")) {
         head.location = true;
     }

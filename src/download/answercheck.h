@@ -46,6 +46,7 @@ struct AnswerHead
     std::optional<std::int64_t> unsatisfiedTotal; // the N of "Content-Range: bytes */N"
     std::int64_t contentLength = -1;
     bool location = false;
+    std::string retryAfter; // the Retry-After value, as sent
     FileVersion version; // total from Content-Range or Content-Length, and the validators
 };
 

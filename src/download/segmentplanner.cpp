@@ -4,11 +4,11 @@
 
 namespace download {
 
-SegmentPlanner::SegmentPlanner(
-    int connections, std::int64_t minPart, std::chrono::milliseconds retryDelay, int maxAttempts)
+SegmentPlanner::SegmentPlanner(int connections, std::int64_t minPart, std::chrono::milliseconds retryDelay,
+    int maxAttempts, RetrySchedule::Random random)
     : m_connections(std::max(1, connections))
     , m_minPart(std::max<std::int64_t>(1, minPart))
-    , m_retryDelay(retryDelay)
+    , m_retries(retryDelay, RetrySchedule::DefaultCap, std::move(random))
     , m_maxAttempts(std::max(1, maxAttempts))
 {
 }
@@ -123,7 +123,7 @@ std::optional<SegmentPlanner::Clock::time_point> SegmentPlanner::nextRetry() con
 }
 
 SegmentPlanner::Ending SegmentPlanner::ended(
-    std::size_t index, std::int64_t startedAt, bool clean, Clock::time_point now)
+    std::size_t index, std::int64_t startedAt, bool clean, Clock::time_point now, std::chrono::milliseconds floor)
 {
     Part &part = m_parts[index];
     part.running = false;
@@ -143,7 +143,7 @@ SegmentPlanner::Ending SegmentPlanner::ended(
     part.failures = progressed ? 1 : part.failures + 1;
     if (part.failures >= m_maxAttempts)
         return Ending::GiveUp;
-    part.retryAt = now + m_retryDelay;
+    part.retryAt = now + m_retries.delay(part.failures, floor);
     return Ending::Retry;
 }
 

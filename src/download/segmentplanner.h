@@ -1,5 +1,6 @@
 #pragma once
 
+#include "download/retryschedule.h"
 #include "download/segments.h"
 
 #include <chrono>
@@ -38,8 +39,10 @@ public:
         GiveUp // the part failed `maxAttempts` times in a row without a byte: the task fails
     };
 
-    // `minPart`: no part is cut smaller than this. `retryDelay`: the wait after a failed attempt.
-    SegmentPlanner(int connections, std::int64_t minPart, std::chrono::milliseconds retryDelay, int maxAttempts = 6);
+    // `minPart`: no part is cut smaller than this. `retryDelay`: where the wait after a failed attempt starts; it
+    // grows with each failure in a row and is drawn with `random` (see RetrySchedule).
+    SegmentPlanner(int connections, std::int64_t minPart, std::chrono::milliseconds retryDelay, int maxAttempts = 6,
+        RetrySchedule::Random random = {});
 
     // Starts over with these unfinished ranges, in order (an end of Unbounded while the size is unknown). Until
     // share() only one part runs at a time.
@@ -66,8 +69,10 @@ public:
     // A connection of the part has ended. `startedAt`: the part's position when the connection began. `clean`:
     // the answer was accepted and ended normally. A part that reached its end is done, and a connection that
     // is free takes over the second half of the largest running part. A clean end short of the part's end
-    // (a server that gives shorter ranges) is tried again at once; a failure after the retry delay.
-    Ending ended(std::size_t index, std::int64_t startedAt, bool clean, Clock::time_point now);
+    // (a server that gives shorter ranges) is tried again at once; a failure after the retry schedule's delay,
+    // and never before `floor` (the wait the server asked for).
+    Ending ended(std::size_t index, std::int64_t startedAt, bool clean, Clock::time_point now,
+        std::chrono::milliseconds floor = {});
 
     bool allDone() const;
     // The unfinished bytes as ranges in order, adjacent parts joined, and their complement in [0, total).
@@ -83,7 +88,7 @@ private:
 
     int m_connections;
     std::int64_t m_minPart;
-    std::chrono::milliseconds m_retryDelay;
+    RetrySchedule m_retries;
     int m_maxAttempts;
     bool m_shared = false;
     std::vector<Part> m_parts;

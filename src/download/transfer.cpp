@@ -519,7 +519,7 @@ private:
             m_failure = error;
             return;
         }
-        switch (m_planner.ended(c.part, c.requestedFrom, !error, Clock::now())) {
+        switch (m_planner.ended(c.part, c.requestedFrom, !error, Clock::now(), askedWait(c))) {
         case SegmentPlanner::Ending::Done:
             if (total() < 0)
                 learnLengthAtEnd(m_planner.part(c.part).position);
@@ -532,6 +532,15 @@ private:
         case SegmentPlanner::Ending::Retry:
             break;
         }
+    }
+
+    // The wait a busy server asked for with its answer, if any.
+    static std::chrono::milliseconds askedWait(const Connection &c)
+    {
+        if (c.head.status != 429 && c.head.status != 503)
+            return {};
+        return parseRetryAfter(c.head.retryAfter, std::chrono::system_clock::now())
+            .value_or(std::chrono::milliseconds());
     }
 
     // An answer without a length ended cleanly: what arrived is the file. A partial file resumed from a record

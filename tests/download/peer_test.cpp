@@ -157,3 +157,22 @@ TEST_F(ChangingPeerTest, ARecordIsCheckedBeforeItIsBelieved)
         std::filesystem::remove(target / "edited.bin");
     }
 }
+
+TEST_F(ChangingPeerTest, ABusyServerIsAskedAgainOnlyAfterTheWaitItNamed)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    for (const char *status : {"503", "429"}) {
+        SCOPED_TRACE(status);
+        setPeer(std::string("status=") + status + "\nretryafter=2\nfailfirst=1\n");
+        Download task;
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer"), "busy.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        const std::vector<std::string> requests = takeLog();
+        ASSERT_GE(requests.size(), 2u);
+        // The server logs the seconds since it started after each request's route, offset and If-Range.
+        const auto when = [](const std::string &line) { return std::stod(line.substr(line.rfind(' ') + 1)); };
+        EXPECT_GE(when(requests[1]) - when(requests[0]), 2.0) << requests[0] << " / " << requests[1];
+        std::filesystem::remove(target / "busy.bin");
+        std::filesystem::remove(dir.path() / "www" / "file.bin.peer");
+    }
+}

@@ -183,7 +183,7 @@ class Handler(socketserver.StreamRequestHandler):
     def peer(self, request, query):
         settings = peer_settings()
         status = settings.get("status")
-        if status and count("peer-refused") <= int(settings.get("failfirst", 1 << 30)):
+        if status and count("peer-refused" + status) <= int(settings.get("failfirst", 1 << 30)):
             extra = [("Retry-After", settings["retryafter"])] if "retryafter" in settings else []
             self.send(f"{status} Scripted", [("Content-Length", 6)] + extra, b"status")
             return
