@@ -212,7 +212,7 @@ private:
     void begin()
     {
         const auto &resumed = m_files.resumed;
-        if (resumed && resumed->version.total > 0) {
+        if (resumed && resumed->version.total > 0 && vouchedFor(*resumed)) {
             for (std::size_t i = 0; i < resumed->finished.size(); ++i) {
                 const ByteRange &range = resumed->finished[i];
                 if (auto check = checkOnDisk(m_files.fd.get(), range, resumed->checks[i]))
@@ -239,6 +239,14 @@ private:
             holes.push_back({at, total()});
         m_planner.reset(holes);
         m_state.received = believedBytes();
+    }
+
+    // Bytes fetched from another address are continued only when a strong ETag pins them: every ranged request
+    // sends it through If-Range, and an answer without it starts the file over.
+    bool vouchedFor(const ControlRecord &resumed) const
+    {
+        const std::string &etag = resumed.version.etag;
+        return resumed.address == m_address || (!etag.empty() && etag.substr(0, 2) != "W/");
     }
 
     std::int64_t believedBytes() const

@@ -176,3 +176,37 @@ TEST_F(ChangingPeerTest, ABusyServerIsAskedAgainOnlyAfterTheWaitItNamed)
         std::filesystem::remove(dir.path() / "www" / "file.bin.peer");
     }
 }
+
+TEST_F(ChangingPeerTest, AFreshAddressForTheSameFileContinuesOnlyWhatAStrongETagVouchesFor)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    const struct
+    {
+        const char *name;
+        const char *validators;
+        bool continues;
+    } cases[] = {
+        {"a strong ETag", "etag=\"s1\"\n", true},
+        {"a weak ETag", "etag=W/\"w1\"\n", false},
+        {"no validators", "", false},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        setPeer(std::string(row.validators) + "rate=262144\n");
+        Download task;
+        const ControlRecord before = stopHalfway(task, param(server.url("/peer?tok=1"), "moved.bin", 4));
+        setPeer(row.validators);
+        takeLog();
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer?tok=2"), "moved.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        EXPECT_EQ(task.lastPath(), target / "moved.bin");
+        EXPECT_TRUE(readFile(target / "moved.bin") == data);
+        EXPECT_EQ(filesInTarget(), std::vector<std::string>{"moved.bin"});
+        bool fetchedAgain = false;
+        for (const std::string &line : takeLog())
+            for (const ByteRange &done : before.finished)
+                fetchedAgain = fetchedAgain || (requestedFrom(line) >= done.begin && requestedFrom(line) < done.end);
+        EXPECT_EQ(fetchedAgain, !row.continues);
+        std::filesystem::remove(target / "moved.bin");
+    }
+}
