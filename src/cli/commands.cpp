@@ -80,7 +80,9 @@ constexpr const char *Usage
       "  link thunder|flashget|qqdl ADDRESS a download-manager link\n"
       "  fetch URL                         the raw body of a page\n"
       "  page URL START END                the page text between two markers\n"
-      "  download URL TARGET [-n N]        a file over N connections (default 10)\n"
+      "  download URL TARGET [-n N] [--sha256 HEX]\n"
+      "                                    a file over N connections (default 10), checked\n"
+      "                                    against its SHA-256 before it takes its name\n"
       "  feedback NAME CONTENT             mail feedback as the feedback page does\n"
       "  manifest LABEL                    a field of the update manifest page\n"
       "  resolve SHARE_URL                 the facts and direct link of a share page\n"
@@ -376,18 +378,24 @@ int utf8ToGb18030(const Context &c)
 
 int downloadFile(const Context &c)
 {
-    int connections = 10;
+    constexpr const char *DownloadUsage = "download URL TARGET [-n N] [--sha256 HEX]";
+    DownloadOptions options;
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < c.args.size(); ++i) {
-        if (c.args[i] == "-n" && i + 1 < c.args.size())
-            connections = std::max(1, std::atoi(c.args[++i].c_str()));
-        else
+        if (c.args[i] == "-n" && i + 1 < c.args.size()) {
+            options.connections = std::max(1, std::atoi(c.args[++i].c_str()));
+        } else if (c.args[i] == "--sha256" && i + 1 < c.args.size()) {
+            options.sha256 = common::sha256FromHex(c.args[++i]);
+            if (!options.sha256)
+                return c.fail("--sha256 takes 64 hex digits, not: " + c.args[i]);
+        } else {
             positional.push_back(c.args[i]);
+        }
     }
     if (positional.size() != 2)
-        return c.fail("download URL TARGET [-n N]");
+        return c.fail(DownloadUsage);
     // The target stays the native path it is: a name that GBK cannot spell must not become another path.
-    const auto outcome = runDownload(positional[0], std::filesystem::path(positional[1]), connections, c.streams);
+    const auto outcome = runDownload(positional[0], std::filesystem::path(positional[1]), options, c.streams);
     if (!outcome.has_value()) {
         c.streams.err += reasonText("下载失败：", outcome.error());
         return 1;

@@ -77,7 +77,7 @@ std::string describe(std::int64_t received, double total, double speed, bool bar
 } // namespace
 
 common::Result<std::filesystem::path, download::DownloadError> runDownload(
-    const std::string &url, const std::filesystem::path &target, int connections, Streams &)
+    const std::string &url, const std::filesystem::path &target, const DownloadOptions &options, Streams &)
 {
     std::atomic<double> total{0};
     std::mutex mutex;
@@ -94,13 +94,15 @@ common::Result<std::filesystem::path, download::DownloadError> runDownload(
             }
             return 0;
         });
-    param.connections = connections;
+    param.connections = options.connections;
+    param.expectedSha256 = options.sha256;
     const InterruptGuard guard;
     download::Download task;
     if (!task.Start(param))
         return common::unexpected(
             download::DownloadError{download::DownloadError::Kind::Network, false, 0, common::gbk("无法启动下载任务")});
     const bool bar = ::isatty(STDERR_FILENO) == 1;
+    bool shown = true; // progress stops once it cannot be written; the download goes on
     download::SpeedMeter speed;
     auto lastReport = std::chrono::steady_clock::now();
     for (;;) {
@@ -114,12 +116,12 @@ common::Result<std::filesystem::path, download::DownloadError> runDownload(
         const auto now = std::chrono::steady_clock::now();
         const std::int64_t received = task.Received();
         speed.add(now, received);
-        if (bar || now - lastReport >= std::chrono::seconds(1)) {
+        if (shown && (bar || now - lastReport >= std::chrono::seconds(1))) {
             lastReport = now;
-            std::fputs(describe(received, total.load(), speed.bytesPerSecond(), bar).c_str(), stderr);
+            shown = std::fputs(describe(received, total.load(), speed.bytesPerSecond(), bar).c_str(), stderr) != EOF;
         }
     }
-    if (bar)
+    if (bar && shown)
         std::fputs("\n", stderr);
     task.Stop();
     if (const auto error = task.lastError())

@@ -37,7 +37,14 @@ bool isBlankLine(std::string_view line)
     return line == "\r\n" || line == "\n";
 }
 
-AnswerVerdict judgePartial(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned)
+// The answer carries the validator that If-Range sent: the ETag, or the date.
+bool carries(const FileVersion &version, std::string_view ifRangeSent)
+{
+    return ifRangeSent.empty() || version.etag == ifRangeSent || version.lastModified == ifRangeSent;
+}
+
+AnswerVerdict judgePartial(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned,
+    std::string_view ifRangeSent)
 {
     if (!head.range)
         return refused(206, true, "部分内容的回答没有有效的 Content-Range");
@@ -49,15 +56,19 @@ AnswerVerdict judgePartial(const AnswerHead &head, std::int64_t requestedFrom, c
     const std::int64_t length = head.range->last - head.range->first + 1;
     if (head.contentLength >= 0 && head.contentLength != length)
         return refused(206, true, "Content-Length 与 Content-Range 不一致");
-    if (pinned && !sameFile(*pinned, head.version))
+    if ((pinned && !sameFile(*pinned, head.version)) || !carries(head.version, ifRangeSent))
         return judged(AnswerVerdict::Kind::Changed, head.version);
     return judged(AnswerVerdict::Kind::Range, head.version, head.range->last + 1);
 }
 
-AnswerVerdict judgeWhole(const AnswerHead &head, const std::optional<FileVersion> &pinned)
+AnswerVerdict judgeWhole(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned,
+    std::string_view ifRangeSent)
 {
-    if (pinned && !sameFile(*pinned, head.version))
+    // A 200 to If-Range says the file changed (RFC 9110 13.1.5).
+    if ((pinned && !sameFile(*pinned, head.version)) || !ifRangeSent.empty())
         return judged(AnswerVerdict::Kind::Changed, head.version);
+    if (requestedFrom > 0)
+        return judged(AnswerVerdict::Kind::Anew, head.version);
     if (head.version.total == 0)
         return judged(AnswerVerdict::Kind::Empty, head.version);
     return judged(AnswerVerdict::Kind::Whole, head.version);
@@ -127,6 +138,8 @@ bool readHeaderLine(AnswerHead &head, std::string_view line)
         head.version.etag = std::string(*etag);
     } else if (const auto modified = headerValue(line, "Last-Modified")) {
         head.version.lastModified = std::string(*modified);
+    } else if (const auto retryAfter = headerValue(line, "Retry-After")) {
+        head.retryAfter = std::string(*retryAfter);
     } else if (headerValue(line, "Location")) {
         head.location = true;
     }
@@ -140,13 +153,20 @@ bool isInterim(const AnswerHead &head)
     return (head.status >= 100 && head.status < 200) || (redirect && head.location);
 }
 
-AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned)
+bool onlyETagDiffers(const FileVersion &pinned, const FileVersion &answer)
+{
+    return !pinned.etag.empty() && !answer.etag.empty() && pinned.etag != answer.etag && pinned.total >= 0
+        && pinned.total == answer.total && !pinned.lastModified.empty() && pinned.lastModified == answer.lastModified;
+}
+
+AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned,
+    std::string_view ifRangeSent)
 {
     switch (head.status) {
     case 206:
-        return judgePartial(head, requestedFrom, pinned);
+        return judgePartial(head, requestedFrom, pinned, ifRangeSent);
     case 200:
-        return judgeWhole(head, pinned);
+        return judgeWhole(head, requestedFrom, pinned, ifRangeSent);
     case 416:
         return judgeUnsatisfiable(head, requestedFrom, pinned);
     case 408:

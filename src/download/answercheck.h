@@ -46,6 +46,7 @@ struct AnswerHead
     std::optional<std::int64_t> unsatisfiedTotal; // the N of "Content-Range: bytes */N"
     std::int64_t contentLength = -1;
     bool location = false;
+    std::string retryAfter; // the Retry-After value, as sent
     FileVersion version; // total from Content-Range or Content-Length, and the validators
 };
 
@@ -61,7 +62,8 @@ struct AnswerVerdict
     enum class Kind
     {
         Range, // 206 with the bytes from the requested offset up to `end`
-        Whole, // 200: the whole file from byte 0; the bytes before the requested offset are skipped
+        Whole, // 200 to a request from 0: the whole file from byte 0
+        Anew, // 200 to a request from an offset: the whole file, perhaps another version; start over, never splice
         Empty, // the remote file is empty
         Changed, // another version than the pinned one
         Refused // no usable data: `error` says why and whether a retry may help
@@ -73,11 +75,17 @@ struct AnswerVerdict
 };
 
 // Judges a complete answer header (with its version's origin filled in by the caller) to a request
-// "Range: bytes=<requestedFrom>-". A 206 must start at the
-// requested offset, name its total, end within it, and carry a Content-Length equal to its range when it gives one.
+// "Range: bytes=<requestedFrom>-", sent with "If-Range: <ifRangeSent>" unless that is empty. When it carried
+// If-Range, a 206 must carry that very validator (one that the answer lacks counts as a change). A 206 must start at
+// the requested offset, name its total, end within it, and carry a Content-Length equal to its range when it gives one.
 // 408, 429, 5xx and a 416 to an offset inside the file may be retried; other 4xx and anything else that is not
 // 200, 206 or 416 may not.
 // An empty file is a 200 with length 0, or a 416 to a request from 0 whose total is 0 or absent.
-AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned);
+AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned,
+    std::string_view ifRangeSent = {});
+
+// Whether `answer` differs from `pinned` only in its ETag, with the same total and the same Last-Modified: a
+// balanced server whose machines each make their own ETag for one file.
+bool onlyETagDiffers(const FileVersion &pinned, const FileVersion &answer);
 
 } // namespace download

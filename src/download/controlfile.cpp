@@ -8,13 +8,27 @@ namespace {
 
 constexpr std::string_view Magic = "kavo-download 1";
 
-std::optional<ByteRange> rangeOf(std::string_view value)
+bool isCheck(std::string_view text)
+{
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+// "BEGIN END" or "BEGIN END CHECK".
+std::optional<ByteRange> rangeOf(std::string_view value, std::string &check)
 {
     const std::size_t blank = value.find(' ');
     if (blank == std::string_view::npos)
         return std::nullopt;
+    std::string_view rest = value.substr(blank + 1);
+    const std::size_t second = rest.find(' ');
+    if (second != std::string_view::npos) {
+        if (!isCheck(rest.substr(second + 1)))
+            return std::nullopt;
+        check = std::string(rest.substr(second + 1));
+        rest = rest.substr(0, second);
+    }
     const auto begin = parseNumber(value.substr(0, blank));
-    const auto end = parseNumber(value.substr(blank + 1));
+    const auto end = parseNumber(rest);
     if (!begin || !end || *begin >= *end)
         return std::nullopt;
     return ByteRange{*begin, *end};
@@ -41,10 +55,12 @@ bool readLine(ControlRecord &record, std::string_view key, std::string_view valu
         return true;
     }
     if (key == "range") {
-        const auto range = rangeOf(value);
+        std::string check;
+        const auto range = rangeOf(value, check);
         if (!range || (!record.finished.empty() && range->begin < record.finished.back().end))
             return false;
         record.finished.push_back(*range);
+        record.checks.push_back(std::move(check));
         return true;
     }
     return false;
@@ -61,8 +77,13 @@ std::string formatControl(const ControlRecord &record)
         text += "etag " + record.version.etag + "\n";
     if (!record.version.lastModified.empty())
         text += "modified " + record.version.lastModified + "\n";
-    for (const ByteRange &range : record.finished)
-        text += "range " + std::to_string(range.begin) + " " + std::to_string(range.end) + "\n";
+    for (std::size_t i = 0; i < record.finished.size(); ++i) {
+        const ByteRange &range = record.finished[i];
+        text += "range " + std::to_string(range.begin) + " " + std::to_string(range.end);
+        if (i < record.checks.size() && !record.checks[i].empty())
+            text += " " + record.checks[i];
+        text += "\n";
+    }
     return text;
 }
 

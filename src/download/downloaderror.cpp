@@ -41,6 +41,10 @@ std::string kindWords(const DownloadError &error)
         return common::gbk("无法写入文件");
     case Kind::NameRefused:
         return common::gbk("无法使用这个文件名");
+    case Kind::Checksum:
+        return common::gbk("文件校验不符");
+    case Kind::TooLarge:
+        return common::gbk("文件超过了允许的大小");
     case Kind::Stopped:
         return common::gbk("下载已停止");
     }
@@ -56,6 +60,13 @@ std::string describeDownloadError(const DownloadError &error)
         detail = statusWords(error.httpStatus);
     const std::string words = kindWords(error);
     return detail.empty() ? words : words + common::gbk("：") + detail;
+}
+
+void noteKept(DownloadError &error)
+{
+    if (error.detail.empty() && error.kind == DownloadError::Kind::HttpStatus)
+        error.detail = statusWords(error.httpStatus);
+    error.detail += common::gbk(error.detail.empty() ? "" : "；") + common::gbk("已下载的部分已保留，再次下载时继续");
 }
 
 } // namespace download

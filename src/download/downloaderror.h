@@ -15,6 +15,8 @@ struct DownloadError
         Changed, // the file changed on the server while it was being fetched
         Disk, // the disk is full or the folder or file is not writable
         NameRefused, // no usable local name: too long, no folder, every numbered name taken, or abandoned
+        Checksum, // every byte arrived, but the file's SHA-256 is not the one it should have
+        TooLarge, // the file is larger than the task allows
         Stopped // Stop() was called
     };
     Kind kind = Kind::Network;
@@ -26,5 +28,8 @@ struct DownloadError
 // The reason as one GBK sentence for the message window and the command line, in plain Chinese, such as
 // "服务器回答 HTTP 404：文件不存在". Pure.
 std::string describeDownloadError(const DownloadError &error);
+
+// Adds to the reason that the partial download is kept for a later start.
+void noteKept(DownloadError &error);
 
 } // namespace download

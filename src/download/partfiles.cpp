@@ -73,8 +73,10 @@ bool temporaryIsOurs(const std::filesystem::path &temporary)
 }
 
 // A partial file that is already there: ours to resume when it is a plain file that no task holds, its
-// control record names the same address and size, and no one else's file lies where its records are written.
-Claim adopt(PartFiles &files, const std::string &address)
+// control record parses and names its size, and no one else's file lies where its records are written. A record
+// of another address is ours too (a direct link carries a new token each time): the task decides how much of it
+// still holds.
+Claim adopt(PartFiles &files)
 {
     UniqueFd fd(::open(files.part.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat info
@@ -84,7 +86,7 @@ Claim adopt(PartFiles &files, const std::string &address)
         || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return Claim::Taken;
     auto record = readControl(files.control);
-    if (!record || record->address != address || (record->version.total >= 0 && info.st_size != record->version.total)
+    if (!record || (record->version.total >= 0 && info.st_size != record->version.total)
         || !temporaryIsOurs(files.controlTemporary))
         return Claim::Taken;
     ::unlink(files.controlTemporary.c_str()); // the leftover of an earlier run, if any
@@ -106,7 +108,7 @@ Claim tryClaim(PartFiles &files, const std::string &address, int &errnum)
     UniqueFd fd(::open(files.part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (!fd.valid()) {
         errnum = errno;
-        return errnum == EEXIST ? adopt(files, address) : Claim::Failed;
+        return errnum == EEXIST ? adopt(files) : Claim::Failed;
     }
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         ::unlink(files.part.c_str());
@@ -118,7 +120,7 @@ Claim tryClaim(PartFiles &files, const std::string &address, int &errnum)
         ::unlink(files.part.c_str());
         return errnum == EEXIST ? Claim::Taken : Claim::Failed;
     }
-    if (!platform::writeAt(control.get(), formatControl({address, {}, {}}), 0)) {
+    if (!platform::writeAt(control.get(), formatControl({address, {}, {}, {}}), 0)) {
         errnum = errno;
         ::unlink(files.control.c_str());
         ::unlink(files.part.c_str());

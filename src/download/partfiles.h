@@ -35,8 +35,8 @@ struct PartFiles
 // Claims the files for downloading `address` to `wanted` (a native path). The name is first cut to fit the file
 // system's 255 bytes with every suffix and a counter, keeping its extension. A name is taken when a file or link
 // has it, or when its partial or control file (or the control file's temporary) belongs to someone else:
-// another address, a record that does not parse, or a download that another task holds locked. An unfinished download
-// of the same address that no task holds is resumed. When the wanted name is taken, `keepGoing` is asked once (false
+// a record that does not parse, or a download that another task holds locked. An unfinished download that no task
+// holds is resumed, whatever address its record names. When the wanted name is taken, `keepGoing` is asked once (false
 // abandons); then the numbered names "(1)" ... "(99)" are tried.
 common::Result<PartFiles, DownloadError> claimPartFiles(
     const std::filesystem::path &wanted, const std::string &address, const std::function<bool()> &keepGoing);

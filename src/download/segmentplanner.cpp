@@ -4,11 +4,11 @@
 
 namespace download {
 
-SegmentPlanner::SegmentPlanner(
-    int connections, std::int64_t minPart, std::chrono::milliseconds retryDelay, int maxAttempts)
+SegmentPlanner::SegmentPlanner(int connections, std::int64_t minPart, std::chrono::milliseconds retryDelay,
+    int maxAttempts, RetrySchedule::Random random)
     : m_connections(std::max(1, connections))
     , m_minPart(std::max<std::int64_t>(1, minPart))
-    , m_retryDelay(retryDelay)
+    , m_retries(retryDelay, RetrySchedule::DefaultCap, std::move(random))
     , m_maxAttempts(std::max(1, maxAttempts))
 {
 }
@@ -29,13 +29,17 @@ void SegmentPlanner::learnTotal(std::int64_t total)
     }
 }
 
-void SegmentPlanner::share()
+void SegmentPlanner::share(std::int64_t pieceBytes)
 {
     m_shared = true;
     std::vector<std::size_t> open;
     for (std::size_t i = 0; i < m_parts.size(); ++i) {
         if (!m_parts[i].done && m_parts[i].end != Unbounded)
             open.push_back(i);
+    }
+    if (pieceBytes > 0) {
+        cutIntoPieces(open, pieceBytes);
+        return;
     }
     // Each spare connection goes where it leaves the largest pieces.
     std::vector<std::int64_t> counts(open.size(), 1);
@@ -63,6 +67,17 @@ void SegmentPlanner::share()
     }
 }
 
+void SegmentPlanner::cutIntoPieces(const std::vector<std::size_t> &open, std::int64_t pieceBytes)
+{
+    for (const std::size_t index : open) {
+        const std::int64_t end = m_parts[index].end;
+        const std::int64_t first = std::min(end, m_parts[index].position + pieceBytes);
+        m_parts[index].end = first;
+        for (std::int64_t at = first; at < end; at += pieceBytes)
+            m_parts.push_back({at, std::min(end, at + pieceBytes)});
+    }
+}
+
 std::size_t SegmentPlanner::limit() const
 {
     return m_shared ? static_cast<std::size_t>(m_connections) : 1;
@@ -83,14 +98,16 @@ std::optional<std::size_t> SegmentPlanner::startNext(Clock::time_point now)
 {
     if (runningCount() >= limit())
         return std::nullopt;
+    std::optional<std::size_t> lowest;
     for (std::size_t i = 0; i < m_parts.size(); ++i) {
-        Part &part = m_parts[i];
-        if (!part.running && !part.done && now >= part.retryAt) {
-            part.running = true;
-            return i;
-        }
+        const Part &part = m_parts[i];
+        if (!part.running && !part.done && now >= part.retryAt
+            && (!lowest || part.position < m_parts[*lowest].position))
+            lowest = i;
     }
-    return std::nullopt;
+    if (lowest)
+        m_parts[*lowest].running = true;
+    return lowest;
 }
 
 std::optional<SegmentPlanner::Clock::time_point> SegmentPlanner::nextRetry() const
@@ -106,7 +123,7 @@ std::optional<SegmentPlanner::Clock::time_point> SegmentPlanner::nextRetry() con
 }
 
 SegmentPlanner::Ending SegmentPlanner::ended(
-    std::size_t index, std::int64_t startedAt, bool clean, Clock::time_point now)
+    std::size_t index, std::int64_t startedAt, bool clean, Clock::time_point now, std::chrono::milliseconds floor)
 {
     Part &part = m_parts[index];
     part.running = false;
@@ -126,7 +143,7 @@ SegmentPlanner::Ending SegmentPlanner::ended(
     part.failures = progressed ? 1 : part.failures + 1;
     if (part.failures >= m_maxAttempts)
         return Ending::GiveUp;
-    part.retryAt = now + m_retryDelay;
+    part.retryAt = now + m_retries.delay(part.failures, floor);
     return Ending::Retry;
 }
 

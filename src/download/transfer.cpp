@@ -7,12 +7,15 @@
 #include "download/curlhandles.h"
 #include "download/httpanswer.h"
 #include "download/partfiles.h"
+#include "download/prefixhasher.h"
+#include "download/rangecheck.h"
 #include "download/segmentplanner.h"
 #include "platform/paths.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -34,6 +37,11 @@ constexpr std::size_t WriteBlockBytes = 256 * 1024;
 // The control record follows the data at least this often.
 constexpr auto CheckpointInterval = std::chrono::seconds(1);
 constexpr std::int64_t CheckpointBytes = 4 << 20;
+// With a checksum to meet, the file is fetched in pieces of this size in order, so the prefix that can be
+// hashed grows while the download runs and little is left to hash at the end.
+constexpr std::int64_t HashedPieceBytes = 2 << 20;
+// A server that answers ranged requests with the whole file is followed from its byte 0 this often at most.
+constexpr int MaxRestarts = 3;
 // The longest wait for network activity; a Stop wakes the wait at once.
 constexpr auto LongestWait = std::chrono::milliseconds(250);
 
@@ -44,6 +52,13 @@ DownloadError failure(Kind kind, bool retryable, std::string_view utf8Detail)
 
 class Transfer;
 
+// Bytes written one after another from `begin` to `end`, with the check of them so far.
+struct Stretch
+{
+    std::int64_t end = 0;
+    RangeCheck check;
+};
+
 // One request for one part, and what its answer has said so far.
 struct Connection
 {
@@ -53,6 +68,7 @@ struct Connection
     std::unique_ptr<StallWatch> stall;
     std::size_t part = 0;
     std::int64_t requestedFrom = 0; // the offset in the Range line
+    std::string ifRangeSent; // the If-Range value, or empty
     AnswerHead head;
     std::optional<AnswerVerdict> verdict; // once the final answer's header is complete
     std::int64_t skip = 0; // bytes to drop first (a whole-file answer to a request from an offset)
@@ -99,6 +115,8 @@ public:
         , m_planner(param.connections, MinPartBytes, std::chrono::milliseconds(std::max(0, param.retryDelayMs)))
         , m_checkpoints(files)
     {
+        if (param.expectedSha256)
+            m_hasher = std::make_unique<PrefixHasher>(files.fd.get());
     }
 
     ~Transfer()
@@ -119,7 +137,7 @@ public:
         while (!m_failure && !m_state.stop.load()) {
             startParts();
             if (m_planner.allDone())
-                return std::nullopt;
+                return verify();
             int running = 0;
             curl_multi_perform(m_multi.get(), &running);
             // A connection that ended frees its place for a part at once, without waiting for network activity.
@@ -135,14 +153,14 @@ public:
     }
 
     // Whether the partial files let a later start resume: the version is pinned, ranges work (or no answer of
-    // this run has said otherwise to the record it resumed) and some data is on disk, and the failure is one
-    // that a later attempt may overcome.
+    // this run has said otherwise to the record it resumed) and some data is on disk, and nothing has proven
+    // the data wrong. A refusal keeps them too: a link forbidden for a moment must not cost the bytes in hand.
     bool worthKeeping() const
     {
-        const bool passing = m_failure
-            && (m_failure->kind == Kind::Stopped || m_failure->kind == Kind::Disk
-                || ((m_failure->kind == Kind::Network || m_failure->kind == Kind::HttpStatus) && m_failure->retryable));
-        return passing && (m_rangesWork || !m_confirmed) && total() > 0 && !m_planner.finished(total()).empty();
+        if (!m_failure)
+            return false;
+        const bool provenWrong = m_failure->kind == Kind::Checksum || m_failure->kind == Kind::TooLarge;
+        return !provenWrong && (m_rangesWork || !m_confirmed) && total() > 0 && !m_planner.finished(total()).empty();
     }
 
     static std::size_t onHeader(char *data, std::size_t size, std::size_t count, void *user)
@@ -166,40 +184,139 @@ public:
 private:
     std::int64_t total() const { return m_pinned ? m_pinned->total : -1; }
 
-    // A resumed download starts from its record: the recorded version is pinned and only the holes are asked for.
+    // Every byte is on disk: the file is what it should be, when the task knows what that is.
+    std::optional<DownloadError> verify()
+    {
+        if (!m_hasher)
+            return std::nullopt;
+        const auto digest = m_hasher->finish(total());
+        if (!digest.has_value())
+            m_failure = digest.error();
+        else if (digest.value() != *m_param.expectedSha256)
+            m_failure = DownloadError{Kind::Checksum, false, 0,
+                common::gbk("应为 ") + common::toHex(*m_param.expectedSha256) + common::gbk("，实为 ")
+                    + common::toHex(digest.value())};
+        return m_failure;
+    }
+
+    DownloadError tooLarge(std::string_view utf8What) const
+    {
+        return DownloadError{Kind::TooLarge, false, 0,
+            common::gbk(utf8What) + common::gbk("超过了上限 ") + std::to_string(m_param.maxBytes)
+                + common::gbk(" 字节")};
+    }
+
+    // A resumed download starts from its record: the recorded version is pinned and only the holes are asked
+    // for. A recorded range is believed only when its bytes on disk still give its check; and at least one
+    // range is fetched again, so that an answer of this run vouches for the version before the file is published.
     void begin()
     {
         const auto &resumed = m_files.resumed;
-        if (!resumed || resumed->version.total < 0) {
+        if (resumed && resumed->version.total > 0 && vouchedFor(*resumed)) {
+            for (std::size_t i = 0; i < resumed->finished.size(); ++i) {
+                const ByteRange &range = resumed->finished[i];
+                if (auto check = checkOnDisk(m_files.fd.get(), range, resumed->checks[i]))
+                    m_stretches.emplace(range.begin, Stretch{range.end, std::move(*check)});
+            }
+        }
+        if (!m_stretches.empty() && believedBytes() == resumed->version.total)
+            m_stretches.erase(std::prev(m_stretches.end()));
+        if (m_stretches.empty()) {
             m_planner.reset({{0, Unbounded}});
             return;
         }
         m_pinned = resumed->version;
         std::vector<ByteRange> holes;
         std::int64_t at = 0;
-        std::int64_t have = 0;
-        for (const ByteRange &range : resumed->finished) {
-            if (range.begin > at)
-                holes.push_back({at, range.begin});
-            have += range.size();
-            at = range.end;
+        for (const auto &[begin, stretch] : m_stretches) {
+            if (begin > at)
+                holes.push_back({at, begin});
+            at = stretch.end;
+            if (m_hasher)
+                m_hasher->written(begin, stretch.end - begin);
         }
         if (at < total())
             holes.push_back({at, total()});
         m_planner.reset(holes);
-        m_state.received = have;
+        m_state.received = believedBytes();
+    }
+
+    // Bytes fetched from another address are continued only when a strong ETag pins them: every ranged request
+    // sends it through If-Range, and an answer without it starts the file over.
+    bool vouchedFor(const ControlRecord &resumed) const
+    {
+        const std::string &etag = resumed.version.etag;
+        return resumed.address == m_address || (!etag.empty() && etag.substr(0, 2) != "W/");
+    }
+
+    std::int64_t believedBytes() const
+    {
+        std::int64_t bytes = 0;
+        for (const auto &[begin, stretch] : m_stretches)
+            bytes += stretch.end - begin;
+        return bytes;
+    }
+
+    // Notes `bytes` written at `offset`: they extend the stretch that ends there, or start one. A write into a
+    // recorded stretch (which the planner never asks for) drops that stretch from the record.
+    void noteWritten(std::int64_t offset, std::string_view bytes)
+    {
+        if (bytes.empty())
+            return;
+        auto at = m_stretches.upper_bound(offset);
+        if (at != m_stretches.begin()) {
+            auto before = std::prev(at);
+            if (before->second.end == offset) {
+                before->second.check.add(bytes);
+                before->second.end += static_cast<std::int64_t>(bytes.size());
+                return;
+            }
+            if (before->second.end > offset)
+                m_stretches.erase(before);
+        }
+        const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
+        while (at != m_stretches.end() && at->first < end)
+            at = m_stretches.erase(at);
+        Stretch stretch{end, RangeCheck()};
+        stretch.check.add(bytes);
+        m_stretches.emplace(offset, std::move(stretch));
+    }
+
+    // Judges an answer. Once the machines of a balanced server have shown different ETags for one file, the
+    // ETag is no longer trusted: the total and Last-Modified, which they agree on, pin the file.
+    AnswerVerdict verdictOn(const Connection &c)
+    {
+        const bool untrustedETag = m_etagsFlap && !c.ifRangeSent.empty() && c.ifRangeSent.front() == '"';
+        AnswerVerdict verdict
+            = judgeAnswer(c.head, c.requestedFrom, m_pinned, untrustedETag ? std::string() : c.ifRangeSent);
+        if (verdict.kind == AnswerVerdict::Kind::Changed && m_pinned && onlyETagDiffers(*m_pinned, verdict.version)) {
+            m_etagsFlap = true;
+            m_pinned->etag.clear();
+            verdict = judgeAnswer(c.head, c.requestedFrom, m_pinned, {});
+        }
+        if (m_etagsFlap && verdict.kind == AnswerVerdict::Kind::Anew && sameFile(*m_pinned, verdict.version)) {
+            // Another machine refused the If-Range of an ETag it never made: ask again with the date.
+            verdict.kind = AnswerVerdict::Kind::Refused;
+            verdict.error = failure(Kind::Network, true, "服务器的各台机器给出不同的 ETag");
+        }
+        return verdict;
     }
 
     // Judges a complete answer header. False ends the connection.
     bool judge(Connection &c)
     {
-        c.verdict = judgeAnswer(c.head, c.requestedFrom, m_pinned);
+        c.verdict = verdictOn(c);
         switch (c.verdict->kind) {
         case AnswerVerdict::Kind::Range:
             c.answerEnd = c.verdict->end;
             return m_confirmed || pin(c.verdict->version, true);
         case AnswerVerdict::Kind::Whole:
-            c.skip = c.requestedFrom;
+            // The whole file from byte 0 is taken only while nothing is in hand, and never cut at a total that
+            // this answer did not give.
+            if (m_state.received.load() > 0 || (total() >= 0 && c.verdict->version.total < 0)) {
+                c.verdict->kind = AnswerVerdict::Kind::Anew;
+                return false;
+            }
             c.answerEnd = c.verdict->version.total >= 0 ? c.verdict->version.total : Unbounded;
             return m_confirmed || pin(c.verdict->version, false);
         case AnswerVerdict::Kind::Refused:
@@ -207,6 +324,7 @@ private:
             return false;
         case AnswerVerdict::Kind::Empty:
         case AnswerVerdict::Kind::Changed:
+        case AnswerVerdict::Kind::Anew:
             return false; // handled once the connection is off the multi handle
         }
         return false;
@@ -221,6 +339,10 @@ private:
         m_rangesWork = ranges && m_pinned->total >= 0;
         if (m_pinned->total < 0)
             return true;
+        if (m_param.maxBytes > 0 && m_pinned->total > m_param.maxBytes) {
+            m_failure = tooLarge("服务器声明的大小 " + std::to_string(m_pinned->total) + " 字节");
+            return false;
+        }
         raise(EventTotalSize, static_cast<double>(m_pinned->total));
         if (::ftruncate(m_files.fd.get(), m_pinned->total) != 0) {
             m_failure = diskError(errno);
@@ -228,7 +350,7 @@ private:
         }
         m_planner.learnTotal(m_pinned->total);
         if (m_rangesWork)
-            m_planner.share();
+            m_planner.share(m_hasher ? HashedPieceBytes : 0);
         m_checkpoints.submit(record());
         return true;
     }
@@ -260,6 +382,10 @@ private:
         const std::int64_t answerRoom = c.answerEnd - c.filePos;
         const auto take
             = static_cast<std::size_t>(std::min({partRoom, answerRoom, static_cast<std::int64_t>(body.size())}));
+        if (m_param.maxBytes > 0 && c.filePos + static_cast<std::int64_t>(take) > m_param.maxBytes) {
+            c.error = tooLarge("服务器发送的数据");
+            return 0;
+        }
         if (take > 0) {
             if (c.pending.empty())
                 c.pendingOffset = c.filePos;
@@ -286,6 +412,10 @@ private:
     bool flush(Connection &c)
     {
         const bool written = platform::writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
+        if (written)
+            noteWritten(c.pendingOffset, c.pending);
+        if (written && m_hasher)
+            m_hasher->written(c.pendingOffset, static_cast<std::int64_t>(c.pending.size()));
         c.pending.clear();
         if (!written) {
             c.error = diskError(errno);
@@ -320,6 +450,7 @@ private:
         c->owner = this;
         c->part = partIndex;
         c->requestedFrom = m_planner.part(partIndex).position;
+        c->ifRangeSent = m_pinned ? ifRangeValue(*m_pinned) : std::string();
         c->filePos = c->requestedFrom;
         c->easy = newEasyHandle();
         bool ready = static_cast<bool>(c->easy);
@@ -370,8 +501,8 @@ private:
             std::unique_ptr<Connection> c = takeConnection(message->easy_handle);
             flush(*c);
             const auto kind = c->verdict ? c->verdict->kind : AnswerVerdict::Kind::Refused;
-            if (kind == AnswerVerdict::Kind::Changed) {
-                startOver();
+            if (kind == AnswerVerdict::Kind::Changed || kind == AnswerVerdict::Kind::Anew) {
+                startOver(kind == AnswerVerdict::Kind::Anew);
                 return ended;
             }
             if (kind == AnswerVerdict::Kind::Empty) {
@@ -396,7 +527,7 @@ private:
             m_failure = error;
             return;
         }
-        switch (m_planner.ended(c.part, c.requestedFrom, !error, Clock::now())) {
+        switch (m_planner.ended(c.part, c.requestedFrom, !error, Clock::now(), askedWait(c))) {
         case SegmentPlanner::Ending::Done:
             if (total() < 0)
                 learnLengthAtEnd(m_planner.part(c.part).position);
@@ -409,6 +540,15 @@ private:
         case SegmentPlanner::Ending::Retry:
             break;
         }
+    }
+
+    // The wait a busy server asked for with its answer, if any.
+    static std::chrono::milliseconds askedWait(const Connection &c)
+    {
+        if (c.head.status != 429 && c.head.status != 503)
+            return {};
+        return parseRetryAfter(c.head.retryAfter, std::chrono::system_clock::now())
+            .value_or(std::chrono::milliseconds());
     }
 
     // An answer without a length ended cleanly: what arrived is the file. A partial file resumed from a record
@@ -428,26 +568,33 @@ private:
     void takeEmptyFile(const FileVersion &version)
     {
         dropConnections();
+        m_stretches.clear();
+        if (m_hasher)
+            m_hasher->reset();
         m_planner.reset({});
         pin(version, false);
     }
 
-    // Another version answered: the data of the old one goes, and the download starts once more from zero.
-    void startOver()
+    // Another version answered, or a whole file where a range was asked for (`anew`): the data in hand goes,
+    // and the download starts once more from zero.
+    void startOver(bool anew)
     {
         dropConnections();
-        if (m_startedOver) {
+        if (anew ? m_restarts >= MaxRestarts : m_changes > 0) {
             m_failure = failure(Kind::Changed, false, "下载过程中文件一再改变");
             return;
         }
-        m_startedOver = true;
+        (anew ? m_restarts : m_changes) += 1;
         m_pinned.reset();
         m_confirmed = false;
         m_rangesWork = false;
-        if (const auto written = m_checkpoints.writeNow({m_address, {}, {}}); !written.has_value()) {
+        m_stretches.clear();
+        if (const auto written = m_checkpoints.writeNow({m_address, {}, {}, {}}); !written.has_value()) {
             m_failure = written.error();
             return;
         }
+        if (m_hasher)
+            m_hasher->reset();
         if (::ftruncate(m_files.fd.get(), 0) != 0) {
             m_failure = diskError(errno);
             return;
@@ -464,7 +611,18 @@ private:
         m_connections.clear();
     }
 
-    ControlRecord record() const { return {m_address, *m_pinned, m_planner.finished(total())}; }
+    // The record of what is on disk: each stretch written, with its check.
+    ControlRecord record() const
+    {
+        ControlRecord record{m_address, *m_pinned, {}, {}};
+        for (const auto &[begin, stretch] : m_stretches) {
+            if (stretch.end > total())
+                break;
+            record.finished.push_back({begin, stretch.end});
+            record.checks.push_back(stretch.check.value());
+        }
+        return record;
+    }
 
     void checkpoint()
     {
@@ -522,10 +680,14 @@ private:
     SegmentPlanner m_planner;
     Checkpointer m_checkpoints;
     std::vector<std::unique_ptr<Connection>> m_connections;
+    std::unique_ptr<PrefixHasher> m_hasher; // with a checksum to meet
+    std::map<std::int64_t, Stretch> m_stretches; // what is on disk, by where each stretch begins
     std::optional<FileVersion> m_pinned;
     bool m_confirmed = false; // an answer of this run has matched the pinned version
     bool m_rangesWork = false;
-    bool m_startedOver = false;
+    int m_changes = 0; // answers of another version
+    int m_restarts = 0; // whole files in answer to a range
+    bool m_etagsFlap = false;
     std::optional<DownloadError> m_failure;
     Clock::time_point m_lastCheckpoint = Clock::now();
     std::int64_t m_sinceCheckpoint = 0;
@@ -555,6 +717,8 @@ Download::Outcome transferFile(Download::State &state, const TaskParam &param, D
         return publishPartFiles(files.value());
     if (!keep)
         discardPartFiles(files.value());
+    else if (failed->kind != Kind::Stopped)
+        noteKept(*failed);
     return common::unexpected(*failed);
 }
 

@@ -2,6 +2,7 @@
 #include "download/answercheck.h"
 #include "download/controlfile.h"
 #include "download/naming.h"
+#include "download/rangecheck.h"
 #include "support/growth.h"
 
 #include <functional>
@@ -34,6 +35,7 @@ TEST(AnswerCheck, EveryAnswerIsCheckedAgainstItsRequestAndThePinnedVersion)
         Kind kind;
         bool retryable;
         std::int64_t end;
+        const char *ifRange = "";
     } cases[] = {
         {"206 from the offset asked", {"HTTP/1.1 206 Partial\r\n", "Content-Range: bytes 100-999/1000\r\n"}, 100,
             pinned, Kind::Range, false, 1000},
@@ -50,8 +52,9 @@ TEST(AnswerCheck, EveryAnswerIsCheckedAgainstItsRequestAndThePinnedVersion)
             Kind::Changed, false, -1},
         {"206 with another ETag", {"HTTP/1.1 206 Partial\r\n", "Content-Range: bytes 0-99/1000\r\n", "ETag: \"b\"\r\n"},
             0, pinned, Kind::Changed, false, -1},
-        {"200 of the same file: ranges ignored", {"HTTP/1.1 200 OK\r\n", "Content-Length: 1000\r\n"}, 500, pinned,
-            Kind::Whole, false, -1},
+        {"200 of the same size to a range: a whole file, never spliced",
+            {"HTTP/1.1 200 OK\r\n", "Content-Length: 1000\r\n"}, 500, pinned, Kind::Anew, false, -1},
+        {"200 from the start", {"HTTP/1.1 200 OK\r\n", "Content-Length: 1000\r\n"}, 0, pinned, Kind::Whole, false, -1},
         {"200 of another file", {"HTTP/1.1 200 OK\r\n", "Content-Length: 1000\r\n", "ETag: \"c\"\r\n"}, 500, pinned,
             Kind::Changed, false, -1},
         {"200 that is empty", {"HTTP/1.0 200 OK\r\n", "Content-length: 0\r\n"}, 0, std::nullopt, Kind::Empty, false,
@@ -63,6 +66,14 @@ TEST(AnswerCheck, EveryAnswerIsCheckedAgainstItsRequestAndThePinnedVersion)
             true, -1},
         {"416 past the end", {"HTTP/1.1 416 No\r\n", "Content-Range: bytes */1000\r\n"}, 1000, pinned, Kind::Refused,
             false, -1},
+        {"206 with the ETag that If-Range sent",
+            {"HTTP/1.1 206 Partial\r\n", "Content-Range: bytes 100-999/1000\r\n", "ETag: \"a\"\r\n"}, 100, pinned,
+            Kind::Range, false, 1000, "\"a\""},
+        {"206 without the ETag that If-Range sent",
+            {"HTTP/1.1 206 Partial\r\n", "Content-Range: bytes 100-999/1000\r\n"}, 100, pinned, Kind::Changed, false,
+            -1, "\"a\""},
+        {"200 to If-Range: changed", {"HTTP/1.1 200 OK\r\n", "Content-Length: 1000\r\n"}, 100, pinned, Kind::Changed,
+            false, -1, "\"a\""},
         {"404", {"HTTP/1.1 404 Not Found\r\n"}, 0, std::nullopt, Kind::Refused, false, -1},
         {"408", {"HTTP/1.1 408 Timeout\r\n"}, 0, std::nullopt, Kind::Refused, true, -1},
         {"429", {"HTTP/1.1 429 Slow down\r\n"}, 0, std::nullopt, Kind::Refused, true, -1},
@@ -71,7 +82,7 @@ TEST(AnswerCheck, EveryAnswerIsCheckedAgainstItsRequestAndThePinnedVersion)
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
-        const AnswerVerdict verdict = judgeAnswer(headOf(row.lines), row.from, row.pinned);
+        const AnswerVerdict verdict = judgeAnswer(headOf(row.lines), row.from, row.pinned, row.ifRange);
         EXPECT_EQ(verdict.kind, row.kind);
         if (row.kind == Kind::Refused) {
             EXPECT_EQ(verdict.error.retryable, row.retryable);
@@ -131,9 +142,10 @@ TEST(AnswerCheck, TwoAnswersAreOfOneFileUnlessSomethingTheyBothSayDiffers)
 
 TEST(ControlFile, RoundTripsAndRefusesRecordsThatDoNotHoldTogether)
 {
-    const ControlRecord record{"http://h/f.zip", {1000, "\"e t\"", "Tue, 01 Aug 2023", ""}, {{0, 100}, {300, 1000}}};
+    const ControlRecord record{
+        "http://h/f.zip", {1000, "\"e t\"", "Tue, 01 Aug 2023", ""}, {{0, 100}, {300, 1000}}, {"", rangeCheck("x")}};
     EXPECT_EQ(parseControl(formatControl(record)), record);
-    EXPECT_EQ(parseControl(formatControl({"http://h/f", {}, {}})), (ControlRecord{"http://h/f", {}, {}}));
+    EXPECT_EQ(parseControl(formatControl({"http://h/f", {}, {}, {}})), (ControlRecord{"http://h/f", {}, {}, {}}));
     const std::string head = "kavo-download 1\naddress http://h/f\n";
     for (const std::string &bad : {
              std::string(),
@@ -146,6 +158,7 @@ TEST(ControlFile, RoundTripsAndRefusesRecordsThatDoNotHoldTogether)
              head + "total -5\n",
              head + "total 1000",
              head + "colour blue\n",
+             head + "total 1000\nrange 0 10 xyz\n",
              std::string("kavo-download 1\naddress http://h/a b\n"),
          })
         EXPECT_EQ(parseControl(bad), std::nullopt) << bad;

@@ -105,7 +105,7 @@ TEST(SegmentPlanner, GivesUpAfterSixAttemptsInARowWithoutAByte)
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
-        SegmentPlanner planner(1, 100, 1s);
+        SegmentPlanner planner(1, 100, 1s, 6, [] { return 0.0; }); // retries wait for nothing here
         planner.reset({{0, 1000}});
         auto now = Clock::now();
         SegmentPlanner::Ending ending = SegmentPlanner::Ending::Retry;
@@ -124,7 +124,7 @@ TEST(SegmentPlanner, GivesUpAfterSixAttemptsInARowWithoutAByte)
 
 TEST(SegmentPlanner, RetriesWaitTheDelayExceptAfterACleanShortAnswer)
 {
-    SegmentPlanner planner(1, 100, 1s);
+    SegmentPlanner planner(1, 100, 1s, 6, [] { return 1.0; }); // the longest wait the schedule allows
     planner.reset({{0, 1000}});
     const auto now = Clock::now();
     ASSERT_EQ(planner.startNext(now), 0u);
@@ -144,4 +144,81 @@ TEST(SegmentPlanner, RetriesWaitTheDelayExceptAfterACleanShortAnswer)
     EXPECT_EQ(unknown.ended(0, 0, true, now), SegmentPlanner::Ending::Done);
     EXPECT_TRUE(unknown.allDone());
     EXPECT_EQ(unknown.part(0).end, 77);
+}
+
+TEST(SegmentPlanner, PiecesAreTakenInOrderSoTheFinishedPrefixGrows)
+{
+    SegmentPlanner planner(2, 10, 1s);
+    planner.reset({{0, 1000}});
+    planner.share(300);
+    const auto now = Clock::now();
+    const auto first = planner.startNext(now);
+    const auto second = planner.startNext(now);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(planner.part(*first).position, 0);
+    EXPECT_EQ(planner.part(*second).position, 300);
+    EXPECT_FALSE(planner.startNext(now));
+    planner.advance(*first, 300);
+    EXPECT_EQ(planner.ended(*first, 0, true, now), SegmentPlanner::Ending::Done);
+    const auto third = planner.startNext(now);
+    ASSERT_TRUE(third);
+    EXPECT_EQ((ByteRange{planner.part(*third).position, planner.part(*third).end}), (ByteRange{600, 900}));
+}
+
+TEST(RetrySchedule, WaitsGrowToTheCapWithFullJitterAndNeverUnderTheAskedWait)
+{
+    double drawn = 0.999999;
+    const RetrySchedule schedule(1000ms, 60s, [&drawn] { return drawn; });
+    const std::vector<std::chrono::milliseconds> highest{
+        999ms, 1999ms, 3999ms, 7999ms, 15999ms, 31999ms, 59999ms, 59999ms};
+    for (std::size_t i = 0; i < highest.size(); ++i)
+        EXPECT_EQ(schedule.delay(static_cast<int>(i) + 1), highest[i]) << "failure " << i + 1;
+    drawn = 0.5;
+    EXPECT_EQ(schedule.delay(3), 2000ms);
+    drawn = 0;
+    EXPECT_EQ(schedule.delay(5), 0ms);
+    EXPECT_EQ(schedule.delay(1, 3000ms), 3000ms);
+    drawn = 0.999999;
+    EXPECT_EQ(schedule.delay(3, 3000ms), 3999ms);
+}
+
+TEST(RetrySchedule, RetryAfterIsReadAsSecondsOrADateAndBounded)
+{
+    const auto now = std::chrono::system_clock::from_time_t(1700000000); // Tue, 14 Nov 2023 22:13:20 GMT
+    const struct
+    {
+        const char *value;
+        std::optional<std::chrono::milliseconds> wait;
+    } cases[] = {
+        {"3", 3000ms},
+        {"0", 0ms},
+        {"Tue, 14 Nov 2023 22:13:50 GMT", 30000ms},
+        {"Tue, 14 Nov 2023 22:00:00 GMT", 0ms},
+        {"99999999999", 300000ms},
+        {"Wed, 15 Nov 2023 22:13:20 GMT", 300000ms},
+        {"-1", std::nullopt},
+        {"soon", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.value);
+        EXPECT_EQ(parseRetryAfter(row.value, now), row.wait);
+    }
+}
+
+TEST(SegmentPlanner, AFailedPartWaitsAsTheScheduleSays)
+{
+    SegmentPlanner planner(1, 100, 1000ms, 6, [] { return 0.5; });
+    planner.reset({{0, 1000}});
+    const auto now = Clock::now();
+    for (const auto expected : {500ms, 1000ms, 2000ms}) {
+        const auto index = planner.startNext(now + 1h);
+        ASSERT_TRUE(index);
+        EXPECT_EQ(planner.ended(*index, 0, false, now), SegmentPlanner::Ending::Retry);
+        EXPECT_EQ(planner.nextRetry(), now + expected);
+    }
+    const auto index = planner.startNext(now + 1h);
+    ASSERT_TRUE(index);
+    planner.ended(*index, 0, false, now, 7000ms);
+    EXPECT_EQ(planner.nextRetry(), now + 7000ms);
 }

@@ -1,5 +1,6 @@
 #include "download/controlfile.h"
 #include "download/fetch.h"
+#include "download/rangecheck.h"
 #include "download/taskfixture.h"
 #include "support/process.h"
 
@@ -118,7 +119,7 @@ TEST_F(CommandLineDownloadTest, BytesTheDiskRefusedAreNeverRecorded)
     const std::int64_t have = 2 << 20;
     const auto total = static_cast<std::int64_t>(data.size());
     writeFile(file.string() + ".part", data.substr(0, have) + std::string(data.size() - have, '\0'));
-    writeFile(control, formatControl({url, {total, "", "", ""}, {{0, have}}}));
+    writeFile(control, formatControl({url, {total, "", "", ""}, {{0, have}}, {rangeCheck(data.substr(0, have))}}));
     const CommandResult full = runCommand(
         "bash -c \"trap '' XFSZ; ulimit -f 1024; " + cli("download '" + url + "' '" + file.string() + "' -n 1") + "\"");
     EXPECT_NE(full.status, 0);
@@ -144,4 +145,17 @@ TEST_F(CommandLineDownloadTest, TargetOutsideGbkIsSavedWhereItWasNamed)
     EXPECT_EQ(result.out, file.string() + "\n");
     EXPECT_TRUE(readFile(file) == data);
     EXPECT_TRUE(std::filesystem::is_empty(target / "a?"));
+}
+
+TEST_F(CommandLineDownloadTest, AClosedProgressPipeNeitherEndsNorSpoilsTheDownload)
+{
+    // Progress goes to a pipe whose reader leaves after 10 bytes; the path still goes to our own output.
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    const std::string file = (target / "piped.bin").string();
+    const CommandResult piped
+        = runCommand("bash -c 'exec 3>&1; " + binaryDir() + "/kavo-cli download \"" + server.url("/slow?rate=524288")
+            + "\" \"" + file + "\" -n 2 2>&1 >&3 3>&- | head -c 10 >/dev/null; echo status=${PIPESTATUS[0]}'");
+    EXPECT_NE(piped.out.find("status=0"), std::string::npos) << piped.out;
+    EXPECT_NE(piped.out.find(file), std::string::npos) << piped.out;
+    EXPECT_TRUE(readFile(file) == data);
 }

@@ -32,6 +32,18 @@ Paths (the file served is FILE, given on the command line):
                      Last-Modified of /tagged when tagged=1) and to any request with sig=...
   /late?ms=N         the first answer sends its header, after N ms 4096 bytes, then nothing for 30 s; then ranges
   /drip?ms=N         a UTF-8 page named 1 MB long, one byte every N ms (default 20) for as long as it is read
+  /peer              a server that changes between two runs of a download, as FILE.peer says at each request
+                     (key=value lines; any other query is ignored, so a new token names the same file):
+                       version=a|b|bigger  the file, another one of the same size, or a 1000 bytes longer one
+                       etag=V, modified=V  validators sent (none when absent); etag=flap: "e1", "e2", ... per answer
+                       ranges=0            Range ignored: 200 with the whole file
+                       ifrange=0           If-Range ignored (by default a mismatch gives the whole file)
+                       length=0            no Content-Length on a 200; the answer ends when the connection closes
+                       status=N            answer N with a short body (retryafter=S adds Retry-After: S)
+                       failfirst=K         answer status N only to the first K requests, then the file
+                       rate=N              N bytes per second per connection
+                       expireafter=N       requests with the same tok=... get 403 once N bytes were sent for it
+                     The log line of /peer ends with the seconds since the server started.
 """
 import base64
 import re
@@ -45,6 +57,7 @@ DATA = b""
 COUNTS = {}
 LOCK = threading.Lock()
 LOG = None
+PEER_FILE = None
 TAGGED_MODIFIED = "Tue, 01 Aug 2023 10:00:00 GMT"
 
 
@@ -53,8 +66,21 @@ def log(route, request):
         return
     start = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
     if_range = re.search(r"(?im)^If-Range:\s*(.*?)\s*$", request)
+    when = f" {time.monotonic() - STARTED:.3f}" if route == "/peer" else ""
     with LOCK, open(LOG, "a") as f:
-        f.write(f"{route} {start.group(1) if start else '-'} {if_range.group(1) if if_range else '-'}\n")
+        f.write(f"{route} {start.group(1) if start else '-'} {if_range.group(1) if if_range else '-'}{when}\n")
+
+
+STARTED = time.monotonic()
+SENT = {}
+
+
+def peer_settings():
+    try:
+        with open(PEER_FILE) as f:
+            return dict(line.strip().split("=", 1) for line in f if "=" in line)
+    except OSError:
+        return {}
 
 
 def count(key):
@@ -153,6 +179,61 @@ class Handler(socketserver.StreamRequestHandler):
         if if_range and if_range.group(1) != tag:
             request = re.sub(r"(?im)^Range:.*$", "", request)
         self.file_answer(request, data, [("ETag", tag)])
+
+    def peer(self, request, query):
+        settings = peer_settings()
+        status = settings.get("status")
+        if status and count("peer-refused" + status) <= int(settings.get("failfirst", 1 << 30)):
+            extra = [("Retry-After", settings["retryafter"])] if "retryafter" in settings else []
+            self.send(f"{status} Scripted", [("Content-Length", 6)] + extra, b"status")
+            return
+        token = query.get("tok", "")
+        limit = int(settings.get("expireafter", 0))
+        if limit and SENT.get(token, 0) >= limit:
+            self.send("403 Forbidden", [("Content-Length", 7)], b"expired")
+            return
+        version = settings.get("version", "a")
+        data = DATA if version == "a" else version_b() if version == "b" else DATA + b"x" * 1000
+        extra = []
+        etag = settings.get("etag")
+        if etag == "flap":
+            etag = f'"e{count("peer-etag")}"'
+        if etag:
+            extra.append(("ETag", etag))
+        if settings.get("modified"):
+            extra.append(("Last-Modified", settings["modified"]))
+        if_range = re.search(r"(?im)^If-Range:\s*(.*?)\s*$", request)
+        if if_range and settings.get("ifrange") != "0" and if_range.group(1) not in (etag, settings.get("modified")):
+            request = re.sub(r"(?im)^Range:.*$", "", request)
+        if settings.get("ranges") == "0":
+            request = re.sub(r"(?im)^Range:.*$", "", request)
+        if settings.get("length") == "0" and not re.search(r"(?im)^Range:", request):
+            self.wfile.write(b"HTTP/1.0 200 OK\r\n" + b"".join(f"{k}: {v}\r\n".encode() for k, v in extra)
+                             + b"\r\n" + data)
+            return
+        if limit:
+            self.send_counted(request, data, extra, token, limit)
+            return
+        self.file_answer(request, data, extra, int(settings.get("rate", 0)))
+
+    def send_counted(self, request, data, extra, token, limit):
+        """The file with ranges; the connection closes once `limit` bytes were sent for `token` in all."""
+        match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
+        start = int(match.group(1)) if match else 0
+        head = [("Content-Length", len(data) - start)] + extra
+        if match:
+            head.append(("Content-Range", f"bytes {start}-{len(data) - 1}/{len(data)}"))
+        self.send("206 Partial Content" if match else "200 OK", head)
+        for at in range(start, len(data), 16384):
+            with LOCK:
+                room = limit - SENT.get(token, 0)
+                piece = data[at:at + min(16384, max(room, 0))]
+                SENT[token] = SENT.get(token, 0) + len(piece)
+            if not piece:
+                return
+            self.wfile.write(piece)
+            self.wfile.flush()
+            time.sleep(0.002)
 
     def partial_lie(self, request, length, declared_length):
         match = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
@@ -284,6 +365,8 @@ class Handler(socketserver.StreamRequestHandler):
                 self.file_answer(text)
         elif route == "/drip":
             self.drip(int(query.get("ms", 20)))
+        elif route == "/peer":
+            self.peer(text, query)
         elif route == "/request":
             body = request
             self.send("200 OK", [("Content-Length", len(body))], body)
@@ -297,9 +380,10 @@ class Server(socketserver.ThreadingTCPServer):
 
 
 def main():
-    global DATA, LOG
+    global DATA, LOG, PEER_FILE
     with open(sys.argv[1], "rb") as f:
         DATA = f.read()
+    PEER_FILE = sys.argv[1] + ".peer"
     LOG = sys.argv[2] if len(sys.argv) > 2 else None
     server = Server(("127.0.0.1", 0), Handler)
     print(server.server_address[1], flush=True)

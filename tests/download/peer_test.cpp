@@ -1,0 +1,212 @@
+#include "common/gbk.h"
+#include "download/controlfile.h"
+#include "download/download.h"
+#include "download/rangecheck.h"
+#include "download/taskfixture.h"
+
+#include <QThread>
+#include <gtest/gtest.h>
+#include <sstream>
+
+using namespace download;
+
+namespace {
+
+// A download that meets a server which changes between two runs: a partial first run, the server changes
+// (tests/support/scripted_server.py's /peer, told through FILE.peer), then the same download again.
+class ChangingPeerTest : public TaskTest
+{
+protected:
+    void setPeer(const std::string &settings) { writeFile(dir.path() / "www" / "file.bin.peer", settings); }
+
+    static std::int64_t recordedBytes(const std::filesystem::path &control)
+    {
+        std::int64_t bytes = 0;
+        if (const auto record = parseControl(readFile(control)))
+            for (const ByteRange &range : record->finished)
+                bytes += range.size();
+        return bytes;
+    }
+
+    // Starts `p`, stops it once at least 256 KiB are recorded, and gives the record then.
+    ControlRecord stopHalfway(Download &task, const TaskParam &p)
+    {
+        const std::filesystem::path control = p.localFile.string() + ".part.ctl";
+        EXPECT_TRUE(task.Start(p));
+        for (int i = 0; i < 1000 && recordedBytes(control) < (256 << 10); ++i)
+            QThread::msleep(10);
+        task.Stop();
+        EXPECT_FALSE(task.lastSucceeded());
+        const auto record = parseControl(readFile(control));
+        EXPECT_TRUE(record);
+        EXPECT_LT(recordedBytes(control), static_cast<std::int64_t>(data.size()));
+        return record.value_or(ControlRecord{});
+    }
+
+    std::string versionB() const
+    {
+        std::string b = data;
+        for (char &c : b)
+            c = static_cast<char>(c ^ 0x5A);
+        return b;
+    }
+};
+
+// The offset of a logged request ("ROUTE FROM IF-RANGE SECONDS"); -1 without a Range line.
+std::int64_t requestedFrom(const std::string &line)
+{
+    std::istringstream fields(line);
+    std::string route;
+    std::string from;
+    fields >> route >> from;
+    return from == "-" ? -1 : std::stoll(from);
+}
+
+} // namespace
+
+TEST_F(ChangingPeerTest, AWholeFileInAnswerToARangeIsNeverSpliced)
+{
+    const std::string b = versionB();
+    const struct
+    {
+        const char *name;
+        const char *before;
+        const char *after;
+        std::string result;
+    } cases[] = {
+        {"Range now ignored, the file changed, no validators", "", "version=b\nranges=0\n", b},
+        {"the new version drops its ETag", "etag=\"a1\"\n", "version=b\n", b},
+        {"no ETag any more and If-Range ignored", "etag=\"a1\"\n", "version=b\nifrange=0\n", b},
+        {"a bigger file without a length", "", "version=bigger\nranges=0\nlength=0\n", data + std::string(1000, 'x')},
+    };
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        setPeer(std::string(row.before) + "rate=262144\n");
+        Download task;
+        stopHalfway(task, param(server.url("/peer"), "peer.bin", 4));
+        setPeer(row.after);
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer"), "peer.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded()) << describeDownloadError(task.lastError().value_or(DownloadError{}));
+        EXPECT_TRUE(readFile(target / "peer.bin") == row.result);
+        std::filesystem::remove(target / "peer.bin");
+        EXPECT_TRUE(filesInTarget().empty());
+        takeLog();
+    }
+}
+
+TEST_F(ChangingPeerTest, ARefusalKeepsThePartialDownloadForTheNextStart)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    for (const int status : {403, 404, 410}) {
+        SCOPED_TRACE(status);
+        setPeer("rate=262144\n");
+        Download task;
+        const ControlRecord before = stopHalfway(task, param(server.url("/peer"), "kept.bin", 4));
+        setPeer("status=" + std::to_string(status) + "\n");
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer"), "kept.bin", 4)));
+        ASSERT_TRUE(task.lastError());
+        EXPECT_EQ(task.lastError()->httpStatus, status);
+        EXPECT_NE(describeDownloadError(*task.lastError()).find(common::gbk("已保留")), std::string::npos);
+        EXPECT_EQ((std::vector<std::string>{"kept.bin.part", "kept.bin.part.ctl"}), filesInTarget());
+
+        // The link works again: only what was missing is fetched.
+        setPeer("");
+        takeLog();
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer"), "kept.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        EXPECT_TRUE(readFile(target / "kept.bin") == data);
+        for (const std::string &line : takeLog())
+            for (const ByteRange &done : before.finished)
+                EXPECT_FALSE(requestedFrom(line) >= done.begin && requestedFrom(line) < done.end) << line;
+        std::filesystem::remove(target / "kept.bin");
+    }
+}
+
+TEST_F(ChangingPeerTest, ARecordIsCheckedBeforeItIsBelieved)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    const std::string url = server.url("/file");
+    const auto total = static_cast<std::int64_t>(data.size());
+    const std::int64_t half = total / 2;
+    const std::string zeros(data.size(), '\0');
+    const struct
+    {
+        const char *name;
+        std::string part;
+        ControlRecord record;
+    } cases[] = {
+        {"every range claimed, zeros on disk", zeros, {url, {total, "", "", ""}, {{0, total}}, {""}}},
+        {"every range claimed with its check, zeros on disk", zeros,
+            {url, {total, "", "", ""}, {{0, half}, {half, total}},
+                {rangeCheck(data.substr(0, half)), rangeCheck(data.substr(half))}}},
+        {"a total of 0", "", {url, {0, "", "", ""}, {}, {}}},
+        {"the right bytes, every range checked", data,
+            {url, {total, "", "", ""}, {{0, half}, {half, total}},
+                {rangeCheck(data.substr(0, half)), rangeCheck(data.substr(half))}}},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        writeFile(target / "edited.bin.part", row.part);
+        writeFile(target / "edited.bin.part.ctl", formatControl(row.record));
+        Download task;
+        ASSERT_TRUE(runToEnd(task, quickParam(url, "edited.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        EXPECT_TRUE(readFile(target / "edited.bin") == data);
+        EXPECT_FALSE(takeLog().empty()) << "published without asking the server";
+        std::filesystem::remove(target / "edited.bin");
+    }
+}
+
+TEST_F(ChangingPeerTest, ABusyServerIsAskedAgainOnlyAfterTheWaitItNamed)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    for (const char *status : {"503", "429"}) {
+        SCOPED_TRACE(status);
+        setPeer(std::string("status=") + status + "\nretryafter=2\nfailfirst=1\n");
+        Download task;
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer"), "busy.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        const std::vector<std::string> requests = takeLog();
+        ASSERT_GE(requests.size(), 2u);
+        // The server logs the seconds since it started after each request's route, offset and If-Range.
+        const auto when = [](const std::string &line) { return std::stod(line.substr(line.rfind(' ') + 1)); };
+        EXPECT_GE(when(requests[1]) - when(requests[0]), 2.0) << requests[0] << " / " << requests[1];
+        std::filesystem::remove(target / "busy.bin");
+        std::filesystem::remove(dir.path() / "www" / "file.bin.peer");
+    }
+}
+
+TEST_F(ChangingPeerTest, AFreshAddressForTheSameFileContinuesOnlyWhatAStrongETagVouchesFor)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    const struct
+    {
+        const char *name;
+        const char *validators;
+        bool continues;
+    } cases[] = {
+        {"a strong ETag", "etag=\"s1\"\n", true},
+        {"a weak ETag", "etag=W/\"w1\"\n", false},
+        {"no validators", "", false},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        setPeer(std::string(row.validators) + "rate=262144\n");
+        Download task;
+        const ControlRecord before = stopHalfway(task, param(server.url("/peer?tok=1"), "moved.bin", 4));
+        setPeer(row.validators);
+        takeLog();
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer?tok=2"), "moved.bin", 4)));
+        ASSERT_TRUE(task.lastSucceeded());
+        EXPECT_EQ(task.lastPath(), target / "moved.bin");
+        EXPECT_TRUE(readFile(target / "moved.bin") == data);
+        EXPECT_EQ(filesInTarget(), std::vector<std::string>{"moved.bin"});
+        bool fetchedAgain = false;
+        for (const std::string &line : takeLog())
+            for (const ByteRange &done : before.finished)
+                fetchedAgain = fetchedAgain || (requestedFrom(line) >= done.begin && requestedFrom(line) < done.end);
+        EXPECT_EQ(fetchedAgain, !row.continues);
+        std::filesystem::remove(target / "moved.bin");
+    }
+}
