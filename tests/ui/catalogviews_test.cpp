@@ -300,3 +300,22 @@ TEST_F(CatalogViewsTest, RefreshReloadsTheActiveList)
     ASSERT_TRUE(QTest::qWaitFor([&] { return model(1)->rowCount() == 1; }));
     EXPECT_EQ(model(1)->text(0, 0), "Only");
 }
+
+TEST_F(CatalogViewsTest, SearchButtonSearchesAnEmptyBoxWithoutTakingItsFocus)
+{
+    QLineEdit *box = window->form().searchBox;
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::mouseClick(box, Qt::LeftButton);
+    box->setFocus();
+    ASSERT_TRUE(box->hasFocus());
+    ASSERT_EQ(box->text(), QString());
+
+    QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
+    QTest::mouseClick(window->form().searchButton, Qt::LeftButton);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_TRUE(box->hasFocus());
+    EXPECT_EQ(box->text(), QString());
+    EXPECT_EQ(model(6)->rowCount(), 3); // every item with a name
+    EXPECT_TRUE(notifier.notices.empty());
+}

@@ -49,6 +49,8 @@ CatalogViews::CatalogViews(Controls controls, const settings::Settings &settings
         m_controls.lists[i]->viewport()->installEventFilter(this);
     }
     connect(m_feeders[SearchList - 1], &RowFeeder::finished, this, &CatalogViews::onSearchDone);
+    // Were the button to take the focus, the search box would put its hint back before the click searched.
+    m_controls.searchButton->setFocusPolicy(Qt::NoFocus);
     setSearchBoxColour(HintGrey);
     wireMenu();
     wireInputs();
