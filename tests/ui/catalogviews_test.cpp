@@ -319,3 +319,30 @@ TEST_F(CatalogViewsTest, SearchButtonSearchesAnEmptyBoxWithoutTakingItsFocus)
     EXPECT_EQ(model(6)->rowCount(), 3); // every item with a name
     EXPECT_TRUE(notifier.notices.empty());
 }
+
+TEST_F(CatalogViewsTest, HandingOnAnEmptyAddressDoesNothing)
+{
+    writeFile(home.path() / "自动更新" / "模块下载.txt", gbk("(模块名称：NoAddress-)\r\n"));
+    const struct
+    {
+        const char *name;
+        int list;
+        int rows;
+        bool selectRow;
+    } cases[] = {{"no row selected", 2, 1, false}, {"a row without address", 3, 1, true}};
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        openCategory(row.list, row.rows);
+        list(row.list)->clearSelection();
+        list(row.list)->setCurrentIndex({});
+        if (row.selectRow)
+            press(row.list, Qt::LeftButton, 0);
+        else
+            QTest::mouseClick(list(row.list)->viewport(), Qt::LeftButton, {}, QPoint(5, 300));
+        ASSERT_EQ(views().activeList(), row.list);
+        command("本地下载");
+        command("网页下载");
+        EXPECT_TRUE(desktop.opened.empty());
+        EXPECT_TRUE(notifier.notices.empty());
+    }
+}

@@ -179,7 +179,9 @@ void CatalogViews::runCommand(const QString &name)
         return;
     const std::string address = selectedAddress();
     if (name == QStringLiteral("本地下载") || name == QStringLiteral("网页下载")) {
-        handOff(address);
+        // No row, or a row without an address: there is nothing to open, and nothing went wrong.
+        if (!common::trimBlanks(address).empty())
+            handOff(address);
     } else if (name == QStringLiteral("迅雷下载")) {
         handOff(download::thunderLink(address));
         if (m_activeList == 1)
