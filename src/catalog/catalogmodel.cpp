@@ -100,13 +100,41 @@ void CatalogModel::appendRows(std::vector<Row> rows)
     endInsertRows();
 }
 
+void CatalogModel::reorder(const std::vector<std::uint32_t> &order)
+{
+    Q_ASSERT(order.size() == m_rows.size());
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    for (const std::uint32_t from : order)
+        sorted.push_back(std::move(m_rows[from]));
+    m_rows = std::move(sorted);
+    const QModelIndexList before = persistentIndexList();
+    if (!before.isEmpty()) {
+        std::vector<int> place(order.size());
+        for (std::size_t to = 0; to < order.size(); ++to)
+            place[order[to]] = static_cast<int>(to);
+        QModelIndexList after;
+        for (const QModelIndex &index : before)
+            after.append(this->index(place[static_cast<std::size_t>(index.row())], index.column()));
+        changePersistentIndexList(before, after);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 std::string CatalogModel::text(int rowIndex, int column) const
+{
+    return std::string(cell(rowIndex, column));
+}
+
+std::string_view CatalogModel::cell(int rowIndex, int column) const
 {
     if (rowIndex < 0 || rowIndex >= rowCount() || column < 0)
         return {};
     const Row &r = row(rowIndex);
-    return static_cast<std::size_t>(column) < r.texts.size() ? r.texts[static_cast<std::size_t>(column)]
-                                                             : std::string();
+    return static_cast<std::size_t>(column) < r.texts.size()
+        ? std::string_view(r.texts[static_cast<std::size_t>(column)])
+        : std::string_view();
 }
 
 CatalogModel::Row CatalogModel::categoryRow(const CatalogItem &item)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace catalog {
@@ -41,9 +43,14 @@ public:
 
     void clear();
     void appendRows(std::vector<Row> rows);
+    // Puts the rows in the order `order` gives: row i becomes the row that was order[i]. `order` holds every
+    // row once. Selections and other persistent indexes follow their rows.
+    void reorder(const std::vector<std::uint32_t> &order);
     const Row &row(int index) const { return m_rows[static_cast<std::size_t>(index)]; }
     // GBK text of one cell; empty outside the rows.
     std::string text(int row, int column) const;
+    // The same without a copy; valid until the rows change.
+    std::string_view cell(int row, int column) const;
     Layout layout() const { return m_layout; }
 
     static Row categoryRow(const CatalogItem &item);

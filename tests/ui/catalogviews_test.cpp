@@ -346,3 +346,67 @@ TEST_F(CatalogViewsTest, HandingOnAnEmptyAddressDoesNothing)
         EXPECT_TRUE(notifier.notices.empty());
     }
 }
+
+namespace {
+
+std::string softwareRecord(const char *name, const char *size, const char *time)
+{
+    return gbk("(软件名称：") + gbk(name) + gbk("-软件大小：") + gbk(size) + gbk("-分享时间：") + gbk(time)
+        + gbk("-下载地址：http://h/") + gbk(name) + "-)\r\n";
+}
+
+} // namespace
+
+TEST_F(CatalogViewsTest, HeaderClicksSortAndReverseUntilTheNextLoad)
+{
+    writeFile(home.path() / "自动更新" / "软件下载.txt",
+        softwareRecord("中文", "1.5GB", "2020.5.5") + softwareRecord("波浪", "900KB", "未知")
+            + softwareRecord("阿里", "大", "2024.2.29") + softwareRecord("", "12.5MB", "2012.1.1"));
+    openCategory(1, 4);
+    QHeaderView *header = list(1)->header();
+    const auto names = [&] {
+        std::vector<std::string> shown;
+        for (int row = 0; row < model(1)->rowCount(); ++row)
+            shown.push_back(common::utf8FromGbk(model(1)->text(row, 0)));
+        return shown;
+    };
+    const auto click = [&](int column) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    };
+    using Names = std::vector<std::string>;
+    const struct
+    {
+        const char *name;
+        int column;
+        Names first;
+        Names second;
+        Qt::SortOrder firstIndicator;
+    } cases[] = {
+        {"name", 0, {"阿里", "波浪", "中文", ""}, {"中文", "波浪", "阿里", ""}, Qt::AscendingOrder},
+        {"size", 1, {"波浪", "", "中文", "阿里"}, {"中文", "", "波浪", "阿里"}, Qt::AscendingOrder},
+        {"share time", 2, {"阿里", "中文", "", "波浪"}, {"", "中文", "阿里", "波浪"}, Qt::DescendingOrder},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        click(row.column);
+        EXPECT_EQ(names(), row.first);
+        EXPECT_TRUE(header->isSortIndicatorShown());
+        EXPECT_EQ(header->sortIndicatorSection(), row.column);
+        EXPECT_EQ(header->sortIndicatorOrder(), row.firstIndicator);
+        click(row.column);
+        EXPECT_EQ(names(), row.second);
+    }
+
+    // The selected row stays selected where it moves, and the commands act on it.
+    press(1, Qt::LeftButton, 1);
+    ASSERT_EQ(names()[1], "中文");
+    click(0);
+    EXPECT_EQ(list(1)->currentIndex().row(), 2);
+    command("复制地址");
+    EXPECT_EQ(desktop.clipboard, gbk(" http://h/中文"));
+
+    window->tabRoutine(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return names() == Names{"中文", "波浪", "阿里", ""}; }));
+    EXPECT_FALSE(header->isSortIndicatorShown());
+}

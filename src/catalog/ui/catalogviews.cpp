@@ -4,6 +4,7 @@
 #include "catalog/catalogmodel.h"
 #include "catalog/loader.h"
 #include "catalog/rowfeeder.h"
+#include "catalog/sortorder.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
 #include "download/links.h"
@@ -12,6 +13,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -32,6 +34,16 @@ int addressColumn(int list)
     return list == CatalogViews::SearchList ? 1 : 3;
 }
 
+// Sizes and share times by their values; names, addresses and tags as text.
+SortKey sortKeyOf(int list, int column)
+{
+    if (list != CatalogViews::SearchList && column == 1)
+        return SortKey::Size;
+    if (list != CatalogViews::SearchList && column == 2)
+        return SortKey::Time;
+    return SortKey::Name;
+}
+
 } // namespace
 
 CatalogViews::CatalogViews(Controls controls, const settings::Settings &settings, platform::Desktop &desktop,
@@ -45,8 +57,16 @@ CatalogViews::CatalogViews(Controls controls, const settings::Settings &settings
     , m_criterion(std::make_shared<SearchCriterion>())
 {
     for (std::size_t i = 0; i < m_feeders.size(); ++i) {
+        const int list = static_cast<int>(i) + 1;
         m_feeders[i] = new RowFeeder(m_controls.models[i], this);
         m_controls.lists[i]->viewport()->installEventFilter(this);
+        QHeaderView *header = m_controls.lists[i]->header();
+        header->setSectionsClickable(true);
+        connect(
+            header, &QHeaderView::sectionClicked, this, [this, list](int column) { onHeaderClicked(list, column); });
+        // Rows that came after a header click take their places once they are all in.
+        if (list != SearchList)
+            connect(m_feeders[i], &RowFeeder::finished, this, [this, list] { applySort(list); });
     }
     connect(m_feeders[SearchList - 1], &RowFeeder::finished, this, &CatalogViews::onSearchDone);
     // Were the button to take the focus, the search box would put its hint back before the click searched.
@@ -64,6 +84,7 @@ CatalogViews::~CatalogViews()
 
 void CatalogViews::loadCategory(int number)
 {
+    clearSort(number);
     const Category &category = catalog::category(number);
     m_feeders[static_cast<std::size_t>(number - 1)]->start(
         [directory = m_directory, category](const RowFeeder::RowSink &hand) {
@@ -81,6 +102,7 @@ void CatalogViews::startSearch()
     if (m_searchStop)
         m_searchStop->store(true);
     m_searchStop = std::make_shared<std::atomic<bool>>(false);
+    clearSort(SearchList);
     m_criterion->set(common::fromQString(m_controls.searchBox->text()));
     m_feeders[SearchList - 1]->start(
         [directory = m_directory, criterion = m_criterion, stop = m_searchStop](const RowFeeder::RowSink &hand) {
@@ -103,6 +125,7 @@ void CatalogViews::refreshActiveList()
 
 void CatalogViews::onSearchDone()
 {
+    applySort(SearchList);
     if (m_controls.models[SearchList - 1]->rowCount() == 0) {
         const std::string text = common::fromQString(m_controls.searchBox->text());
         m_notifier.showMessage(common::gbk("没有找到<") + text + common::gbk(">的相关内容!"), true);
@@ -226,6 +249,38 @@ void CatalogViews::wireInputs()
         if (m_controls.rememberBox->isChecked())
             m_settings.write(settings::keys::UserName, common::fromQString(text));
     });
+}
+
+void CatalogViews::onHeaderClicked(int list, int column)
+{
+    SortState &sort = m_sorts[static_cast<std::size_t>(list - 1)];
+    sort.reversed = sort.column == column && !sort.reversed;
+    sort.column = column;
+    applySort(list);
+}
+
+void CatalogViews::applySort(int list)
+{
+    const SortState sort = m_sorts[static_cast<std::size_t>(list - 1)];
+    if (sort.column < 0)
+        return;
+    const CatalogModel *model = m_controls.models[static_cast<std::size_t>(list - 1)];
+    const SortKey key = sortKeyOf(list, sort.column);
+    m_controls.models[static_cast<std::size_t>(list - 1)]->reorder(sortedRows(
+        static_cast<std::size_t>(model->rowCount()),
+        [model, &sort](std::size_t row) { return model->cell(static_cast<int>(row), sort.column); }, key,
+        sort.reversed));
+    // Times come newest first, everything else smallest first.
+    const bool ascending = (key != SortKey::Time) != sort.reversed;
+    QHeaderView *header = m_controls.lists[static_cast<std::size_t>(list - 1)]->header();
+    header->setSortIndicator(sort.column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    header->setSortIndicatorShown(true);
+}
+
+void CatalogViews::clearSort(int list)
+{
+    m_sorts[static_cast<std::size_t>(list - 1)] = {};
+    m_controls.lists[static_cast<std::size_t>(list - 1)]->header()->setSortIndicatorShown(false);
 }
 
 void CatalogViews::setSearchBoxColour(const QColor &colour)

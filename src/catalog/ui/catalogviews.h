@@ -87,6 +87,11 @@ private:
     void onSearchDone();
     void setSearchBoxColour(const QColor &colour);
     void toggleRememberBox();
+    // Header clicks: the first on a column sorts the list by it, the next turns the order round.
+    void onHeaderClicked(int list, int column);
+    void applySort(int list);
+    // Back to file order, as a reload or a new search gives.
+    void clearSort(int list);
 
     Controls m_controls;
     const settings::Settings &m_settings;
@@ -96,6 +101,12 @@ private:
     std::array<RowFeeder *, 6> m_feeders{};
     std::shared_ptr<SearchCriterion> m_criterion;
     std::shared_ptr<std::atomic<bool>> m_searchStop;
+    struct SortState
+    {
+        int column = -1; // none: file order
+        bool reversed = false;
+    };
+    std::array<SortState, 6> m_sorts{};
     int m_activeList = 0;
     std::string m_pendingDownloadAddress;
 };
