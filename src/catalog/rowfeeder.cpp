@@ -67,6 +67,15 @@ void RowFeeder::start(Producer produce)
     });
 }
 
+void RowFeeder::stop()
+{
+    drop(m_inbox);
+    m_inbox.reset();
+    m_backlog.clear();
+    if (m_model)
+        m_model->clear();
+}
+
 void RowFeeder::feed(const std::shared_ptr<Inbox> &inbox)
 {
     if (inbox != m_inbox || !m_model)

@@ -31,6 +31,9 @@ public:
     ~RowFeeder() override;
 
     void start(Producer produce);
+    // Ends the newest work: none of its rows reach the model any more, which is emptied, and no finished() comes
+    // for it.
+    void stop();
 
 signals:
     // Every row of the newest work is in the model.

@@ -410,3 +410,83 @@ TEST_F(CatalogViewsTest, HeaderClicksSortAndReverseUntilTheNextLoad)
     ASSERT_TRUE(QTest::qWaitFor([&] { return names() == Names{"中文", "波浪", "阿里", ""}; }));
     EXPECT_FALSE(header->isSortIndicatorShown());
 }
+
+namespace {
+
+// Key presses for every character of `text`, Chinese ones included.
+void type(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClick(widget, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+} // namespace
+
+TEST_F(CatalogViewsTest, TypingSearchesWithoutEnterAndTellsOfNoMiss)
+{
+    QLineEdit *box = window->form().searchBox;
+    QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("Alpha"));
+    ASSERT_TRUE(finished.wait(5000));
+    ASSERT_EQ(model(6)->rowCount(), 2);
+    EXPECT_EQ(model(6)->text(1, 0), gbk("Alpha 源码"));
+
+    type(box, QStringLiteral("x"));
+    EXPECT_EQ(model(6)->rowCount(), 0); // the keystroke took the rows of the earlier text
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(model(6)->rowCount(), 0);
+    EXPECT_TRUE(notifier.notices.empty());
+    EXPECT_EQ(settings.read(settings::keys::SearchText), "Alphax");
+}
+
+TEST_F(CatalogViewsTest, AFastTypistsKeystrokesAllLandAndOnlyTheLastTextsRowsRemain)
+{
+    // Enough rows that the first search is still handing them on when the typing goes on.
+    std::string many;
+    for (int i = 0; i < 200000; ++i)
+        many += gbk("(软件名称：Alpha ") + std::to_string(i) + "-)\r\n";
+    writeFile(home.path() / "自动更新" / "常用软件.txt", many);
+    views().setTypingPause(std::chrono::milliseconds(1));
+    QLineEdit *box = window->form().searchBox;
+    QSignalSpy started(&views(), &catalog::CatalogViews::searchStarted);
+    QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("Alp"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model(6)->rowCount() > 0; }));
+
+    views().setTypingPause(catalog::CatalogViews::TypingPause);
+    type(box, QStringLiteral("ha 源"));
+    EXPECT_EQ(box->text(), QStringLiteral("Alpha 源"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() >= 1 && model(6)->rowCount() == 1; }, 5000));
+    EXPECT_EQ(model(6)->text(0, 0), gbk("Alpha 源码"));
+    QTest::qWait(50);
+    EXPECT_EQ(model(6)->rowCount(), 1);
+    EXPECT_TRUE(notifier.notices.empty());
+}
+
+TEST_F(CatalogViewsTest, AnEmptyBoxOrTheHintStartsNoSearchWhileTyping)
+{
+    views().setTypingPause(std::chrono::milliseconds(1));
+    QLineEdit *box = window->form().searchBox;
+    QSignalSpy started(&views(), &catalog::CatalogViews::searchStarted);
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("请输入要查找的名a"));
+    QTest::keyClick(box, Qt::Key_Backspace);
+    type(box, QStringLiteral("称"));
+    ASSERT_EQ(box->text(), QStringLiteral("请输入要查找的名称"));
+    QTest::qWait(50);
+    EXPECT_EQ(started.count(), 0);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Delete);
+    ASSERT_EQ(box->text(), QString());
+    QTest::qWait(50);
+    EXPECT_EQ(started.count(), 0);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(started.count(), 1);
+}

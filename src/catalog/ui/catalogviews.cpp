@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 
 namespace catalog {
@@ -99,6 +100,18 @@ void CatalogViews::loadCategory(int number)
 
 void CatalogViews::startSearch()
 {
+    runSearch(false);
+}
+
+void CatalogViews::setTypingPause(std::chrono::milliseconds pause)
+{
+    m_typingTimer->setInterval(pause);
+}
+
+void CatalogViews::runSearch(bool typed)
+{
+    m_typingTimer->stop();
+    m_searchTyped = typed;
     if (m_searchStop)
         m_searchStop->store(true);
     m_searchStop = std::make_shared<std::atomic<bool>>(false);
@@ -113,6 +126,23 @@ void CatalogViews::startSearch()
                 hand(std::move(rows));
             });
         });
+    emit searchStarted();
+}
+
+void CatalogViews::cancelSearch()
+{
+    m_typingTimer->stop();
+    if (m_searchStop)
+        m_searchStop->store(true);
+    m_feeders[SearchList - 1]->stop();
+    clearSort(SearchList);
+}
+
+void CatalogViews::onSearchEdited(const QString &text)
+{
+    cancelSearch();
+    if (!text.isEmpty() && text != SearchHint)
+        m_typingTimer->start();
 }
 
 void CatalogViews::refreshActiveList()
@@ -126,7 +156,7 @@ void CatalogViews::refreshActiveList()
 void CatalogViews::onSearchDone()
 {
     applySort(SearchList);
-    if (m_controls.models[SearchList - 1]->rowCount() == 0) {
+    if (m_controls.models[SearchList - 1]->rowCount() == 0 && !m_searchTyped) {
         const std::string text = common::fromQString(m_controls.searchBox->text());
         m_notifier.showMessage(common::gbk("没有找到<") + text + common::gbk(">的相关内容!"), true);
     }
@@ -243,6 +273,12 @@ void CatalogViews::wireInputs()
         // A running search reads the box again for every record it has not yet looked at.
         m_criterion->set(gbkText);
     });
+    m_typingTimer = new QTimer(this);
+    m_typingTimer->setSingleShot(true);
+    m_typingTimer->setInterval(TypingPause);
+    connect(m_typingTimer, &QTimer::timeout, this, [this] { runSearch(true); });
+    // Only what the user types: the start-up restore and the hint coming back are no typing.
+    connect(m_controls.searchBox, &QLineEdit::textEdited, this, &CatalogViews::onSearchEdited);
     connect(m_controls.searchBox, &QLineEdit::returnPressed, this, &CatalogViews::startSearch);
     connect(m_controls.searchButton, &QPushButton::clicked, this, &CatalogViews::startSearch);
     connect(m_controls.nameField, &QLineEdit::textChanged, this, [this](const QString &text) {
