@@ -66,6 +66,8 @@ QVariant CatalogModel::data(const QModelIndex &index, int role) const
         return common::toQString(text(index.row(), index.column()));
     if (role == StateImageRole)
         return row(index.row()).stateImage;
+    if (role == NewRole)
+        return row(index.row()).isNew;
     return {};
 }
 

@@ -26,11 +26,14 @@ public:
     static constexpr int StateImageRole = Qt::UserRole + 1;
     // Header data: the column's width in pixels.
     static constexpr int ColumnWidthRole = Qt::UserRole + 2;
+    // Whether the last refresh of the row's list brought the row.
+    static constexpr int NewRole = Qt::UserRole + 3;
 
     struct Row
     {
         std::vector<std::string> texts;
         int stateImage = 0;
+        bool isNew = false;
     };
 
     explicit CatalogModel(Layout layout, QObject *parent = nullptr);

@@ -10,6 +10,7 @@
 #include "download/links.h"
 #include "platform/desktop.h"
 #include "settings/settings.h"
+#include "update/newrecords.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -89,10 +90,13 @@ void CatalogViews::loadCategory(int number)
     const Category &category = catalog::category(number);
     m_feeders[static_cast<std::size_t>(number - 1)]->start(
         [directory = m_directory, category](const RowFeeder::RowSink &hand) {
-            catalog::loadCategory(directory, category, [&hand](std::vector<CatalogItem> items) {
+            const update::NewRecords fresh = update::readNewRecords(categoryFile(directory, category));
+            catalog::loadCategory(directory, category, [&hand, &fresh](std::vector<CatalogItem> items) {
                 RowFeeder::Rows rows;
-                for (const CatalogItem &item : items)
+                for (const CatalogItem &item : items) {
                     rows.push_back(CatalogModel::categoryRow(item));
+                    rows.back().isNew = !fresh.empty() && fresh.contains(update::recordKey(item));
+                }
                 return hand(std::move(rows)); // a newer load, or the window closing, ends this one
             });
         });
