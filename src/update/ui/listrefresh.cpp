@@ -10,6 +10,7 @@
 #include "download/downloaderror.h"
 #include "download/sharepage.h"
 #include "update/listfile.h"
+#include "update/newrecords.h"
 
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
@@ -93,6 +94,8 @@ void ListRefresh::onEnded(const Outcome &outcome)
     // The new list may have arrived under a numbered name when "<list>.new" was taken. A server that answers
     // with its error page, or with another file, must not take the old list's place.
     const bool isList = isCategoryList(outcome.value(), category);
+    if (isList) // marks what the new list brings; a failure leaves no marks, the refresh goes on
+        static_cast<void>(rememberNewRecords(list, outcome.value(), category));
     if (!isList || !replaceList(outcome.value(), list)) {
         std::error_code ignored;
         std::filesystem::remove(outcome.value(), ignored);
