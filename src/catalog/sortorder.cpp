@@ -35,16 +35,26 @@ std::string_view takeDigits(std::string_view &text)
 // log2 of the unit's factor, or nothing for a text that is no unit.
 std::optional<int> unitShift(std::string_view unit)
 {
-    std::string folded;
-    for (const char c : unit)
-        folded += lower(c);
-    static constexpr std::array<std::pair<std::string_view, int>, 10> Units{{{"", 0}, {"b", 0}, {"k", 10}, {"kb", 10},
-        {"m", 20}, {"mb", 20}, {"g", 30}, {"gb", 30}, {"t", 40}, {"tb", 40}}};
-    for (const auto &[name, shift] : Units) {
-        if (folded == name)
-            return shift;
+    if (unit.size() == 2 && lower(unit[1]) != 'b')
+        return std::nullopt;
+    if (unit.size() > 2 || (unit.size() == 2 && lower(unit[0]) == 'b'))
+        return std::nullopt;
+    if (unit.empty())
+        return 0;
+    switch (lower(unit[0])) {
+    case 'b':
+        return 0;
+    case 'k':
+        return 10;
+    case 'm':
+        return 20;
+    case 'g':
+        return 30;
+    case 't':
+        return 40;
+    default:
+        return std::nullopt;
     }
-    return std::nullopt;
 }
 
 // Finer parts of a byte count are dropped; six digits keep the fraction times a terabyte within 64 bits.
