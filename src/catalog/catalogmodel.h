@@ -63,4 +63,7 @@ private:
     std::vector<Row> m_rows;
 };
 
+// Frees rows that are no longer wanted; many of them off the calling thread, so that the event loop goes on.
+void discardRows(std::vector<CatalogModel::Row> rows);
+
 } // namespace catalog

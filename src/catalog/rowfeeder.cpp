@@ -41,7 +41,7 @@ void RowFeeder::start(Producer produce)
 {
     drop(m_inbox);
     m_inbox = std::make_shared<Inbox>();
-    m_backlog.clear();
+    dropBacklog();
     if (m_model)
         m_model->clear();
     // The work sees its own inbox and a relay to this feeder, nothing else of it. It calls the feeder only when
@@ -67,11 +67,17 @@ void RowFeeder::start(Producer produce)
     });
 }
 
+void RowFeeder::dropBacklog()
+{
+    discardRows(Rows(std::make_move_iterator(m_backlog.begin()), std::make_move_iterator(m_backlog.end())));
+    m_backlog.clear();
+}
+
 void RowFeeder::stop()
 {
     drop(m_inbox);
     m_inbox.reset();
-    m_backlog.clear();
+    dropBacklog();
     if (m_model)
         m_model->clear();
 }

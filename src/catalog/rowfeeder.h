@@ -42,6 +42,7 @@ signals:
 private:
     struct Inbox;
     void feed(const std::shared_ptr<Inbox> &inbox);
+    void dropBacklog();
     // Tells a work that its rows are no longer wanted.
     static void drop(const std::shared_ptr<Inbox> &inbox);
 
