@@ -147,9 +147,7 @@ std::string_view CatalogModel::cell(int rowIndex, int column) const
     if (rowIndex < 0 || rowIndex >= rowCount() || column < 0)
         return {};
     const Row &r = row(rowIndex);
-    return static_cast<std::size_t>(column) < r.texts.size()
-        ? std::string_view(r.texts[static_cast<std::size_t>(column)])
-        : std::string_view();
+    return r.text(static_cast<std::size_t>(column));
 }
 
 CatalogModel::Row CatalogModel::categoryRow(const CatalogItem &item)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalog/catalogrow.h"
+
 #include <QAbstractTableModel>
 #include <cstdint>
 #include <string>
@@ -29,12 +31,7 @@ public:
     // Whether the last refresh of the row's list brought the row.
     static constexpr int NewRole = Qt::UserRole + 3;
 
-    struct Row
-    {
-        std::vector<std::string> texts;
-        int stateImage = 0;
-        bool isNew = false;
-    };
+    using Row = CatalogRow;
 
     explicit CatalogModel(Layout layout, QObject *parent = nullptr);
 
