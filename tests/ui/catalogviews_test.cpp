@@ -242,9 +242,12 @@ TEST_F(CatalogViewsTest, SearchBoxHintTurnsBlackOnPressAndBackToGreyWhenLeftEmpt
     EXPECT_EQ(box->text(), QStringLiteral("请输入要查找的名称"));
     EXPECT_EQ(box->palette().color(QPalette::Text), QColor(192, 192, 192));
     // The hint itself is what the box stored last.
-    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("请输入要查找的名称"));
+    const auto stored = [&](const std::string &text) {
+        return QTest::qWaitFor([&] { return settings.read(settings::keys::SearchText) == text; });
+    };
+    EXPECT_TRUE(stored(gbk("请输入要查找的名称")));
     box->setText(QStringLiteral("软件"));
-    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("软件"));
+    EXPECT_TRUE(stored(gbk("软件")));
 }
 
 TEST_F(CatalogViewsTest, OnlyALeftPressClearsTheHintAndTheDefaultName)
@@ -441,7 +444,7 @@ TEST_F(CatalogViewsTest, TypingSearchesWithoutEnterAndTellsOfNoMiss)
     ASSERT_TRUE(finished.wait(5000));
     EXPECT_EQ(model(6)->rowCount(), 0);
     EXPECT_TRUE(notifier.notices.empty());
-    EXPECT_EQ(settings.read(settings::keys::SearchText), "Alphax");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return settings.read(settings::keys::SearchText) == "Alphax"; }));
 }
 
 TEST_F(CatalogViewsTest, AFastTypistsKeystrokesAllLandAndOnlyTheLastTextsRowsRemain)
@@ -468,6 +471,15 @@ TEST_F(CatalogViewsTest, AFastTypistsKeystrokesAllLandAndOnlyTheLastTextsRowsRem
     QTest::qWait(50);
     EXPECT_EQ(model(6)->rowCount(), 1);
     EXPECT_TRUE(notifier.notices.empty());
+}
+
+TEST_F(CatalogViewsTest, TheLastTextTypedIsStoredEvenWhenTheWindowClosesAtOnce)
+{
+    QLineEdit *box = window->form().searchBox;
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("Alpha 源码"));
+    window.reset();
+    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("Alpha 源码"));
 }
 
 TEST_F(CatalogViewsTest, AnEmptyBoxOrTheHintStartsNoSearchWhileTyping)

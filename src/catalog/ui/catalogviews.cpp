@@ -20,8 +20,11 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeView>
+#include <mutex>
+#include <optional>
 
 namespace catalog {
 
@@ -57,7 +60,10 @@ CatalogViews::CatalogViews(Controls controls, const settings::Settings &settings
     , m_notifier(notifier)
     , m_directory(std::move(programDirectory))
     , m_criterion(std::make_shared<SearchCriterion>())
+    , m_pendingText(std::make_shared<PendingText>())
+    , m_settingsWriter(std::make_unique<QThreadPool>())
 {
+    m_settingsWriter->setMaxThreadCount(1);
     for (std::size_t i = 0; i < m_feeders.size(); ++i) {
         const int list = static_cast<int>(i) + 1;
         m_feeders[i] = new RowFeeder(m_controls.models[i], this);
@@ -82,6 +88,7 @@ CatalogViews::~CatalogViews()
 {
     if (m_searchStop)
         m_searchStop->store(true);
+    m_settingsWriter->waitForDone(); // the last text typed reaches the file
 }
 
 void CatalogViews::loadCategory(int number)
@@ -273,7 +280,7 @@ void CatalogViews::wireInputs()
     m_controls.rememberLabel->installEventFilter(this);
     connect(m_controls.searchBox, &QLineEdit::textChanged, this, [this](const QString &text) {
         const std::string gbkText = common::fromQString(text);
-        m_settings.write(settings::keys::SearchText, gbkText);
+        storeSearchText(gbkText);
         // A running search reads the box again for every record it has not yet looked at.
         m_criterion->set(gbkText);
     });
@@ -321,6 +328,41 @@ void CatalogViews::clearSort(int list)
 {
     m_sorts[static_cast<std::size_t>(list - 1)] = {};
     m_controls.lists[static_cast<std::size_t>(list - 1)]->header()->setSortIndicatorShown(false);
+}
+
+// The latest text waits here for the writer thread.
+struct CatalogViews::PendingText
+{
+    std::mutex mutex;
+    std::optional<std::string> text;
+    bool queued = false; // a write task will look again
+};
+
+void CatalogViews::storeSearchText(std::string gbkText)
+{
+    // A write syncs the settings file to disk, which can take tens of milliseconds while the disk is busy: not
+    // between two keystrokes. One thread writes, in order, the latest text at each turn.
+    {
+        const std::lock_guard lock(m_pendingText->mutex);
+        m_pendingText->text = std::move(gbkText);
+        if (std::exchange(m_pendingText->queued, true))
+            return;
+    }
+    m_settingsWriter->start([pending = m_pendingText, &settings = m_settings] {
+        for (;;) {
+            std::string text;
+            {
+                const std::lock_guard lock(pending->mutex);
+                if (!pending->text) {
+                    pending->queued = false;
+                    return;
+                }
+                text = std::move(*pending->text);
+                pending->text.reset();
+            }
+            settings.write(settings::keys::SearchText, text);
+        }
+    });
 }
 
 void CatalogViews::setSearchBoxColour(const QColor &colour)

@@ -15,6 +15,7 @@ class QLineEdit;
 class QMenu;
 class QMouseEvent;
 class QPushButton;
+class QThreadPool;
 class QTimer;
 class QTreeView;
 
@@ -97,6 +98,8 @@ private:
     void onSearchEdited(const QString &text);
     void runSearch(bool typed);
     void cancelSearch();
+    // Writes the search text to the settings file off the UI thread; the last text always lands.
+    void storeSearchText(std::string gbkText);
     void setSearchBoxColour(const QColor &colour);
     void toggleRememberBox();
     // Header clicks: the first on a column sorts the list by it, the next turns the order round.
@@ -114,6 +117,9 @@ private:
     std::shared_ptr<SearchCriterion> m_criterion;
     std::shared_ptr<std::atomic<bool>> m_searchStop;
     QTimer *m_typingTimer = nullptr;
+    struct PendingText;
+    std::shared_ptr<PendingText> m_pendingText;
+    std::unique_ptr<QThreadPool> m_settingsWriter;
     // The newest search was started by typing: a typist is told of no miss, the empty list says it.
     bool m_searchTyped = false;
     struct SortState
