@@ -162,8 +162,13 @@ std::vector<std::uint32_t> orderBy(
         else
             unreadable.push_back(static_cast<std::uint32_t>(row));
     }
-    std::stable_sort(readable.begin(), readable.end(), [descending, &less](const auto &a, const auto &b) {
-        return descending ? less(b.first, a.first) : less(a.first, b.first);
+    // Equal values fall back on the row number, which keeps them in file order without a stable sort's buffer.
+    std::sort(readable.begin(), readable.end(), [descending, &less](const auto &a, const auto &b) {
+        if (descending ? less(b.first, a.first) : less(a.first, b.first))
+            return true;
+        if (descending ? less(a.first, b.first) : less(b.first, a.first))
+            return false;
+        return a.second < b.second;
     });
     std::vector<std::uint32_t> order;
     order.reserve(count);
