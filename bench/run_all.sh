@@ -9,3 +9,4 @@ echo "== crafted inputs at doubling sizes"; python3 "$here/hostile_bench.py" "$b
 echo "== download"; bash "$here/download_bench.sh" "$build"
 echo "== thread pool"; "$build/bin/threadpool_bench"
 echo "== GUI responsiveness while 100,000 rows arrive"; QT_QPA_PLATFORM=offscreen "$build/bin/ui_load_bench"
+echo "== browsing 1,000,000 rows: load, sorts, typing"; QT_QPA_PLATFORM=offscreen "$build/bin/ui_browse_bench"
