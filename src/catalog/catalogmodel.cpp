@@ -3,7 +3,9 @@
 #include "catalog/loader.h"
 #include "common/qtext.h"
 
+#include <QThreadPool>
 #include <array>
+#include <memory>
 
 namespace catalog {
 
@@ -39,6 +41,15 @@ const Column *columnAt(CatalogModel::Layout layout, int section)
 
 } // namespace
 
+void discardRows(std::vector<CatalogModel::Row> rows)
+{
+    // Freeing a million rows' texts holds the event loop for a tenth of a second: a pool thread does it instead.
+    if (rows.size() < 10000)
+        return;
+    auto doomed = std::make_shared<std::vector<CatalogModel::Row>>(std::move(rows));
+    QThreadPool::globalInstance()->start([doomed] { doomed->clear(); });
+}
+
 CatalogModel::CatalogModel(Layout layout, QObject *parent)
     : QAbstractTableModel(parent)
     , m_layout(layout)
@@ -66,6 +77,8 @@ QVariant CatalogModel::data(const QModelIndex &index, int role) const
         return common::toQString(text(index.row(), index.column()));
     if (role == StateImageRole)
         return row(index.row()).stateImage;
+    if (role == NewRole)
+        return row(index.row()).isNew;
     return {};
 }
 
@@ -86,8 +99,10 @@ void CatalogModel::clear()
     if (m_rows.empty())
         return;
     beginResetModel();
-    m_rows.clear();
+    std::vector<Row> old;
+    old.swap(m_rows);
     endResetModel();
+    discardRows(std::move(old));
 }
 
 void CatalogModel::appendRows(std::vector<Row> rows)
@@ -100,13 +115,39 @@ void CatalogModel::appendRows(std::vector<Row> rows)
     endInsertRows();
 }
 
+void CatalogModel::reorder(const std::vector<std::uint32_t> &order)
+{
+    Q_ASSERT(order.size() == m_rows.size());
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    for (const std::uint32_t from : order)
+        sorted.push_back(std::move(m_rows[from]));
+    m_rows = std::move(sorted);
+    const QModelIndexList before = persistentIndexList();
+    if (!before.isEmpty()) {
+        std::vector<int> place(order.size());
+        for (std::size_t to = 0; to < order.size(); ++to)
+            place[order[to]] = static_cast<int>(to);
+        QModelIndexList after;
+        for (const QModelIndex &index : before)
+            after.append(this->index(place[static_cast<std::size_t>(index.row())], index.column()));
+        changePersistentIndexList(before, after);
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 std::string CatalogModel::text(int rowIndex, int column) const
+{
+    return std::string(cell(rowIndex, column));
+}
+
+std::string_view CatalogModel::cell(int rowIndex, int column) const
 {
     if (rowIndex < 0 || rowIndex >= rowCount() || column < 0)
         return {};
     const Row &r = row(rowIndex);
-    return static_cast<std::size_t>(column) < r.texts.size() ? r.texts[static_cast<std::size_t>(column)]
-                                                             : std::string();
+    return r.text(static_cast<std::size_t>(column));
 }
 
 CatalogModel::Row CatalogModel::categoryRow(const CatalogItem &item)

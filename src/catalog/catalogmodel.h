@@ -1,7 +1,11 @@
 #pragma once
 
+#include "catalog/catalogrow.h"
+
 #include <QAbstractTableModel>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace catalog {
@@ -24,12 +28,10 @@ public:
     static constexpr int StateImageRole = Qt::UserRole + 1;
     // Header data: the column's width in pixels.
     static constexpr int ColumnWidthRole = Qt::UserRole + 2;
+    // Whether the last refresh of the row's list brought the row.
+    static constexpr int NewRole = Qt::UserRole + 3;
 
-    struct Row
-    {
-        std::vector<std::string> texts;
-        int stateImage = 0;
-    };
+    using Row = CatalogRow;
 
     explicit CatalogModel(Layout layout, QObject *parent = nullptr);
 
@@ -41,9 +43,14 @@ public:
 
     void clear();
     void appendRows(std::vector<Row> rows);
+    // Puts the rows in the order `order` gives: row i becomes the row that was order[i]. `order` holds every
+    // row once. Selections and other persistent indexes follow their rows.
+    void reorder(const std::vector<std::uint32_t> &order);
     const Row &row(int index) const { return m_rows[static_cast<std::size_t>(index)]; }
     // GBK text of one cell; empty outside the rows.
     std::string text(int row, int column) const;
+    // The same without a copy; valid until the rows change.
+    std::string_view cell(int row, int column) const;
     Layout layout() const { return m_layout; }
 
     static Row categoryRow(const CatalogItem &item);
@@ -52,5 +59,8 @@ private:
     Layout m_layout;
     std::vector<Row> m_rows;
 };
+
+// Frees rows that are no longer wanted; many of them off the calling thread, so that the event loop goes on.
+void discardRows(std::vector<CatalogModel::Row> rows);
 
 } // namespace catalog

@@ -41,7 +41,7 @@ void RowFeeder::start(Producer produce)
 {
     drop(m_inbox);
     m_inbox = std::make_shared<Inbox>();
-    m_backlog.clear();
+    dropBacklog();
     if (m_model)
         m_model->clear();
     // The work sees its own inbox and a relay to this feeder, nothing else of it. It calls the feeder only when
@@ -67,6 +67,28 @@ void RowFeeder::start(Producer produce)
     });
 }
 
+std::size_t RowFeeder::batchRows() const
+{
+    // A tree view lays out all its rows again after every insertion: batches that grow with the rows shown keep a
+    // million rows from being laid out five hundred times.
+    return std::max(BatchRows, m_model ? static_cast<std::size_t>(m_model->rowCount()) / 4 : 0);
+}
+
+void RowFeeder::dropBacklog()
+{
+    discardRows(Rows(std::make_move_iterator(m_backlog.begin()), std::make_move_iterator(m_backlog.end())));
+    m_backlog.clear();
+}
+
+void RowFeeder::stop()
+{
+    drop(m_inbox);
+    m_inbox.reset();
+    dropBacklog();
+    if (m_model)
+        m_model->clear();
+}
+
 void RowFeeder::feed(const std::shared_ptr<Inbox> &inbox)
 {
     if (inbox != m_inbox || !m_model)
@@ -78,9 +100,9 @@ void RowFeeder::feed(const std::shared_ptr<Inbox> &inbox)
             m_backlog.end(), std::make_move_iterator(inbox->rows.begin()), std::make_move_iterator(inbox->rows.end()));
         inbox->rows.clear();
         done = inbox->done;
-        inbox->awaited = m_backlog.size() > BatchRows;
+        inbox->awaited = m_backlog.size() > batchRows();
     }
-    const auto batchEnd = m_backlog.begin() + static_cast<std::ptrdiff_t>(std::min(m_backlog.size(), BatchRows));
+    const auto batchEnd = m_backlog.begin() + static_cast<std::ptrdiff_t>(std::min(m_backlog.size(), batchRows()));
     m_model->appendRows(Rows(std::make_move_iterator(m_backlog.begin()), std::make_move_iterator(batchEnd)));
     m_backlog.erase(m_backlog.begin(), batchEnd);
     if (!m_backlog.empty())

@@ -11,7 +11,8 @@
 namespace catalog {
 
 // Fills a CatalogModel from work done on a pool thread. The model is emptied at once; the rows the work hands on
-// while it runs reach the model from the event loop, at most BatchRows at a time, so they appear as they are
+// while it runs reach the model from the event loop, at most BatchRows at a time (a quarter of the rows already
+// there, when that is more), so they appear as they are
 // found and the window keeps painting however many arrive. A new start() supersedes the older work: its rows
 // never reach the model, and its sink tells it to stop, as it tells the work of a feeder that is gone. UI thread
 // only; the work's sink is the one thing another thread calls.
@@ -31,6 +32,9 @@ public:
     ~RowFeeder() override;
 
     void start(Producer produce);
+    // Ends the newest work: none of its rows reach the model any more, which is emptied, and no finished() comes
+    // for it.
+    void stop();
 
 signals:
     // Every row of the newest work is in the model.
@@ -39,6 +43,8 @@ signals:
 private:
     struct Inbox;
     void feed(const std::shared_ptr<Inbox> &inbox);
+    void dropBacklog();
+    std::size_t batchRows() const;
     // Tells a work that its rows are no longer wanted.
     static void drop(const std::shared_ptr<Inbox> &inbox);
 

@@ -3,6 +3,7 @@
 #include "catalog/loader.h"
 #include "catalog/search.h"
 #include "cli/channel.h"
+#include "cli/orderedrows.h"
 #include "cli/progressreport.h"
 #include "cli/records.h"
 #include "cli/stretchwork.h"
@@ -73,10 +74,12 @@ using common::utf8FromGbk;
 constexpr const char *Usage
     = "usage: kavo-cli [--home DIR] COMMAND ...\n"
       "       kavo-cli --help | -h | --version\n"
-      "  list CATEGORY                     rows of a category (1-5 or its name)\n"
+      "  list CATEGORY [--sort name|size|time] [--new]\n"
+      "                                    rows of a category (1-5 or its name): sorted, or only\n"
+      "                                    the records its last refresh brought\n"
       "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
       "  setting set SECTION KEY VALUE     writes a value\n"
-      "  search TEXT                       search all five categories\n"
+      "  search TEXT [--sort name|size|time] search all five categories\n"
       "  link thunder|flashget|qqdl ADDRESS a download-manager link\n"
       "  fetch URL                         the raw body of a page\n"
       "  page URL START END                the page text between two markers\n"
@@ -123,14 +126,45 @@ unsigned workers()
     return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
+// The words of a `list` or `search` command: its one positional argument, `--sort name|size|time` and, where
+// `allowNew`, `--new`. Nothing when they do not fit.
+std::optional<std::pair<std::string, RowChoice>> rowChoice(const std::vector<std::string> &args, bool allowNew)
+{
+    std::vector<std::string> positional;
+    RowChoice choice;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--sort" && i + 1 < args.size() && !choice.sort) {
+            choice.sort = sortKeyNamed(args[++i]);
+            if (!choice.sort)
+                return std::nullopt;
+        } else if (args[i] == "--new" && allowNew) {
+            choice.onlyNew = true;
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 1)
+        return std::nullopt;
+    return std::pair{positional[0], choice};
+}
+
 int listCategory(const Context &c)
 {
-    if (c.args.size() != 1)
-        return c.fail("list takes one category");
-    const int number = catalog::categoryNumber(gbkFromUtf8(c.args[0]));
+    const auto words = rowChoice(c.args, true);
+    if (!words)
+        return c.fail("list CATEGORY [--sort name|size|time] [--new]");
+    const auto &[name, choice] = *words;
+    const int number = catalog::categoryNumber(gbkFromUtf8(name));
     if (number == 0)
-        return c.fail("unknown category: " + c.args[0]);
+        return c.fail("unknown category: " + name);
     const catalog::Category &category = catalog::category(number);
+    if (choice.sort || choice.onlyNew) {
+        if (const auto read
+            = writeChosenRows(catalog::categoryFile(c.paths.lists, category), category, choice, c.streams);
+            !read.has_value())
+            return c.failRead(read.error());
+        return 0;
+    }
     const std::string tag = "\t" + utf8FromGbk(category.tag) + "\n"; // the tags hold nothing to escape
     const StretchWork writeRows = [&category, &tag](std::string_view stretch, std::string &out) {
         out.reserve(stretch.size()); // rows take about as much room as their records
@@ -176,15 +210,12 @@ int setting(const Context &c)
 }
 
 // Hits go out category after category, each file worked on a stretch at a time as `list` does: memory stays
-// small however many hits there are.
-int search(const Context &c)
+// small however many hits there are. Whether there was any hit; nothing after a failed write.
+std::optional<bool> writeHitsInFileOrder(
+    const Context &c, const std::string &text, std::vector<catalog::ReadFailure> &failures)
 {
-    if (c.args.size() != 1)
-        return c.fail("search takes one text");
-    const std::string text = gbkFromUtf8(c.args[0]);
     const catalog::SearchCriterion criterion(text);
     std::atomic<bool> found{false};
-    std::vector<catalog::ReadFailure> failures;
     for (const catalog::Category &category : catalog::categories()) {
         const std::string icon = std::to_string(category.searchIcon) + "\t";
         const StretchWork writeHits = [&](std::string_view stretch, std::string &out) {
@@ -199,13 +230,28 @@ int search(const Context &c)
         if (!read.has_value())
             failures.push_back(read.error());
         if (c.streams.writeError != 0)
-            return 2;
+            return std::nullopt;
     }
+    return found.load();
+}
+
+int search(const Context &c)
+{
+    const auto words = rowChoice(c.args, false);
+    if (!words)
+        return c.fail("search TEXT [--sort name|size|time]");
+    const std::string text = gbkFromUtf8(words->first);
+    std::vector<catalog::ReadFailure> failures;
+    const std::optional<bool> found = words->second.sort
+        ? writeSortedHits(c.paths.lists, text, *words->second.sort, c.streams, failures)
+        : writeHitsInFileOrder(c, text, failures);
     if (!found)
+        return 2;
+    if (!*found)
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";
     for (const catalog::ReadFailure &failure : failures)
         c.failRead(failure);
-    return !failures.empty() ? 2 : found ? 0 : 1;
+    return !failures.empty() ? 2 : *found ? 0 : 1;
 }
 
 int link(const Context &c)

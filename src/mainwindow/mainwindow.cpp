@@ -25,6 +25,7 @@
 #include "update/channel.h"
 #include "update/manifest.h"
 #include "update/refresh.h"
+#include "update/newrecords.h"
 #include "update/ui/listrefresh.h"
 #include "update/ui/updatewindow.h"
 
@@ -133,6 +134,7 @@ bool MainWindow::startUp()
         connect(
             m_services.instance, &platform::SingleInstance::activationRequested, this, &MainWindow::restoreMainWindow);
     }
+    showNotice();
     startAnnouncementFill();
     applyMusicAndTray();
     applyFrameAndBackground();
@@ -464,10 +466,21 @@ void MainWindow::startAnnouncementFill()
         });
         const std::string notice = update::pageField(page, update::noticeLabel());
         relay.post([notice](MainWindow &w) {
-            w.m_form.notice->setPlainText(common::toQString(common::gbk("公告：\r\n\r\n") + notice));
+            w.m_notice = notice;
+            w.showNotice();
             w.restoreSearch(w.m_services.settings.read(settings::keys::SearchText));
         });
     });
+}
+
+void MainWindow::showNotice()
+{
+    std::vector<std::size_t> counts;
+    for (const catalog::Category &category : catalog::categories())
+        counts.push_back(update::newRecordCount(catalog::categoryFile(m_services.paths.lists, category)));
+    const std::string fresh = update::describeNewRecordCounts(counts);
+    m_form.notice->setPlainText(common::toQString(
+        common::gbk("公告：\r\n\r\n") + m_notice + (fresh.empty() ? "" : common::gbk("\r\n\r\n") + fresh)));
 }
 
 void MainWindow::setAdvertisement(const std::string &gbkText)
@@ -560,6 +573,7 @@ void MainWindow::offerUpdate(const update::UpdateOffer &offer, const std::string
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);
     auto *window = new update::UpdateWindow(*refresh, m_services.download, m_services.settings, this);
     connect(refresh, &update::ListRefresh::finished, refresh, &QObject::deleteLater);
+    connect(refresh, &update::ListRefresh::finished, this, &MainWindow::showNotice);
     // Declined before it started: nothing more will come of this refresh.
     connect(window, &QObject::destroyed, refresh, [refresh] {
         if (!refresh->started())

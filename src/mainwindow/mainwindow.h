@@ -145,6 +145,8 @@ private:
     void offerUpdate(const update::UpdateOffer &offer, const std::string &page);
     void setAdvertisement(const std::string &gbkText);
     void restoreSearch(const std::string &gbkText);
+    // The notice box: the manifest's notice, and under it how many records the last refreshes brought.
+    void showNotice();
     QLineEdit *versionField(int category) const;
 
     // Start-up steps; each is called at its place in the sequence.
@@ -162,6 +164,7 @@ private:
     QSystemTrayIcon *m_tray = nullptr;
     QTimer *m_fadeTimer = nullptr;
     QTimer *m_advertTimer = nullptr;
+    std::string m_notice; // GBK, as the manifest page gave it
     int m_f5Key = 0;
     int m_homeKey = 0;
     // The window is closing: a dialog that a signal or logout ended has no answer of the user's.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,5 +60,24 @@ bool replaceFile(const std::filesystem::path &file, std::string_view bytes);
 
 // Makes the renames in `folder` reach the disk, as well as it can.
 void syncFolder(const std::filesystem::path &folder);
+
+// Puts `bytes` in the place of `file` in one step: writes them to a new file beside it, makes them durable, renames
+// that over `file` and syncs the folder. A reader sees the old file or the new one whole, and a crash never leaves
+// half a file. False with errno set on failure; `file` is then as it was. Thread-safe.
+bool replaceWhole(const std::filesystem::path &file, std::string_view bytes);
+
+// What tells one file from another, and a file from itself after a change: a rename keeps all of it.
+struct FileIdentity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0; // last modification, nanoseconds since the epoch
+
+    bool operator==(const FileIdentity &) const = default;
+};
+
+// The identity of the file at `file` (symbolic links followed); nothing when it cannot be looked at.
+std::optional<FileIdentity> fileIdentity(const std::filesystem::path &file);
 
 } // namespace platform

@@ -1,9 +1,11 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +69,38 @@ ReadStatus readWhole(const std::filesystem::path &file, std::string &out, std::s
         if (static_cast<std::size_t>(n) > room)
             return ReadStatus::TooLarge;
     }
+}
+
+bool replaceWhole(const std::filesystem::path &file, std::string_view bytes)
+{
+    static std::atomic<unsigned> counter{0};
+    std::filesystem::path temporary = file;
+    temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+    bool written = false;
+    {
+        const UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (!out.valid())
+            return false;
+        written = writeAt(out.get(), bytes, 0) && ::fsync(out.get()) == 0;
+    }
+    if (!written || ::rename(temporary.c_str(), file.c_str()) != 0) {
+        const int reason = errno;
+        ::unlink(temporary.c_str());
+        errno = reason;
+        return false;
+    }
+    syncFolder(file.has_parent_path() ? file.parent_path() : std::filesystem::path("."));
+    return true;
+}
+
+std::optional<FileIdentity> fileIdentity(const std::filesystem::path &file)
+{
+    struct stat status = {};
+    if (::stat(file.c_str(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+        static_cast<std::uint64_t>(status.st_size),
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec};
 }
 
 void syncFolder(const std::filesystem::path &folder)

@@ -7,6 +7,7 @@
 #include "download/sharepage.h"
 #include "settings/keys.h"
 #include "update/listfile.h"
+#include "update/newrecords.h"
 
 namespace update {
 
@@ -55,6 +56,8 @@ common::Result<void, std::string> installList(const std::filesystem::path &downl
         return discard(matches.error());
     if (!isCategoryList(downloaded, category))
         return discard(gbk("下载到的文件不是分类列表"));
+    // Marks what the new list brings while the old one is still in place; a failure leaves no marks.
+    static_cast<void>(rememberNewRecords(list, downloaded, category));
     if (!replaceList(downloaded, list))
         return discard(download::describeDownloadError(
             {download::DownloadError::Kind::Disk, false, 0, gbk("新的列表无法替换原来的列表")}));

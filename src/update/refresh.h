@@ -36,8 +36,8 @@ download::TaskParam listTaskParam(const std::string &directLink, const std::file
 // The most a list download may bring when the page gives no size: far beyond any catalog, far short of a disk.
 inline constexpr std::int64_t MaxListBytes = 64ll << 20;
 
-// Checks a downloaded list against the page and against the shape of a category list, then renames it over
-// `list`. On any failure the download is removed, `list` is untouched, and the reason says why.
+// Checks a downloaded list against the page and against the shape of a category list, remembers the records it
+// adds, then renames it over `list`. On any failure the download is removed, `list` is untouched, and the reason says why.
 common::Result<void, std::string> installList(const std::filesystem::path &downloaded,
     const std::filesystem::path &list, const catalog::Category &category, const ListExpectation &expected);
 

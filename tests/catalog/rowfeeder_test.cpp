@@ -58,6 +58,17 @@ TEST_F(RowFeederTest, LargeLoadArrivesInBatchesAndEmptiesTheViewFirst)
     EXPECT_EQ(model.text(0, 0), "new");
 }
 
+TEST_F(RowFeederTest, BatchesGrowWithTheRowsAlreadyShown)
+{
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    feeder.start([](const RowFeeder::RowSink &hand) { hand(rows(100 * RowFeeder::BatchRows, "many")); });
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_EQ(model.rowCount(), static_cast<int>(100 * RowFeeder::BatchRows));
+    // Each batch is at most a quarter of the rows before it, once that is more than BatchRows.
+    EXPECT_GT(inserted.count(), 15);
+    EXPECT_LT(inserted.count(), 25);
+}
+
 TEST_F(RowFeederTest, NewerLoadSupersedesAnOlderOneWhichIsToldToStop)
 {
     const auto olderGoesOn = std::make_shared<std::atomic<bool>>(true);

@@ -6,6 +6,7 @@
 #include "support/mutelistener.h"
 #include "support/process.h"
 #include "support/tempdir.h"
+#include "update/newrecords.h"
 
 #include <gtest/gtest.h>
 
@@ -308,4 +309,77 @@ TEST(CliFeedback, ServerTimeOutExitsNonZeroWithTheReason)
         + " " + binaryDir() + "/kavo-cli feedback 网友 0123456789 2>&1 >/dev/null");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "接收数据超时!\n");
+}
+
+namespace {
+
+// The first field of every output line.
+std::vector<std::string> firstFields(const std::string &out)
+{
+    std::vector<std::string> fields;
+    for (std::size_t at = 0; at < out.size();) {
+        const std::size_t end = out.find('\n', at);
+        const std::string line = out.substr(at, end - at);
+        fields.push_back(line.substr(0, line.find('\t')));
+        at = end == std::string::npos ? out.size() : end + 1;
+    }
+    return fields;
+}
+
+std::string softwareRecord(const char *name, const char *size, const char *time)
+{
+    return gbk("(软件名称：") + gbk(name) + gbk("-软件大小：") + gbk(size) + gbk("-分享时间：") + gbk(time)
+        + gbk("-下载地址：http://h/") + gbk(name) + "-)\r\n";
+}
+
+} // namespace
+
+TEST(CliList, SortsByNameSizeOrTimeWithUnreadableValuesLast)
+{
+    TempDir home;
+    writeFile(home.path() / "自动更新" / "软件下载.txt",
+        softwareRecord("中文", "1.5GB", "2020.5.5") + softwareRecord("波浪", "900KB", "未知")
+            + softwareRecord("阿里", "大", "2024.2.29") + softwareRecord("", "12.5MB", "2012.1.1"));
+    writeFile(home.path() / "自动更新" / "常用软件.txt", softwareRecord("阿波", "1MB", "2030.1.1"));
+    const struct
+    {
+        const char *arguments;
+        std::vector<std::string> first;
+    } cases[] = {
+        {"list 1", {"中文", "波浪", "阿里", ""}},
+        {"list 1 --sort name", {"阿里", "波浪", "中文", ""}},
+        {"list 1 --sort size", {"波浪", "", "中文", "阿里"}},
+        {"list --sort time 软件下载", {"阿里", "中文", "", "波浪"}},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.arguments);
+        const CommandResult result = kavoCli(home, row.arguments);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(firstFields(result.out), row.first);
+    }
+    // Hits of all categories in one order.
+    EXPECT_EQ(kavoCli(home, "search 波 --sort size").out, "0\t波浪\t http://h/波浪\n0\t阿波\t http://h/阿波\n");
+    EXPECT_EQ(kavoCli(home, "search 波 --sort name").out, "0\t阿波\t http://h/阿波\n0\t波浪\t http://h/波浪\n");
+    EXPECT_EQ(kavoCli(home, "search 阿 --sort time").out, "0\t阿波\t http://h/阿波\n0\t阿里\t http://h/阿里\n");
+    EXPECT_EQ(kavoCli(home, "search 无 --sort name").status, 1);
+    for (const char *wrong :
+        {"list 1 --sort colour", "list 1 --sort", "search x --new", "list 1 --sort name --sort size"})
+        EXPECT_EQ(kavoCli(home, wrong).status, 2) << wrong;
+}
+
+TEST(CliList, NewListsOnlyTheRecordsTheLastRefreshBrought)
+{
+    TempDir home;
+    const std::filesystem::path list = home.path() / "自动更新" / "软件下载.txt";
+    const std::filesystem::path download = home.path() / "自动更新" / "downloaded";
+    writeFile(list, softwareRecord("旧", "1MB", "2012.1.1"));
+    EXPECT_EQ(kavoCli(home, "list 1 --new").out, "");
+    writeFile(download,
+        softwareRecord("旧", "1MB", "2012.1.1") + softwareRecord("新乙", "2MB", "2020.1.1")
+            + softwareRecord("新甲", "3MB", "2024.1.1"));
+    ASSERT_TRUE(update::rememberNewRecords(list, download, catalog::category(1)).has_value());
+    std::filesystem::rename(download, list);
+    EXPECT_EQ(firstFields(kavoCli(home, "list 1 --new").out), (std::vector<std::string>{"新乙", "新甲"}));
+    EXPECT_EQ(firstFields(kavoCli(home, "list 1 --sort time --new").out), (std::vector<std::string>{"新甲", "新乙"}));
+    EXPECT_EQ(kavoCli(home, "list 1").out.size(), kavoCli(home, "list 1 --sort size").out.size());
 }

@@ -242,9 +242,12 @@ TEST_F(CatalogViewsTest, SearchBoxHintTurnsBlackOnPressAndBackToGreyWhenLeftEmpt
     EXPECT_EQ(box->text(), QStringLiteral("请输入要查找的名称"));
     EXPECT_EQ(box->palette().color(QPalette::Text), QColor(192, 192, 192));
     // The hint itself is what the box stored last.
-    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("请输入要查找的名称"));
+    const auto stored = [&](const std::string &text) {
+        return QTest::qWaitFor([&] { return settings.read(settings::keys::SearchText) == text; });
+    };
+    EXPECT_TRUE(stored(gbk("请输入要查找的名称")));
     box->setText(QStringLiteral("软件"));
-    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("软件"));
+    EXPECT_TRUE(stored(gbk("软件")));
 }
 
 TEST_F(CatalogViewsTest, OnlyALeftPressClearsTheHintAndTheDefaultName)
@@ -299,4 +302,203 @@ TEST_F(CatalogViewsTest, RefreshReloadsTheActiveList)
     command("刷新一下");
     ASSERT_TRUE(QTest::qWaitFor([&] { return model(1)->rowCount() == 1; }));
     EXPECT_EQ(model(1)->text(0, 0), "Only");
+}
+
+TEST_F(CatalogViewsTest, SearchButtonSearchesAnEmptyBoxWithoutTakingItsFocus)
+{
+    QLineEdit *box = window->form().searchBox;
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    QTest::mouseClick(box, Qt::LeftButton);
+    box->setFocus();
+    ASSERT_TRUE(box->hasFocus());
+    ASSERT_EQ(box->text(), QString());
+
+    QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
+    QTest::mouseClick(window->form().searchButton, Qt::LeftButton);
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_TRUE(box->hasFocus());
+    EXPECT_EQ(box->text(), QString());
+    EXPECT_EQ(model(6)->rowCount(), 3); // every item with a name
+    EXPECT_TRUE(notifier.notices.empty());
+}
+
+TEST_F(CatalogViewsTest, HandingOnAnEmptyAddressDoesNothing)
+{
+    writeFile(home.path() / "自动更新" / "模块下载.txt", gbk("(模块名称：NoAddress-)\r\n"));
+    const struct
+    {
+        const char *name;
+        int list;
+        int rows;
+        bool selectRow;
+    } cases[] = {{"no row selected", 2, 1, false}, {"a row without address", 3, 1, true}};
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        openCategory(row.list, row.rows);
+        list(row.list)->clearSelection();
+        list(row.list)->setCurrentIndex({});
+        if (row.selectRow)
+            press(row.list, Qt::LeftButton, 0);
+        else
+            QTest::mouseClick(list(row.list)->viewport(), Qt::LeftButton, {}, QPoint(5, 300));
+        ASSERT_EQ(views().activeList(), row.list);
+        command("本地下载");
+        command("网页下载");
+        EXPECT_TRUE(desktop.opened.empty());
+        EXPECT_TRUE(notifier.notices.empty());
+    }
+}
+
+namespace {
+
+std::string softwareRecord(const char *name, const char *size, const char *time)
+{
+    return gbk("(软件名称：") + gbk(name) + gbk("-软件大小：") + gbk(size) + gbk("-分享时间：") + gbk(time)
+        + gbk("-下载地址：http://h/") + gbk(name) + "-)\r\n";
+}
+
+} // namespace
+
+TEST_F(CatalogViewsTest, HeaderClicksSortAndReverseUntilTheNextLoad)
+{
+    writeFile(home.path() / "自动更新" / "软件下载.txt",
+        softwareRecord("中文", "1.5GB", "2020.5.5") + softwareRecord("波浪", "900KB", "未知")
+            + softwareRecord("阿里", "大", "2024.2.29") + softwareRecord("", "12.5MB", "2012.1.1"));
+    openCategory(1, 4);
+    QHeaderView *header = list(1)->header();
+    const auto names = [&] {
+        std::vector<std::string> shown;
+        for (int row = 0; row < model(1)->rowCount(); ++row)
+            shown.push_back(common::utf8FromGbk(model(1)->text(row, 0)));
+        return shown;
+    };
+    const auto click = [&](int column) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 5, header->height() / 2));
+    };
+    using Names = std::vector<std::string>;
+    const struct
+    {
+        const char *name;
+        int column;
+        Names first;
+        Names second;
+        Qt::SortOrder firstIndicator;
+    } cases[] = {
+        {"name", 0, {"阿里", "波浪", "中文", ""}, {"中文", "波浪", "阿里", ""}, Qt::AscendingOrder},
+        {"size", 1, {"波浪", "", "中文", "阿里"}, {"中文", "", "波浪", "阿里"}, Qt::AscendingOrder},
+        {"share time", 2, {"阿里", "中文", "", "波浪"}, {"", "中文", "阿里", "波浪"}, Qt::DescendingOrder},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        click(row.column);
+        EXPECT_EQ(names(), row.first);
+        EXPECT_TRUE(header->isSortIndicatorShown());
+        EXPECT_EQ(header->sortIndicatorSection(), row.column);
+        EXPECT_EQ(header->sortIndicatorOrder(), row.firstIndicator);
+        click(row.column);
+        EXPECT_EQ(names(), row.second);
+    }
+
+    // The selected row stays selected where it moves, and the commands act on it.
+    press(1, Qt::LeftButton, 1);
+    ASSERT_EQ(names()[1], "中文");
+    click(0);
+    EXPECT_EQ(list(1)->currentIndex().row(), 2);
+    command("复制地址");
+    EXPECT_EQ(desktop.clipboard, gbk(" http://h/中文"));
+
+    window->tabRoutine(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return names() == Names{"中文", "波浪", "阿里", ""}; }));
+    EXPECT_FALSE(header->isSortIndicatorShown());
+}
+
+namespace {
+
+// Key presses for every character of `text`, Chinese ones included.
+void type(QWidget *widget, const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80)
+            QTest::keyClick(widget, c.toLatin1());
+        else
+            QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+} // namespace
+
+TEST_F(CatalogViewsTest, TypingSearchesWithoutEnterAndTellsOfNoMiss)
+{
+    QLineEdit *box = window->form().searchBox;
+    QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("Alpha"));
+    ASSERT_TRUE(finished.wait(5000));
+    ASSERT_EQ(model(6)->rowCount(), 2);
+    EXPECT_EQ(model(6)->text(1, 0), gbk("Alpha 源码"));
+
+    type(box, QStringLiteral("x"));
+    EXPECT_EQ(model(6)->rowCount(), 0); // the keystroke took the rows of the earlier text
+    ASSERT_TRUE(finished.wait(5000));
+    EXPECT_EQ(model(6)->rowCount(), 0);
+    EXPECT_TRUE(notifier.notices.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return settings.read(settings::keys::SearchText) == "Alphax"; }));
+}
+
+TEST_F(CatalogViewsTest, AFastTypistsKeystrokesAllLandAndOnlyTheLastTextsRowsRemain)
+{
+    // Enough rows that the first search is still handing them on when the typing goes on.
+    std::string many;
+    for (int i = 0; i < 200000; ++i)
+        many += gbk("(软件名称：Alpha ") + std::to_string(i) + "-)\r\n";
+    writeFile(home.path() / "自动更新" / "常用软件.txt", many);
+    views().setTypingPause(std::chrono::milliseconds(1));
+    QLineEdit *box = window->form().searchBox;
+    QSignalSpy started(&views(), &catalog::CatalogViews::searchStarted);
+    QSignalSpy finished(&views(), &catalog::CatalogViews::searchFinished);
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("Alp"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model(6)->rowCount() > 0; }));
+
+    views().setTypingPause(catalog::CatalogViews::TypingPause);
+    type(box, QStringLiteral("ha 源"));
+    EXPECT_EQ(box->text(), QStringLiteral("Alpha 源"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() >= 1 && model(6)->rowCount() == 1; }, 5000));
+    EXPECT_EQ(model(6)->text(0, 0), gbk("Alpha 源码"));
+    QTest::qWait(50);
+    EXPECT_EQ(model(6)->rowCount(), 1);
+    EXPECT_TRUE(notifier.notices.empty());
+}
+
+TEST_F(CatalogViewsTest, TheLastTextTypedIsStoredEvenWhenTheWindowClosesAtOnce)
+{
+    QLineEdit *box = window->form().searchBox;
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("Alpha 源码"));
+    window.reset();
+    EXPECT_EQ(settings.read(settings::keys::SearchText), gbk("Alpha 源码"));
+}
+
+TEST_F(CatalogViewsTest, AnEmptyBoxOrTheHintStartsNoSearchWhileTyping)
+{
+    views().setTypingPause(std::chrono::milliseconds(1));
+    QLineEdit *box = window->form().searchBox;
+    QSignalSpy started(&views(), &catalog::CatalogViews::searchStarted);
+    QTest::mouseClick(box, Qt::LeftButton);
+    type(box, QStringLiteral("请输入要查找的名a"));
+    QTest::keyClick(box, Qt::Key_Backspace);
+    type(box, QStringLiteral("称"));
+    ASSERT_EQ(box->text(), QStringLiteral("请输入要查找的名称"));
+    QTest::qWait(50);
+    EXPECT_EQ(started.count(), 0);
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Delete);
+    ASSERT_EQ(box->text(), QString());
+    QTest::qWait(50);
+    EXPECT_EQ(started.count(), 0);
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(started.count(), 1);
 }

@@ -29,7 +29,8 @@ struct FakeDesktop final : platform::Desktop
     bool openAddress(std::string_view gbkAddress) override
     {
         opened.emplace_back(gbkAddress);
-        return true;
+        // As the system's hand-off: a text of blanks names nothing to open.
+        return gbkAddress.find_first_not_of(' ') != std::string_view::npos;
     }
     void setClipboardText(std::string_view gbkText) override { clipboard = gbkText; }
     std::vector<std::string> opened;

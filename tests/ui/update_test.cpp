@@ -1,4 +1,5 @@
 #include "catalog/catalogmodel.h"
+#include "catalog/loader.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
 #include "common/networkpool.h"
@@ -15,6 +16,7 @@
 #include "ui/fakeservices.h"
 #include "update/ui/updatewindow.h"
 
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -24,6 +26,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
+#include <QTreeView>
 #include <gtest/gtest.h>
 #include <stop_token>
 
@@ -299,5 +302,59 @@ TEST_F(UpdateTest, QuittingWhileTheManifestFetchHangsEndsEveryTaskAndTouchesNoth
     QTRY_VERIFY_WITH_TIMEOUT(common::networkPool().waitForDone(0), 20000);
     QCoreApplication::sendPostedEvents();
     EXPECT_TRUE(notifier.notices.empty());
+    qunsetenv("KAVO_MANIFEST_URL");
+}
+
+TEST_F(UpdateTest, RecordsARefreshBringsAreMarkedUntilTheNextRefresh)
+{
+    TempDir tree;
+    DemoService demo(tree.path());
+    ASSERT_TRUE(demo.started());
+    const SamplePublisher author(tree.path(), demo.url("/share/link?list={category}"));
+    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
+    // The user has the list as first published.
+    writeFile(listFile(), readFile(tree.path() / "自动更新" / "模块下载.txt"));
+    qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(demo.url("/manifest.html")));
+    fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    const auto refresh = [&](const char *addedName) {
+        author.addRecord(
+            "模块下载", std::string(addedName) + "\t260KB\t2026.12.2\thttp://127.0.0.1/share/link?shareid=1");
+        ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
+        notifier.notices.clear();
+        auto window = start();
+        ASSERT_NE(updateWindow(), nullptr);
+        QTest::mouseClick(button(updateWindow(), "按钮_立即更新"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
+        ASSERT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
+        EXPECT_TRUE(window->form().notice->toPlainText().endsWith(QStringLiteral("新记录：模块下载 1 条")));
+    };
+    // The names of the marked rows, and how many rows there are.
+    const auto marked = [&](std::size_t &rows) {
+        auto window = start();
+        if (QWidget *offer = updateWindow())
+            offer->close();
+        rows = catalog::loadCategory(home.path(), catalog::category(3)).size();
+        window->tabRoutine(3);
+        const catalog::CatalogModel *model = window->form().models[2];
+        const QAbstractItemModel *shown = window->form().lists[2]->model();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return static_cast<std::size_t>(model->rowCount()) == rows; }));
+        std::vector<std::string> names;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const bool isNew = model->data(model->index(row, 0), catalog::CatalogModel::NewRole).toBool();
+            if (isNew)
+                names.push_back(common::utf8FromGbk(model->text(row, 0)));
+            EXPECT_EQ(shown->index(row, 0).data(Qt::FontRole).value<QFont>().bold(), isNew);
+        }
+        return names;
+    };
+
+    std::size_t before = 0;
+    EXPECT_TRUE(marked(before).empty());
+    refresh("图表绘制模块");
+    std::size_t after = 0;
+    EXPECT_EQ(marked(after), std::vector<std::string>{"图表绘制模块"});
+    EXPECT_EQ(after, before + 1);
+    refresh("声音播放模块");
+    EXPECT_EQ(marked(after), std::vector<std::string>{"声音播放模块"});
     qunsetenv("KAVO_MANIFEST_URL");
 }

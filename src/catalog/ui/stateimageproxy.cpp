@@ -2,6 +2,7 @@
 
 #include "catalog/catalogmodel.h"
 
+#include <QFont>
 #include <QIcon>
 #include <array>
 
@@ -9,7 +10,14 @@ namespace catalog {
 
 QVariant StateImageProxy::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DecorationRole || index.column() != 0)
+    if (index.column() != 0)
+        return QIdentityProxyModel::data(index, role);
+    if (role == Qt::FontRole && QIdentityProxyModel::data(index, CatalogModel::NewRole).toBool()) {
+        QFont bold;
+        bold.setBold(true);
+        return bold;
+    }
+    if (role != Qt::DecorationRole)
         return QIdentityProxyModel::data(index, role);
     static const std::array<QIcon, 4> icons{QIcon(QStringLiteral(":/kavo/state0.png")),
         QIcon(QStringLiteral(":/kavo/state1.png")), QIcon(QStringLiteral(":/kavo/state2.png")),
