@@ -20,7 +20,8 @@ TEST(Quit, EndsAtOnceWhileTheManifestFetchesHang)
     QProcess kavo;
     startKavo(kavo, home.path(), instance, QString::fromStdString(manifest.url("/manifest.html")));
     ASSERT_TRUE(kavo.waitForStarted(5000));
-    QTRY_COMPARE_WITH_TIMEOUT(manifest.requests(), 2, 20000);
+    // The notice and the version check share the start's one read of the page.
+    QTRY_COMPARE_WITH_TIMEOUT(manifest.requests(), 1, 20000);
 
     ::kill(static_cast<pid_t>(kavo.processId()), SIGTERM);
     EXPECT_TRUE(kavo.waitForFinished(10000));
