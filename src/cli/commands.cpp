@@ -116,6 +116,10 @@ unsigned workers()
     return std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
 }
 
+// A search's stretches are larger than a list's: its work on a stretch is little beside the hand-over between
+// threads, which a larger stretch makes rarer.
+constexpr std::size_t SearchStretchBytes = 512 * 1024;
+
 int listCategory(const Context &c)
 {
     if (c.args.size() != 1)
@@ -168,8 +172,8 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
-// Hits go out category after category, each file worked on a stretch at a time as `list` does: memory stays
-// small however many hits there are.
+// Hits go out category after category, the files read side by side and each worked on a stretch at a time as
+// `list` does: memory stays small however many hits there are.
 int search(const Context &c)
 {
     if (c.args.size() != 1)
@@ -177,23 +181,22 @@ int search(const Context &c)
     const std::string text = gbkFromUtf8(c.args[0]);
     const catalog::SearchCriterion criterion(text);
     std::atomic<bool> found{false};
-    std::vector<catalog::ReadFailure> failures;
+    std::vector<StretchSource> sources;
     for (const catalog::Category &category : catalog::categories()) {
-        const std::string icon = std::to_string(category.searchIcon) + "\t";
-        const StretchWork writeHits = [&](std::string_view stretch, std::string &out) {
+        const StretchWork writeHits = [&criterion, &found, icon = std::to_string(category.searchIcon) + "\t",
+                                          &category](std::string_view stretch, std::string &out) {
             catalog::forEachHit(stretch, category, criterion, nullptr, [&out, &icon](const catalog::HitView &hit) {
                 appendUtf8Record(out, {{icon, hit.name}, {"\t ", hit.address}}, "\n");
             });
             if (!out.empty())
                 found.store(true, std::memory_order_relaxed);
         };
-        const auto read
-            = writeStretches(catalog::categoryFile(c.paths.lists, category), writeHits, c.streams, workers());
-        if (!read.has_value())
-            failures.push_back(read.error());
-        if (c.streams.writeError != 0)
-            return 2;
+        sources.push_back({catalog::categoryFile(c.paths.lists, category), writeHits});
     }
+    const std::vector<catalog::ReadFailure> failures
+        = writeStretches(sources, c.streams, {workers(), SearchStretchBytes});
+    if (c.streams.writeError != 0)
+        return 2;
     if (!found)
         c.streams.err += utf8FromGbk(common::gbk("没有找到<") + text + common::gbk(">的相关内容!")) + "\n";
     for (const catalog::ReadFailure &failure : failures)
