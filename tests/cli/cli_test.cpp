@@ -11,9 +11,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <future>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 using common::gbk;
 
@@ -158,6 +161,47 @@ TEST(CliSearch, ALaterFileIsWorkedOnWhileAnEarlierOneIsStillAtWork)
     EXPECT_TRUE(cli::writeStretches(sources, streams, {2, 400, 1024}).empty());
     EXPECT_FALSE(waitedLong);
     EXPECT_EQ(streams.out, "a)\nb)\n");
+}
+
+TEST(CliSearch, OutputHeldAheadOfTheWriterStaysNearItsLimit)
+{
+    // The first file's one member is held at work while the second file is worked on: the second may run ahead
+    // only until about 3,000 bytes of its output wait, three of its stretches, not its fifty. The wait for all
+    // fifty gives up after a while, which only happens when the limit holds.
+    TempDir dir;
+    writeFile(dir.path() / "a.txt", "(a)\n");
+    std::string many;
+    for (int i = 0; i < 50; ++i)
+        many += "(" + std::string(390, 'b') + ")\n";
+    writeFile(dir.path() / "b.txt", many);
+    std::mutex mutex;
+    std::condition_variable secondWorked;
+    int secondDone = 0; // guarded by mutex
+    int doneWhenReleased = -1;
+    const std::vector<cli::StretchSource> sources{
+        {dir.path() / "a.txt",
+            [&](std::string_view stretch, std::string &out) {
+                out.assign(stretch);
+                if (stretch.empty())
+                    return;
+                std::unique_lock lock(mutex);
+                secondWorked.wait_for(lock, std::chrono::seconds(3), [&] { return secondDone == 50; });
+                doneWhenReleased = secondDone;
+            }},
+        {dir.path() / "b.txt", [&](std::string_view stretch, std::string &out) {
+             if (stretch.empty())
+                 return;
+             out.assign(1000, 'b');
+             const std::lock_guard lock(mutex);
+             ++secondDone;
+             secondWorked.notify_one();
+         }}};
+    cli::Streams streams;
+    EXPECT_TRUE(cli::writeStretches(sources, streams, {2, 400, 3000}).empty());
+    EXPECT_GE(doneWhenReleased, 1);
+    EXPECT_LE(doneWhenReleased, 4); // three, and one taken up before the third was done
+    EXPECT_EQ(secondDone, 50);
+    EXPECT_EQ(streams.out, "a)\n" + std::string(50 * 1000, 'b'));
 }
 
 TEST(CliList, OutputThatCannotBeWrittenStopsTheReadingAndFailsTheCommand)
