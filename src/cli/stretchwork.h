@@ -33,12 +33,12 @@ struct StretchLimits
 
 // Writes what each source's work makes of its file's stretches, file after file and in file order within each.
 // `workers` threads read and work side by side: one worker at a time reads a given file, so the files are read
-// at once when there are several, and the calling thread writes the results in order. At most two stretches
-// per worker of any one file wait to be written, and the output held for later files stays near
-// `heldBytes`, so memory stays small whatever the files' size. A missing file writes nothing. Once a write
-// fails (see Streams::writeError) no more stretches are read and nothing is reported. Otherwise: the files that
-// could not be read to their end (see catalog::StretchReader::failure), in source order, after writing what was
-// read of them.
+// at once when there are several, and the calling thread writes the results in order. Of the file being
+// written at most two stretches per worker wait, and the output made for later files stays near `heldBytes`,
+// so memory stays small whatever the files' size. A missing file writes nothing. Once a write fails (see
+// Streams::writeError) no more stretches are read and nothing is reported. Otherwise: the files that could not
+// be read to their end (see catalog::StretchReader::failure), in source order, after writing what was read of
+// them.
 std::vector<catalog::ReadFailure> writeStretches(
     std::span<const StretchSource> sources, Streams &streams, const StretchLimits &limits);
 
