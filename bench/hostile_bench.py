@@ -8,6 +8,7 @@ Pages are served from a loopback HTTP server on a free port.
 """
 import http.server
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -73,21 +74,24 @@ def main():
         ("manifest: shifted labels", lambda s: ("page", shifted_labels(s)), [cli, "manifest", "常用软件："]),
         ("resolve: facts, backslash link", lambda s: ("page", share_page(s)), [cli, "resolve", url]),
     ]
-    print(f"{'case':<34}{'size':>9}{'time':>11}{'growth':>8}")
-    for label, make, command in cases:
-        previous = None
-        for size in sizes:
-            where, data = make(size)
-            if where == "file":
-                with open(os.path.join(home, "自动更新", "软件下载.txt"), "wb") as f:
-                    f.write(data)
-            else:
-                Pages.body = data
-            spent = timed(command, env, 3 if size <= 200 * 1024 else 1)
-            growth = f"{spent / previous:.1f}x" if previous else ""
-            print(f"{label:<34}{size // 1024:>7}KB{spent * 1000:>9.0f}ms{growth:>8}", flush=True)
-            previous = spent
-    server.shutdown()
+    try:
+        print(f"{'case':<34}{'size':>9}{'time':>11}{'growth':>8}")
+        for label, make, command in cases:
+            previous = None
+            for size in sizes:
+                where, data = make(size)
+                if where == "file":
+                    with open(os.path.join(home, "自动更新", "软件下载.txt"), "wb") as f:
+                        f.write(data)
+                else:
+                    Pages.body = data
+                spent = timed(command, env, 3 if size <= 200 * 1024 else 1)
+                growth = f"{spent / previous:.1f}x" if previous else ""
+                print(f"{label:<34}{size // 1024:>7}KB{spent * 1000:>9.0f}ms{growth:>8}", flush=True)
+                previous = spent
+    finally:
+        server.shutdown()
+        shutil.rmtree(home, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,9 @@ bool nameMatches(std::string_view name, std::string_view text)
 {
     if (text.empty())
         return !name.empty();
-    return common::findLastText(name, text) != common::NotFound;
+    // The last occurrence on a character boundary exists exactly when a first one does, and the first is found
+    // by jumping between occurrences instead of comparing at every character.
+    return common::findText(name, text) != common::NotFound;
 }
 
 SearchCriterion::SearchCriterion(std::string gbkText)

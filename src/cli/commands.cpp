@@ -148,6 +148,10 @@ std::optional<std::pair<std::string, RowChoice>> rowChoice(const std::vector<std
     return std::pair{positional[0], choice};
 }
 
+// A search's stretches are larger than a list's: its work on a stretch is little beside the hand-over between
+// threads, which a larger stretch makes rarer.
+constexpr std::size_t SearchStretchBytes = 512 * 1024;
+
 int listCategory(const Context &c)
 {
     const auto words = rowChoice(c.args, true);
@@ -209,29 +213,29 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
-// Hits go out category after category, each file worked on a stretch at a time as `list` does: memory stays
-// small however many hits there are. Whether there was any hit; nothing after a failed write.
+// Hits go out category after category, the files read side by side and each worked on a stretch at a time as
+// `list` does: memory stays small however many hits there are. Whether there was any hit; nothing after a failed
+// write.
 std::optional<bool> writeHitsInFileOrder(
     const Context &c, const std::string &text, std::vector<catalog::ReadFailure> &failures)
 {
     const catalog::SearchCriterion criterion(text);
     std::atomic<bool> found{false};
+    std::vector<StretchSource> sources;
     for (const catalog::Category &category : catalog::categories()) {
-        const std::string icon = std::to_string(category.searchIcon) + "\t";
-        const StretchWork writeHits = [&](std::string_view stretch, std::string &out) {
+        const StretchWork writeHits = [&criterion, &found, icon = std::to_string(category.searchIcon) + "\t",
+                                          &category](std::string_view stretch, std::string &out) {
             catalog::forEachHit(stretch, category, criterion, nullptr, [&out, &icon](const catalog::HitView &hit) {
                 appendUtf8Record(out, {{icon, hit.name}, {"\t ", hit.address}}, "\n");
             });
             if (!out.empty())
                 found.store(true, std::memory_order_relaxed);
         };
-        const auto read
-            = writeStretches(catalog::categoryFile(c.paths.lists, category), writeHits, c.streams, workers());
-        if (!read.has_value())
-            failures.push_back(read.error());
-        if (c.streams.writeError != 0)
-            return std::nullopt;
+        sources.push_back({catalog::categoryFile(c.paths.lists, category), writeHits});
     }
+    failures = writeStretches(sources, c.streams, {workers(), SearchStretchBytes});
+    if (c.streams.writeError != 0)
+        return std::nullopt;
     return found.load();
 }
 

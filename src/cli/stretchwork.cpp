@@ -1,40 +1,143 @@
 #include "cli/stretchwork.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
-#include <vector>
 
 namespace cli {
 
 namespace {
 
-// The stretches between reading and writing, in file order:
+// One file between reading and writing, its stretches in file order:
 //
 //   written ... | front: next to write | ... | back: last read |
 //
-// A slot holds its text once its worker is done with it. Workers add slots at the back while there is room;
-// the writer takes them from the front once done.
-class OrderedResults
+// A slot holds its text once its worker is done with it.
+struct Lane
 {
-public:
-    explicit OrderedResults(std::size_t capacity)
-        : m_capacity(capacity)
+    Lane(const StretchSource &from, std::size_t stretchBytes)
+        : source(from)
+        , reader(from.file, stretchBytes)
     {
     }
 
-    // Waits for room and takes a place for the next stretch; its number in file order. Nothing once the writer
-    // has given up.
-    std::optional<std::size_t> reserve()
+    const StretchSource &source;
+    catalog::StretchReader reader; // used by the one worker that has the lane marked `reading`
+    bool reading = false;
+    bool ended = false; // every stretch has been read
+    std::deque<std::optional<std::string>> slots;
+    std::size_t first = 0; // number of the front slot
+};
+
+// A worker's place for the stretch it reads next.
+struct Claim
+{
+    Lane *lane = nullptr;
+    std::size_t number = 0;
+};
+
+// Who reads which file when, and the results on their way to the writer. Workers take the earliest file that
+// nobody is reading and that has room; the writer takes each file's results in order, file after file. A file
+// ahead of the writer has room while the output held for the files ahead stays under its limit; the writer's
+// own file has room for two stretches per worker, so it always moves on, whatever is held ahead.
+class Schedule
+{
+public:
+    Schedule(std::span<const StretchSource> sources, const StretchLimits &limits)
+        : m_slotsPerLane(2 * std::max(limits.workers, 1u))
+        , m_heldLimit(limits.heldBytes)
+    {
+        for (const StretchSource &source : sources)
+            m_lanes.emplace_back(source, limits.stretchBytes);
+    }
+
+    // Waits for a file to read from and takes a place for its next stretch. Nothing once every file has been
+    // read or the writer has given up.
+    std::optional<Claim> claim()
     {
         std::unique_lock lock(m_mutex);
-        m_room.wait(lock, [this] { return m_abandoned || m_slots.size() < m_capacity; });
-        if (m_abandoned)
+        Lane *lane = nullptr;
+        m_work.wait(lock, [&] { return m_abandoned || (lane = available()) != nullptr || allEnded(); });
+        if (m_abandoned || !lane)
             return std::nullopt;
-        m_slots.emplace_back();
-        return m_first + m_slots.size() - 1;
+        lane->reading = true;
+        lane->slots.emplace_back();
+        return Claim{lane, lane->first + lane->slots.size() - 1};
+    }
+
+    // An empty text to make a stretch's output in: one the writer is done with, when there is one. Reusing
+    // them spares the system the mapping and zeroing of fresh memory for every stretch.
+    std::string spareText()
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_spares.empty())
+            return {};
+        std::string text = std::move(m_spares.back());
+        m_spares.pop_back();
+        text.clear();
+        return text;
+    }
+
+    // For the writer: a text it has written, for reuse.
+    void recycle(std::string text)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_spares.size() < m_slotsPerLane)
+            m_spares.push_back(std::move(text));
+    }
+
+    // The claimed stretch has been read, or the file has ended and its place is given back.
+    void read(const Claim &claim, bool gotStretch)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            claim.lane->reading = false;
+            if (!gotStretch) {
+                claim.lane->ended = true;
+                claim.lane->slots.pop_back();
+            }
+        }
+        if (gotStretch) {
+            m_work.notify_one(); // a worker may be waiting for this file
+        } else {
+            m_work.notify_all(); // waiting workers may have nothing left to do
+            m_done.notify_one();
+        }
+    }
+
+    void complete(const Claim &claim, std::string text)
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_held += heldCost(text);
+            claim.lane->slots[claim.number - claim.lane->first] = std::move(text);
+        }
+        m_done.notify_one();
+    }
+
+    // For the writer: the next text of file `index` in order once its worker is done; nothing after its last.
+    std::optional<std::string> next(std::size_t index)
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_writing != index) {
+            m_writing = index;
+            m_work.notify_all(); // the writer's file always has room
+        }
+        Lane &lane = m_lanes[index];
+        m_done.wait(
+            lock, [&] { return (!lane.slots.empty() && lane.slots.front()) || (lane.ended && lane.slots.empty()); });
+        if (lane.slots.empty())
+            return std::nullopt;
+        std::string text = std::move(*lane.slots.front());
+        lane.slots.pop_front();
+        ++lane.first;
+        m_held -= heldCost(text);
+        lock.unlock();
+        m_work.notify_one();
+        return text;
     }
 
     // The writer gives up (its output failed): no more places are given, so no more stretches are read.
@@ -44,95 +147,97 @@ public:
             const std::lock_guard lock(m_mutex);
             m_abandoned = true;
         }
-        m_room.notify_all();
+        m_work.notify_all();
     }
 
-    // The file has ended: the place taken last is for a stretch that never came.
-    void end()
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_slots.pop_back();
-            m_ended = true;
-        }
-        m_done.notify_one();
-    }
-
-    void complete(std::size_t number, std::string text)
-    {
-        {
-            const std::lock_guard lock(m_mutex);
-            m_slots[number - m_first] = std::move(text);
-        }
-        m_done.notify_one();
-    }
-
-    // The next text in file order once its worker is done; nothing after the last.
-    std::optional<std::string> next()
-    {
-        std::unique_lock lock(m_mutex);
-        m_done.wait(lock, [this] { return (!m_slots.empty() && m_slots.front()) || (m_ended && m_slots.empty()); });
-        if (m_slots.empty())
-            return std::nullopt;
-        std::string text = std::move(*m_slots.front());
-        m_slots.pop_front();
-        ++m_first;
-        lock.unlock();
-        m_room.notify_one();
-        return text;
-    }
+    std::size_t size() const { return m_lanes.size(); }
+    // Only once the workers have stopped.
+    const catalog::StretchReader &reader(std::size_t index) const { return m_lanes[index].reader; }
 
 private:
-    const std::size_t m_capacity;
+    // A finished stretch's cost while it waits: its text and its slot.
+    static std::size_t heldCost(const std::string &text) { return text.size() + sizeof(std::optional<std::string>); }
+
+    Lane *available()
+    {
+        for (std::size_t i = m_writing; i < m_lanes.size(); ++i) {
+            Lane &lane = m_lanes[i];
+            if (lane.ended || lane.reading)
+                continue;
+            if (i == m_writing ? lane.slots.size() < m_slotsPerLane : m_held < m_heldLimit)
+                return &lane;
+        }
+        return nullptr;
+    }
+
+    bool allEnded() const
+    {
+        return std::all_of(m_lanes.begin(), m_lanes.end(), [](const Lane &lane) { return lane.ended; });
+    }
+
+    const std::size_t m_slotsPerLane;
+    const std::size_t m_heldLimit;
     std::mutex m_mutex;
-    std::condition_variable m_room; // a slot was written
-    std::condition_variable m_done; // a slot was completed, or the reading ended
-    std::deque<std::optional<std::string>> m_slots; // guarded by m_mutex
-    std::size_t m_first = 0; // number of the front slot; guarded by m_mutex
-    bool m_ended = false; // guarded by m_mutex
+    std::condition_variable m_work; // a file may have become available, or the work has ended
+    std::condition_variable m_done; // a slot was completed, or a file ended
+    std::deque<Lane> m_lanes; // their slots and marks guarded by m_mutex
+    std::size_t m_writing = 0; // the file being written; guarded by m_mutex
+    std::size_t m_held = 0; // cost of the finished stretches not yet written; guarded by m_mutex
     bool m_abandoned = false; // guarded by m_mutex
+    std::vector<std::string> m_spares; // guarded by m_mutex
 };
 
+void workOn(Schedule &schedule)
+{
+    std::vector<char> buffer;
+    while (const std::optional<Claim> claim = schedule.claim()) {
+        const std::optional<std::string_view> stretch = claim->lane->reader.next(buffer);
+        schedule.read(*claim, stretch.has_value());
+        if (!stretch)
+            continue;
+        std::string text = schedule.spareText();
+        claim->lane->source.work(*stretch, text);
+        schedule.complete(*claim, std::move(text));
+    }
+}
+
 } // namespace
+
+std::vector<catalog::ReadFailure> writeStretches(
+    std::span<const StretchSource> sources, Streams &streams, const StretchLimits &limits)
+{
+    Schedule schedule(sources, limits);
+    {
+        std::vector<std::jthread> team;
+        for (unsigned i = 0; i < std::max(limits.workers, 1u); ++i)
+            team.emplace_back([&schedule] { workOn(schedule); });
+        for (std::size_t file = 0; file < schedule.size(); ++file) {
+            while (std::optional<std::string> text = schedule.next(file)) {
+                streams.write(*text);
+                if (streams.writeError != 0) {
+                    schedule.abandon();
+                    return {}; // the team finishes the stretches it holds and stops
+                }
+                schedule.recycle(std::move(*text));
+            }
+        }
+    }
+    std::vector<catalog::ReadFailure> failures;
+    for (std::size_t file = 0; file < schedule.size(); ++file) {
+        if (schedule.reader(file).failure())
+            failures.push_back(*schedule.reader(file).failure());
+    }
+    return failures;
+}
 
 common::Result<void, catalog::ReadFailure> writeStretches(const std::filesystem::path &file, const StretchWork &work,
     Streams &streams, unsigned workers, std::size_t stretchBytes)
 {
-    catalog::StretchReader reader(file, stretchBytes);
-    std::mutex readMutex; // one worker reads at a time, which keeps the stretches' numbers in file order
-    OrderedResults results(2 * workers);
-    const auto workOn = [&] {
-        std::vector<char> buffer;
-        for (;;) {
-            std::unique_lock reading(readMutex);
-            const std::optional<std::size_t> number = results.reserve();
-            if (!number)
-                return;
-            const std::optional<std::string_view> stretch = reader.next(buffer);
-            if (!stretch) {
-                results.end();
-                return;
-            }
-            reading.unlock();
-            std::string text;
-            work(*stretch, text);
-            results.complete(*number, std::move(text));
-        }
-    };
-    {
-        std::vector<std::jthread> team;
-        for (unsigned i = 0; i < std::max(workers, 1u); ++i)
-            team.emplace_back(workOn);
-        while (const std::optional<std::string> text = results.next()) {
-            streams.write(*text);
-            if (streams.writeError != 0) {
-                results.abandon();
-                return {}; // the team finishes the stretches it holds and stops
-            }
-        }
-    }
-    if (reader.failure())
-        return common::unexpected(*reader.failure());
+    const StretchSource source{file, work};
+    const std::vector<catalog::ReadFailure> failures
+        = writeStretches(std::span(&source, 1), streams, StretchLimits{workers, stretchBytes});
+    if (!failures.empty())
+        return common::unexpected(failures.front());
     return {};
 }
 

@@ -24,6 +24,7 @@ TEST(SearchRule, LastOccurrenceCaseSensitiveOnCharacterBoundaries)
         {"empty text, nameless item", "", "", false},
         {"chinese", gbk("压缩工具"), gbk("工具"), true},
         {"second byte only", "\x81\x43", "C", false},
+        {"second byte first, then on a boundary", "\x81\x43\x43", "C", true},
         {"hint is searched literally", gbk("请输入要查找的名称"), gbk("请输入要查找的名称"), true},
     };
     for (const auto &row : cases) {

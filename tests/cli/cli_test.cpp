@@ -12,8 +12,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
+#include <future>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 using common::gbk;
 
@@ -88,6 +92,117 @@ TEST(CliList, StretchesLeaveInFileOrderWhicheverWorkerFinishesFirst)
     cli::Streams none;
     EXPECT_TRUE(cli::writeStretches(dir.path() / "missing.txt", work, none, 2).has_value());
     EXPECT_EQ(none.out, "");
+}
+
+TEST(CliSearch, FilesReadSideBySideLeaveOneAfterAnotherInOrder)
+{
+    // Files of different lengths, a missing one and a folder, worked on unevenly: whatever the team's size
+    // and however little output may wait ahead of the writer, each file's bodies come out whole, the files in
+    // the order given, and the folder is told as the one file that could not be read.
+    TempDir dir;
+    std::vector<cli::StretchSource> sources;
+    std::string expected;
+    const auto work = [](std::string_view stretch, std::string &out) {
+        volatile std::size_t spin = 0;
+        for (std::size_t i = 0; i < (stretch.size() % 13) * 5000; ++i)
+            spin = spin + i;
+        catalog::forEachBody(stretch, [&out](std::string_view body) { out.append(body).append("\n"); });
+    };
+    for (int f = 0; f < 4; ++f) {
+        std::string file;
+        for (int i = 0; i < 700 * (4 - f); ++i) {
+            const std::string body = std::to_string(f) + ":" + std::to_string(i) + std::string(i % 31, 'x');
+            file += "(" + body + ")\n";
+            expected += body + "\n";
+        }
+        const std::filesystem::path path = dir.path() / (std::to_string(f) + ".txt");
+        writeFile(path, file);
+        sources.push_back({path, work});
+        if (f == 1)
+            sources.push_back({dir.path() / "missing.txt", work});
+    }
+    std::filesystem::create_directories(dir.path() / "folder.txt");
+    sources.insert(sources.begin() + 3, {dir.path() / "folder.txt", work});
+    for (const unsigned workers : {1u, 2u, 3u}) {
+        for (const std::size_t held : {std::size_t{0}, std::size_t{300}, std::size_t{1} << 20}) {
+            SCOPED_TRACE(std::to_string(workers) + " workers, " + std::to_string(held) + " bytes held");
+            cli::Streams streams;
+            const std::vector<catalog::ReadFailure> failures
+                = cli::writeStretches(sources, streams, {workers, 400, held});
+            EXPECT_EQ(streams.out, expected);
+            ASSERT_EQ(failures.size(), 1u);
+            EXPECT_EQ(failures[0].file, dir.path() / "folder.txt");
+        }
+    }
+}
+
+TEST(CliSearch, ALaterFileIsWorkedOnWhileAnEarlierOneIsStillAtWork)
+{
+    // The first file's one member waits until the second file has been worked on: with two workers the second
+    // file is taken up meanwhile. Worked on one after the other, the wait would give up.
+    TempDir dir;
+    writeFile(dir.path() / "a.txt", "(a)\n");
+    writeFile(dir.path() / "b.txt", "(b)\n");
+    std::promise<void> secondWorked;
+    std::shared_future<void> second = secondWorked.get_future().share();
+    std::atomic<bool> waitedLong{false};
+    const std::vector<cli::StretchSource> sources{
+        {dir.path() / "a.txt",
+            [&](std::string_view stretch, std::string &out) {
+                if (!stretch.empty() && second.wait_for(std::chrono::seconds(20)) != std::future_status::ready)
+                    waitedLong = true;
+                out.assign(stretch);
+            }},
+        {dir.path() / "b.txt", [&](std::string_view stretch, std::string &out) {
+             out.assign(stretch);
+             if (!stretch.empty()) // the text before the first "(" is a stretch of its own
+                 secondWorked.set_value();
+         }}};
+    cli::Streams streams;
+    EXPECT_TRUE(cli::writeStretches(sources, streams, {2, 400, 1024}).empty());
+    EXPECT_FALSE(waitedLong);
+    EXPECT_EQ(streams.out, "a)\nb)\n");
+}
+
+TEST(CliSearch, OutputHeldAheadOfTheWriterStaysNearItsLimit)
+{
+    // The first file's one member is held at work while the second file is worked on: the second may run ahead
+    // only until about 3,000 bytes of its output wait, three of its stretches, not its fifty. The wait for all
+    // fifty gives up after a while, which only happens when the limit holds.
+    TempDir dir;
+    writeFile(dir.path() / "a.txt", "(a)\n");
+    std::string many;
+    for (int i = 0; i < 50; ++i)
+        many += "(" + std::string(390, 'b') + ")\n";
+    writeFile(dir.path() / "b.txt", many);
+    std::mutex mutex;
+    std::condition_variable secondWorked;
+    int secondDone = 0; // guarded by mutex
+    int doneWhenReleased = -1;
+    const std::vector<cli::StretchSource> sources{
+        {dir.path() / "a.txt",
+            [&](std::string_view stretch, std::string &out) {
+                out.assign(stretch);
+                if (stretch.empty())
+                    return;
+                std::unique_lock lock(mutex);
+                secondWorked.wait_for(lock, std::chrono::seconds(3), [&] { return secondDone == 50; });
+                doneWhenReleased = secondDone;
+            }},
+        {dir.path() / "b.txt", [&](std::string_view stretch, std::string &out) {
+             if (stretch.empty())
+                 return;
+             out.assign(1000, 'b');
+             const std::lock_guard lock(mutex);
+             ++secondDone;
+             secondWorked.notify_one();
+         }}};
+    cli::Streams streams;
+    EXPECT_TRUE(cli::writeStretches(sources, streams, {2, 400, 3000}).empty());
+    EXPECT_GE(doneWhenReleased, 1);
+    EXPECT_LE(doneWhenReleased, 4); // three, and one taken up before the third was done
+    EXPECT_EQ(secondDone, 50);
+    EXPECT_EQ(streams.out, "a)\n" + std::string(50 * 1000, 'b'));
 }
 
 TEST(CliList, OutputThatCannotBeWrittenStopsTheReadingAndFailsTheCommand)
