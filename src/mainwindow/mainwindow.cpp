@@ -40,6 +40,7 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -80,7 +81,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
 {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("KAVO 软件一键下载 " KAVO_VERSION));
-    setFixedSize(MainWindowForm::Width, MainWindowForm::Height);
+    resize(MainWindowForm::Width, MainWindowForm::Height);
     move(50, 50);
     m_catalog = new catalog::CatalogViews(
         {m_form.lists, m_form.models, m_form.itemMenu, m_form.searchBox, m_form.searchButton, m_form.nameField,
@@ -95,6 +96,8 @@ MainWindow::MainWindow(Services services, QWidget *parent)
             appearance::ButtonKind::ChangeSkin});
     m_frame->setClickRoutine(appearance::ButtonKind::Menu, [this] { openBackgroundChooser(); });
     m_frame->setClickRoutine(appearance::ButtonKind::ChangeSkin, [this] { openBackgroundChooser(); });
+    // The window may grow, never shrink below its layout: smaller, the pages would be cut.
+    setMinimumSize(MainWindowForm::Width, MainWindowForm::Height);
     m_board = new appearance::AnimatedBoard(m_form.board, this);
     addTabButtons();
     wireOtherMenu();
@@ -182,6 +185,7 @@ void MainWindow::moveEvent(QMoveEvent *event)
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    m_form.layOut(event->size());
     if (!mask().isEmpty())
         roundCorners();
 }
