@@ -100,6 +100,8 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     setMinimumSize(MainWindowForm::Width, MainWindowForm::Height);
     m_board = new appearance::AnimatedBoard(m_form.board, this);
     addTabButtons();
+    m_frame->setCurrentTab(m_form.pages->currentIndex());
+    connect(m_form.pages, &QTabWidget::currentChanged, m_frame, &appearance::WindowFrame::setCurrentTab);
     wireOtherMenu();
     wireTrayMenu();
 }

@@ -1,3 +1,4 @@
+#include "appearance/ui/windowframe.h"
 #include "catalog/catalogmodel.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
@@ -20,6 +21,7 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeView>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -305,4 +307,29 @@ TEST_F(MainWindowTest, ALargerWindowGrowsThePagesAndListsAndKeepsThePictureAndNo
     for (const auto &row : cases)
         EXPECT_EQ(geometryOf(row.name), row.atLayout) << row.name;
     EXPECT_EQ(columnsWidth(), columnsAtLayout);
+}
+
+// The tab of the page on show stands pressed, whichever way the page was chosen.
+TEST_F(MainWindowTest, TheCurrentPagesTabIsDrawnPressed)
+{
+    auto window = makeWindow();
+    const auto checkedTabs = [&] {
+        std::vector<int> checked;
+        const auto &tabs = window->frame().tabButtons();
+        for (std::size_t k = 0; k < tabs.size(); ++k) {
+            if (tabs[k]->isChecked())
+                checked.push_back(static_cast<int>(k));
+        }
+        return checked;
+    };
+    EXPECT_EQ(checkedTabs(), std::vector<int>{0});
+    QTest::mouseClick(child<QAbstractButton>(*window, "tab_模块下载"), Qt::LeftButton);
+    EXPECT_EQ(checkedTabs(), std::vector<int>{3});
+    // Clicking the current tab again keeps it pressed.
+    QTest::mouseClick(child<QAbstractButton>(*window, "tab_模块下载"), Qt::LeftButton);
+    EXPECT_EQ(checkedTabs(), std::vector<int>{3});
+    window->form().trayMenu->findChild<QAction *>(QStringLiteral("意见反馈"))->trigger();
+    EXPECT_EQ(checkedTabs(), std::vector<int>{6});
+    window->selectPage(2);
+    EXPECT_EQ(checkedTabs(), std::vector<int>{2});
 }
