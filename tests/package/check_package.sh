@@ -139,4 +139,15 @@ bad_home_case "XDG_CONFIG_HOME at a file" HOME="$work/readonly-home" XDG_CONFIG_
 bad_home_case "read-only HOME" HOME="$work/readonly-home"
 # Without HOME the account's home is used; nobody's does not exist.
 [ ${#other[@]} = 0 ] || bad_home_case "no HOME"
+# The window starts there too, and says why.
+instance="kavo-package-bad-home-$$"
+"${other[@]}" env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${sanitizers[@]}" HOME="$work/readonly-home" \
+    XDG_CONFIG_HOME="$work/a-file" XDG_DATA_HOME="$work/a-file" QT_QPA_PLATFORM=offscreen \
+    KAVO_INSTANCE_NAME="$instance" KAVO_MANIFEST_URL=http://127.0.0.1:9/ "$tree/usr/bin/kavo" 2>"$work/kavo-bad.err" &
+pid=$!
+for _ in $(seq 300); do [ -S "/tmp/$instance" ] && break; sleep 0.1; done
+[ -S "/tmp/$instance" ] || { kill -9 "$pid"; cat "$work/kavo-bad.err" >&2; fail "kavo did not start in a bad home"; }
+kill -TERM "$pid"
+wait "$pid" || fail "kavo in a bad home ended with status $? on SIGTERM"
+grep -q '设置不会被保存' "$work/kavo-bad.err" || fail "kavo does not say why in a bad home"
 echo "package $deb: ok"
