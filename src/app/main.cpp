@@ -1,5 +1,6 @@
 #include "appearance/ui/messagewindow.h"
 #include "appearance/ui/picturepicker.h"
+#include "common/gbk.h"
 #include "common/networkpool.h"
 #include "download/download.h"
 #include "download/fetch.h"
@@ -75,9 +76,11 @@ int main(int argc, char **argv)
     platform::installQtTranslation(app);
     platform::TerminationSignals terminations;
 
-    const platform::ProgramPaths paths = platform::programPaths();
-    if (const std::string problem = platform::prepareUserFiles(paths); !problem.empty())
-        std::fprintf(stderr, "kavo: %s\n", problem.c_str());
+    const platform::PreparedFiles prepared = platform::prepareUserFiles(platform::programPaths());
+    const std::string preparation = platform::describePreparation(prepared);
+    if (!preparation.empty())
+        std::fprintf(stderr, "kavo: %s\n", preparation.c_str());
+    const platform::ProgramPaths &paths = prepared.paths;
     const settings::Settings settings(paths.settings, paths.data);
     settings.clearStaleTemporaries();
     const auto sound = platform::createSound();
@@ -108,6 +111,10 @@ int main(int argc, char **argv)
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())
         return 0;
+    // Said once, when the window stands: the user learns why nothing they set will be kept.
+    if (!preparation.empty())
+        QMetaObject::invokeMethod(
+            &window, [&] { notifier.showMessage(common::gbkFromUtf8(preparation), false); }, Qt::QueuedConnection);
     const int status = QApplication::exec();
     // The tasks that waited end before the window and the services they report to.
     quitting.request_stop();

@@ -499,10 +499,17 @@ int runCommand(const std::vector<std::string> &arguments, Streams &streams)
                                               : "kavo-cli: unknown command: " + arguments[at] + "\n";
         return 2;
     }
-    if (const std::string problem = platform::prepareUserFiles(paths); !problem.empty())
-        streams.err += "kavo-cli: " + problem + "\n";
-    Context context{paths, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
-    return commandTable().at(arguments[at])(context);
+    const platform::PreparedFiles prepared = platform::prepareUserFiles(paths);
+    if (const std::string notice = platform::describePreparation(prepared); !notice.empty())
+        streams.err += "kavo-cli: " + notice + "\n";
+    Context context{
+        prepared.paths, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
+    const int status = commandTable().at(arguments[at])(context);
+    // A command that changes the user's files has not done its job when they cannot be kept.
+    const bool writesSettings = arguments[at] == "setting" && !context.args.empty() && context.args[0] == "set";
+    if (status == 0 && !prepared.settingsKept && writesSettings)
+        return 2;
+    return status;
 }
 
 } // namespace

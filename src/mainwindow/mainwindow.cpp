@@ -43,6 +43,7 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -92,7 +93,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
 {
     setObjectName(QStringLiteral("MainWindow"));
     setWindowTitle(QStringLiteral("KAVO 软件一键下载 " KAVO_VERSION));
-    setFixedSize(MainWindowForm::Width, MainWindowForm::Height);
+    resize(MainWindowForm::Width, MainWindowForm::Height);
     move(50, 50);
     m_catalog = new catalog::CatalogViews(
         {m_form.lists, m_form.models, m_form.itemMenu, m_form.searchBox, m_form.searchButton, m_form.nameField,
@@ -107,8 +108,13 @@ MainWindow::MainWindow(Services services, QWidget *parent)
             appearance::ButtonKind::ChangeSkin});
     m_frame->setClickRoutine(appearance::ButtonKind::Menu, [this] { openBackgroundChooser(); });
     m_frame->setClickRoutine(appearance::ButtonKind::ChangeSkin, [this] { openBackgroundChooser(); });
+    m_frame->setClickRoutine(appearance::ButtonKind::Minimise, [this] { hideToTray(); });
+    // The window may grow, never shrink below its layout: smaller, the pages would be cut.
+    setMinimumSize(MainWindowForm::Width, MainWindowForm::Height);
     m_board = new appearance::AnimatedBoard(m_form.board, this);
     addTabButtons();
+    m_frame->setCurrentTab(m_form.pages->currentIndex());
+    connect(m_form.pages, &QTabWidget::currentChanged, m_frame, &appearance::WindowFrame::setCurrentTab);
     wireOtherMenu();
     wireTrayMenu();
 }
@@ -157,6 +163,7 @@ void MainWindow::tabRoutine(int k)
 
 void MainWindow::restoreMainWindow()
 {
+    m_inTray = false;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     centre();
     show();
@@ -173,15 +180,32 @@ void MainWindow::hideToTray()
         showMinimized();
         return;
     }
+    // Only hidden, never iconified: an iconified window leaves state reports behind that reach the program
+    // after the next restore and would hide the window again.
+    m_inTray = true;
     hide();
-    setWindowState(windowState() | Qt::WindowMinimized);
+    placementChanged();
 }
 
 void MainWindow::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
-        placementChanged();
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    // The window was minimised by something else than the program (the window manager, a task bar): it goes to
+    // the tray as well. What the window system reports is read only here; whether to hide it is decided when the
+    // minimising is done, by the program's own state: a restore in between keeps the window shown.
+    if (isMinimized() && !m_inTray && isVisible() && m_tray && m_services.trayAvailable()) {
+        m_inTray = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_inTray)
+                    hide();
+            },
+            Qt::QueuedConnection);
+    }
+    placementChanged();
 }
 
 void MainWindow::moveEvent(QMoveEvent *event)
@@ -195,6 +219,7 @@ void MainWindow::moveEvent(QMoveEvent *event)
 void MainWindow::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    m_form.layOut(event->size());
     if (!mask().isEmpty())
         roundCorners();
 }
@@ -203,24 +228,9 @@ void MainWindow::placementChanged()
 {
     if (!m_tray)
         return;
-    // A hidden window counts as minimised: an X11 window manager marks the unmapped window withdrawn, which Qt
-    // reports as leaving the minimised state, and the tray icon is then the only way back.
-    if (isMinimized() || !isVisible()) {
-        m_tray->hide();
+    m_tray->hide();
+    if (m_inTray || isMinimized())
         putUpTrayIcon();
-        if (!m_services.trayAvailable())
-            return;
-        // showMinimized() shows the window after changing its state: hide it once that is done.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (isMinimized())
-                    hide();
-            },
-            Qt::QueuedConnection);
-    } else {
-        m_tray->hide();
-    }
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -360,7 +370,7 @@ void MainWindow::onHotKey(int identifier)
     if (identifier == m_f5Key) {
         m_catalog->refreshActiveList();
     } else if (identifier == m_homeKey) {
-        if (isMinimized() || !isVisible())
+        if (m_inTray || isMinimized() || !isVisible())
             restoreMainWindow();
         else
             hideToTray();
@@ -400,7 +410,9 @@ void MainWindow::fadeIn(std::size_t step)
         return;
     }
     setWindowOpacity(alphas[step] / 255.0);
-    show();
+    // Hidden to the tray during the fade-in, it stays there.
+    if (!m_inTray)
+        show();
     if (!m_fadeTimer) {
         m_fadeTimer = new QTimer(this);
         m_fadeTimer->setSingleShot(true);

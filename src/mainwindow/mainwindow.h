@@ -165,6 +165,9 @@ private:
     QTimer *m_fadeTimer = nullptr;
     QTimer *m_advertTimer = nullptr;
     std::string m_notice; // GBK, as the manifest page gave it
+    // The program put the window in the tray and has not brought it back since. Restoring and hiding decide
+    // from this, never from a minimised state the window system reports: that report can come late.
+    bool m_inTray = false;
     int m_f5Key = 0;
     int m_homeKey = 0;
     // The window is closing: a dialog that a signal or logout ended has no answer of the user's.

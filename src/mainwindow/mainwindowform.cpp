@@ -14,6 +14,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTreeView>
+#include <algorithm>
 
 namespace mainwindow {
 
@@ -80,16 +81,61 @@ MainWindowForm::MainWindowForm(QWidget *window)
     window->resize(Width, Height);
     buildPages(window);
     advertisement = named(new QLineEdit(window), "编辑框3");
-    advertisement->setGeometry(PageLeft, PageTop, PageWidth, AdvertHeight);
     advertisement->setReadOnly(true);
     buildHiddenFields(window);
     buildMenus(window);
+    for (std::size_t i = 0; i < lists.size(); ++i) {
+        for (int column = 0; column < models[i]->columnCount(); ++column)
+            m_columnWidths[i].push_back(lists[i]->columnWidth(column));
+    }
+    layOut({Width, Height});
+}
+
+void MainWindowForm::layOut(QSize size)
+{
+    const int dw = std::max(0, size.width() - Width);
+    const int dh = std::max(0, size.height() - Height);
+    pages->setGeometry(PageLeft, PageTop, PageWidth + dw, PageHeight + dh);
+    advertisement->setGeometry(PageLeft, PageTop, PageWidth + dw, AdvertHeight);
+    // Home page: the picture and the notice on the left keep their size; the search row and the result list
+    // take the rest.
+    board->setGeometry(16, 39, 298, 213);
+    notice->setGeometry(16, 255, 298, 80);
+    searchBox->setGeometry(314, AdvertHeight + 2, 236 + dw, 26);
+    searchButton->setGeometry(554 + dw, AdvertHeight + 2, 50, 26);
+    lists[5]->setGeometry(314, AdvertHeight + 34, 289 + dw, 264 + dh);
+    for (std::size_t i = 0; i < 5; ++i)
+        lists[i]->setGeometry(0, AdvertHeight, PageWidth - 4 + dw, PageHeight - AdvertHeight - 4 + dh);
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        shareColumns(i, dw);
+    // Feedback page: the name row stays, its button keeps to the right edge, the message takes the room.
+    nameField->setGeometry(13, 45, 260, 24);
+    rememberName->setGeometry(292, 50, 16, 13);
+    rememberNameCaption->setGeometry(311, 44, 72, 24);
+    submitButton->setGeometry(401 + dw, 43, 203, 26);
+    feedbackMessage->setGeometry(12, 78, 593 + dw, 250 + dh);
+}
+
+void MainWindowForm::shareColumns(std::size_t list, int extraWidth)
+{
+    // Each column gets a part of the extra width in proportion to its width in the layout.
+    const std::vector<int> &widths = m_columnWidths[list];
+    int total = 0;
+    for (const int width : widths)
+        total += width;
+    if (total <= 0)
+        return;
+    int given = 0;
+    for (std::size_t column = 0; column < widths.size(); ++column) {
+        const int share = column + 1 == widths.size() ? extraWidth - given : extraWidth * widths[column] / total;
+        given += share;
+        lists[list]->setColumnWidth(static_cast<int>(column), widths[column] + share);
+    }
 }
 
 void MainWindowForm::buildPages(QWidget *window)
 {
     pages = named(new QTabWidget(window), "高级选择夹1");
-    pages->setGeometry(PageLeft, PageTop, PageWidth, PageHeight);
     pages->tabBar()->hide();
     pages->addTab(buildHomePage(), tabCaption(0));
     for (int number = 1; number <= 5; ++number)
@@ -101,18 +147,13 @@ QWidget *MainWindowForm::buildHomePage()
 {
     auto *page = new QWidget;
     board = named(new QLabel(page), "画板相片");
-    board->setGeometry(16, 39, 298, 213);
     board->setScaledContents(true);
     notice = named(new QPlainTextEdit(QStringLiteral("公告："), page), "编辑框5");
-    notice->setGeometry(16, 255, 298, 80);
     notice->setReadOnly(true);
     searchBox = named(new QLineEdit(QStringLiteral("请输入要查找的名称"), page), "编辑框4");
-    searchBox->setGeometry(314, AdvertHeight + 2, 236, 26);
     searchButton = named(new QPushButton(QStringLiteral("搜索"), page), "图形按钮11");
-    searchButton->setGeometry(554, AdvertHeight + 2, 50, 26);
     models[5] = new catalog::CatalogModel(catalog::CatalogModel::Layout::Search, page);
     lists[5] = makeList(page, 6, models[5]);
-    lists[5]->setGeometry(314, AdvertHeight + 34, 289, 264);
     return page;
 }
 
@@ -122,7 +163,6 @@ QWidget *MainWindowForm::buildCategoryPage(int number)
     const auto index = static_cast<std::size_t>(number - 1);
     models[index] = new catalog::CatalogModel(catalog::CatalogModel::Layout::Category, page);
     lists[index] = makeList(page, number, models[index]);
-    lists[index]->setGeometry(0, AdvertHeight, PageWidth - 4, PageHeight - AdvertHeight - 4);
     return page;
 }
 
@@ -130,16 +170,11 @@ QWidget *MainWindowForm::buildFeedbackPage()
 {
     auto *page = new QWidget;
     nameField = named(new QLineEdit(QStringLiteral("网友"), page), "编辑框1");
-    nameField->setGeometry(13, 45, 260, 24);
     nameField->setPlaceholderText(QStringLiteral("你的名称"));
     rememberName = named(new QCheckBox(page), "选择框2");
-    rememberName->setGeometry(292, 50, 16, 13);
     rememberNameCaption = named(new QLabel(QStringLiteral("记住我的名称"), page), "透明标签2");
-    rememberNameCaption->setGeometry(311, 44, 72, 24);
     submitButton = named(new QPushButton(QStringLiteral("提交反馈信息"), page), "按钮1");
-    submitButton->setGeometry(401, 43, 203, 26);
     feedbackMessage = named(new QPlainTextEdit(page), "编辑框2");
-    feedbackMessage->setGeometry(12, 78, 593, 250);
     feedbackMessage->setPlaceholderText(QStringLiteral("请写下你的意见或建议（至少10个字节）"));
     return page;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QLabel;
@@ -55,7 +57,16 @@ struct MainWindowForm
 
     static QString tabCaption(int index);
 
+    // Places the controls for a window of `size`. At the layout's 630 x 485 every control stands where the
+    // layout puts it; a larger window gives its extra width and height to the pages, the lists, the result list
+    // and the feedback message, the list columns share the extra width, and the picture and the notice keep
+    // their size. A smaller size is laid out as 630 x 485.
+    void layOut(QSize size);
+
 private:
+    void shareColumns(std::size_t list, int extraWidth);
+    std::array<std::vector<int>, 6> m_columnWidths{}; // each list's column widths at the layout's size
+
     void buildPages(QWidget *window);
     QWidget *buildHomePage();
     QWidget *buildCategoryPage(int number);

@@ -72,6 +72,36 @@ std::string describe(const std::filesystem::path &path, const std::error_code &e
     return path.string() + ": " + error.message();
 }
 
+// Creates `folder` when missing; the reason when it cannot be made or written into.
+std::string makeWritableFolder(const std::filesystem::path &folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        return describe(folder, error);
+    if (::access(folder.c_str(), W_OK) != 0)
+        return describe(folder, std::error_code(errno, std::generic_category()));
+    return {};
+}
+
+// Makes the user's list folder and copies in each shipped list the user lacks; the first reason it failed.
+std::string fillListFolder(const ProgramPaths &paths)
+{
+    const std::filesystem::path lists = listFolder(paths.lists);
+    std::error_code error;
+    std::filesystem::create_directories(lists, error);
+    if (error)
+        return describe(lists, error);
+    const std::filesystem::path source = listFolder(paths.data);
+    std::filesystem::directory_iterator shipped(source, error);
+    for (; !error && shipped != std::filesystem::directory_iterator(); shipped.increment(error)) {
+        const std::filesystem::path target = lists / shipped->path().filename();
+        if (const std::error_code copyError = copyIfMissing(shipped->path(), target))
+            return describe(target, copyError);
+    }
+    return error ? describe(source, error) : std::string();
+}
+
 } // namespace
 
 ProgramPaths resolveProgramPaths(
@@ -97,26 +127,34 @@ ProgramPaths programPaths()
     return resolveProgramPaths(executablePath(), [](const char *name) { return std::getenv(name); });
 }
 
-std::string prepareUserFiles(const ProgramPaths &paths)
+PreparedFiles prepareUserFiles(const ProgramPaths &paths)
 {
+    PreparedFiles prepared{paths, {}, true, false};
     if (paths.lists == paths.data)
-        return {};
-    std::error_code error;
-    std::filesystem::create_directories(paths.settings, error);
-    if (error)
-        return describe(paths.settings, error);
-    const std::filesystem::path lists = listFolder(paths.lists);
-    std::filesystem::create_directories(lists, error);
-    if (error)
-        return describe(lists, error);
-    const std::filesystem::path source = listFolder(paths.data);
-    std::filesystem::directory_iterator shipped(source, error);
-    for (; !error && shipped != std::filesystem::directory_iterator(); shipped.increment(error)) {
-        const std::filesystem::path target = lists / shipped->path().filename();
-        if (const std::error_code copyError = copyIfMissing(shipped->path(), target))
-            return describe(target, copyError);
+        return prepared;
+    const auto report = [&prepared](const std::string &reason) { prepared.problem += reason + "\n"; };
+    if (const std::string reason = makeWritableFolder(paths.settings); !reason.empty()) {
+        report(reason);
+        prepared.settingsKept = false;
     }
-    return error ? describe(source, error) : std::string();
+    if (const std::string reason = fillListFolder(paths); !reason.empty()) {
+        report(reason);
+        prepared.paths.lists = paths.data;
+        prepared.listsShipped = true;
+    }
+    return prepared;
+}
+
+std::string describePreparation(const PreparedFiles &prepared)
+{
+    if (prepared.problem.empty())
+        return {};
+    std::string text = "无法建立用户文件夹：\n" + prepared.problem;
+    if (!prepared.settingsKept)
+        text += "设置不会被保存。";
+    if (prepared.listsShipped)
+        text += "目录使用程序自带的列表，不能更新。";
+    return text;
 }
 
 std::filesystem::path userFolder(UserFolder kind)

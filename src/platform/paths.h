@@ -41,10 +41,25 @@ ProgramPaths resolveProgramPaths(
 // resolveProgramPaths() for this process.
 ProgramPaths programPaths();
 
+// What getting the user's folders ready came to.
+struct PreparedFiles
+{
+    // The folders to use: as given, except that the catalog is read from the shipped lists in the data folder
+    // when the user's list folder could not be made or filled.
+    ProgramPaths paths;
+    std::string problem; // why a folder or list could not be made, one reason a line (UTF-8); empty: all ready
+    bool settingsKept = true; // the settings folder exists and takes writes
+    bool listsShipped = false; // paths.lists is the read-only data folder
+};
+
 // Gets the user's folders ready: creates the settings and list folders and copies every shipped category list
-// that the user does not have yet. Nothing to do in a one-folder layout. Returns the reason when a folder or
-// list could not be made; the program runs on without it.
-std::string prepareUserFiles(const ProgramPaths &paths);
+// that the user does not have yet. Nothing to do in a one-folder layout. Each folder is tried whatever became of
+// the other; the program runs on without what could not be made.
+PreparedFiles prepareUserFiles(const ProgramPaths &paths);
+
+// The notice that tells the user why their folders could not be made and what follows from it (UTF-8); empty
+// when everything is ready.
+std::string describePreparation(const PreparedFiles &prepared);
 
 // The user's standard folders, as native paths: the system's download or pictures folder when it exists, else
 // the home folder. They replace the program's Windows defaults (a save folder under "C:\"). Needs the Qt

@@ -102,4 +102,52 @@ for _ in $(seq 300); do [ -S "/tmp/$instance" ] && break; sleep 0.1; done
 [ -f "$gui_home/.local/share/kavo/自动更新/常用软件.txt" ] || fail "kavo did not copy the shipped lists"
 kill -TERM "$pid"
 wait "$pid" || fail "kavo ended with status $? on SIGTERM"
+# A home where the user's folders cannot be made, with the installed tree read-only: the catalog still comes
+# from the shipped lists, the reason is told on stderr, and writing a setting fails.
+chmod 755 "$work"
+chmod -R a-w "$tree"
+trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
+shipped_rows=$(cli list 软件下载)
+printf 'not a folder' >"$work/a-file"
+mkdir -p "$work/readonly-home"
+chmod 555 "$work/readonly-home"
+# Permissions do not stop root: the cases that need them run as nobody there.
+other=()
+[ "$(id -u)" != 0 ] || other=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+bad_home_case() { # NAME, then the environment of the case
+    local name=$1
+    shift
+    local rows status
+    set +e
+    rows=$("${other[@]}" env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${sanitizers[@]}" "$@" \
+        "$tree/usr/bin/kavo-cli" list 软件下载 2>"$work/bad.err")
+    status=$?
+    set -e
+    [ "$status" = 0 ] || { cat "$work/bad.err" >&2; fail "$name: list ends with $status"; }
+    [ "$rows" = "$shipped_rows" ] || fail "$name: list does not give the shipped rows"
+    grep -q '无法建立用户文件夹' "$work/bad.err" || fail "$name: no reason on stderr"
+    set +e
+    "${other[@]}" env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${sanitizers[@]}" "$@" \
+        "$tree/usr/bin/kavo-cli" setting set 音乐 是否播放 是 2>"$work/bad.err"
+    status=$?
+    set -e
+    [ "$status" != 0 ] || fail "$name: a setting that cannot be kept was reported written"
+    grep -q '设置不会被保存' "$work/bad.err" || fail "$name: stderr does not say settings are not kept"
+}
+bad_home_case "XDG_CONFIG_HOME at a file" HOME="$work/readonly-home" XDG_CONFIG_HOME="$work/a-file" \
+    XDG_DATA_HOME="$work/a-file"
+bad_home_case "read-only HOME" HOME="$work/readonly-home"
+# Without HOME the account's home is used; nobody's does not exist.
+[ ${#other[@]} = 0 ] || bad_home_case "no HOME"
+# The window starts there too, and says why.
+instance="kavo-package-bad-home-$$"
+"${other[@]}" env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${sanitizers[@]}" HOME="$work/readonly-home" \
+    XDG_CONFIG_HOME="$work/a-file" XDG_DATA_HOME="$work/a-file" QT_QPA_PLATFORM=offscreen \
+    KAVO_INSTANCE_NAME="$instance" KAVO_MANIFEST_URL=http://127.0.0.1:9/ "$tree/usr/bin/kavo" 2>"$work/kavo-bad.err" &
+pid=$!
+for _ in $(seq 300); do [ -S "/tmp/$instance" ] && break; sleep 0.1; done
+[ -S "/tmp/$instance" ] || { kill -9 "$pid"; cat "$work/kavo-bad.err" >&2; fail "kavo did not start in a bad home"; }
+kill -TERM "$pid"
+wait "$pid" || fail "kavo in a bad home ended with status $? on SIGTERM"
+grep -q '设置不会被保存' "$work/kavo-bad.err" || fail "kavo does not say why in a bad home"
 echo "package $deb: ok"

@@ -107,7 +107,7 @@ TEST(ProgramPaths, FirstStartCopiesTheShippedListsAndKeepsTheUsersOwn)
     writeFile(shipped / "源码下载.txt", "shipped 2");
     writeFile(root.path() / "data" / "自动更新" / "源码下载.txt", "refreshed by the user");
 
-    EXPECT_EQ(platform::prepareUserFiles(paths), "");
+    EXPECT_EQ(platform::prepareUserFiles(paths).problem, "");
     EXPECT_TRUE(std::filesystem::is_directory(root.path() / "config"));
     EXPECT_EQ(readFile(root.path() / "data" / "自动更新" / "软件下载.txt"), "shipped 1");
     EXPECT_EQ(readFile(root.path() / "data" / "自动更新" / "源码下载.txt"), "refreshed by the user");
@@ -117,9 +117,48 @@ TEST(ProgramPaths, FirstStartCopiesTheShippedListsAndKeepsTheUsersOwn)
     // A list folder that cannot be made is reported with its path.
     writeFile(root.path() / "blocked", "a file, not a folder");
     const ProgramPaths blocked = layout(root.path() / "config", root.path() / "blocked", root.path() / "share");
-    EXPECT_NE(platform::prepareUserFiles(blocked).find("blocked"), std::string::npos);
+    EXPECT_NE(platform::prepareUserFiles(blocked).problem.find("blocked"), std::string::npos);
     // The one-folder layout is the user's already.
-    EXPECT_EQ(platform::prepareUserFiles(ProgramPaths(root.path() / "blocked")), "");
+    EXPECT_EQ(platform::prepareUserFiles(ProgramPaths(root.path() / "blocked")).problem, "");
+}
+
+// A file where a folder should be stops that folder only: the other is still made, and a catalog that cannot
+// be copied is read where it was shipped.
+TEST(ProgramPaths, AFolderThatCannotBeMadeLeavesTheOtherAndTheShippedCatalog)
+{
+    TempDir root;
+    const auto share = root.path() / "share";
+    writeFile(share / "自动更新" / "软件下载.txt", "shipped");
+    writeFile(root.path() / "file", "not a folder");
+    const struct
+    {
+        const char *name;
+        ProgramPaths paths;
+        bool settingsKept;
+        bool listsShipped;
+        const char *notice;
+    } cases[] = {
+        {"settings", layout(root.path() / "file" / "kavo", root.path() / "data", share), false, false,
+            "设置不会被保存。"},
+        {"lists", layout(root.path() / "config", root.path() / "file" / "kavo", share), true, true,
+            "目录使用程序自带的列表"},
+        {"both", layout(root.path() / "file" / "a", root.path() / "file" / "b", share), false, true,
+            "设置不会被保存。目录使用程序自带的列表"},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        const platform::PreparedFiles prepared = platform::prepareUserFiles(row.paths);
+        EXPECT_EQ(prepared.settingsKept, row.settingsKept);
+        EXPECT_EQ(prepared.listsShipped, row.listsShipped);
+        EXPECT_NE(prepared.problem.find((root.path() / "file").string()), std::string::npos);
+        EXPECT_EQ(readFile(prepared.paths.lists / "自动更新" / "软件下载.txt"), "shipped");
+        const std::string notice = platform::describePreparation(prepared);
+        EXPECT_EQ(notice.rfind("无法建立用户文件夹：", 0), 0u) << notice;
+        EXPECT_NE(notice.find(row.notice), std::string::npos) << notice;
+    }
+    EXPECT_EQ(
+        platform::describePreparation(platform::prepareUserFiles(layout(root.path() / "c", root.path() / "d", share))),
+        "");
 }
 
 TEST(ProgramPaths, TheDefaultPictureComesFromTheDataFolder)

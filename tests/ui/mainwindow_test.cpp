@@ -1,3 +1,4 @@
+#include "appearance/ui/windowframe.h"
 #include "catalog/catalogmodel.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
@@ -20,6 +21,7 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeView>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -256,4 +258,78 @@ TEST_F(MainWindowTest, TrayFeedbackShowsTheFeedbackPage)
     EXPECT_EQ(child<QTabWidget>(*window, "高级选择夹1")->currentIndex(), 6);
     window->form().trayMenu->findChild<QAction *>(QStringLiteral("官方网站"))->trigger();
     ASSERT_EQ(desktop.opened.size(), 1u);
+}
+
+// At the layout's size every control stands where the layout puts it; a larger window gives its room to the
+// pages and lists, and the columns share the extra width. It cannot be made smaller than the layout.
+TEST_F(MainWindowTest, ALargerWindowGrowsThePagesAndListsAndKeepsThePictureAndNotice)
+{
+    auto window = makeWindow();
+    window->show();
+    const auto geometryOf = [&](const char *name) { return child<QWidget>(*window, name)->geometry(); };
+    const struct
+    {
+        const char *name;
+        QRect atLayout;
+        QRect grown; // 200 wider, 100 higher
+    } cases[] = {
+        {"高级选择夹1", {7, 120, 616, 340}, {7, 120, 816, 440}},
+        {"编辑框3", {7, 120, 616, 24}, {7, 120, 816, 24}},
+        {"画板相片", {16, 39, 298, 213}, {16, 39, 298, 213}},
+        {"编辑框5", {16, 255, 298, 80}, {16, 255, 298, 80}},
+        {"编辑框4", {314, 26, 236, 26}, {314, 26, 436, 26}},
+        {"图形按钮11", {554, 26, 50, 26}, {754, 26, 50, 26}},
+        {"超级列表框6", {314, 58, 289, 264}, {314, 58, 489, 364}},
+        {"超级列表框1", {0, 24, 612, 312}, {0, 24, 812, 412}},
+        {"编辑框2", {12, 78, 593, 250}, {12, 78, 793, 350}},
+        {"按钮1", {401, 43, 203, 26}, {601, 43, 203, 26}},
+    };
+    const QTreeView *results = child<QTreeView>(*window, "超级列表框6");
+    const auto columnsWidth = [results] {
+        int total = 0;
+        for (int column = 0; column < results->model()->columnCount(); ++column)
+            total += results->columnWidth(column);
+        return total;
+    };
+    const int columnsAtLayout = columnsWidth();
+    const int firstColumnAtLayout = results->columnWidth(0);
+    for (const auto &row : cases)
+        EXPECT_EQ(geometryOf(row.name), row.atLayout) << row.name;
+
+    window->resize(830, 585);
+    for (const auto &row : cases)
+        EXPECT_EQ(geometryOf(row.name), row.grown) << row.name;
+    EXPECT_EQ(columnsWidth(), columnsAtLayout + 200);
+    EXPECT_GT(results->columnWidth(0), firstColumnAtLayout);
+
+    window->resize(300, 200);
+    EXPECT_EQ(window->size(), QSize(630, 485));
+    for (const auto &row : cases)
+        EXPECT_EQ(geometryOf(row.name), row.atLayout) << row.name;
+    EXPECT_EQ(columnsWidth(), columnsAtLayout);
+}
+
+// The tab of the page on show stands pressed, whichever way the page was chosen.
+TEST_F(MainWindowTest, TheCurrentPagesTabIsDrawnPressed)
+{
+    auto window = makeWindow();
+    const auto checkedTabs = [&] {
+        std::vector<int> checked;
+        const auto &tabs = window->frame().tabButtons();
+        for (std::size_t k = 0; k < tabs.size(); ++k) {
+            if (tabs[k]->isChecked())
+                checked.push_back(static_cast<int>(k));
+        }
+        return checked;
+    };
+    EXPECT_EQ(checkedTabs(), std::vector<int>{0});
+    QTest::mouseClick(child<QAbstractButton>(*window, "tab_模块下载"), Qt::LeftButton);
+    EXPECT_EQ(checkedTabs(), std::vector<int>{3});
+    // Clicking the current tab again keeps it pressed.
+    QTest::mouseClick(child<QAbstractButton>(*window, "tab_模块下载"), Qt::LeftButton);
+    EXPECT_EQ(checkedTabs(), std::vector<int>{3});
+    window->form().trayMenu->findChild<QAction *>(QStringLiteral("意见反馈"))->trigger();
+    EXPECT_EQ(checkedTabs(), std::vector<int>{6});
+    window->selectPage(2);
+    EXPECT_EQ(checkedTabs(), std::vector<int>{2});
 }

@@ -4,6 +4,7 @@
 #include "common/qtext.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMouseEvent>
@@ -88,6 +89,7 @@ WindowFrame::WindowFrame(QWidget *window, std::vector<ButtonKind> shown)
     , m_background(new QLabel(window))
     , m_title(new QLabel(window->windowTitle(), window))
     , m_status(new QLabel(window))
+    , m_tabGroup(new QButtonGroup(this))
 {
     setObjectName(QStringLiteral("frame"));
     m_window->setWindowFlag(Qt::FramelessWindowHint);
@@ -236,11 +238,31 @@ void WindowFrame::addTabButton(const QString &caption, const QPixmap &picture, s
     tab->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     tab->setText(common::toQString(tabCaption(common::fromQString(caption))));
     tab->setFont(QFont(captionFontFamily(), 9));
+    // The current page's tab stands pressed in a light panel, so it shows without the mouse over it.
+    tab->setCheckable(true);
+    tab->setStyleSheet(QStringLiteral("QToolButton { border: 1px solid transparent; border-radius: 4px; }"
+                                      "QToolButton:hover { background: rgba(255, 255, 255, 90); }"
+                                      "QToolButton:checked { background: rgba(255, 255, 255, 170);"
+                                      " border: 1px solid #6f9fd0; }"));
+    m_tabGroup->addButton(tab, k);
     connect(tab, &QToolButton::clicked, this, [click = std::move(click)] {
         if (click)
             click();
     });
     m_tabs.push_back(tab);
+}
+
+void WindowFrame::setCurrentTab(int k)
+{
+    if (k >= 0 && k < static_cast<int>(m_tabs.size())) {
+        m_tabs[static_cast<std::size_t>(k)]->setChecked(true);
+        return;
+    }
+    // An exclusive group keeps one button checked: let go of it for a moment to clear them all.
+    m_tabGroup->setExclusive(false);
+    for (QToolButton *tab : m_tabs)
+        tab->setChecked(false);
+    m_tabGroup->setExclusive(true);
 }
 
 void WindowFrame::setStatusText(const QString &text)

@@ -11,6 +11,7 @@
 #include <map>
 #include <vector>
 
+class QButtonGroup;
 class QLabel;
 class QToolButton;
 class QWidget;
@@ -32,6 +33,8 @@ public:
     // Picture file bytes; empty bytes show no picture.
     void setBackgroundPicture(const QByteArray &bytes);
     void addTabButton(const QString &caption, const QPixmap &picture, std::function<void()> click);
+    // Draws tab button k (counting from 0) as the current one, pressed, and every other tab as not; -1: none.
+    void setCurrentTab(int k);
     void setClickRoutine(ButtonKind kind, std::function<void()> click);
     void setStatusText(const QString &text);
 
@@ -63,6 +66,7 @@ private:
     std::map<ButtonKind, QToolButton *> m_buttons;
     std::map<ButtonKind, std::function<void()>> m_clicks;
     std::vector<QToolButton *> m_tabs;
+    QButtonGroup *m_tabGroup;
     bool m_maximised = false;
     QRect m_restoredGeometry; // the geometry before maximising
 
