@@ -249,4 +249,34 @@ std::vector<CatalogItem> loadCategory(const std::filesystem::path &programDirect
     return items;
 }
 
+std::optional<common::Sha256Digest> recordChecksum(
+    const std::filesystem::path &programDirectory, std::string_view address)
+{
+    while (!address.empty() && address.front() == ' ')
+        address.remove_prefix(1);
+    while (!address.empty() && address.back() == ' ')
+        address.remove_suffix(1);
+    if (address.empty())
+        return std::nullopt;
+    const std::string needle = addressKey() + std::string(address) + "-";
+    std::optional<common::Sha256Digest> found;
+    for (const Category &category : categories()) {
+        (void)forEachStretch(categoryFile(programDirectory, category), [&](std::string_view stretch) {
+            for (std::size_t at = stretch.find(needle); at != std::string_view::npos && !found;
+                 at = stretch.find(needle, at + 1)) {
+                const std::size_t open = stretch.rfind('(', at);
+                const std::size_t close = stretch.find(')', at);
+                const std::string_view body = stretch.substr(open == std::string_view::npos ? 0 : open + 1,
+                    close == std::string_view::npos ? std::string_view::npos
+                                                    : close - (open == std::string_view::npos ? 0 : open + 1));
+                found = common::sha256FromHex(common::extractView(body, checksumKey(), "-", 0, true));
+            }
+            return !found;
+        });
+        if (found)
+            break;
+    }
+    return found;
+}
+
 } // namespace catalog

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/sha256.h"
+
 #include "catalog/category.h"
 #include "common/gbk.h"
 #include "common/result.h"
@@ -133,6 +135,12 @@ private:
 // the reader does (see StretchReader::failure), after the stretches that were read.
 common::Result<void, ReadFailure> forEachStretch(const std::filesystem::path &file,
     const std::function<bool(std::string_view)> &visit, std::size_t stretchBytes = StretchReader::DefaultStretchBytes);
+
+// The SHA-256 that the first record with the download address `address` (GBK, blanks around it ignored) carries
+// in the category lists under `programDirectory`; nothing when no such record carries one. Reads the lists a
+// stretch at a time. Thread-safe.
+std::optional<common::Sha256Digest> recordChecksum(
+    const std::filesystem::path &programDirectory, std::string_view address);
 
 // The rows of a whole file. Pure; thread-safe.
 std::vector<CatalogItem> parseCategory(std::string_view fileBytes, const Category &category);

@@ -8,6 +8,7 @@
 #include "appearance/ui/picturepicker.h"
 #include "appearance/ui/windowframe.h"
 #include "catalog/category.h"
+#include "catalog/loader.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
 #include "common/networkpool.h"
@@ -24,8 +25,8 @@
 #include "settings/settings.h"
 #include "update/channel.h"
 #include "update/manifest.h"
-#include "update/refresh.h"
 #include "update/newrecords.h"
+#include "update/refresh.h"
 #include "update/ui/listrefresh.h"
 #include "update/ui/updatewindow.h"
 
@@ -122,7 +123,9 @@ MainWindow::MainWindow(Services services, QWidget *parent)
 void MainWindow::openNetdiskTool()
 {
     download::NetdiskServices services{m_services.settings, m_services.download, m_services.notifier, m_services.sound,
-        m_services.picker, m_services.fetch};
+        m_services.picker, m_services.fetch, [lists = m_services.paths.lists](const std::string &address) {
+            return catalog::recordChecksum(lists, address);
+        }};
     auto *tool = new download::NetdiskWindow(services, m_catalog->pendingDownloadAddress(), this);
     tool->show();
 }

@@ -315,3 +315,18 @@ TEST(CategoryTable, NamesAndNumbersResolve)
     EXPECT_EQ(categoryNumber(gbk("其他")), 0);
     EXPECT_EQ(category(3).searchIcon, 1);
 }
+
+// The netdisk tool checks a file against the SHA-256 its record carries, found by the record's address.
+TEST(RecordChecksum, TheFirstRecordWithTheAddressGivesIt)
+{
+    TempDir home;
+    const std::string hex = common::toHex(common::sha256("file"));
+    std::filesystem::create_directories(home.path() / "自动更新");
+    writeFile(home.path() / "自动更新" / "常用软件.txt",
+        gbk("(软件名称：A-下载地址：http://a/1-)\r\n(软件名称：B-下载地址：http://a/2-SHA256：") + hex
+            + "-)\r\n(软件名称：C-下载地址：http://a/22-SHA256：" + std::string(64, '0') + "-)\r\n");
+    EXPECT_EQ(recordChecksum(home.path(), " http://a/2"), common::sha256("file"));
+    EXPECT_EQ(recordChecksum(home.path(), "http://a/1"), std::nullopt);
+    EXPECT_EQ(recordChecksum(home.path(), "http://a/3"), std::nullopt);
+    EXPECT_EQ(recordChecksum(home.path(), " "), std::nullopt);
+}

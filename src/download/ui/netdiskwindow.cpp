@@ -195,13 +195,19 @@ void NetdiskWindow::startResolution()
     // The pages are read off the UI thread, and off Qt's own pool, which painting waits for, so the window keeps
     // painting while a server is silent; a second press meanwhile does nothing.
     m_download->setEnabled(false);
-    auto *watcher = new QFutureWatcher<ShareResolution>(this);
+    // The catalog record may carry the file's SHA-256; the file is checked against it before it takes its name.
+    using Resolved = std::pair<ShareResolution, std::optional<common::Sha256Digest>>;
+    auto *watcher = new QFutureWatcher<Resolved>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
         watcher->deleteLater();
-        onResolved(watcher->result());
+        const Resolved resolved = watcher->result();
+        m_checksum = resolved.second;
+        onResolved(resolved.first);
     });
     watcher->setFuture(QtConcurrent::run(
-        &common::networkPool(), [address, fetch = m_services.fetch] { return resolveShare(address, fetch); }));
+        &common::networkPool(), [address, fetch = m_services.fetch, checksumOf = m_services.checksumOf] {
+            return Resolved{resolveShare(address, fetch), checksumOf ? checksumOf(address) : std::nullopt};
+        }));
 }
 
 void NetdiskWindow::onResolved(const ShareResolution &resolution)
@@ -228,13 +234,14 @@ void NetdiskWindow::startDownload(const ShareResolution &resolution)
     const std::filesystem::path file = folder() / platform::nativePath(safeFileName(resolution.facts.name));
     const std::shared_ptr<Shared> shared = m_shared;
     shared->speed = SpeedMeter();
-    const TaskParam param
+    TaskParam param
         = toolTaskParam(resolution.directLink, file, [shared](int code, Download *task, double, int, Download *) {
               if (code == EventEnded)
                   shared->relay.post(
                       [error = task->lastError()](NetdiskWindow &window) { window.onDownloadEnded(error); });
               return 0;
           });
+    param.expectedSha256 = m_checksum;
     if (!m_services.download.Start(param))
         m_services.notifier.showMessage(common::gbk("另一个下载正在进行，请等它完成后再试!"), false);
     m_timer->start();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/sha256.h"
+
 #include "download/downloaderror.h"
 #include "download/sharepage.h"
 
@@ -50,6 +52,8 @@ struct NetdiskServices
     platform::Sound &sound;
     FolderPicker &picker;
     Fetcher fetch; // FetchUrl in the program
+    // The SHA-256 that the catalog gives for a share address; none: downloads are not checked.
+    std::function<std::optional<common::Sha256Digest>(const std::string &address)> checksumOf = {};
 };
 
 // The netdisk quick download tool "百度网盘软件下载": resolves a share link and downloads its file with
@@ -102,6 +106,7 @@ private:
     QProgressBar *m_progressBar = nullptr;
     QTimer *m_timer = nullptr;
     appearance::WindowFrame *m_frame = nullptr;
+    std::optional<common::Sha256Digest> m_checksum; // of the file being resolved or downloaded
 };
 
 } // namespace download
