@@ -283,7 +283,8 @@ private:
     }
 
     // Judges an answer. Once the machines of a balanced server have shown different ETags for one file, the
-    // ETag is no longer trusted: the total and Last-Modified, which they agree on, pin the file.
+    // ETag is no longer trusted: the total and Last-Modified, which they agree on, pin the file. Without a
+    // Last-Modified nothing can pin ranges from several machines: the file starts over on one connection.
     AnswerVerdict verdictOn(const Connection &c)
     {
         const bool untrustedETag = m_etagsFlap && !c.ifRangeSent.empty() && c.ifRangeSent.front() == '"';
@@ -293,6 +294,10 @@ private:
             m_etagsFlap = true;
             m_pinned->etag.clear();
             verdict = judgeAnswer(c.head, c.requestedFrom, m_pinned, {});
+        } else if (verdict.kind == AnswerVerdict::Kind::Changed && m_pinned && !m_etagsFlap
+            && onlyETagDiffersWithoutDates(*m_pinned, verdict.version)) {
+            m_etagsFlap = true;
+            m_oneConnection = true;
         }
         if (m_etagsFlap && verdict.kind == AnswerVerdict::Kind::Anew && sameFile(*m_pinned, verdict.version)) {
             // Another machine refused the If-Range of an ETag it never made: ask again with the date.
@@ -335,6 +340,8 @@ private:
     bool pin(const FileVersion &version, bool ranges)
     {
         m_pinned = m_pinned ? merged(*m_pinned, version) : version;
+        if (m_etagsFlap)
+            m_pinned->etag.clear();
         m_confirmed = true;
         m_rangesWork = ranges && m_pinned->total >= 0;
         if (m_pinned->total < 0)
@@ -349,7 +356,7 @@ private:
             return false;
         }
         m_planner.learnTotal(m_pinned->total);
-        if (m_rangesWork)
+        if (m_rangesWork && !m_oneConnection)
             m_planner.share(m_hasher ? HashedPieceBytes : 0);
         m_checkpoints.submit(record());
         return true;
@@ -687,7 +694,8 @@ private:
     bool m_rangesWork = false;
     int m_changes = 0; // answers of another version
     int m_restarts = 0; // whole files in answer to a range
-    bool m_etagsFlap = false;
+    bool m_etagsFlap = false; // the server's machines give one file different ETags
+    bool m_oneConnection = false; // and nothing else pins it: ranges are not shared
     std::optional<DownloadError> m_failure;
     Clock::time_point m_lastCheckpoint = Clock::now();
     std::int64_t m_sinceCheckpoint = 0;
