@@ -55,6 +55,8 @@ struct TaskParam
     // The largest file the task accepts, in bytes; 0: no limit. A larger announced total, or a byte past it,
     // ends the task at once.
     std::int64_t maxBytes = 0;
+    // The most bytes per second the task receives, across all its connections; 0: no limit.
+    std::int64_t maxBytesPerSecond = 0;
 };
 
 // The task the netdisk tool and the list refresh start: a remote file into `localFile` (its GBK form goes into

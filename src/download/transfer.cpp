@@ -483,6 +483,18 @@ private:
         curl_easy_setopt(h, CURLOPT_PRIVATE, c.get());
         curl_multi_add_handle(m_multi.get(), h);
         m_connections.push_back(std::move(c));
+        shareRate();
+    }
+
+    // libcurl limits each connection: the task's limit is shared among those that run.
+    void shareRate()
+    {
+        if (m_param.maxBytesPerSecond <= 0 || m_connections.empty())
+            return;
+        const auto share = std::max<curl_off_t>(
+            1, static_cast<curl_off_t>(m_param.maxBytesPerSecond / static_cast<std::int64_t>(m_connections.size())));
+        for (const auto &c : m_connections)
+            curl_easy_setopt(c->easy.get(), CURLOPT_MAX_RECV_SPEED_LARGE, share);
     }
 
     std::unique_ptr<Connection> takeConnection(CURL *easy)
@@ -492,6 +504,7 @@ private:
         std::unique_ptr<Connection> c = std::move(*found);
         m_connections.erase(found);
         curl_multi_remove_handle(m_multi.get(), easy);
+        shareRate();
         return c;
     }
 
