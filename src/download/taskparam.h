@@ -57,6 +57,9 @@ struct TaskParam
     std::int64_t maxBytes = 0;
     // The most bytes per second the task receives, across all its connections; 0: no limit.
     std::int64_t maxBytesPerSecond = 0;
+    // For a direct link that expires: resolves the link once more (blocking, on the task's thread) when it is
+    // refused with 403 or 410 in mid-download; gives the fresh link, or empty when there is none.
+    std::function<std::string()> freshAddress;
 };
 
 // The task the netdisk tool and the list refresh start: a remote file into `localFile` (its GBK form goes into

@@ -40,6 +40,8 @@ constexpr std::int64_t CheckpointBytes = 4 << 20;
 // With a checksum to meet, the file is fetched in pieces of this size in order, so the prefix that can be
 // hashed grows while the download runs and little is left to hash at the end.
 constexpr std::int64_t HashedPieceBytes = 2 << 20;
+// An expired direct link is resolved again this often at most, each time only after new bytes arrived.
+constexpr int MaxRenewals = 8;
 // A server that answers ranged requests with the whole file is followed from its byte 0 this often at most.
 constexpr int MaxRestarts = 3;
 // The longest wait for network activity; a Stop wakes the wait at once.
@@ -69,6 +71,7 @@ struct Connection
     std::size_t part = 0;
     std::int64_t requestedFrom = 0; // the offset in the Range line
     std::string ifRangeSent; // the If-Range value, or empty
+    std::string address; // the link it was sent to
     AnswerHead head;
     std::optional<AnswerVerdict> verdict; // once the final answer's header is complete
     std::int64_t skip = 0; // bytes to drop first (a whole-file answer to a request from an offset)
@@ -458,6 +461,7 @@ private:
         c->part = partIndex;
         c->requestedFrom = m_planner.part(partIndex).position;
         c->ifRangeSent = m_pinned ? ifRangeValue(*m_pinned) : std::string();
+        c->address = m_address;
         c->filePos = c->requestedFrom;
         c->easy = newEasyHandle();
         bool ready = static_cast<bool>(c->easy);
@@ -529,12 +533,49 @@ private:
                 takeEmptyFile(c->verdict->version);
                 return ended;
             }
+            // A request sent to the link that has been replaced meanwhile is simply sent again.
+            const bool staleLink = c->address != m_address;
+            if (expired(*c) && (staleLink || renewAddress())) {
+                if (!staleLink && !strongPin()) {
+                    startOver(true);
+                    return ended;
+                }
+                m_planner.ended(c->part, c->requestedFrom, false, Clock::now());
+                continue;
+            }
             finish(*c, result);
             if (m_failure)
                 return ended;
         }
         return ended;
     }
+
+    // A direct link refused in mid-download: it may have expired.
+    bool expired(const Connection &c) const
+    {
+        const bool refused = c.verdict && c.verdict->kind == AnswerVerdict::Kind::Refused;
+        return refused && m_confirmed && (c.head.status == 403 || c.head.status == 410);
+    }
+
+    // Asks for a fresh link in place of an expired one; true when there is one to go on with.
+    bool renewAddress()
+    {
+        const std::int64_t received = m_state.received.load();
+        if (!m_param.freshAddress || m_renewals >= MaxRenewals || received <= m_receivedAtRenewal)
+            return false;
+        const auto fresh = checkedAddress(m_param.freshAddress());
+        if (!fresh.has_value() || fresh.value() == m_address)
+            return false;
+        // Connections still running on the old link go on; every request from now on uses the fresh one.
+        m_address = fresh.value();
+        ++m_renewals;
+        m_receivedAtRenewal = received;
+        return true;
+    }
+
+    // The bytes in hand may be continued from another address: a strong ETag pins them, and every ranged
+    // request sends it through If-Range.
+    bool strongPin() const { return m_pinned && !m_pinned->etag.empty() && m_pinned->etag.substr(0, 2) != "W/"; }
 
     void finish(Connection &c, CURLcode result)
     {
@@ -609,6 +650,7 @@ private:
         m_confirmed = false;
         m_rangesWork = false;
         m_stretches.clear();
+        m_receivedAtRenewal = 0;
         if (const auto written = m_checkpoints.writeNow({m_address, {}, {}, {}}); !written.has_value()) {
             m_failure = written.error();
             return;
@@ -693,7 +735,7 @@ private:
 
     Download::State &m_state;
     const TaskParam &m_param;
-    const std::string m_address;
+    std::string m_address; // a fresh link may replace an expired one
     Download *m_task;
     PartFiles &m_files;
     MultiHandle m_multi;
@@ -707,6 +749,8 @@ private:
     bool m_rangesWork = false;
     int m_changes = 0; // answers of another version
     int m_restarts = 0; // whole files in answer to a range
+    int m_renewals = 0;
+    std::int64_t m_receivedAtRenewal = 0;
     bool m_etagsFlap = false; // the server's machines give one file different ETags
     bool m_oneConnection = false; // and nothing else pins it: ranges are not shared
     std::optional<DownloadError> m_failure;
