@@ -44,6 +44,8 @@ constexpr std::int64_t HashedPieceBytes = 2 << 20;
 constexpr int MaxRenewals = 8;
 // A server that answers ranged requests with the whole file is followed from its byte 0 this often at most.
 constexpr int MaxRestarts = 3;
+// How often a task with a speed limit looks whether it is ahead of its limit.
+constexpr std::chrono::milliseconds PaceInterval(20);
 // The longest wait for network activity; a Stop wakes the wait at once.
 constexpr auto LongestWait = std::chrono::milliseconds(250);
 
@@ -142,6 +144,7 @@ public:
             if (m_planner.allDone())
                 return verify();
             int running = 0;
+            pace();
             curl_multi_perform(m_multi.get(), &running);
             // A connection that ended frees its place for a part at once, without waiting for network activity.
             if (collectFinished() > 0)
@@ -436,7 +439,7 @@ private:
 
     void startParts()
     {
-        while (!m_failure) {
+        while (!m_failure && !m_paused) {
             const auto index = m_planner.startNext(Clock::now());
             if (!index)
                 return;
@@ -718,9 +721,33 @@ private:
             (void)m_checkpoints.writeNow(record());
     }
 
+    // With a speed limit, the task's bytes keep to it in all: libcurl's own limit holds each connection to its
+    // share, but lets connections catch up whenever the shares change; all of them pause while the task is ahead.
+    void pace()
+    {
+        if (m_param.maxBytesPerSecond <= 0)
+            return;
+        const auto now = Clock::now();
+        const std::int64_t received = m_state.received.load();
+        if (m_paceBase < 0) {
+            m_paceBase = received;
+            m_paceStart = now;
+        }
+        const double allowed
+            = std::chrono::duration<double>(now - m_paceStart).count() * static_cast<double>(m_param.maxBytesPerSecond);
+        const bool ahead = static_cast<double>(received - m_paceBase) > allowed;
+        if (ahead == m_paused)
+            return;
+        m_paused = ahead;
+        for (const auto &c : m_connections)
+            curl_easy_pause(c->easy.get(), ahead ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+    }
+
     int waitMs() const
     {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(LongestWait);
+        if (m_param.maxBytesPerSecond > 0)
+            wait = std::min(wait, PaceInterval);
         if (const auto retry = m_planner.nextRetry())
             wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(*retry - Clock::now()),
                 std::chrono::milliseconds(0), wait);
@@ -749,6 +776,9 @@ private:
     bool m_rangesWork = false;
     int m_changes = 0; // answers of another version
     int m_restarts = 0; // whole files in answer to a range
+    Clock::time_point m_paceStart;
+    std::int64_t m_paceBase = -1; // bytes in hand when the pace began
+    bool m_paused = false; // every connection is paused: the task is ahead of its speed limit
     int m_renewals = 0;
     std::int64_t m_receivedAtRenewal = 0;
     bool m_etagsFlap = false; // the server's machines give one file different ETags
