@@ -41,7 +41,7 @@ constexpr std::int64_t CheckpointBytes = 4 << 20;
 // hashed grows while the download runs and little is left to hash at the end.
 constexpr std::int64_t HashedPieceBytes = 2 << 20;
 // An expired direct link is resolved again this often at most, each time only after new bytes arrived.
-constexpr int MaxRenewals = 8;
+constexpr int MaxRenewals = 32;
 // A server that answers ranged requests with the whole file is followed from its byte 0 this often at most.
 constexpr int MaxRestarts = 3;
 // How often a task with a speed limit looks whether it is ahead of its limit.
