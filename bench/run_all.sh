@@ -27,6 +27,7 @@ rm -rf "$KAVO_BENCH_HOME"
 
 echo "== other measurements (no target)"
 echo "-- crafted inputs at doubling sizes"; python3 "$here/hostile_bench.py" "$build/bin/kavo-cli"
+echo "-- download speed limit"; bash "$here/limitrate_bench.sh" "$build"
 echo "-- thread pool"; "$build/bin/threadpool_bench"
 
 echo "== figures: each a ratio against its peer in this run"

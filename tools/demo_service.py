@@ -3,7 +3,9 @@
 
   /share/link?shareid=N&uk=M          a netdisk-style share page with the file's description element
   /share/link?shareid=N&uk=M&third=0  its twin carrying the escaped direct link
-  /file/N                             the file behind share N, with Range support, throttled per connection
+  /file/N?tok=T                       the file behind share N, with Range, If-Range and a strong ETag, throttled
+                                      per connection; with --expire-after, a link (its token T, new on every
+                                      resolution) answers 403 once that many bytes were sent through it
   /manifest.html                      the published manifest page, TREE/manifest.html, and its .minisig
   /share/CATEGORY.html                the static share page that `publish --base` writes (TREE/share/)
   /lists/NAME.txt                     a published list under its hashed name (TREE/lists/)
@@ -14,11 +16,13 @@ It serves a catalog as `kavo-cli publish` writes it (TREE, by default build/publ
 from src/resources/catalog), with one share per record of the published lists. The tree is read anew for every
 request, so a second publish into it shows at once. Listens on 127.0.0.1 only.
 Usage: demo_service.py [--port 18080] [--tree DIR] [--rate BYTES_PER_SECOND] [--max-file-bytes N]
+                       [--expire-after BYTES]
 With --port 0 it picks a free port and prints it alone on the first line.
 """
 import argparse
 import hashlib
 import html
+import itertools
 import random
 import re
 import socketserver
@@ -90,11 +94,15 @@ class Demo(ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, tree, rate, cap):
+    def __init__(self, address, tree, rate, cap, expire_after=0):
         super().__init__(address, Handler)
         self.tree = tree
         self.rate = rate
         self.cap = cap
+        self.expire_after = expire_after
+        self.tokens = itertools.count(1)
+        self.sent = {}  # bytes sent through each token
+        self.lock = threading.Lock()
         self.pattern = random.Random(20261208).randbytes(PATTERN_BYTES)
 
     def share(self, share_id):
@@ -145,7 +153,7 @@ class Handler(BaseHTTPRequestHandler):
             else:
                 self.send_body(200, data, "text/plain; charset=gbk")
         elif parts.path.startswith("/file/"):
-            self.file(parts.path[len("/file/"):])
+            self.file(parts.path[len("/file/"):], query.get("tok", [""])[0])
         else:
             self.not_found()
 
@@ -180,7 +188,7 @@ class Handler(BaseHTTPRequestHandler):
             return
         if query.get("third") == ["0"]:
             host = self.headers.get("Host", "127.0.0.1")
-            link = f"http://{host}/file/{share.share_id}".replace("/", "\\\\/")
+            link = f"http://{host}/file/{share.share_id}?tok={next(self.server.tokens)}".replace("/", "\\\\/")
             page = ('<html><head><script>var yunData = {"file_list":"[{\\"server_filename\\":\\"'
                     + share.file_name() + '\\",\\"dlink\\":\\"' + link + '\\"}]"};</script></head><body></body></html>')
         else:
@@ -205,14 +213,20 @@ class Handler(BaseHTTPRequestHandler):
             page = f'<html><head><meta content="{description}" name="description"/></head></html>'
         self.send_body(200, page.encode("utf-8"), "text/html; charset=utf-8")
 
-    def file(self, share_text):
+    def file(self, share_text, token):
         share = self.server.share(int(share_text) if share_text.isdigit() else 0)
         if share is None:
             self.send_body(404, b"no such file", "text/plain")
             return
+        if self.server.expire_after and self.server.sent.get(token, 0) >= self.server.expire_after:
+            self.send_body(403, b"this link has expired", "text/plain")
+            return
         total = share.byte_count(self.server.cap)
+        etag = f'"share-{share.share_id}-{total}"'
         start, end, status = 0, total, 200
         match = re.match(r"bytes=(\d+)-(\d*)$", self.headers.get("Range", ""))
+        if self.headers.get("If-Range") not in (None, etag):
+            match = None
         if match and int(match.group(1)) < total:
             start = int(match.group(1))
             end = min(total, int(match.group(2)) + 1) if match.group(2) else total
@@ -221,13 +235,14 @@ class Handler(BaseHTTPRequestHandler):
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(end - start))
         self.send_header("Accept-Ranges", "bytes")
+        self.send_header("ETag", etag)
         if status == 206:
             self.send_header("Content-Range", f"bytes {start}-{end - 1}/{total}")
         self.send_header("Connection", "close")
         self.end_headers()
-        self.stream(share, start, end)
+        self.stream(share, start, end, token)
 
-    def stream(self, share, start, end):
+    def stream(self, share, start, end, token):
         chunk = 64 * 1024
         began = time.monotonic()
         sent = 0
@@ -235,6 +250,12 @@ class Handler(BaseHTTPRequestHandler):
         try:
             while position < end:
                 size = min(chunk, end - position)
+                if self.server.expire_after:
+                    with self.server.lock:
+                        size = min(size, self.server.expire_after - self.server.sent.get(token, 0))
+                        self.server.sent[token] = self.server.sent.get(token, 0) + max(size, 0)
+                    if size <= 0:
+                        return  # the link expired while it was in use: the connection ends
                 self.wfile.write(self.server.file_bytes(share, position, position + size))
                 position += size
                 sent += size
@@ -253,9 +274,11 @@ def main():
                         help="the published catalog: manifest.html and 自动更新/*.txt")
     parser.add_argument("--rate", type=int, default=1 << 20, help="bytes per second per connection, 0: no limit")
     parser.add_argument("--max-file-bytes", type=int, default=24 << 20)
+    parser.add_argument("--expire-after", type=int, default=0,
+                        help="a direct link answers 403 once this many bytes were sent through it; 0: never")
     args = parser.parse_args()
     try:
-        server = Demo(("127.0.0.1", args.port), args.tree, args.rate, args.max_file_bytes)
+        server = Demo(("127.0.0.1", args.port), args.tree, args.rate, args.max_file_bytes, args.expire_after)
     except OSError as error:
         sys.exit(f"demo_service: cannot listen on 127.0.0.1:{args.port}: {error.strerror}")
     port = server.server_address[1]

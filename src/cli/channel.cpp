@@ -140,8 +140,8 @@ download::Download::Outcome downloadList(download::TaskParam param)
 common::Result<void, std::string> refresh(const Offer &offer, const std::string &page,
     const platform::ProgramPaths &paths, const settings::Settings &settings)
 {
-    const auto link
-        = update::resolveListLink(page, offer.category, [](const std::string &url) { return download::FetchUrl(url); });
+    const download::Fetcher fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    const auto link = update::resolveListLink(page, offer.category, fetch);
     if (!link.has_value())
         return common::unexpected(link.error());
     const catalog::Category &category = catalog::category(offer.category);
@@ -151,7 +151,7 @@ common::Result<void, std::string> refresh(const Offer &offer, const std::string 
     std::filesystem::create_directories(list.parent_path(), ignored);
     std::filesystem::remove(pending, ignored);
     const update::ListExpectation expected = update::listExpectation(page, offer.category);
-    const auto downloaded = downloadList(update::listTaskParam(link.value(), pending, expected, {}));
+    const auto downloaded = downloadList(update::listTaskParam(link.value(), pending, page, offer.category, fetch, {}));
     if (!downloaded.has_value())
         return common::unexpected(download::describeDownloadError(downloaded.error()));
     if (const auto installed = update::installList(downloaded.value(), list, category, expected);

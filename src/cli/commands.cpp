@@ -12,6 +12,7 @@
 #include "download/downloaderror.h"
 #include "download/fetch.h"
 #include "download/links.h"
+#include "download/progress.h"
 #include "download/sharepage.h"
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
@@ -83,9 +84,10 @@ constexpr const char *Usage
       "  link thunder|flashget|qqdl ADDRESS a download-manager link\n"
       "  fetch URL                         the raw body of a page\n"
       "  page URL START END                the page text between two markers\n"
-      "  download URL TARGET [-n N] [--sha256 HEX]\n"
+      "  download URL TARGET [-n N] [--sha256 HEX] [--limit-rate RATE]\n"
       "                                    a file over N connections (default 10), checked\n"
-      "                                    against its SHA-256 before it takes its name\n"
+      "                                    against its SHA-256 before it takes its name,\n"
+      "                                    at most RATE bytes per second (K, M) in all\n"
       "  feedback NAME CONTENT             mail feedback as the feedback page does\n"
       "  manifest LABEL                    a field of the update manifest page\n"
       "  resolve SHARE_URL                 the facts and direct link of a share page\n"
@@ -428,7 +430,7 @@ int utf8ToGb18030(const Context &c)
 
 int downloadFile(const Context &c)
 {
-    constexpr const char *DownloadUsage = "download URL TARGET [-n N] [--sha256 HEX]";
+    constexpr const char *DownloadUsage = "download URL TARGET [-n N] [--sha256 HEX] [--limit-rate RATE]";
     DownloadOptions options;
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < c.args.size(); ++i) {
@@ -438,6 +440,11 @@ int downloadFile(const Context &c)
             options.sha256 = common::sha256FromHex(c.args[++i]);
             if (!options.sha256)
                 return c.fail("--sha256 takes 64 hex digits, not: " + c.args[i]);
+        } else if (c.args[i] == "--limit-rate" && i + 1 < c.args.size()) {
+            const auto rate = download::parseRate(c.args[++i]);
+            if (!rate)
+                return c.fail("--limit-rate takes bytes per second, with K or M after the number, not: " + c.args[i]);
+            options.maxBytesPerSecond = *rate;
         } else {
             positional.push_back(c.args[i]);
         }

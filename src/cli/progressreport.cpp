@@ -96,6 +96,7 @@ common::Result<std::filesystem::path, download::DownloadError> runDownload(
         });
     param.connections = options.connections;
     param.expectedSha256 = options.sha256;
+    param.maxBytesPerSecond = options.maxBytesPerSecond;
     const InterruptGuard guard;
     download::Download task;
     if (!task.Start(param))

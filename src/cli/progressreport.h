@@ -16,6 +16,7 @@ struct DownloadOptions
 {
     int connections = 10;
     std::optional<common::Sha256Digest> sha256; // the file must have this digest before it takes its name
+    std::int64_t maxBytesPerSecond = 0; // across all connections; 0: no limit
 };
 
 // Downloads `url` into `target` (a native path, as the command line gave it) with the download task, showing

@@ -159,6 +159,12 @@ bool onlyETagDiffers(const FileVersion &pinned, const FileVersion &answer)
         && pinned.total == answer.total && !pinned.lastModified.empty() && pinned.lastModified == answer.lastModified;
 }
 
+bool onlyETagDiffersWithoutDates(const FileVersion &pinned, const FileVersion &answer)
+{
+    return !pinned.etag.empty() && !answer.etag.empty() && pinned.etag != answer.etag && pinned.total >= 0
+        && pinned.total == answer.total && pinned.lastModified.empty() && answer.lastModified.empty();
+}
+
 AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, const std::optional<FileVersion> &pinned,
     std::string_view ifRangeSent)
 {

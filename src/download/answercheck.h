@@ -88,4 +88,7 @@ AnswerVerdict judgeAnswer(const AnswerHead &head, std::int64_t requestedFrom, co
 // balanced server whose machines each make their own ETag for one file.
 bool onlyETagDiffers(const FileVersion &pinned, const FileVersion &answer);
 
+// The same, for answers with no Last-Modified on either side: only the ETags differ, and the totals agree.
+bool onlyETagDiffersWithoutDates(const FileVersion &pinned, const FileVersion &answer);
+
 } // namespace download

@@ -86,4 +86,24 @@ std::string progressTip(double bytesPerSecond, std::optional<std::int64_t> secon
     return common::gbk("速度 ") + formatSpeed(bytesPerSecond) + common::gbk("，剩余时间 ") + formatTimeLeft(seconds);
 }
 
+std::optional<std::int64_t> parseRate(std::string_view text)
+{
+    std::int64_t unit = 1;
+    if (!text.empty() && (text.back() == 'K' || text.back() == 'k'))
+        unit = 1024;
+    else if (!text.empty() && (text.back() == 'M' || text.back() == 'm'))
+        unit = 1024 * 1024;
+    if (unit != 1)
+        text.remove_suffix(1);
+    if (text.empty() || text.size() > 13 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    std::int64_t number = 0;
+    for (const char digit : text)
+        number = number * 10 + (digit - '0');
+    const std::int64_t rate = number * unit;
+    if (rate <= 0 || rate > (std::int64_t(1) << 40))
+        return std::nullopt;
+    return rate;
+}
+
 } // namespace download

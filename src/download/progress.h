@@ -5,6 +5,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // The download progress display: a label and a bar position from the bytes received and the total, and the
 // speed and time left beside them. Pure, except SpeedMeter, which one thread owns.
@@ -47,6 +48,9 @@ std::optional<std::int64_t> secondsLeft(std::int64_t received, double total, dou
 
 // "512B", "12.3KiB", "4.0MiB", "1.2GiB": one decimal from KiB on, as download tools show sizes.
 std::string formatBytes(double bytes);
+// A rate as the command line gives it: bytes per second, with K (1024) or M (1024 * 1024) after the number.
+// Nothing for anything else, for 0 and for rates past 1 TiB/s. Pure.
+std::optional<std::int64_t> parseRate(std::string_view text);
 // formatBytes(...) + "/s".
 std::string formatSpeed(double bytesPerSecond);
 // "0:01:05" (hours without limit), or "--:--:--" for nothing.

@@ -55,6 +55,11 @@ struct TaskParam
     // The largest file the task accepts, in bytes; 0: no limit. A larger announced total, or a byte past it,
     // ends the task at once.
     std::int64_t maxBytes = 0;
+    // The most bytes per second the task receives, across all its connections; 0: no limit.
+    std::int64_t maxBytesPerSecond = 0;
+    // For a direct link that expires: resolves the link once more (blocking, on the task's thread) when it is
+    // refused with 403 or 410 in mid-download; gives the fresh link, or empty when there is none.
+    std::function<std::string()> freshAddress;
 };
 
 // The task the netdisk tool and the list refresh start: a remote file into `localFile` (its GBK form goes into

@@ -40,8 +40,12 @@ constexpr std::int64_t CheckpointBytes = 4 << 20;
 // With a checksum to meet, the file is fetched in pieces of this size in order, so the prefix that can be
 // hashed grows while the download runs and little is left to hash at the end.
 constexpr std::int64_t HashedPieceBytes = 2 << 20;
+// An expired direct link is resolved again this often at most, each time only after new bytes arrived.
+constexpr int MaxRenewals = 32;
 // A server that answers ranged requests with the whole file is followed from its byte 0 this often at most.
 constexpr int MaxRestarts = 3;
+// How often a task with a speed limit looks whether it is ahead of its limit.
+constexpr std::chrono::milliseconds PaceInterval(20);
 // The longest wait for network activity; a Stop wakes the wait at once.
 constexpr auto LongestWait = std::chrono::milliseconds(250);
 
@@ -69,6 +73,7 @@ struct Connection
     std::size_t part = 0;
     std::int64_t requestedFrom = 0; // the offset in the Range line
     std::string ifRangeSent; // the If-Range value, or empty
+    std::string address; // the link it was sent to
     AnswerHead head;
     std::optional<AnswerVerdict> verdict; // once the final answer's header is complete
     std::int64_t skip = 0; // bytes to drop first (a whole-file answer to a request from an offset)
@@ -139,6 +144,7 @@ public:
             if (m_planner.allDone())
                 return verify();
             int running = 0;
+            pace();
             curl_multi_perform(m_multi.get(), &running);
             // A connection that ended frees its place for a part at once, without waiting for network activity.
             if (collectFinished() > 0)
@@ -283,7 +289,8 @@ private:
     }
 
     // Judges an answer. Once the machines of a balanced server have shown different ETags for one file, the
-    // ETag is no longer trusted: the total and Last-Modified, which they agree on, pin the file.
+    // ETag is no longer trusted: the total and Last-Modified, which they agree on, pin the file. Without a
+    // Last-Modified nothing can pin ranges from several machines: the file starts over on one connection.
     AnswerVerdict verdictOn(const Connection &c)
     {
         const bool untrustedETag = m_etagsFlap && !c.ifRangeSent.empty() && c.ifRangeSent.front() == '"';
@@ -293,6 +300,10 @@ private:
             m_etagsFlap = true;
             m_pinned->etag.clear();
             verdict = judgeAnswer(c.head, c.requestedFrom, m_pinned, {});
+        } else if (verdict.kind == AnswerVerdict::Kind::Changed && m_pinned && !m_etagsFlap
+            && onlyETagDiffersWithoutDates(*m_pinned, verdict.version)) {
+            m_etagsFlap = true;
+            m_oneConnection = true;
         }
         if (m_etagsFlap && verdict.kind == AnswerVerdict::Kind::Anew && sameFile(*m_pinned, verdict.version)) {
             // Another machine refused the If-Range of an ETag it never made: ask again with the date.
@@ -335,6 +346,8 @@ private:
     bool pin(const FileVersion &version, bool ranges)
     {
         m_pinned = m_pinned ? merged(*m_pinned, version) : version;
+        if (m_etagsFlap)
+            m_pinned->etag.clear();
         m_confirmed = true;
         m_rangesWork = ranges && m_pinned->total >= 0;
         if (m_pinned->total < 0)
@@ -349,7 +362,7 @@ private:
             return false;
         }
         m_planner.learnTotal(m_pinned->total);
-        if (m_rangesWork)
+        if (m_rangesWork && !m_oneConnection)
             m_planner.share(m_hasher ? HashedPieceBytes : 0);
         m_checkpoints.submit(record());
         return true;
@@ -426,7 +439,7 @@ private:
 
     void startParts()
     {
-        while (!m_failure) {
+        while (!m_failure && !m_paused) {
             const auto index = m_planner.startNext(Clock::now());
             if (!index)
                 return;
@@ -451,6 +464,7 @@ private:
         c->part = partIndex;
         c->requestedFrom = m_planner.part(partIndex).position;
         c->ifRangeSent = m_pinned ? ifRangeValue(*m_pinned) : std::string();
+        c->address = m_address;
         c->filePos = c->requestedFrom;
         c->easy = newEasyHandle();
         bool ready = static_cast<bool>(c->easy);
@@ -476,6 +490,18 @@ private:
         curl_easy_setopt(h, CURLOPT_PRIVATE, c.get());
         curl_multi_add_handle(m_multi.get(), h);
         m_connections.push_back(std::move(c));
+        shareRate();
+    }
+
+    // libcurl limits each connection: the task's limit is shared among those that run.
+    void shareRate()
+    {
+        if (m_param.maxBytesPerSecond <= 0 || m_connections.empty())
+            return;
+        const auto share = std::max<curl_off_t>(
+            1, static_cast<curl_off_t>(m_param.maxBytesPerSecond / static_cast<std::int64_t>(m_connections.size())));
+        for (const auto &c : m_connections)
+            curl_easy_setopt(c->easy.get(), CURLOPT_MAX_RECV_SPEED_LARGE, share);
     }
 
     std::unique_ptr<Connection> takeConnection(CURL *easy)
@@ -485,6 +511,7 @@ private:
         std::unique_ptr<Connection> c = std::move(*found);
         m_connections.erase(found);
         curl_multi_remove_handle(m_multi.get(), easy);
+        shareRate();
         return c;
     }
 
@@ -509,12 +536,49 @@ private:
                 takeEmptyFile(c->verdict->version);
                 return ended;
             }
+            // A request sent to the link that has been replaced meanwhile is simply sent again.
+            const bool staleLink = c->address != m_address;
+            if (expired(*c) && (staleLink || renewAddress())) {
+                if (!staleLink && !strongPin()) {
+                    startOver(true);
+                    return ended;
+                }
+                m_planner.ended(c->part, c->requestedFrom, false, Clock::now());
+                continue;
+            }
             finish(*c, result);
             if (m_failure)
                 return ended;
         }
         return ended;
     }
+
+    // A direct link refused in mid-download: it may have expired.
+    bool expired(const Connection &c) const
+    {
+        const bool refused = c.verdict && c.verdict->kind == AnswerVerdict::Kind::Refused;
+        return refused && m_confirmed && (c.head.status == 403 || c.head.status == 410);
+    }
+
+    // Asks for a fresh link in place of an expired one; true when there is one to go on with.
+    bool renewAddress()
+    {
+        const std::int64_t received = m_state.received.load();
+        if (!m_param.freshAddress || m_renewals >= MaxRenewals || received <= m_receivedAtRenewal)
+            return false;
+        const auto fresh = checkedAddress(m_param.freshAddress());
+        if (!fresh.has_value() || fresh.value() == m_address)
+            return false;
+        // Connections still running on the old link go on; every request from now on uses the fresh one.
+        m_address = fresh.value();
+        ++m_renewals;
+        m_receivedAtRenewal = received;
+        return true;
+    }
+
+    // The bytes in hand may be continued from another address: a strong ETag pins them, and every ranged
+    // request sends it through If-Range.
+    bool strongPin() const { return m_pinned && !m_pinned->etag.empty() && m_pinned->etag.substr(0, 2) != "W/"; }
 
     void finish(Connection &c, CURLcode result)
     {
@@ -589,6 +653,7 @@ private:
         m_confirmed = false;
         m_rangesWork = false;
         m_stretches.clear();
+        m_receivedAtRenewal = 0;
         if (const auto written = m_checkpoints.writeNow({m_address, {}, {}, {}}); !written.has_value()) {
             m_failure = written.error();
             return;
@@ -656,9 +721,33 @@ private:
             (void)m_checkpoints.writeNow(record());
     }
 
+    // With a speed limit, the task's bytes keep to it in all: libcurl's own limit holds each connection to its
+    // share, but lets connections catch up whenever the shares change; all of them pause while the task is ahead.
+    void pace()
+    {
+        if (m_param.maxBytesPerSecond <= 0)
+            return;
+        const auto now = Clock::now();
+        const std::int64_t received = m_state.received.load();
+        if (m_paceBase < 0) {
+            m_paceBase = received;
+            m_paceStart = now;
+        }
+        const double allowed
+            = std::chrono::duration<double>(now - m_paceStart).count() * static_cast<double>(m_param.maxBytesPerSecond);
+        const bool ahead = static_cast<double>(received - m_paceBase) > allowed;
+        if (ahead == m_paused)
+            return;
+        m_paused = ahead;
+        for (const auto &c : m_connections)
+            curl_easy_pause(c->easy.get(), ahead ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+    }
+
     int waitMs() const
     {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(LongestWait);
+        if (m_param.maxBytesPerSecond > 0)
+            wait = std::min(wait, PaceInterval);
         if (const auto retry = m_planner.nextRetry())
             wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(*retry - Clock::now()),
                 std::chrono::milliseconds(0), wait);
@@ -673,7 +762,7 @@ private:
 
     Download::State &m_state;
     const TaskParam &m_param;
-    const std::string m_address;
+    std::string m_address; // a fresh link may replace an expired one
     Download *m_task;
     PartFiles &m_files;
     MultiHandle m_multi;
@@ -687,7 +776,13 @@ private:
     bool m_rangesWork = false;
     int m_changes = 0; // answers of another version
     int m_restarts = 0; // whole files in answer to a range
-    bool m_etagsFlap = false;
+    Clock::time_point m_paceStart;
+    std::int64_t m_paceBase = -1; // bytes in hand when the pace began
+    bool m_paused = false; // every connection is paused: the task is ahead of its speed limit
+    int m_renewals = 0;
+    std::int64_t m_receivedAtRenewal = 0;
+    bool m_etagsFlap = false; // the server's machines give one file different ETags
+    bool m_oneConnection = false; // and nothing else pins it: ranges are not shared
     std::optional<DownloadError> m_failure;
     Clock::time_point m_lastCheckpoint = Clock::now();
     std::int64_t m_sinceCheckpoint = 0;

@@ -34,9 +34,14 @@ common::Result<std::string, std::string> resolveListLink(
 }
 
 download::TaskParam listTaskParam(const std::string &directLink, const std::filesystem::path &pending,
-    const ListExpectation &expected, download::EventRoutine eventRoutine)
+    const std::string &page, int category, const download::Fetcher &fetch, download::EventRoutine eventRoutine)
 {
+    const ListExpectation expected = listExpectation(page, category);
     download::TaskParam param = download::toolTaskParam(directLink, pending, std::move(eventRoutine));
+    param.freshAddress = [page, category, fetch] {
+        const auto link = resolveListLink(page, category, fetch);
+        return link.has_value() ? link.value() : std::string();
+    };
     param.maxBytes = expected.size.value_or(MaxListBytes);
     param.expectedSha256 = expected.sha256;
     return param;

@@ -28,16 +28,18 @@ const settings::SettingKey &versionSetting(int category);
 common::Result<std::string, std::string> resolveListLink(
     const std::string &page, int category, const download::Fetcher &fetch);
 
-// The task that downloads a list beside the old one: the tool's settings, no more bytes than the page announces
-// (or a cap when it gives no size), and the page's SHA-256 checked before the file takes its name.
+// The task that downloads a category's list beside the old one: the tool's settings, no more bytes than the page
+// (UTF-8) announces (or a cap when it gives no size), the page's SHA-256 checked before the file takes its name,
+// and a direct link that expires in mid-download found again through the share page.
 download::TaskParam listTaskParam(const std::string &directLink, const std::filesystem::path &pending,
-    const ListExpectation &expected, download::EventRoutine eventRoutine);
+    const std::string &page, int category, const download::Fetcher &fetch, download::EventRoutine eventRoutine);
 
 // The most a list download may bring when the page gives no size: far beyond any catalog, far short of a disk.
 inline constexpr std::int64_t MaxListBytes = 64ll << 20;
 
 // Checks a downloaded list against the page and against the shape of a category list, remembers the records it
-// adds, then renames it over `list`. On any failure the download is removed, `list` is untouched, and the reason says why.
+// adds, then renames it over `list`. On any failure the download is removed, `list` is untouched, and the reason says
+// why.
 common::Result<void, std::string> installList(const std::filesystem::path &downloaded,
     const std::filesystem::path &list, const catalog::Category &category, const ListExpectation &expected);
 

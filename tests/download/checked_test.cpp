@@ -155,3 +155,16 @@ TEST_F(CheckedDownloadTest, TheCommandLineChecksTheDigestItIsGiven)
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.out.find("--sha256"), std::string::npos) << bad.out;
 }
+
+TEST_F(CheckedDownloadTest, TheCommandLineTakesASpeedLimitAcrossConnections)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    const std::string start = binaryDir() + "/kavo-cli download '" + server.url("/file") + "' '"
+        + (target / "limited.bin").string() + "' -n 4 --limit-rate ";
+    const CommandResult limited = runCommand(start + "8M 2>&1");
+    EXPECT_EQ(limited.status, 0) << limited.out;
+    EXPECT_TRUE(readFile(target / "limited.bin") == data);
+    const CommandResult bad = runCommand(start + "5X 2>&1");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.out.find("--limit-rate"), std::string::npos) << bad.out;
+}

@@ -81,11 +81,13 @@ TEST_F(IntegrityTest, AFileThatChangesOnTheServerIsNeverMixed)
     const struct
     {
         const char *mode;
-        std::optional<std::string> result; // nothing: the task fails as changed
+        std::optional<std::string> result; // nothing: either version, whole
     } cases[] = {
         {"etag", b}, // a new ETag, and If-Range answered with the whole new file
         {"total", b + std::string(1000, 'x')}, // no validators, another total
-        {"always", std::nullopt}, // every answer another version: the second change ends the task
+        // Every answer another version under another ETag, all of one size, without dates: as with a balanced
+        // server's ETags, nothing pins ranges, and one connection takes one version whole.
+        {"always", std::nullopt},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.mode);
@@ -93,15 +95,10 @@ TEST_F(IntegrityTest, AFileThatChangesOnTheServerIsNeverMixed)
         Download task;
         TaskParam p = param(server.url(std::string("/changing?mode=") + row.mode), "changing.bin", 4);
         ASSERT_TRUE(runToEnd(task, p));
-        if (row.result) {
-            ASSERT_TRUE(task.lastSucceeded());
-            EXPECT_TRUE(readFile(target / "changing.bin") == *row.result);
-            std::filesystem::remove(target / "changing.bin");
-        } else {
-            ASSERT_TRUE(task.lastError());
-            EXPECT_EQ(task.lastError()->kind, DownloadError::Kind::Changed);
-            removePartialFiles("changing.bin"); // kept for a later start, which only removing the download ends
-        }
+        ASSERT_TRUE(task.lastSucceeded());
+        const std::string got = readFile(target / "changing.bin");
+        EXPECT_TRUE(row.result ? got == *row.result : (got == data || got == b));
+        std::filesystem::remove(target / "changing.bin");
         EXPECT_TRUE(filesInTarget().empty());
         takeLog();
     }

@@ -210,3 +210,60 @@ TEST_F(ChangingPeerTest, AFreshAddressForTheSameFileContinuesOnlyWhatAStrongETag
         std::filesystem::remove(target / "moved.bin");
     }
 }
+
+TEST_F(ChangingPeerTest, ETagsThatDifferFromAnswerToAnswerDoNotFailTheDownload)
+{
+    // A balanced server whose machines each make their own ETag for one file: "e1", "e2", ... per answer.
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    for (const char *dates : {"modified=Tue, 01 Aug 2023 10:00:00 GMT\n", ""}) {
+        SCOPED_TRACE(dates);
+        setPeer(std::string("etag=flap\n") + dates);
+        Download task;
+        ASSERT_TRUE(runToEnd(task, quickParam(server.url("/peer"), "flap.bin", 10)));
+        ASSERT_TRUE(task.lastSucceeded()) << describeDownloadError(task.lastError().value_or(DownloadError{}));
+        EXPECT_TRUE(readFile(target / "flap.bin") == data);
+        std::filesystem::remove(target / "flap.bin");
+        takeLog();
+    }
+}
+
+TEST_F(ChangingPeerTest, AnExpiredDirectLinkIsResolvedAgainAndKeepsTheBytesInHand)
+{
+    // Each link (tok=N) is refused with 403 once some bytes were sent for it; a fresh link is resolved each time.
+    ScriptedServer server(dir.path() / "www" / "file.bin", log);
+    const struct
+    {
+        const char *name;
+        const char *settings;
+        bool continues;
+    } cases[] = {
+        {"a strong ETag: the bytes in hand are continued", "etag=\"s1\"\nexpireafter=614400\n", true},
+        // Nothing vouches for bytes from another link: each fresh link starts the file over, and links that
+        // expire before the whole file has come never give a file.
+        {"no validators: the file starts over", "expireafter=2097152\n", false},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        setPeer(row.settings);
+        std::atomic<int> token{0};
+        TaskParam p = quickParam(server.url("/peer?tok=0"), "expiring.bin", 4);
+        p.freshAddress = [&token, &server] { return server.url("/peer?tok=" + std::to_string(++token)); };
+        Download task;
+        ASSERT_TRUE(runToEnd(task, p));
+        EXPECT_GE(token.load(), 1);
+        ASSERT_EQ(task.lastSucceeded(), row.continues);
+        if (!row.continues) {
+            EXPECT_FALSE(std::filesystem::exists(target / "expiring.bin"));
+            takeLog();
+            continue;
+        }
+        EXPECT_TRUE(readFile(target / "expiring.bin") == data);
+        EXPECT_EQ(filesInTarget(), std::vector<std::string>{"expiring.bin"});
+        // Continued, the file's first bytes are fetched once; started over, once more.
+        const std::vector<std::string> requests = takeLog();
+        const auto fromStart = std::count_if(
+            requests.begin(), requests.end(), [](const std::string &line) { return requestedFrom(line) == 0; });
+        EXPECT_EQ(fromStart == 1, row.continues) << fromStart;
+        std::filesystem::remove(target / "expiring.bin");
+    }
+}

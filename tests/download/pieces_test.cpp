@@ -121,3 +121,28 @@ TEST(DownloadErrors, ReasonsReadAsPlainChinese)
     EXPECT_EQ(describeDownloadError({Kind::Stopped, false, 0, ""}), common::gbk("下载已停止"));
     EXPECT_EQ(describeDownloadError({Kind::HttpStatus, false, 418, ""}), common::gbk("服务器回答 HTTP 418"));
 }
+
+TEST(Progress, RatesAreReadInBytesKibibytesOrMebibytesPerSecond)
+{
+    const struct
+    {
+        const char *text;
+        std::optional<std::int64_t> rate;
+    } cases[] = {
+        {"1000", 1000},
+        {"512K", 524288},
+        {"512k", 524288},
+        {"5M", 5242880},
+        {"0", std::nullopt},
+        {"", std::nullopt},
+        {"K", std::nullopt},
+        {"-5M", std::nullopt},
+        {"1.5M", std::nullopt},
+        {"5G", std::nullopt},
+        {"99999999999999M", std::nullopt},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(parseRate(row.text), row.rate);
+    }
+}

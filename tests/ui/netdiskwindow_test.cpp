@@ -334,3 +334,26 @@ TEST_F(NetdiskWindowTest, DownloadsAShareFromTheDemoServiceThroughTheWindow)
     EXPECT_EQ(readFile(folder / "VLC 媒体播放器.zip"), expected);
     ASSERT_FALSE(sound.played.empty());
 }
+
+TEST_F(NetdiskWindowTest, ADirectLinkThatExpiresIsFoundAgainOnTheSharePage)
+{
+    // Every direct link the demo hands out is refused once 4 MB of the file's 24 MiB went through it.
+    DemoService demo(KAVO_PUBLISHED_DIR, 0, 4000000);
+    DemoService lasting;
+    ASSERT_TRUE(demo.started() && lasting.started());
+    fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    const std::filesystem::path folder = home.path() / "downloads";
+    std::filesystem::create_directories(folder);
+    QPointer<NetdiskWindow> window = open(demo.url("/share/link?shareid=110002&uk=3500002"));
+    setFolder(window, folder);
+    QSignalSpy ended(window.data(), &NetdiskWindow::downloadEnded);
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
+    ASSERT_TRUE(ended.wait(60000));
+    EXPECT_TRUE(ended.at(0).at(0).toBool()) << common::utf8FromGbk(
+        download::describeDownloadError(downloader.lastError().value_or(download::DownloadError{})));
+    const std::string expected = download::FetchUrl(lasting.url("/file/110002"));
+    EXPECT_GT(expected.size(), 1000000u);
+    EXPECT_EQ(readFile(folder / "VLC 媒体播放器.zip"), expected);
+    window->close();
+    QTRY_VERIFY(window.isNull());
+}

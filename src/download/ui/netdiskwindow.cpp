@@ -192,6 +192,7 @@ void NetdiskWindow::startResolution()
     }
     // A folder the window chose in place of an unusable stored one becomes the user's from now on.
     m_services.settings.write(settings::keys::SaveFolder, common::fromQString(m_path->text()));
+    m_shareAddress = address;
     // The pages are read off the UI thread, and off Qt's own pool, which painting waits for, so the window keeps
     // painting while a server is silent; a second press meanwhile does nothing.
     m_download->setEnabled(false);
@@ -242,6 +243,9 @@ void NetdiskWindow::startDownload(const ShareResolution &resolution)
               return 0;
           });
     param.expectedSha256 = m_checksum;
+    // A direct link that expires in mid-download is found again on the share page; the task keeps its bytes.
+    param.freshAddress
+        = [address = m_shareAddress, fetch = m_services.fetch] { return resolveShare(address, fetch).directLink; };
     if (!m_services.download.Start(param))
         m_services.notifier.showMessage(common::gbk("另一个下载正在进行，请等它完成后再试!"), false);
     m_timer->start();

@@ -95,6 +95,7 @@ private:
 
     NetdiskServices m_services;
     std::shared_ptr<Shared> m_shared;
+    std::string m_shareAddress; // the share link of the last press, resolved again when its direct link expires
     QLabel *m_addressCaption = nullptr;
     QLineEdit *m_address = nullptr;
     QLineEdit *m_path = nullptr;

@@ -68,16 +68,15 @@ void ListRefresh::startDownload(const std::string &directLink)
     std::filesystem::create_directories(list.parent_path(), ignored);
     std::filesystem::remove(pending, ignored); // a leftover of an earlier refresh of ours
     const std::shared_ptr<Shared> shared = m_shared;
-    const download::TaskParam param
-        = listTaskParam(directLink, pending, listExpectation(m_context.page, m_offer.category),
-            [shared](int code, download::Download *task, double, int, download::Download *) {
-                if (code == download::EventEnded) {
-                    const auto outcome = task->lastError() ? Outcome(common::unexpected(*task->lastError()))
-                                                           : Outcome(task->lastPath());
-                    shared->relay.post([outcome](ListRefresh &refresh) { refresh.onEnded(outcome); });
-                }
-                return 0;
-            });
+    const download::TaskParam param = listTaskParam(directLink, pending, m_context.page, m_offer.category,
+        m_context.fetch, [shared](int code, download::Download *task, double, int, download::Download *) {
+            if (code == download::EventEnded) {
+                const auto outcome
+                    = task->lastError() ? Outcome(common::unexpected(*task->lastError())) : Outcome(task->lastPath());
+                shared->relay.post([outcome](ListRefresh &refresh) { refresh.onEnded(outcome); });
+            }
+            return 0;
+        });
     // Refused while another download runs: no event will ever come for this refresh.
     if (!m_context.download.Start(param))
         deleteLater();
