@@ -22,7 +22,7 @@ TEST(Sha256, HexIsReadInEitherCaseAndNothingElse)
     for (char &c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     EXPECT_EQ(common::sha256FromHex(upper), common::sha256("x"));
-    for (const std::string bad : {lower.substr(1), lower + "0", "g" + lower.substr(1), std::string()})
+    for (const std::string &bad : {lower.substr(1), lower + "0", "g" + lower.substr(1), std::string()})
         EXPECT_FALSE(common::sha256FromHex(bad)) << bad;
 }
 
