@@ -191,6 +191,7 @@ int updateCommand(const platform::ProgramPaths &paths, const std::vector<std::st
         if (refreshed.has_value()) {
             streams.out += name + "\t" + utf8FromGbk(offer.local) + "\t" + utf8FromGbk(offer.remote) + "\t更新完毕\n";
         } else {
+            streams.out += name + "\t" + utf8FromGbk(offer.local) + "\t" + utf8FromGbk(offer.remote) + "\t更新失败\n";
             streams.err += "kavo-cli: " + name + ": 更新失败：" + utf8FromGbk(refreshed.error()) + "\n";
             status = 1;
         }

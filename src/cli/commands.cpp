@@ -89,7 +89,7 @@ constexpr const char *Usage
       "                                    against its SHA-256 before it takes its name,\n"
       "                                    at most RATE bytes per second (K, M) in all\n"
       "  feedback NAME CONTENT             mail feedback as the feedback page does\n"
-      "  manifest LABEL                    a field of the update manifest page\n"
+      "  manifest LABEL                    a field of the manifest page as served (unchecked; see update)\n"
       "  resolve SHARE_URL                 the facts and direct link of a share page\n"
       "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
       "  utf8-to-gb18030                   stdin to stdout\n"

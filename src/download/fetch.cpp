@@ -92,6 +92,8 @@ common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const
         {address->c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
             static_cast<long>(options.connectTimeout.count())});
     curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
+    if (options.totalTimeout.count() > 0)
+        curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));
     StallWatch stall(options.stallTimeout, options.stop, StallProgressBytes);
     stall.attach(h);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, appendBody);

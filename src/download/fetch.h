@@ -19,6 +19,8 @@ struct FetchOptions
     std::chrono::milliseconds connectTimeout{20000};
     // A transfer that receives less than 1 KiB in this long ends; what arrived so far is the result.
     std::chrono::milliseconds stallTimeout{60000};
+    // The whole fetch ends after this long, with what arrived so far; 0: no limit but the stall window.
+    std::chrono::milliseconds totalTimeout{0};
     // Bodies stop growing here; a page is never this large.
     std::size_t maxBodyBytes = 32u << 20;
     // A stop request ends the fetch within about a second, with what arrived so far (the program's quit).

@@ -33,7 +33,34 @@ std::string journalText(const std::vector<std::pair<std::filesystem::path, std::
     return text + "end\n";
 }
 
-// The renames of a journal; nothing when the text is no whole journal or names a path outside OUT.
+bool isTemporary(const std::string &file);
+bool isPublishedName(const std::string &name);
+
+// The folders a publish writes into: OUT itself and its own (not linked) folders for lists and share pages.
+bool isPublishFolder(const std::filesystem::path &relative, const std::filesystem::path &out)
+{
+    if (relative.empty())
+        return true;
+    const std::string name = relative.string();
+    if (name != "share" && name != "lists" && name != platform::nativePath(common::gbk("自动更新")).string())
+        return false;
+    std::error_code error;
+    return !std::filesystem::is_symlink(out / relative, error);
+}
+
+// A rename a publish makes: the temporary ".NAME.XXXXXX" of a published NAME, beside it in a publish folder.
+bool isPublishRename(
+    const std::filesystem::path &from, const std::filesystem::path &to, const std::filesystem::path &out)
+{
+    const std::string temporary = from.filename().string();
+    const std::string name = to.filename().string();
+    return from.parent_path() == to.parent_path() && isPublishFolder(to.parent_path(), out) && isPublishedName(name)
+        && isTemporary(temporary) && temporary.compare(1, name.size(), name) == 0
+        && temporary.size() == name.size() + 8;
+}
+
+// The renames of a journal; nothing when the text is no whole journal or names anything but the renames a
+// publish makes (a journal planted in OUT must not move files elsewhere).
 std::optional<std::vector<std::pair<std::filesystem::path, std::filesystem::path>>> parseJournal(
     std::string_view text, const std::filesystem::path &out)
 {
@@ -55,7 +82,7 @@ std::optional<std::vector<std::pair<std::filesystem::path, std::filesystem::path
             return std::nullopt;
         const std::filesystem::path from(line.substr(0, tab));
         const std::filesystem::path to(line.substr(tab + 1));
-        if (!inside(from) || !inside(to))
+        if (!inside(from) || !inside(to) || !isPublishRename(from, to, out))
             return std::nullopt;
         renames.emplace_back(out / from, out / to);
     }
@@ -176,10 +203,13 @@ common::Result<void, std::string> recoverPublish(const std::filesystem::path &ou
     default:
         return common::unexpected(journalFile(out).string() + ": cannot be read");
     }
-    for (const std::filesystem::path &folder :
-        {out, out / platform::nativePath(common::gbk("自动更新")), out / "share", out / "lists"}) {
+    for (const std::filesystem::path &relative :
+        {std::filesystem::path(), platform::nativePath(common::gbk("自动更新")), std::filesystem::path("share"),
+            std::filesystem::path("lists")}) {
+        if (!isPublishFolder(relative, out))
+            continue;
         std::error_code error;
-        for (auto entry = std::filesystem::directory_iterator(folder, error);
+        for (auto entry = std::filesystem::directory_iterator(out / relative, error);
              !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
             std::error_code ignored;
             if (entry->is_regular_file(ignored) && isTemporary(entry->path().filename().string()))

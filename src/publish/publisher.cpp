@@ -155,6 +155,20 @@ std::vector<FileChange> newHashedLists(const PublishPlan &plan, const std::files
     return files;
 }
 
+// "<category>.<16 hex digits>.txt", the only files in lists/ that a publish removes.
+bool isHashedListName(const std::string &name)
+{
+    for (const catalog::Category &category : catalog::categories()) {
+        const std::string prefix = platform::nativePath(category.name).string() + ".";
+        if (name.size() != prefix.size() + HashNameDigits + 4 || !name.starts_with(prefix) || !name.ends_with(".txt"))
+            continue;
+        const std::string_view digits = std::string_view(name).substr(prefix.size(), HashNameDigits);
+        if (digits.find_first_not_of("0123456789abcdef") == std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
 // Hashed lists stay one publish longer than the page that named them, for programs and caches that still hold
 // that page; older ones go.
 void removeOldLists(const std::filesystem::path &out, const PublishPlan &plan, const PreviousPublish &previous)
@@ -168,11 +182,13 @@ void removeOldLists(const std::filesystem::path &out, const PublishPlan &plan, c
             kept.insert(hashedListFile(out, category, before->entries[indexOf(category)].sha256));
     }
     std::error_code error;
+    if (std::filesystem::is_symlink(out / "lists", error))
+        return; // a folder of someone else's, not ours to clear
     for (auto entry = std::filesystem::directory_iterator(out / "lists", error);
          !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
         std::error_code ignored;
-        if (!kept.contains(entry->path()) && name.ends_with(".txt") && entry->is_regular_file(ignored))
+        if (!kept.contains(entry->path()) && isHashedListName(entry->path().filename().string())
+            && entry->is_regular_file(ignored))
             std::filesystem::remove(entry->path(), ignored);
     }
 }
@@ -294,7 +310,7 @@ common::Result<PublishPlan, Problems> planPublish(const Sources &sources, const 
         return common::unexpected(Problems{*stale});
     if (options.signingKey && (plan.page != previous.page || !previous.signature))
         plan.signature = signing::sign(*options.signingKey, plan.page,
-            signing::trustedComment(std::max(options.timestamp, previousTimestamp(previous)), "manifest.html"));
+            signing::trustedComment(std::max(options.timestamp, previousTimestamp(previous) + 1), "manifest.html"));
     else
         plan.signature = previous.signature.value_or("");
     return plan;
@@ -350,6 +366,11 @@ common::Result<PublishPlan, Problems> publishCatalog(
     const Sources sources = readSources(src, problems);
     if (const auto address = listAddress(addressTemplateOf(options, {}), catalog::category(1)); !address.has_value())
         problems.push_back({optionName(options), 0, "", address.error()});
+    else if (options.base.find_first_of("\"'<>?#\\{}|^`") != std::string::npos)
+        problems.push_back({"--base", 0, "",
+            {"holds a character that ends the address or breaks the pages it is written into (\" ' < > ? # \\ { } | ^ "
+             "`)",
+                "give the folder's address alone, as in https://lists.example/kavo"}});
     if (!problems.empty())
         return common::unexpected(std::move(problems));
     // From here to the last rename OUT is this publish's alone; the lock goes, and with it any folder that

@@ -26,6 +26,8 @@ constexpr std::size_t MaxPageBytes = 1 << 20; // a manifest page is a few kiloby
 constexpr std::size_t MaxSignatureBytes = 64 * 1024;
 constexpr std::size_t MaxStateBytes = 64 * 1024;
 constexpr std::size_t MaxKeyFileBytes = 4096;
+constexpr std::size_t MaxValidatorBytes = 1024; // an ETag or a date; a longer one is not kept
+constexpr std::chrono::seconds PageDeadline{30};
 constexpr std::chrono::milliseconds BackoffBase{1000};
 constexpr std::chrono::milliseconds BackoffCap{60000};
 // A Retry-After beyond this is a server that will not answer during this start.
@@ -181,6 +183,10 @@ Answer judge(const common::Result<download::FetchedPage, download::DownloadError
         answer.kind = Answer::Kind::Fresh;
         answer.body = page.body;
         answer.validators = {download::headerOf(page, "ETag"), download::headerOf(page, "Last-Modified")};
+        for (std::string *validator : {&answer.validators.etag, &answer.validators.modified}) {
+            if (validator->size() > MaxValidatorBytes || validator->find_first_of("\r\n") != std::string::npos)
+                validator->clear();
+        }
         return answer;
     }
     if (page.status == 200) {
@@ -229,6 +235,27 @@ ManifestRead refused(std::string reason, const Kept &kept, bool keysTrusted, int
     return read;
 }
 
+// The timestamp below which a signature is a replay: the larger of the cache's and the file kept apart from it.
+// Nothing when that file is there but does not read as a time.
+std::optional<std::int64_t> acceptedFloor(const ChannelConfig &config, const Kept &kept)
+{
+    if (config.acceptedFile.empty())
+        return kept.accepted;
+    std::string text;
+    switch (platform::readWhole(config.acceptedFile, text, 64)) {
+    case platform::ReadStatus::Missing:
+        return kept.accepted;
+    case platform::ReadStatus::Ok:
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        if (const auto seconds = download::parseNumber(text))
+            return std::max(*seconds, kept.accepted);
+        return std::nullopt;
+    default:
+        return std::nullopt;
+    }
+}
+
 std::string signatureRefusal(const Answer &answer)
 {
     if (answer.status == 404 || answer.status == 410)
@@ -245,12 +272,16 @@ ChannelConfig programChannel(
     config.manifestUrl = manifestUrl();
     config.cacheFolder = paths.cache;
     const char *extra = std::getenv("KAVO_CATALOG_KEY");
+    const std::size_t known = problems.size();
     config.trustedKeys = loadTrustedKeys(paths.data / "keys", extra ? extra : "", problems);
+    config.keysRequired = !config.trustedKeys.empty() || problems.size() > known || (extra && *extra);
+    config.acceptedFile = paths.settings / "manifest.accepted";
     config.fetch = [stop](const std::string &url, const std::vector<std::string> &headers) {
         download::FetchOptions options;
         options.stop = stop;
         options.requestHeaders = headers;
         options.maxBodyBytes = MaxPageBytes + 1;
+        options.totalTimeout = PageDeadline;
         return download::fetchPage(url, options);
     };
     config.wait = [stop](std::chrono::milliseconds delay) {
@@ -269,7 +300,7 @@ ChannelConfig programChannel(
 ManifestRead readChannelManifest(const ChannelConfig &config)
 {
     const Kept kept = readKept(config.cacheFolder);
-    const bool keysTrusted = !config.trustedKeys.empty();
+    const bool keysTrusted = !config.trustedKeys.empty() || config.keysRequired;
     int requests = 0;
     const Answer page
         = fetchConditional(config, config.manifestUrl, kept.pageValidators, !kept.page.empty(), MaxPageBytes, requests);
@@ -282,6 +313,8 @@ ManifestRead readChannelManifest(const ChannelConfig &config)
     }
     ManifestRead read;
     if (keysTrusted) {
+        if (config.trustedKeys.empty())
+            return refused(gbk("信任的目录密钥无法读取"), kept, keysTrusted, requests, true);
         const bool sameCopy = page.kind == Answer::Kind::NotModified && !kept.signature.empty();
         const Answer signature = fetchConditional(
             config, config.manifestUrl + ".minisig", kept.signatureValidators, sameCopy, MaxSignatureBytes, requests);
@@ -297,8 +330,13 @@ ManifestRead readChannelManifest(const ChannelConfig &config)
         const std::optional<std::int64_t> timestamp = signing::trustedTimestamp(verified->trustedComment);
         if (!timestamp)
             return refused(gbk("更新清单的签名没有时间戳"), kept, keysTrusted, requests, true);
-        if (*timestamp < kept.accepted)
+        const std::optional<std::int64_t> floor = acceptedFloor(config, kept);
+        if (!floor)
+            return refused(gbk("上次接受的清单时间无法读取"), kept, keysTrusted, requests, true);
+        if (*timestamp < *floor)
             return refused(gbk("更新清单比上次接受的旧，可能是被重放的旧清单"), kept, keysTrusted, requests, true);
+        if (!config.acceptedFile.empty() && *timestamp > *floor)
+            (void)platform::replaceFile(config.acceptedFile, std::to_string(*timestamp) + "\n");
         accepted.accepted = *timestamp;
         accepted.verified = true;
         read.signatureChecked = true;

@@ -35,6 +35,11 @@ struct ChannelConfig
     std::string manifestUrl;
     std::filesystem::path cacheFolder; // the copy of the page, its signature and their validators
     std::vector<signing::PublicKey> trustedKeys; // none: the page is used unsigned, as it comes
+    // A key was configured: even when none could be read, nothing unsigned is used.
+    bool keysRequired = false;
+    // The timestamp of the last accepted signature, kept apart from the cache so that losing the cache never
+    // lowers it. Empty: kept in the cache folder.
+    std::filesystem::path acceptedFile;
     PageFetcher fetch;
     std::function<void(std::chrono::milliseconds)> wait; // between tries; the program sleeps
     std::function<double()> random; // uniform in [0, 1), for the jitter of the back-off

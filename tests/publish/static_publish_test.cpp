@@ -131,19 +131,21 @@ TEST(StaticPublish, HashedListsStayOneCycle)
     EXPECT_TRUE(std::filesystem::exists(hashedList(out.path(), 2, second)));
     expectConsistent(out.path(), publicKey);
     sources.add(2, "C\t3MB\t2024.1.3\thttp://c/");
+    writeFile(out.path() / "lists" / "notes.txt", "the author's own"); // not a list of ours: it stays
     ASSERT_TRUE(publishCatalog(sources.path(), out.path(), signedOptions(secretKey, 300)).has_value());
+    EXPECT_EQ(readFile(out.path() / "lists" / "notes.txt"), "the author's own");
     EXPECT_FALSE(std::filesystem::exists(hashedList(out.path(), 2, first)));
     EXPECT_TRUE(std::filesystem::exists(hashedList(out.path(), 2, second)));
     expectConsistent(out.path(), publicKey);
     EXPECT_EQ(readManifest(readFile(out.path() / "manifest.html")).entries[1].version, "1.2");
-    // A clock set back never signs a page older than the one before it.
+    // A clock set back never signs a page at or before the time of the one before it.
     sources.add(2, "D\t4MB\t2024.1.4\thttp://d/");
     ASSERT_TRUE(publishCatalog(sources.path(), out.path(), signedOptions(secretKey, 5)).has_value());
     const std::array<signing::PublicKey, 1> keys{publicKey};
     const auto verified
         = signing::verify(keys, readFile(out.path() / "manifest.html"), readFile(out.path() / "manifest.html.minisig"));
     ASSERT_TRUE(verified.has_value());
-    EXPECT_EQ(signing::trustedTimestamp(verified->trustedComment), 300);
+    EXPECT_EQ(signing::trustedTimestamp(verified->trustedComment), 301);
 }
 
 TEST(StaticPublish, AnUnsignedPublishDoesNotLeaveAStaleSignature)
@@ -210,4 +212,28 @@ TEST(StaticPublish, KilledAtEachStepThenRunAgainOffersEveryChangedList)
         EXPECT_EQ(content.entries[0].version, "1.0");
         EXPECT_EQ(content.notice, gbk("新的公告"));
     }
+}
+
+// A journal that a publish did not write (planted, or naming files beside OUT through a link) moves nothing.
+TEST(StaticPublish, AJournalMovesOnlyThePublishsOwnTemporaries)
+{
+    const auto [publicKey, secretKey] = signing::generateKeyPair();
+    const SourceTree sources;
+    TempDir out;
+    TempDir elsewhere;
+    ASSERT_TRUE(publishCatalog(sources.path(), out.path(), signedOptions(secretKey, 100)).has_value());
+    writeFile(elsewhere.path() / "secret.txt", "precious");
+    std::filesystem::create_directory_symlink(elsewhere.path(), out.path() / "link");
+    writeFile(out.path() / "lists" / "evil.txt", "evil");
+    for (const std::string journal : {"lists/evil.txt\tlink/secret.txt\nend\n", "link/secret.txt\tstolen.txt\nend\n",
+             "lists/.x.abcdef\t../x\nend\n"}) {
+        writeFile(out.path() / ".kavo-publish", journal);
+        ASSERT_TRUE(publishCatalog(sources.path(), out.path(), signedOptions(secretKey, 200)).has_value());
+        EXPECT_EQ(readFile(elsewhere.path() / "secret.txt"), "precious");
+        EXPECT_FALSE(std::filesystem::exists(out.path() / "stolen.txt"));
+        EXPECT_FALSE(std::filesystem::exists(out.path() / ".kavo-publish"));
+    }
+    std::filesystem::remove(out.path() / "link");
+    std::filesystem::remove(out.path() / "lists" / "evil.txt");
+    expectConsistent(out.path(), publicKey);
 }

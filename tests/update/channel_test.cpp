@@ -61,6 +61,9 @@ struct Channel
     std::vector<std::chrono::milliseconds> waits;
     std::pair<signing::PublicKey, signing::SecretKey> keys = signing::generateKeyPair();
 
+    std::filesystem::path acceptedFile;
+    bool keysRequired = false;
+
     ManifestRead read(bool trusted = true)
     {
         ChannelConfig config;
@@ -71,6 +74,8 @@ struct Channel
         config.fetch = server.fetcher();
         config.wait = [this](std::chrono::milliseconds delay) { waits.push_back(delay); };
         config.random = [] { return 0.5; };
+        config.acceptedFile = acceptedFile;
+        config.keysRequired = keysRequired;
         return readChannelManifest(config);
     }
     void serve(const std::string &text, std::int64_t timestamp, const std::string &etag = "\"a\"")
@@ -204,4 +209,27 @@ TEST(Channel, AListMustBeWhatThePageAnnounced)
     EXPECT_NE(
         common::utf8FromGbk(checkListFile(dir.path() / "list.txt", expected).error()).find("大小"), std::string::npos);
     EXPECT_TRUE(checkListFile(dir.path() / "list.txt", ListExpectation{}).has_value());
+}
+
+// A key that was configured but cannot be read, or a lost cache, never opens the way to unsigned or older pages.
+TEST(Channel, NeitherAnUnreadableKeyNorALostCacheLowersTheBar)
+{
+    Channel channel;
+    TempDir settings;
+    channel.acceptedFile = settings.path() / "manifest.accepted";
+    channel.serve(page("新"), 200);
+    ASSERT_TRUE(channel.read().signatureChecked);
+    std::filesystem::remove_all(channel.cache.path());
+    channel.serve(page("旧"), 100);
+    EXPECT_NE(common::utf8FromGbk(channel.read().refusal).find("重放"), std::string::npos);
+    writeFile(channel.acceptedFile, "garbage");
+    channel.serve(page("新"), 300);
+    EXPECT_TRUE(channel.read().page.empty());
+
+    Channel unreadable;
+    unreadable.keysRequired = true;
+    unreadable.server.answers[Url] = {answer(200, page("无签名"))};
+    const ManifestRead read = unreadable.read(false);
+    EXPECT_TRUE(read.page.empty());
+    EXPECT_NE(common::utf8FromGbk(read.refusal).find("密钥"), std::string::npos) << common::utf8FromGbk(read.refusal);
 }
