@@ -15,8 +15,7 @@ RangeCheck::RangeCheck()
 {
     // Idempotent and thread-safe; a library that cannot start gives checksums that match nothing, and
     // common::Sha256 reports the failure.
-    if (sodium_init() < 0) {
-    }
+    if (sodium_init() < 0) { }
     crypto_generichash_init(&m_state, nullptr, 0, CheckBytes);
 }
 

@@ -83,8 +83,8 @@ protected:
     TempDir m_dir;
     TempDir m_sources;
     TempDir m_home;
-    NginxServer m_nginx{m_dir.path() / "nginx", m_dir.path() / "www",
-        "access_log " + (m_dir.path() / "access.log").string() + ";"};
+    NginxServer m_nginx{
+        m_dir.path() / "nginx", m_dir.path() / "www", "access_log " + (m_dir.path() / "access.log").string() + ";"};
     std::pair<signing::PublicKey, signing::SecretKey> m_keys = signing::generateKeyPair();
     std::size_t m_logRead = 0;
 };
