@@ -205,9 +205,13 @@ TEST_F(NetdiskWindowTest, AutoCloseCaptionAndBoxEachFlipOnce)
 
 TEST_F(NetdiskWindowTest, FailedDownloadIsToldAndTheToolStaysOpen)
 {
-    fetch = [](const std::string &url) {
+    // A file the server does not have fails at once: a refused connection would be tried again for a while.
+    DemoService demo;
+    ASSERT_TRUE(demo.started());
+    const std::string gone = demo.url("/file/999999");
+    fetch = [gone](const std::string &url) {
         if (url.find("third=0") != std::string::npos)
-            return std::string(R"(dlink\":\"http:\\/\\/127.0.0.1:1\\/gone\")");
+            return R"(dlink\":\")" + gone + R"(\")";
         return std::string(
             "<meta content=\"文件名:f.zip 文件大小:1KB 分享者:x 分享时间:t 下载次数:3\" name=\"description\"/>");
     };
@@ -220,7 +224,7 @@ TEST_F(NetdiskWindowTest, FailedDownloadIsToldAndTheToolStaysOpen)
     EXPECT_FALSE(ended.at(0).at(0).toBool());
     EXPECT_FALSE(child<QPushButton>(window, "按钮_下载")->isEnabled());
     ASSERT_FALSE(notifier.notices.empty());
-    EXPECT_EQ(notifier.notices.back().text, gbk("下载失败：网络连接出错：无法连接到服务器!"));
+    EXPECT_EQ(notifier.notices.back().text, gbk("下载失败：服务器回答 HTTP 404：文件不存在!"));
     EXPECT_FALSE(window.isNull());
     EXPECT_EQ(child<QLabel>(window, "状态栏")->text(), QStringLiteral("文件大小：1KB 分享时间；t 下载次数；3次"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 1); // only the settings file
