@@ -38,6 +38,7 @@ TEST(SegmentPlanner, SharesTheUnfinishedBytesAmongTheConnections)
         {"a fresh file in four", {{0, 1000}}, 4, {{0, 250}, {250, 500}, {500, 750}, {750, 1000}}},
         {"a small file stays whole", {{0, 150}}, 10, {{0, 150}}},
         {"no part under the minimum", {{0, 450}}, 10, {{0, 112}, {112, 225}, {225, 337}, {337, 450}}},
+        {"parts of exactly the minimum", {{0, 200}}, 2, {{0, 100}, {100, 200}}},
         {"holes of a resumed file: the spare connection goes to the largest", {{0, 100}, {500, 1000}}, 3,
             {{0, 100}, {500, 750}, {750, 1000}}},
         {"more holes than connections", {{0, 200}, {300, 500}, {600, 800}}, 2, {{0, 200}, {300, 500}, {600, 800}}},
