@@ -9,7 +9,6 @@
 namespace feedback {
 
 using common::gbk;
-using Clock = std::chrono::steady_clock;
 using Kind = MailError::Kind;
 using Outcome = platform::TcpSocket::Outcome;
 
@@ -55,9 +54,10 @@ common::Unexpected<MailError> refusal(Kind kind, const char *utf8Text)
 
 } // namespace
 
-MailSender::MailSender(MailLimits limits, SocketFactory sockets)
+MailSender::MailSender(MailLimits limits, SocketFactory sockets, Now now)
     : m_limits(limits)
     , m_sockets(std::move(sockets))
+    , m_now(std::move(now))
 {
 }
 
@@ -77,10 +77,10 @@ bool MailSender::readReply()
 {
     m_reply = SmtpReply{};
     SmtpReplyReader reader;
-    const auto replyEnd = std::min(Clock::now() + m_limits.reply, m_sessionEnd);
-    auto lastByte = Clock::now();
+    const auto replyEnd = std::min(m_now() + m_limits.reply, m_sessionEnd);
+    auto lastByte = m_now();
     for (;;) {
-        const auto now = Clock::now();
+        const auto now = m_now();
         // Silence ends the wait, and so does a reply that trickles in for longer than its own limit.
         const auto until = std::min(lastByte + m_silence, replyEnd);
         if (now >= until)
@@ -95,7 +95,7 @@ bool MailSender::readReply()
             return drop(Kind::Network, "网络出错!");
         if (chunk.empty())
             continue;
-        lastByte = Clock::now();
+        lastByte = m_now();
         if (const auto code = reader.feed(chunk)) {
             m_reply = parseReply(reader.received(), *code);
             return true;
@@ -130,7 +130,7 @@ bool MailSender::sendLine(const std::string &line, const char *failure)
 {
     if (!m_socket)
         return fail(Kind::Network, gbk(failure));
-    const Outcome outcome = m_socket->send(line, std::min(Clock::now() + m_limits.send, m_sessionEnd));
+    const Outcome outcome = m_socket->send(line, std::min(m_now() + m_limits.send, m_sessionEnd));
     if (outcome == Outcome::Done)
         return true;
     return drop(outcome == Outcome::TimedOut ? Kind::Timeout : Kind::Network, failure);
@@ -141,7 +141,7 @@ common::Result<void, MailError> MailSender::connect(
 {
     quit();
     m_silence = std::chrono::milliseconds(std::max(1, timeoutMs));
-    m_sessionEnd = Clock::now() + m_limits.session;
+    m_sessionEnd = m_now() + m_limits.session;
     m_reply = SmtpReply{};
     if (server.empty()) {
         fail(Kind::Network, withServer("连接指定SMTP邮件服务器“%s”失败!", server));
@@ -165,7 +165,7 @@ bool MailSender::openConnection(const std::string &server, int port)
     m_socket = m_sockets();
     if (!m_socket || !m_socket->open())
         return fail(Kind::Network, gbk("创建SOCKET网络组件失败!"));
-    const Outcome outcome = m_socket->connect(server, port, std::min(Clock::now() + m_limits.connect, m_sessionEnd));
+    const Outcome outcome = m_socket->connect(server, port, std::min(m_now() + m_limits.connect, m_sessionEnd));
     if (outcome == Outcome::Done)
         return true;
     m_socket->close();
@@ -219,7 +219,7 @@ bool MailSender::greetWithHelo()
 void MailSender::quit()
 {
     // Saying goodbye gets a fresh bound of its own: the session it ends may be over.
-    m_sessionEnd = Clock::now() + m_limits.reply;
+    m_sessionEnd = m_now() + m_limits.reply;
     endConnection();
 }
 

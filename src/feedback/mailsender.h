@@ -45,8 +45,12 @@ class MailSender
 {
 public:
     using SocketFactory = std::function<std::unique_ptr<platform::TcpSocket>()>;
+    // The clock that every limit and silence is measured on, the socket's deadlines included; tests give one
+    // that moves only when their fake socket waits.
+    using Now = std::function<std::chrono::steady_clock::time_point()>;
 
-    explicit MailSender(MailLimits limits = {}, SocketFactory sockets = platform::createTcpSocket);
+    explicit MailSender(MailLimits limits = {}, SocketFactory sockets = platform::createTcpSocket,
+        Now now = std::chrono::steady_clock::now);
     ~MailSender();
     MailSender(const MailSender &) = delete;
     MailSender &operator=(const MailSender &) = delete;
@@ -88,6 +92,7 @@ private:
 
     MailLimits m_limits;
     SocketFactory m_sockets;
+    Now m_now;
     std::unique_ptr<platform::TcpSocket> m_socket;
     bool m_connected = false;
     std::chrono::milliseconds m_silence{2000};

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <future>
 #include <gtest/gtest.h>
+#include <optional>
+#include <vector>
 
 using namespace feedback;
 using common::gbk;
@@ -71,6 +73,52 @@ std::string sendOne(MailSender &sender)
     return failureOf(
         sender.send(gbk("反馈信息"), gbk("名称：a\r\n\r\n内容：bbbbbbbbbb"), "author@x", "", "", "me@x", ""));
 }
+
+// A peer in the test's own time, which moves only while the sender waits: after the connect and after each
+// command it answers with the next of `replies`, one byte every `pace`.
+class PacedSocket final : public platform::TcpSocket
+{
+public:
+    PacedSocket(
+        std::chrono::steady_clock::time_point &now, std::chrono::milliseconds pace, std::vector<std::string> replies)
+        : m_now(now)
+        , m_pace(pace)
+        , m_replies(std::move(replies))
+    {
+    }
+    bool open() override { return true; }
+    Outcome connect(const std::string &, int, Deadline) override { return answer(); }
+    Outcome send(std::string_view, Deadline) override { return answer(); }
+    Wait waitReadable(std::chrono::milliseconds limit) override
+    {
+        if (m_pending.empty() || m_pace > limit) {
+            m_now += limit;
+            return Wait::Timeout;
+        }
+        m_now += m_pace;
+        return Wait::Readable;
+    }
+    bool receive(std::string &out) override
+    {
+        out += m_pending.front();
+        m_pending.erase(0, 1);
+        return true;
+    }
+    void close() override { }
+
+private:
+    Outcome answer()
+    {
+        if (m_next < m_replies.size())
+            m_pending += m_replies[m_next++];
+        return Outcome::Done;
+    }
+    std::chrono::steady_clock::time_point &m_now;
+    std::chrono::milliseconds m_pace;
+    std::vector<std::string> m_replies;
+    std::size_t m_next = 0;
+    std::string m_pending;
+};
 
 // Runs `work` on a thread of its own and gives its result. A sender that is still waiting after 30 s fails the
 // test; stopping the peer then ends its wait, so the suite goes on.
@@ -161,13 +209,47 @@ TEST(MailSender, SilentServerTimesOutAfterItsReplyTimeout)
     TempDir dir;
     ScriptedSmtp silent("silent", dir.path() / "log");
     MailSender sender;
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_FALSE(ok(sender.connect("127.0.0.1", silent.port(), "user", "secret")));
-    const auto waited = std::chrono::steady_clock::now() - before;
-    EXPECT_GE(waited, std::chrono::milliseconds(2000));
-    EXPECT_LT(waited, std::chrono::milliseconds(6000));
+    const auto connected = sender.connect("127.0.0.1", silent.port(), "user", "secret", 300);
+    ASSERT_FALSE(ok(connected));
+    EXPECT_EQ(connected.error().kind, MailError::Kind::Timeout);
     EXPECT_EQ(sender.lastError(), gbk("接收数据超时!"));
     EXPECT_FALSE(sender.connected());
+}
+
+TEST(MailSender, SilenceCountsFromTheLastByteAndEveryReplyAndSessionHasItsLimit)
+{
+    using std::chrono::milliseconds;
+    const std::string greeting = "220 mx1 ESMTP fake\r\n";
+    const struct
+    {
+        const char *name;
+        std::vector<std::string> replies;
+        milliseconds pace;
+        int silenceMs;
+        MailLimits limits;
+        std::optional<milliseconds> failsAt; // nothing: the connect succeeds
+    } cases[] = {
+        {"a silent peer, after the silence", {}, milliseconds(50), 2000, {}, milliseconds(2000)},
+        {"a byte every 50 ms never falls silent", {greeting, "250 fake\r\n"}, milliseconds(50), 500, {}, {}},
+        {"a reply that never ends, after its own limit", {"220-" + std::string(1000, 'x')}, milliseconds(50), 500,
+            MailLimits{.reply = milliseconds(1000)}, milliseconds(1000)},
+        {"a slow dialogue, at the end of the session", {greeting}, milliseconds(100), 500,
+            MailLimits{.session = milliseconds(1000)}, milliseconds(1000)},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        std::chrono::steady_clock::time_point now{};
+        MailSender sender(
+            row.limits, [&] { return std::make_unique<PacedSocket>(now, row.pace, row.replies); },
+            [&now] { return now; });
+        const auto connected = sender.connect("mx", 25, "", "", row.silenceMs);
+        ASSERT_EQ(connected.has_value(), !row.failsAt) << common::utf8FromGbk(failureOf(connected));
+        if (row.failsAt) {
+            EXPECT_EQ(connected.error().kind, MailError::Kind::Timeout);
+            EXPECT_EQ(connected.error().text, gbk("接收数据超时!"));
+            EXPECT_EQ(now.time_since_epoch(), *row.failsAt);
+        }
+    }
 }
 
 TEST(MailSender, RefusedRecipientIsResetAndReported)
