@@ -3,7 +3,6 @@
 #include "download/rangecheck.h"
 #include "download/taskfixture.h"
 
-#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace download;
@@ -266,8 +265,7 @@ TEST_F(IntegrityTest, AFileThatAppearsAtTheTargetMeanwhileIsKept)
     ScriptedServer server(dir.path() / "www" / "file.bin");
     Download task;
     ASSERT_TRUE(task.Start(param(server.url("/slow?rate=1048576"), "late.bin", 4)));
-    while (task.Received() == 0 && events.ended.load() == 0)
-        QThread::msleep(5);
+    ASSERT_TRUE(waitUntil([&] { return task.Received() > 0 || events.ended.load() > 0; }));
     writeFile(target / "late.bin", "arrived meanwhile");
     ASSERT_TRUE(events.waitForEnd());
     ASSERT_TRUE(task.lastSucceeded());

@@ -4,7 +4,6 @@
 #include "download/rangecheck.h"
 #include "download/taskfixture.h"
 
-#include <QThread>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -33,8 +32,7 @@ protected:
     {
         const std::filesystem::path control = p.localFile.string() + ".part.ctl";
         EXPECT_TRUE(task.Start(p));
-        for (int i = 0; i < 1000 && recordedBytes(control) < (256 << 10); ++i)
-            QThread::msleep(10);
+        EXPECT_TRUE(waitUntil([&control] { return recordedBytes(control) >= (256 << 10); }));
         task.Stop();
         EXPECT_FALSE(task.lastSucceeded());
         const auto record = parseControl(readFile(control));

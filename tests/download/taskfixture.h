@@ -3,6 +3,7 @@
 #include "download/download.h"
 #include "support/servers.h"
 #include "support/tempdir.h"
+#include "support/waituntil.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,3 +1,4 @@
+#include "support/waituntil.h"
 #include "threadpool/threadpool.h"
 #include "threadpool/threads.h"
 
@@ -18,15 +19,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Polls `condition` for up to five seconds.
-template <typename Condition> bool eventually(Condition condition)
+// This thread's processor time, in seconds.
+double threadSeconds()
 {
-    for (int i = 0; i < 500; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return condition();
+    timespec used{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 // The processor time of the threads that `track` was called on, in seconds.
@@ -74,7 +72,7 @@ TEST(ThreadPool, StartsTheMinimumAtOnceAndTakesDefaults)
     PoolHandle pool = CreateThreadPool(
         5, 20, [](std::uint32_t) {}, 60000);
     EXPECT_EQ(GetThreadNum(pool), 5);
-    EXPECT_TRUE(eventually([&] { return GetFreeThreadNum(pool) == 5; }));
+    EXPECT_TRUE(waitUntil([&] { return GetFreeThreadNum(pool) == 5; }));
     EXPECT_EQ(GetQueueLen(pool), 0);
     FreeThreadPool(pool, -1);
 
@@ -97,11 +95,11 @@ TEST(ThreadPool, ItemsWaitWhileEveryWorkerIsBusyAtTheMaximum)
         60000);
     for (std::uint32_t i = 0; i < 5; ++i)
         QueueUserWorkItem(pool, i);
-    EXPECT_TRUE(eventually([&] { return GetQueueLen(pool) == 3; }));
+    EXPECT_TRUE(waitUntil([&] { return GetQueueLen(pool) == 3; }));
     EXPECT_EQ(GetThreadNum(pool), 2);
     EXPECT_EQ(GetFreeThreadNum(pool), 0);
     release.count_down();
-    EXPECT_TRUE(eventually([&] { return done == 5; }));
+    EXPECT_TRUE(waitUntil([&] { return done == 5; }));
     EXPECT_EQ(GetQueueLen(pool), 0);
     FreeThreadPool(pool, -1);
 }
@@ -109,17 +107,27 @@ TEST(ThreadPool, ItemsWaitWhileEveryWorkerIsBusyAtTheMaximum)
 TEST(ThreadPool, IdleWorkersRetireToTheMinimumAndNeverBelow)
 {
     std::latch release(1);
-    PoolHandle pool = CreateThreadPool(
-        2, 8, [&](std::uint32_t) { release.wait(); }, 50);
-    ASSERT_TRUE(eventually([&] { return GetFreeThreadNum(pool) == 2; }));
+    std::latch secondRound(1);
+    std::atomic<int> started{0};
+    std::atomic<int> stopped{0};
+    PoolHandle pool = CreateThreadPool(2, 8, [&](std::uint32_t item) { (item < 8 ? release : secondRound).wait(); }, 50,
+        1 << 20, {[&] { ++started; }, [&] { ++stopped; }});
+    ASSERT_TRUE(waitUntil([&] { return GetFreeThreadNum(pool) == 2; }));
     for (std::uint32_t i = 0; i < 8; ++i)
         QueueUserWorkItem(pool, i);
     EXPECT_EQ(GetThreadNum(pool), 8);
     release.count_down();
-    EXPECT_TRUE(eventually([&] { return GetThreadNum(pool) == 2; }));
-    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(waitUntil([&] { return stopped.load() == 6; }));
+    // The two left take the next two items themselves: no worker has to be started for them.
+    QueueUserWorkItem(pool, 8);
+    QueueUserWorkItem(pool, 9);
+    EXPECT_TRUE(waitUntil([&] { return GetFreeThreadNum(pool) == 0; }));
+    EXPECT_EQ(started.load(), 8);
+    EXPECT_EQ(stopped.load(), 6);
     EXPECT_EQ(GetThreadNum(pool), 2);
+    secondRound.count_down();
     FreeThreadPool(pool, -1);
+    EXPECT_EQ(stopped.load(), 8);
 }
 
 TEST(ThreadPool, IdleWorkersSleepAndMinusOneKeepsThemAll)
@@ -145,11 +153,13 @@ TEST(ThreadPool, IdleWorkersSleepAndMinusOneKeepsThemAll)
             QueueUserWorkItem(pool, i);
         busy.wait();
         release.count_down();
-        ASSERT_TRUE(eventually([&] { return GetFreeThreadNum(pool) == row.keptWorkers; }));
-        // Idle time is the thing measured here: a worker that polls burns a processor for all of it.
+        ASSERT_TRUE(waitUntil([&] { return GetFreeThreadNum(pool) == row.keptWorkers; }));
+        // While this thread works for a fifth of a second of processor time, a worker that polled would get a
+        // share of the processors too; sleeping workers get none.
         const double before = clocks.seconds();
-        std::this_thread::sleep_for(300ms);
-        EXPECT_LT(clocks.seconds() - before, 0.03);
+        const double busyUntil = threadSeconds() + 0.2;
+        while (threadSeconds() < busyUntil) { }
+        EXPECT_LT(clocks.seconds() - before, 0.02);
         EXPECT_EQ(GetThreadNum(pool), row.keptWorkers);
         FreeThreadPool(pool, -1);
     }
@@ -221,7 +231,7 @@ TEST(ThreadPool, AnItemQueuedWhileTheIdleWorkerIsPromisedGetsAWorkerOfItsOwn)
                 finished.count_down();
             },
             60000);
-        ASSERT_TRUE(eventually([&] { return GetFreeThreadNum(pool) == 1; }));
+        ASSERT_TRUE(waitUntil([&] { return GetFreeThreadNum(pool) == 1; }));
         QueueUserWorkItem(pool, 1);
         QueueUserWorkItem(pool, 2);
         finished.wait();
@@ -301,13 +311,17 @@ TEST(ThreadPool, RoutinesQueueFurtherItemsAndManyProducersLoseNothing)
 
 TEST(Threads, SuspendedThreadRunsOnResumeAndReportsItsExitCode)
 {
-    auto thread = CreateThread([] { return 7u; }, true);
+    std::atomic<bool> resumed{false};
+    // 7 only when it runs after the resume; a thread that ran at once says 1.
+    auto thread = CreateThread([&resumed] { return resumed.load() ? 7u : 1u; }, true);
     ASSERT_NE(thread, nullptr);
-    std::this_thread::sleep_for(20ms);
+    // A thread started after it has run and ended: one that had not waited would most likely have run by now.
+    std::thread([] {}).join();
     EXPECT_EQ(GetExitCodeThread(*thread), StillActive);
+    resumed = true;
     EXPECT_TRUE(ResumeThread(*thread));
     EXPECT_FALSE(ResumeThread(*thread));
-    EXPECT_TRUE(eventually([&] { return GetExitCodeThread(*thread) == 7; }));
+    EXPECT_TRUE(waitUntil([&] { return GetExitCodeThread(*thread) == 7; }));
     CloseHandle(thread);
     EXPECT_EQ(thread, nullptr);
 
