@@ -1,12 +1,16 @@
 #pragma once
 
+#include "support/tempdir.h"
+#include "support/waituntil.h"
+
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QThread>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 // Loopback peers for the network tests. Each starts on its own free port and stops with the object.
@@ -27,48 +31,84 @@ inline quint16 freeLoopbackPort()
     return probe.serverPort();
 }
 
-// nginx from Debian in the foreground, serving `root` with ranges; `extra` goes into its location block.
+// Whether process `pid` holds a TCP socket that listens on `port` (IPv4), as its /proc entries tell.
+inline bool listensOn(qint64 pid, quint16 port)
+{
+    const std::filesystem::path process = "/proc/" + std::to_string(pid);
+    std::set<std::string> sockets;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(process / "fd", error))
+        sockets.insert(std::filesystem::read_symlink(entry.path(), error).string());
+    std::ifstream table(process / "net/tcp");
+    std::string line;
+    std::getline(table, line); // the heading
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeouts, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeouts >> inode;
+        const bool ourPort = local.size() > 5 && std::stoul(local.substr(local.size() - 4), nullptr, 16) == port;
+        if (ourPort && state == "0A" && sockets.count("socket:[" + inode + "]"))
+            return true;
+    }
+    return false;
+}
+
+// nginx from Debian in the foreground, serving `root` with ranges; `extra` goes into its location block. nginx
+// cannot listen on port 0, so the server takes a port that was free a moment ago and checks that nginx itself
+// holds it; when someone else took it meanwhile, nginx ends and the next free port is tried. Throws, with the
+// end of nginx's error log, when nginx never listens.
 class NginxServer
 {
 public:
     NginxServer(const std::filesystem::path &prefix, const std::filesystem::path &root, const std::string &extra = {})
-        : m_port(freeLoopbackPort())
     {
         std::filesystem::create_directories(prefix / "logs");
-        std::ofstream(prefix / "nginx.conf")
-            << "daemon off; master_process off; worker_processes 1; error_log " << (prefix / "logs/error.log").string()
-            << "; pid " << (prefix / "nginx.pid").string() << ";\n"
-            << "events { worker_connections 256; }\n"
-            << "http { access_log off; client_body_temp_path " << prefix.string() << "/body; proxy_temp_path "
-            << prefix.string() << "/proxy; fastcgi_temp_path " << prefix.string() << "/fastcgi; uwsgi_temp_path "
-            << prefix.string() << "/uwsgi; scgi_temp_path " << prefix.string() << "/scgi;\n"
-            << "  server { listen 127.0.0.1:" << m_port << "; root " << root.string() << "; location / { " << extra
-            << " } } }\n";
-        m_process.start(QStringLiteral("/usr/sbin/nginx"),
-            {QStringLiteral("-p"), QString::fromStdString(prefix.string()), QStringLiteral("-c"),
-                QString::fromStdString((prefix / "nginx.conf").string())});
-        m_process.waitForStarted();
-        waitUntilListening();
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            m_port = freeLoopbackPort();
+            std::ofstream(prefix / "nginx.conf")
+                << "daemon off; master_process off; worker_processes 1; error_log "
+                << (prefix / "logs/error.log").string() << "; pid " << (prefix / "nginx.pid").string() << ";\n"
+                << "events { worker_connections 256; }\n"
+                << "http { access_log off; client_body_temp_path " << prefix.string() << "/body; proxy_temp_path "
+                << prefix.string() << "/proxy; fastcgi_temp_path " << prefix.string() << "/fastcgi; uwsgi_temp_path "
+                << prefix.string() << "/uwsgi; scgi_temp_path " << prefix.string() << "/scgi;\n"
+                << "  server { listen 127.0.0.1:" << m_port << "; root " << root.string() << "; location / { " << extra
+                << " } } }\n";
+            m_process.start(QStringLiteral("/usr/sbin/nginx"),
+                {QStringLiteral("-p"), QString::fromStdString(prefix.string()), QStringLiteral("-c"),
+                    QString::fromStdString((prefix / "nginx.conf").string())});
+            if (m_process.waitForStarted() && waitUntilListening())
+                return;
+            stop();
+        }
+        const std::string log = readFile(prefix / "logs/error.log");
+        throw std::runtime_error("nginx never listened: " + log.substr(log.size() > 2000 ? log.size() - 2000 : 0));
     }
-    ~NginxServer()
+    ~NginxServer() { stop(); }
+    NginxServer(const NginxServer &) = delete;
+    NginxServer &operator=(const NginxServer &) = delete;
+
+    std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
+
+private:
+    // True once nginx holds its port; false when it ended first (the port was taken) or took a minute.
+    bool waitUntilListening()
+    {
+        const qint64 pid = m_process.processId();
+        return waitUntil(
+                   [&] {
+                       return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(0)
+                           || listensOn(pid, m_port);
+                   },
+                   std::chrono::seconds(60))
+            && m_process.state() == QProcess::Running;
+    }
+    void stop()
     {
         m_process.kill();
         m_process.waitForFinished();
     }
-    std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
-
-private:
-    void waitUntilListening()
-    {
-        for (int i = 0; i < 200; ++i) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, m_port);
-            if (socket.waitForConnected(50))
-                return;
-            QThread::msleep(10);
-        }
-    }
-    quint16 m_port;
+    quint16 m_port = 0;
     QProcess m_process;
 };
 
