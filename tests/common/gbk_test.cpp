@@ -136,7 +136,7 @@ TEST(GbkFind, CostGrowsInProportionToTheText)
     };
     for (const auto &search : searches) {
         SCOPED_TRACE(search.name);
-        EXPECT_LT(growthRatio(shifted, search.work, 1 << 10), 3.0);
+        EXPECT_TRUE(growsInProportion(shifted, search.work, 1 << 10));
     }
 }
 

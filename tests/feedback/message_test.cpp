@@ -59,14 +59,14 @@ TEST(SmtpReply, ReadingGrowsInProportionToTheReply)
             for (std::size_t i = 0; i < pieces; ++i)
                 (void)reader.feed(unit);
         };
-        EXPECT_LT(growthRatio(std::identity(), read, 1 << 11), 3.0); // replies of some ten kilobytes
+        EXPECT_TRUE(growsInProportion(std::identity(), read, 1 << 11)); // replies of some ten kilobytes
     }
     const auto parse = [](const std::string &reply) { (void)parseReply(reply, 250); };
     const auto manyLines = [](std::size_t lines) { return repeated("250-AUTH  LOGIN    PLAIN \r\r\n", lines); };
-    EXPECT_LT(growthRatio(manyLines, parse, 1 << 9), 3.0);
+    EXPECT_TRUE(growsInProportion(manyLines, parse, 1 << 9));
     const auto longLine
         = [](std::size_t blanks) { return "250 " + repeated(" ", blanks) + "x" + repeated(" ", blanks); };
-    EXPECT_LT(growthRatio(longLine, parse, 1 << 14), 3.0);
+    EXPECT_TRUE(growsInProportion(longLine, parse, 1 << 14));
 }
 
 TEST(MailAddress, NamesBracketsAndLists)
