@@ -1,3 +1,4 @@
+#include "appearance/framegeometry.h"
 #include "appearance/ui/animatedboard.h"
 #include "appearance/ui/backgroundchooser.h"
 #include "appearance/ui/messagewindow.h"
@@ -18,9 +19,11 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 using appearance::ButtonKind;
@@ -125,14 +128,37 @@ TEST_F(FrameTest, BordersResizeEveryFramedWindow)
     EXPECT_EQ(message.size(), QSize(372, 168));
 }
 
-TEST_F(FrameTest, SevenTabsAtTheirRectangles)
+TEST_F(FrameTest, AClickOnEachTabOpensThePageItNames)
 {
     auto window = makeWindow();
-    const auto &tabs = window->frame().tabButtons();
-    ASSERT_EQ(tabs.size(), 7u);
-    for (int k = 0; k < 7; ++k)
-        EXPECT_EQ(tabs[static_cast<std::size_t>(k)]->geometry(), QRect(76 * k + 10, 30, 76, 71));
-    EXPECT_EQ(tabs[6]->text(), QStringLiteral("软件反馈"));
+    window->show();
+    auto *pages = window->findChild<QTabWidget *>(QStringLiteral("高级选择夹1"));
+    ASSERT_NE(pages, nullptr);
+    ASSERT_EQ(pages->count(), 7);
+    // From the last to the first, so that no page is open already when its tab is clicked.
+    for (int k = 6; k >= 0; --k) {
+        SCOPED_TRACE(k);
+        const appearance::Rect place = appearance::tabRect(k);
+        const QPoint centre(place.x + place.width / 2, place.y + place.height / 2);
+        auto *tab = qobject_cast<QToolButton *>(window->childAt(centre));
+        ASSERT_NE(tab, nullptr) << "nothing to click there";
+        EXPECT_EQ(tab->text(), pages->tabText(k));
+        QTest::mouseClick(tab, Qt::LeftButton, {}, tab->mapFrom(window.get(), centre));
+        EXPECT_EQ(pages->currentIndex(), k);
+        EXPECT_TRUE(tab->isChecked());
+    }
+}
+
+TEST_F(FrameTest, FramedWindowsHaveOurFrameAndTooltipColours)
+{
+    auto window = makeWindow();
+    appearance::MessageWindow message(QStringLiteral("信息"), nullptr);
+    for (const QWidget *framed : {static_cast<QWidget *>(window.get()), static_cast<QWidget *>(&message)}) {
+        SCOPED_TRACE(framed->metaObject()->className());
+        EXPECT_TRUE(framed->windowFlags().testFlag(Qt::FramelessWindowHint));
+    }
+    EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipBase), QColor(0xdb, 0xe7, 0xf5));
+    EXPECT_EQ(QToolTip::palette().color(QPalette::ToolTipText), QColor(Qt::black));
 }
 
 TEST_F(FrameTest, ChooserStoresThePresetWithItsBlankAndClearsTheFile)
