@@ -58,8 +58,9 @@ TEST_F(CommandLineDownloadTest, KilledDownloadResumesWithoutFetchingRecordedByte
             {QStringLiteral("download"), QString::fromStdString(url), QString::fromStdString(file.string()),
                 QStringLiteral("-n"), QStringLiteral("4")});
         ASSERT_TRUE(first.waitForStarted());
-        while (!record(control) || finishedBytes(record(control)) < moment)
-            ASSERT_FALSE(first.waitForFinished(5)) << "ended before it could be killed";
+        ASSERT_TRUE(waitUntil(
+            [&] { return (record(control) && finishedBytes(record(control)) >= moment) || first.waitForFinished(0); }));
+        ASSERT_EQ(first.state(), QProcess::Running) << "ended before it could be killed";
         first.kill();
         first.waitForFinished();
         const std::optional<ControlRecord> checkpoint = record(control);

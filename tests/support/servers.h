@@ -56,7 +56,7 @@ inline bool listensOn(qint64 pid, quint16 port)
 // nginx from Debian in the foreground, serving `root` with ranges; `extra` goes into its location block. nginx
 // cannot listen on port 0, so the server takes a port that was free a moment ago and checks that nginx itself
 // holds it; when someone else took it meanwhile, nginx ends and the next free port is tried. Throws, with the
-// end of nginx's error log, when nginx never listens.
+// end of what nginx said, when nginx never listens.
 class NginxServer
 {
 public:
@@ -81,7 +81,7 @@ public:
                 return;
             stop();
         }
-        const std::string log = readFile(prefix / "logs/error.log");
+        const std::string log = m_process.readAllStandardError().toStdString() + readFile(prefix / "logs/error.log");
         throw std::runtime_error("nginx never listened: " + log.substr(log.size() > 2000 ? log.size() - 2000 : 0));
     }
     ~NginxServer() { stop(); }
