@@ -18,7 +18,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace download {
@@ -357,8 +356,8 @@ private:
             return false;
         }
         raise(EventTotalSize, static_cast<double>(m_pinned->total));
-        if (::ftruncate(m_files.fd.get(), m_pinned->total) != 0) {
-            m_failure = diskError(errno);
+        if (const auto sized = platform::resizeFile(m_files.fd.get(), m_pinned->total); !sized.has_value()) {
+            m_failure = diskError(sized.error().code);
             return false;
         }
         m_planner.learnTotal(m_pinned->total);
@@ -424,17 +423,17 @@ private:
 
     bool flush(Connection &c)
     {
-        const bool written = platform::writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
-        if (written)
+        const auto written = platform::writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
+        if (written.has_value())
             noteWritten(c.pendingOffset, c.pending);
-        if (written && m_hasher)
+        if (written.has_value() && m_hasher)
             m_hasher->written(c.pendingOffset, static_cast<std::int64_t>(c.pending.size()));
         c.pending.clear();
-        if (!written) {
-            c.error = diskError(errno);
+        if (!written.has_value()) {
+            c.error = diskError(written.error().code);
             m_failure = c.error;
         }
-        return written;
+        return written.has_value();
     }
 
     void startParts()
@@ -619,8 +618,8 @@ private:
     // without a total may hold more bytes than that, of another version: they go.
     void learnLengthAtEnd(std::int64_t length)
     {
-        if (::ftruncate(m_files.fd.get(), length) != 0) {
-            m_failure = diskError(errno);
+        if (const auto sized = platform::resizeFile(m_files.fd.get(), length); !sized.has_value()) {
+            m_failure = diskError(sized.error().code);
             return;
         }
         if (m_pinned)
@@ -660,8 +659,8 @@ private:
         }
         if (m_hasher)
             m_hasher->reset();
-        if (::ftruncate(m_files.fd.get(), 0) != 0) {
-            m_failure = diskError(errno);
+        if (const auto emptied = platform::resizeFile(m_files.fd.get(), 0); !emptied.has_value()) {
+            m_failure = diskError(emptied.error().code);
             return;
         }
         m_state.received = 0;
