@@ -72,7 +72,7 @@ struct Connection
 class WakeRegistration
 {
 public:
-    WakeRegistration(Download::State &state, CURLM *multi)
+    WakeRegistration(TaskState &state, CURLM *multi)
         : m_state(state)
     {
         const std::lock_guard lock(m_state.mutex);
@@ -87,13 +87,13 @@ public:
     WakeRegistration &operator=(const WakeRegistration &) = delete;
 
 private:
-    Download::State &m_state;
+    TaskState &m_state;
 };
 
 class Transfer
 {
 public:
-    Transfer(Download::State &state, const TaskParam &param, std::string address, Download *task, PartFiles &files)
+    Transfer(TaskState &state, const TaskParam &param, std::string address, Download *task, PartFiles &files)
         : m_state(state)
         , m_param(param)
         , m_address(std::move(address))
@@ -661,7 +661,7 @@ private:
             m_param.eventRoutine(code, m_task, value, 0, m_task);
     }
 
-    Download::State &m_state;
+    TaskState &m_state;
     const TaskParam &m_param;
     std::string m_address; // a fresh link may replace an expired one
     Download *m_task;
@@ -687,7 +687,8 @@ private:
 
 } // namespace
 
-Download::Outcome transferFile(Download::State &state, const TaskParam &param, Download *task)
+common::Result<std::filesystem::path, DownloadError> transferFile(
+    TaskState &state, const TaskParam &param, Download *task)
 {
     const auto address = checkedAddress(param.sourceUrl);
     if (!address.has_value())
@@ -712,13 +713,6 @@ Download::Outcome transferFile(Download::State &state, const TaskParam &param, D
     else if (failed->kind != Kind::Stopped)
         noteKept(*failed);
     return common::unexpected(*failed);
-}
-
-void Download::State::wake()
-{
-    const std::lock_guard lock(mutex);
-    if (CURLM *handle = multi.load())
-        curl_multi_wakeup(handle);
 }
 
 } // namespace download
