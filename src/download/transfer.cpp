@@ -126,12 +126,14 @@ public:
                 return verify();
             int running = 0;
             pace();
-            curl_multi_perform(m_multi.get(), &running);
+            if (!multiOk(curl_multi_perform(m_multi.get(), &running)))
+                break;
             // A connection that ended frees its place for a part at once, without waiting for network activity.
             if (collectFinished() > 0)
                 continue;
             maybeCheckpoint();
-            curl_multi_poll(m_multi.get(), nullptr, 0, waitMs(), nullptr);
+            if (!multiOk(curl_multi_poll(m_multi.get(), nullptr, 0, waitMs(), nullptr)))
+                break;
         }
         if (!m_failure)
             m_failure = failure(Kind::Stopped, false, "");
@@ -170,6 +172,18 @@ public:
 
 private:
     std::int64_t total() const { return m_pinned ? m_pinned->total : -1; }
+
+    // A failed call on the multi handle ends the task: the handle is in no state to go on with, and a wait
+    // that fails at once, again and again, would turn the loop into a spin.
+    bool multiOk(CURLMcode code)
+    {
+        if (code == CURLM_OK)
+            return true;
+        if (!m_failure)
+            m_failure = DownloadError{
+                Kind::Network, false, 0, common::gbk("网络库出错：") + common::gbkFromUtf8(curl_multi_strerror(code))};
+        return false;
+    }
 
     // Every byte is on disk: the file is what it should be, when the task knows what that is.
     std::optional<DownloadError> verify()
@@ -412,7 +426,8 @@ private:
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, c.get());
         curl_easy_setopt(h, CURLOPT_PRIVATE, c.get());
-        curl_multi_add_handle(m_multi.get(), h);
+        if (!multiOk(curl_multi_add_handle(m_multi.get(), h)))
+            return;
         m_connections.push_back(std::move(c));
         shareRate();
     }
@@ -434,7 +449,7 @@ private:
             m_connections.begin(), m_connections.end(), [easy](const auto &c) { return c->easy.get() == easy; });
         std::unique_ptr<Connection> c = std::move(*found);
         m_connections.erase(found);
-        curl_multi_remove_handle(m_multi.get(), easy);
+        (void)multiOk(curl_multi_remove_handle(m_multi.get(), easy));
         shareRate();
         return c;
     }
