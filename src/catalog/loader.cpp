@@ -2,17 +2,13 @@
 
 #include "common/gbk.h"
 #include "common/markers.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace catalog {
 
@@ -142,31 +138,13 @@ std::size_t lastMemberDelimiter(std::string_view text)
 
 StretchReader::StretchReader(const std::filesystem::path &path, std::size_t stretchBytes)
     : m_path(path)
-    , m_file(nullptr, &std::fclose)
     , m_stretchBytes(std::max<std::size_t>(stretchBytes, 1))
 {
-    // Opening without waiting: a pipe would hold the open until a writer came.
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor < 0) {
-        if (errno != ENOENT)
-            fail(std::strerror(errno));
-        return;
-    }
-    struct stat status
-    {
-    };
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
-        fail(S_ISDIR(status.st_mode) ? std::strerror(EISDIR) : "not a regular file");
-        ::close(descriptor);
-        return;
-    }
-    m_file.reset(::fdopen(descriptor, "rb"));
-    if (!m_file) {
-        fail(std::strerror(errno));
-        ::close(descriptor);
-        return;
-    }
-    std::setvbuf(m_file.get(), nullptr, _IONBF, 0);
+    auto opened = platform::openForReading(path);
+    if (opened.has_value())
+        m_fd = std::move(opened.value());
+    else if (opened.error().kind != platform::FileError::Kind::Missing)
+        fail(opened.error().describe());
 }
 
 void StretchReader::fail(std::string reason)
@@ -177,7 +155,7 @@ void StretchReader::fail(std::string reason)
 
 std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
 {
-    if (m_ended || !m_file)
+    if (m_ended || !m_fd.valid())
         return std::nullopt;
     buffer.resize(std::max({buffer.size(), m_stretchBytes, 2 * m_carried.size()}));
     std::memcpy(buffer.data(), m_carried.data(), m_carried.size());
@@ -185,10 +163,11 @@ std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
     for (;;) {
         if (filled == buffer.size())
             buffer.resize(buffer.size() * 2); // a member longer than the buffer
-        errno = 0;
-        const std::size_t got = std::fread(buffer.data() + filled, 1, buffer.size() - filled, m_file.get());
-        if (got == 0 && std::ferror(m_file.get()))
-            fail(std::strerror(errno != 0 ? errno : EIO));
+        const auto read = platform::readAt(m_fd.get(), buffer.data() + filled, buffer.size() - filled, m_offset);
+        if (!read.has_value())
+            fail(read.error().describe());
+        const std::size_t got = read.has_value() ? read.value() : 0;
+        m_offset += static_cast<std::int64_t>(got);
         const void *zero = std::memchr(buffer.data() + filled, 0, got);
         const std::size_t size
             = zero ? static_cast<std::size_t>(static_cast<const char *>(zero) - buffer.data()) : filled + got;

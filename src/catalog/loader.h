@@ -5,8 +5,9 @@
 #include "catalog/category.h"
 #include "common/gbk.h"
 #include "common/result.h"
+#include "platform/files.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -124,7 +125,8 @@ private:
     void fail(std::string reason);
 
     std::filesystem::path m_path;
-    std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file;
+    platform::UniqueFd m_fd;
+    std::int64_t m_offset = 0; // where the next read begins
     std::size_t m_stretchBytes;
     std::string m_carried; // the unfinished member after the last stretch
     bool m_ended = false;

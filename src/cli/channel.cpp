@@ -34,10 +34,10 @@ int usage(Streams &streams, const char *text)
 // The author's secret key; its password from KAVO_SIGN_PASSWORD, else asked on the terminal.
 common::Result<signing::SecretKey, std::string> readSigningKey(const std::string &file)
 {
-    std::string text;
-    if (platform::readWhole(file, text, 64 * 1024) != platform::ReadStatus::Ok)
+    const auto text = platform::readWhole(file, {64 * 1024});
+    if (!text.has_value())
         return common::unexpected(file + ": cannot be read as a secret key");
-    auto key = signing::readSecretKey(text, [&file]() -> std::optional<std::string> {
+    auto key = signing::readSecretKey(text.value(), [&file]() -> std::optional<std::string> {
         if (const char *password = std::getenv("KAVO_SIGN_PASSWORD"))
             return std::string(password);
         return platform::readHiddenLine("Password for " + file + ": ");

@@ -3,6 +3,7 @@
 #include "common/gbk.h"
 #include "download/download.h"
 #include "download/progress.h"
+#include "platform/terminal.h"
 
 #include <atomic>
 #include <chrono>
@@ -10,7 +11,6 @@
 #include <csignal>
 #include <cstdio>
 #include <mutex>
-#include <unistd.h>
 
 namespace cli {
 
@@ -102,7 +102,7 @@ common::Result<std::filesystem::path, download::DownloadError> runDownload(
     if (!task.Start(param))
         return common::unexpected(
             download::DownloadError{download::DownloadError::Kind::Network, false, 0, common::gbk("无法启动下载任务")});
-    const bool bar = ::isatty(STDERR_FILENO) == 1;
+    const bool bar = platform::stderrIsTerminal();
     bool shown = true; // progress stops once it cannot be written; the download goes on
     download::SpeedMeter speed;
     auto lastReport = std::chrono::steady_clock::now();

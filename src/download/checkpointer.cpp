@@ -1,8 +1,6 @@
 #include "download/checkpointer.h"
 
-#include <cerrno>
 #include <system_error>
-#include <unistd.h>
 
 namespace download {
 
@@ -50,8 +48,8 @@ common::Result<void, DownloadError> Checkpointer::writeNow(const ControlRecord &
 
 common::Result<void, DownloadError> Checkpointer::write(const ControlRecord &record)
 {
-    if (::fdatasync(m_files.fd.get()) != 0)
-        return common::unexpected(diskError(errno));
+    if (const auto synced = platform::syncData(m_files.fd.get()); !synced.has_value())
+        return common::unexpected(diskError(synced.error().code));
     return writeControl(m_files, record);
 }
 

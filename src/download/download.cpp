@@ -1,6 +1,7 @@
 #include "download/download.h"
 
 #include "download/curlhandles.h"
+#include "download/taskstate.h"
 #include "download/transfer.h"
 
 namespace download {

@@ -13,6 +13,8 @@
 
 namespace download {
 
+struct TaskState;
+
 // The download object: at most one running task that writes one remote file over parallel ranged connections.
 // The data goes into "<target>.part", with a control record in "<target>.part.ctl"; the target's name appears
 // only once every byte of one version of the file has arrived, and an existing file is never overwritten.
@@ -48,7 +50,7 @@ public:
     // why it failed (nothing when it succeeded or no task has ended).
     std::optional<DownloadError> lastError() const;
 
-    struct State;
+    using State = TaskState;
     using Outcome = common::Result<std::filesystem::path, DownloadError>;
 
 private:

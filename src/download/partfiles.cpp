@@ -6,11 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace download {
 
@@ -41,35 +36,20 @@ std::filesystem::path withSuffix(const std::filesystem::path &target, const char
 
 std::optional<ControlRecord> readControl(const std::filesystem::path &control)
 {
-    const UniqueFd fd(::open(control.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    struct stat info
-    {
-    };
-    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)
-        || static_cast<std::size_t>(info.st_size) > MaxControlBytes)
+    const auto text = platform::readWhole(control, {MaxControlBytes}, platform::Links::Refuse);
+    if (!text.has_value())
         return std::nullopt;
-    std::string text(static_cast<std::size_t>(info.st_size), '\0');
-    const ssize_t n = ::pread(fd.get(), text.data(), text.size(), 0);
-    if (n != static_cast<ssize_t>(text.size()))
-        return std::nullopt;
-    return parseControl(text);
+    return parseControl(text.value());
 }
 
 // The temporary file of a control record being written: nothing there, or a plain file that begins like a
 // control record, which a run of this download left when it ended while writing one.
 bool temporaryIsOurs(const std::filesystem::path &temporary)
 {
-    const UniqueFd fd(::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid())
-        return errno == ENOENT;
-    struct stat info
-    {
-    };
-    char head[64];
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    const ssize_t n = ::pread(fd.get(), head, sizeof head, 0);
-    return n >= 0 && beginsLikeControl(std::string_view(head, static_cast<std::size_t>(n)));
+    const auto head = platform::readWhole(temporary, {64, true}, platform::Links::Refuse);
+    if (!head.has_value())
+        return head.error().kind == platform::FileError::Kind::Missing;
+    return beginsLikeControl(head.value());
 }
 
 // A partial file that is already there: ours to resume when it is a plain file that no task holds, its
@@ -78,55 +58,51 @@ bool temporaryIsOurs(const std::filesystem::path &temporary)
 // still holds.
 Claim adopt(PartFiles &files)
 {
-    UniqueFd fd(::open(files.part.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    struct stat info
-    {
-    };
-    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)
-        || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+    auto fd = platform::openForWriting(files.part, platform::Links::Refuse);
+    if (!fd.has_value() || !platform::lockFile(fd->get(), platform::LockWait::No).has_value())
         return Claim::Taken;
+    const auto info = platform::fileIdentity(fd->get());
     auto record = readControl(files.control);
-    if (!record || (record->version.total >= 0 && info.st_size != record->version.total)
+    if (!info || !record
+        || (record->version.total >= 0 && static_cast<std::int64_t>(info->size) != record->version.total)
         || !temporaryIsOurs(files.controlTemporary))
         return Claim::Taken;
-    ::unlink(files.controlTemporary.c_str()); // the leftover of an earlier run, if any
-    files.fd = std::move(fd);
+    (void)platform::removeFile(files.controlTemporary); // the leftover of an earlier run, if any
+    files.fd = std::move(fd.value());
     files.resumed = std::move(record);
     return Claim::Claimed;
 }
 
 Claim tryClaim(PartFiles &files, const std::string &address, int &errnum)
 {
-    struct stat info
-    {
-    };
-    if (::lstat(files.target.c_str(), &info) == 0)
+    if (platform::nameTaken(files.target))
         return Claim::Taken;
     // A file where the records are written, with no partial file beside it, is someone else's.
-    if (::lstat(files.part.c_str(), &info) != 0 && ::lstat(files.controlTemporary.c_str(), &info) == 0)
+    if (!platform::nameTaken(files.part) && platform::nameTaken(files.controlTemporary))
         return Claim::Taken;
-    UniqueFd fd(::open(files.part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd.valid()) {
-        errnum = errno;
-        return errnum == EEXIST ? adopt(files) : Claim::Failed;
+    auto fd = platform::createFile(files.part);
+    if (!fd.has_value()) {
+        errnum = fd.error().code;
+        return fd.error().kind == platform::FileError::Kind::Exists ? adopt(files) : Claim::Failed;
     }
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        ::unlink(files.part.c_str());
+    if (!platform::lockFile(fd->get(), platform::LockWait::No).has_value()) {
+        (void)platform::removeFile(files.part);
         return Claim::Taken;
     }
-    const UniqueFd control(::open(files.control.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!control.valid()) {
-        errnum = errno;
-        ::unlink(files.part.c_str());
-        return errnum == EEXIST ? Claim::Taken : Claim::Failed;
+    const auto control = platform::createFile(files.control);
+    if (!control.has_value()) {
+        errnum = control.error().code;
+        (void)platform::removeFile(files.part);
+        return control.error().kind == platform::FileError::Kind::Exists ? Claim::Taken : Claim::Failed;
     }
-    if (!platform::writeAt(control.get(), formatControl({address, {}, {}, {}}), 0)) {
-        errnum = errno;
-        ::unlink(files.control.c_str());
-        ::unlink(files.part.c_str());
+    if (const auto written = platform::writeAt(control->get(), formatControl({address, {}, {}, {}}), 0);
+        !written.has_value()) {
+        errnum = written.error().code;
+        (void)platform::removeFile(files.control);
+        (void)platform::removeFile(files.part);
         return Claim::Failed;
     }
-    files.fd = std::move(fd);
+    files.fd = std::move(fd.value());
     return Claim::Claimed;
 }
 
@@ -207,17 +183,13 @@ common::Result<PartFiles, DownloadError> claimPartFiles(
 
 common::Result<void, DownloadError> writeControl(const PartFiles &files, const ControlRecord &record)
 {
-    const std::filesystem::path &temporary = files.controlTemporary;
     // The claim cleared a leftover of ours: a file there now is someone else's, and stays.
-    const UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (!fd.valid())
-        return common::unexpected(diskError(errno));
-    if (!platform::writeAt(fd.get(), formatControl(record), 0) || ::fdatasync(fd.get()) != 0
-        || ::rename(temporary.c_str(), files.control.c_str()) != 0) {
-        const int errnum = errno;
-        ::unlink(temporary.c_str());
-        return common::unexpected(diskError(errnum));
-    }
+    platform::ReplaceOptions options;
+    options.syncFolder = false;
+    options.temporary = files.controlTemporary;
+    const auto written = platform::replaceFile(files.control, formatControl(record), options);
+    if (!written.has_value())
+        return common::unexpected(diskError(written.error().code));
     return {};
 }
 
@@ -225,20 +197,14 @@ common::Result<std::filesystem::path, DownloadError> publishPartFiles(PartFiles 
 {
     std::filesystem::path target = files.target;
     for (int attempt = 0; attempt <= 99; ++attempt) {
-        int done = ::renameat2(AT_FDCWD, files.part.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE);
-        if (done != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // A file system without the no-replace rename: a hard link also never replaces.
-            done = ::link(files.part.c_str(), target.c_str());
-            if (done == 0)
-                ::unlink(files.part.c_str());
-        }
-        if (done == 0) {
-            ::unlink(files.control.c_str());
+        const auto renamed = platform::renameFile(files.part, target, platform::Overwrite::No);
+        if (renamed.has_value()) {
+            (void)platform::removeFile(files.control);
             files.fd = UniqueFd();
             return target;
         }
-        if (errno != EEXIST)
-            return common::unexpected(diskError(errno));
+        if (renamed.error().kind != platform::FileError::Kind::Exists)
+            return common::unexpected(diskError(renamed.error().code));
         target = target.parent_path() / nextName(target.filename().native());
     }
     return common::unexpected(nameRefused("同名的文件太多"));
@@ -246,8 +212,8 @@ common::Result<std::filesystem::path, DownloadError> publishPartFiles(PartFiles 
 
 void discardPartFiles(PartFiles &files)
 {
-    ::unlink(files.part.c_str());
-    ::unlink(files.control.c_str());
+    (void)platform::removeFile(files.part);
+    (void)platform::removeFile(files.control);
     files.fd = UniqueFd();
 }
 

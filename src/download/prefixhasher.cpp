@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
 namespace download {
 
@@ -117,16 +116,12 @@ bool PrefixHasher::hashNext(std::unique_lock<std::mutex> &lock)
     m_reading = true;
     lock.unlock();
     m_buffer.resize(static_cast<std::size_t>(size));
-    std::int64_t got = 0;
+    const auto got = platform::readAt(m_fd, m_buffer.data(), m_buffer.size(), from);
     int error = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(m_fd, m_buffer.data() + got, static_cast<std::size_t>(size - got), from + got);
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO; // a file shorter than what was written to it
-            break;
-        }
-        got += n;
-    }
+    if (!got.has_value())
+        error = got.error().code;
+    else if (got.value() < m_buffer.size())
+        error = EIO; // a file shorter than what was written to it
     if (error == 0)
         m_sha.add(m_buffer.data(), m_buffer.size());
     lock.lock();

@@ -1,6 +1,6 @@
 #include "download/rangecheck.h"
 
-#include <unistd.h>
+#include "platform/files.h"
 
 namespace download {
 
@@ -47,11 +47,11 @@ std::optional<RangeCheck> checkOnDisk(int fd, const ByteRange &range, std::strin
     std::string buffer(std::min<std::size_t>(ReadBytes, static_cast<std::size_t>(range.size())), '\0');
     for (std::int64_t at = range.begin; at < range.end;) {
         const auto want = static_cast<std::size_t>(std::min<std::int64_t>(range.end - at, ReadBytes));
-        const ssize_t n = ::pread(fd, buffer.data(), want, at);
-        if (n <= 0)
+        const auto n = platform::readAt(fd, buffer.data(), want, at);
+        if (!n.has_value() || n.value() == 0)
             return std::nullopt;
-        check.add(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
-        at += n;
+        check.add(std::string_view(buffer.data(), n.value()));
+        at += static_cast<std::int64_t>(n.value());
     }
     if (check.value() != expected)
         return std::nullopt;

@@ -105,9 +105,13 @@ ShareResolution resolveShare(std::string_view address, const Fetcher &fetch)
     resolution.supported = !resolution.facts.size.empty();
     if (!resolution.supported)
         return resolution;
-    const std::string secondPage = Utf8ToGb18030(fetch(secondPageAddress(address)));
-    resolution.directLink = extractDirectLink(common::untilZero(secondPage));
+    resolution.directLink = fetchDirectLink(address, fetch);
     return resolution;
+}
+
+std::string fetchDirectLink(std::string_view address, const Fetcher &fetch)
+{
+    return extractDirectLink(common::untilZero(Utf8ToGb18030(fetch(secondPageAddress(address)))));
 }
 
 } // namespace download

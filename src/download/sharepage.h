@@ -38,6 +38,11 @@ std::string unescapeSlashes(std::string_view link);
 // literal and case-sensitive), with every `\\/` made "/" until none is left. Empty when a marker is missing.
 std::string extractDirectLink(std::string_view page);
 
+// The direct link behind the share page at `address`: its "&third=0" twin fetched, made GBK (Utf8ToGb18030)
+// and read by extractDirectLink. Empty when there is none.
+using Fetcher = std::function<std::string(const std::string &url)>;
+std::string fetchDirectLink(std::string_view address, const Fetcher &fetch);
+
 // A name from a web page made safe as one file name inside the chosen folder: no path separators, no control
 // characters, nothing the file systems refuse, not "." or "..", not empty, at most 200 bytes (a longer name is
 // cut at a character and keeps its extension; the download fits it to the file system's own limit).
@@ -52,7 +57,6 @@ struct ShareResolution
 
 // The first page (through DecodePage), the facts, then the second page (through Utf8ToGb18030) and its direct
 // link. `fetch` is FetchUrl in the program and a fake in tests.
-using Fetcher = std::function<std::string(const std::string &url)>;
 ShareResolution resolveShare(std::string_view address, const Fetcher &fetch);
 
 } // namespace download

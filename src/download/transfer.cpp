@@ -3,12 +3,10 @@
 #include "common/gbk.h"
 #include "download/address.h"
 #include "download/answercheck.h"
-#include "download/checkpointer.h"
 #include "download/curlhandles.h"
+#include "download/disksink.h"
 #include "download/httpanswer.h"
 #include "download/partfiles.h"
-#include "download/prefixhasher.h"
-#include "download/rangecheck.h"
 #include "download/segmentplanner.h"
 #include "platform/paths.h"
 
@@ -18,7 +16,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace download {
@@ -31,12 +28,6 @@ using Kind = DownloadError::Kind;
 constexpr const char *TaskUserAgent = "Mozilla/4.0 (compatible; MSIE 5.00; Windows 98)";
 constexpr std::int64_t MinPartBytes = 256 * 1024;
 constexpr std::int64_t Unbounded = SegmentPlanner::Unbounded;
-// Received bytes collect per connection and reach the disk in blocks of this size: one write per block
-// instead of one per read keeps the task's CPU time low on throttled sources.
-constexpr std::size_t WriteBlockBytes = 256 * 1024;
-// The control record follows the data at least this often.
-constexpr auto CheckpointInterval = std::chrono::seconds(1);
-constexpr std::int64_t CheckpointBytes = 4 << 20;
 // With a checksum to meet, the file is fetched in pieces of this size in order, so the prefix that can be
 // hashed grows while the download runs and little is left to hash at the end.
 constexpr std::int64_t HashedPieceBytes = 2 << 20;
@@ -56,13 +47,6 @@ DownloadError failure(Kind kind, bool retryable, std::string_view utf8Detail)
 
 class Transfer;
 
-// Bytes written one after another from `begin` to `end`, with the check of them so far.
-struct Stretch
-{
-    std::int64_t end = 0;
-    RangeCheck check;
-};
-
 // One request for one part, and what its answer has said so far.
 struct Connection
 {
@@ -81,15 +65,14 @@ struct Connection
     std::int64_t answerEnd = Unbounded; // the answer carries no byte at or past this offset
     bool partFull = false; // ended by us because the part is complete
     std::optional<DownloadError> error; // why we ended it
-    std::string pending; // received, not yet written
-    std::int64_t pendingOffset = 0; // file offset of pending's first byte
+    DiskSink::Block block; // received, not yet written
 };
 
 // Registers the multi handle with the shared state so that Stop can wake the transfer's wait.
 class WakeRegistration
 {
 public:
-    WakeRegistration(Download::State &state, CURLM *multi)
+    WakeRegistration(TaskState &state, CURLM *multi)
         : m_state(state)
     {
         const std::lock_guard lock(m_state.mutex);
@@ -104,13 +87,13 @@ public:
     WakeRegistration &operator=(const WakeRegistration &) = delete;
 
 private:
-    Download::State &m_state;
+    TaskState &m_state;
 };
 
 class Transfer
 {
 public:
-    Transfer(Download::State &state, const TaskParam &param, std::string address, Download *task, PartFiles &files)
+    Transfer(TaskState &state, const TaskParam &param, std::string address, Download *task, PartFiles &files)
         : m_state(state)
         , m_param(param)
         , m_address(std::move(address))
@@ -118,10 +101,8 @@ public:
         , m_files(files)
         , m_multi(newMultiHandle())
         , m_planner(param.connections, MinPartBytes, std::chrono::milliseconds(std::max(0, param.retryDelayMs)))
-        , m_checkpoints(files)
+        , m_sink(files, param.expectedSha256.has_value())
     {
-        if (param.expectedSha256)
-            m_hasher = std::make_unique<PrefixHasher>(files.fd.get());
     }
 
     ~Transfer()
@@ -145,12 +126,14 @@ public:
                 return verify();
             int running = 0;
             pace();
-            curl_multi_perform(m_multi.get(), &running);
+            if (!multiOk(curl_multi_perform(m_multi.get(), &running)))
+                break;
             // A connection that ended frees its place for a part at once, without waiting for network activity.
             if (collectFinished() > 0)
                 continue;
             maybeCheckpoint();
-            curl_multi_poll(m_multi.get(), nullptr, 0, waitMs(), nullptr);
+            if (!multiOk(curl_multi_poll(m_multi.get(), nullptr, 0, waitMs(), nullptr)))
+                break;
         }
         if (!m_failure)
             m_failure = failure(Kind::Stopped, false, "");
@@ -190,12 +173,24 @@ public:
 private:
     std::int64_t total() const { return m_pinned ? m_pinned->total : -1; }
 
+    // A failed call on the multi handle ends the task: the handle is in no state to go on with, and a wait
+    // that fails at once, again and again, would turn the loop into a spin.
+    bool multiOk(CURLMcode code)
+    {
+        if (code == CURLM_OK)
+            return true;
+        if (!m_failure)
+            m_failure = DownloadError{
+                Kind::Network, false, 0, common::gbk("网络库出错：") + common::gbkFromUtf8(curl_multi_strerror(code))};
+        return false;
+    }
+
     // Every byte is on disk: the file is what it should be, when the task knows what that is.
     std::optional<DownloadError> verify()
     {
-        if (!m_hasher)
+        if (!m_sink.hashed())
             return std::nullopt;
-        const auto digest = m_hasher->finish(total());
+        const auto digest = m_sink.digest(total());
         if (!digest.has_value())
             m_failure = digest.error();
         else if (digest.value() != *m_param.expectedSha256)
@@ -218,33 +213,13 @@ private:
     void begin()
     {
         const auto &resumed = m_files.resumed;
-        if (resumed && resumed->version.total > 0 && vouchedFor(*resumed)) {
-            for (std::size_t i = 0; i < resumed->finished.size(); ++i) {
-                const ByteRange &range = resumed->finished[i];
-                if (auto check = checkOnDisk(m_files.fd.get(), range, resumed->checks[i]))
-                    m_stretches.emplace(range.begin, Stretch{range.end, std::move(*check)});
-            }
-        }
-        if (!m_stretches.empty() && believedBytes() == resumed->version.total)
-            m_stretches.erase(std::prev(m_stretches.end()));
-        if (m_stretches.empty()) {
+        if (!resumed || resumed->version.total <= 0 || !vouchedFor(*resumed) || !m_sink.resume(*resumed)) {
             m_planner.reset({{0, Unbounded}});
             return;
         }
         m_pinned = resumed->version;
-        std::vector<ByteRange> holes;
-        std::int64_t at = 0;
-        for (const auto &[begin, stretch] : m_stretches) {
-            if (begin > at)
-                holes.push_back({at, begin});
-            at = stretch.end;
-            if (m_hasher)
-                m_hasher->written(begin, stretch.end - begin);
-        }
-        if (at < total())
-            holes.push_back({at, total()});
-        m_planner.reset(holes);
-        m_state.received = believedBytes();
+        m_planner.reset(m_sink.holes(total()));
+        m_state.received = m_sink.believedBytes();
     }
 
     // Bytes fetched from another address are continued only when a strong ETag pins them: every ranged request
@@ -253,39 +228,6 @@ private:
     {
         const std::string &etag = resumed.version.etag;
         return resumed.address == m_address || (!etag.empty() && etag.substr(0, 2) != "W/");
-    }
-
-    std::int64_t believedBytes() const
-    {
-        std::int64_t bytes = 0;
-        for (const auto &[begin, stretch] : m_stretches)
-            bytes += stretch.end - begin;
-        return bytes;
-    }
-
-    // Notes `bytes` written at `offset`: they extend the stretch that ends there, or start one. A write into a
-    // recorded stretch (which the planner never asks for) drops that stretch from the record.
-    void noteWritten(std::int64_t offset, std::string_view bytes)
-    {
-        if (bytes.empty())
-            return;
-        auto at = m_stretches.upper_bound(offset);
-        if (at != m_stretches.begin()) {
-            auto before = std::prev(at);
-            if (before->second.end == offset) {
-                before->second.check.add(bytes);
-                before->second.end += static_cast<std::int64_t>(bytes.size());
-                return;
-            }
-            if (before->second.end > offset)
-                m_stretches.erase(before);
-        }
-        const std::int64_t end = offset + static_cast<std::int64_t>(bytes.size());
-        while (at != m_stretches.end() && at->first < end)
-            at = m_stretches.erase(at);
-        Stretch stretch{end, RangeCheck()};
-        stretch.check.add(bytes);
-        m_stretches.emplace(offset, std::move(stretch));
     }
 
     // Judges an answer. Once the machines of a balanced server have shown different ETags for one file, the
@@ -357,14 +299,14 @@ private:
             return false;
         }
         raise(EventTotalSize, static_cast<double>(m_pinned->total));
-        if (::ftruncate(m_files.fd.get(), m_pinned->total) != 0) {
-            m_failure = diskError(errno);
+        if (const auto sized = m_sink.setLength(m_pinned->total); !sized.has_value()) {
+            m_failure = sized.error();
             return false;
         }
         m_planner.learnTotal(m_pinned->total);
         if (m_rangesWork && !m_oneConnection)
-            m_planner.share(m_hasher ? HashedPieceBytes : 0);
-        m_checkpoints.submit(record());
+            m_planner.share(m_sink.hashed() ? HashedPieceBytes : 0);
+        m_sink.checkpoint(record());
         return true;
     }
 
@@ -400,13 +342,12 @@ private:
             return 0;
         }
         if (take > 0) {
-            if (c.pending.empty())
-                c.pendingOffset = c.filePos;
-            c.pending.append(body.data(), take);
+            const auto added = m_sink.add(c.block, c.filePos, body.substr(0, take));
             c.filePos += static_cast<std::int64_t>(take);
             m_planner.advance(c.part, static_cast<std::int64_t>(take));
             m_state.received.fetch_add(static_cast<std::int64_t>(take));
-            m_sinceCheckpoint += static_cast<std::int64_t>(take);
+            if (!added.has_value())
+                return diskFailed(c, added.error());
         }
         if (m_planner.room(c.part) == 0) {
             c.partFull = true; // returning less than offered makes libcurl end the connection
@@ -417,24 +358,21 @@ private:
             c.error = failure(Kind::Network, true, "服务器发送的数据超出了它声明的范围");
             return 0;
         }
-        if (c.pending.size() >= WriteBlockBytes && !flush(c))
-            return 0;
         return bytes;
     }
 
-    bool flush(Connection &c)
+    void flush(Connection &c)
     {
-        const bool written = platform::writeAt(m_files.fd.get(), c.pending, c.pendingOffset);
-        if (written)
-            noteWritten(c.pendingOffset, c.pending);
-        if (written && m_hasher)
-            m_hasher->written(c.pendingOffset, static_cast<std::int64_t>(c.pending.size()));
-        c.pending.clear();
-        if (!written) {
-            c.error = diskError(errno);
-            m_failure = c.error;
-        }
-        return written;
+        if (const auto written = m_sink.flush(c.block); !written.has_value())
+            diskFailed(c, written.error());
+    }
+
+    // The disk refused the connection's bytes: the task ends. Returns 0, which makes libcurl end the connection.
+    std::size_t diskFailed(Connection &c, const DownloadError &error)
+    {
+        c.error = error;
+        m_failure = error;
+        return 0;
     }
 
     void startParts()
@@ -480,7 +418,7 @@ private:
                 static_cast<long>(std::max(1, m_param.connectTimeoutMs))});
         c->stall = std::make_unique<StallWatch>(std::chrono::milliseconds(std::max(1, m_param.receiveTimeoutMs)));
         c->stall->attach(h);
-        c->pending.reserve(WriteBlockBytes + static_cast<std::size_t>(CURL_MAX_READ_SIZE));
+        c->block = DiskSink::newBlock();
         const int chunk = m_param.alternativeChunkBytes > 0 ? m_param.alternativeChunkBytes : m_param.chunkBytes;
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(std::clamp(chunk, 1024, CURL_MAX_READ_SIZE)));
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
@@ -488,7 +426,8 @@ private:
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Transfer::onBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, c.get());
         curl_easy_setopt(h, CURLOPT_PRIVATE, c.get());
-        curl_multi_add_handle(m_multi.get(), h);
+        if (!multiOk(curl_multi_add_handle(m_multi.get(), h)))
+            return;
         m_connections.push_back(std::move(c));
         shareRate();
     }
@@ -510,7 +449,7 @@ private:
             m_connections.begin(), m_connections.end(), [easy](const auto &c) { return c->easy.get() == easy; });
         std::unique_ptr<Connection> c = std::move(*found);
         m_connections.erase(found);
-        curl_multi_remove_handle(m_multi.get(), easy);
+        (void)multiOk(curl_multi_remove_handle(m_multi.get(), easy));
         shareRate();
         return c;
     }
@@ -619,8 +558,8 @@ private:
     // without a total may hold more bytes than that, of another version: they go.
     void learnLengthAtEnd(std::int64_t length)
     {
-        if (::ftruncate(m_files.fd.get(), length) != 0) {
-            m_failure = diskError(errno);
+        if (const auto sized = m_sink.setLength(length); !sized.has_value()) {
+            m_failure = sized.error();
             return;
         }
         if (m_pinned)
@@ -632,9 +571,7 @@ private:
     void takeEmptyFile(const FileVersion &version)
     {
         dropConnections();
-        m_stretches.clear();
-        if (m_hasher)
-            m_hasher->reset();
+        m_sink.forget();
         m_planner.reset({});
         pin(version, false);
     }
@@ -652,16 +589,9 @@ private:
         m_pinned.reset();
         m_confirmed = false;
         m_rangesWork = false;
-        m_stretches.clear();
         m_receivedAtRenewal = 0;
-        if (const auto written = m_checkpoints.writeNow({m_address, {}, {}, {}}); !written.has_value()) {
-            m_failure = written.error();
-            return;
-        }
-        if (m_hasher)
-            m_hasher->reset();
-        if (::ftruncate(m_files.fd.get(), 0) != 0) {
-            m_failure = diskError(errno);
+        if (const auto emptied = m_sink.startOver(m_address); !emptied.has_value()) {
+            m_failure = emptied.error();
             return;
         }
         m_state.received = 0;
@@ -677,17 +607,7 @@ private:
     }
 
     // The record of what is on disk: each stretch written, with its check.
-    ControlRecord record() const
-    {
-        ControlRecord record{m_address, *m_pinned, {}, {}};
-        for (const auto &[begin, stretch] : m_stretches) {
-            if (stretch.end > total())
-                break;
-            record.finished.push_back({begin, stretch.end});
-            record.checks.push_back(stretch.check.value());
-        }
-        return record;
-    }
+    ControlRecord record() const { return m_sink.record(m_address, *m_pinned); }
 
     void checkpoint()
     {
@@ -698,16 +618,12 @@ private:
         // The planner counts bytes when they arrive: after a refused write it counts some the disk does not hold.
         if (m_failure)
             return;
-        m_checkpoints.submit(record());
-        m_lastCheckpoint = Clock::now();
-        m_sinceCheckpoint = 0;
+        m_sink.checkpoint(record());
     }
 
     void maybeCheckpoint()
     {
-        const bool due = m_sinceCheckpoint >= CheckpointBytes
-            || (m_sinceCheckpoint > 0 && Clock::now() - m_lastCheckpoint >= CheckpointInterval);
-        if (due)
+        if (m_sink.checkpointDue())
             checkpoint();
     }
 
@@ -718,7 +634,7 @@ private:
             flush(*c);
         dropConnections();
         if (total() >= 0 && m_failure->kind != Kind::Disk)
-            (void)m_checkpoints.writeNow(record());
+            (void)m_sink.checkpointNow(record());
     }
 
     // With a speed limit, the task's bytes keep to it in all: libcurl's own limit holds each connection to its
@@ -760,17 +676,15 @@ private:
             m_param.eventRoutine(code, m_task, value, 0, m_task);
     }
 
-    Download::State &m_state;
+    TaskState &m_state;
     const TaskParam &m_param;
     std::string m_address; // a fresh link may replace an expired one
     Download *m_task;
     PartFiles &m_files;
     MultiHandle m_multi;
     SegmentPlanner m_planner;
-    Checkpointer m_checkpoints;
+    DiskSink m_sink;
     std::vector<std::unique_ptr<Connection>> m_connections;
-    std::unique_ptr<PrefixHasher> m_hasher; // with a checksum to meet
-    std::map<std::int64_t, Stretch> m_stretches; // what is on disk, by where each stretch begins
     std::optional<FileVersion> m_pinned;
     bool m_confirmed = false; // an answer of this run has matched the pinned version
     bool m_rangesWork = false;
@@ -784,13 +698,12 @@ private:
     bool m_etagsFlap = false; // the server's machines give one file different ETags
     bool m_oneConnection = false; // and nothing else pins it: ranges are not shared
     std::optional<DownloadError> m_failure;
-    Clock::time_point m_lastCheckpoint = Clock::now();
-    std::int64_t m_sinceCheckpoint = 0;
 };
 
 } // namespace
 
-Download::Outcome transferFile(Download::State &state, const TaskParam &param, Download *task)
+common::Result<std::filesystem::path, DownloadError> transferFile(
+    TaskState &state, const TaskParam &param, Download *task)
 {
     const auto address = checkedAddress(param.sourceUrl);
     if (!address.has_value())
@@ -815,13 +728,6 @@ Download::Outcome transferFile(Download::State &state, const TaskParam &param, D
     else if (failed->kind != Kind::Stopped)
         noteKept(*failed);
     return common::unexpected(*failed);
-}
-
-void Download::State::wake()
-{
-    const std::lock_guard lock(mutex);
-    if (CURLM *handle = multi.load())
-        curl_multi_wakeup(handle);
 }
 
 } // namespace download

@@ -12,4 +12,7 @@ namespace platform {
 // 1024 bytes. Blocks until the user answers; call it from a command-line thread, never from the UI thread.
 std::optional<std::string> readHiddenLine(std::string_view prompt);
 
+// Whether the process's standard error goes to a terminal (where a progress bar may redraw itself).
+bool stderrIsTerminal();
+
 } // namespace platform

@@ -119,4 +119,9 @@ std::optional<std::string> readHiddenLine(std::string_view prompt)
     return line;
 }
 
+bool stderrIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 } // namespace platform

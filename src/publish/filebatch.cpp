@@ -3,14 +3,10 @@
 #include "platform/files.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
 #include <set>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace publish {
 
@@ -26,21 +22,10 @@ std::string failure(const std::filesystem::path &path, const char *what, int err
 common::Result<std::filesystem::path, std::string> writeTemporary(
     const std::filesystem::path &target, std::string_view bytes)
 {
-    std::string name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0)
-        return common::unexpected(failure(target, "cannot create a temporary file beside it", errno));
-    bool written = platform::writeAt(fd, bytes, 0) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        ::unlink(name.c_str());
-        return common::unexpected(failure(target, "cannot be written", error));
-    }
-    return std::filesystem::path(name);
+    auto written = platform::writeTemporary(target, bytes, 0644);
+    if (!written.has_value())
+        return common::unexpected(failure(target, "cannot be written", written.error().code));
+    return std::move(written.value());
 }
 
 namespace {
@@ -75,14 +60,13 @@ void restore(const std::vector<FileChange> &changes, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const FileChange &change = changes[i];
-        if (!change.before) {
-            ::unlink(change.path.c_str());
-            continue;
-        }
-        const common::Result<std::filesystem::path, std::string> temporary
-            = writeTemporary(change.path, *change.before);
-        if (temporary.has_value() && ::rename(temporary->c_str(), change.path.c_str()) != 0)
-            ::unlink(temporary->c_str());
+        platform::ReplaceOptions options;
+        options.mode = 0644;
+        options.syncFolder = false;
+        if (!change.before)
+            (void)platform::removeFile(change.path);
+        else
+            (void)platform::replaceFile(change.path, *change.before, options);
     }
 }
 
@@ -112,20 +96,12 @@ common::Result<void, std::string> makeFolders(
 
 common::Result<std::optional<std::string>, std::string> readExisting(const std::filesystem::path &file)
 {
-    std::string content;
-    switch (platform::readWhole(file, content, std::numeric_limits<std::size_t>::max())) {
-    case platform::ReadStatus::Ok:
-    case platform::ReadStatus::TooLarge: // not with this limit
-        return std::optional<std::string>(std::move(content));
-    case platform::ReadStatus::Missing:
+    auto content = platform::readWhole(file, {std::numeric_limits<std::size_t>::max()});
+    if (content.has_value())
+        return std::optional<std::string>(std::move(content.value()));
+    if (content.error().kind == platform::FileError::Kind::Missing)
         return std::optional<std::string>();
-    case platform::ReadStatus::NotAFile:
-        return common::unexpected(std::string("cannot be read: ")
-            + (std::filesystem::is_directory(file) ? std::strerror(EISDIR) : "not a regular file"));
-    case platform::ReadStatus::Failed:
-        break;
-    }
-    return common::unexpected(std::string("cannot be read: ") + std::strerror(errno));
+    return common::unexpected("cannot be read: " + content.error().describe());
 }
 
 common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChange> &changes)
@@ -145,11 +121,11 @@ common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChan
         temporaries.push_back(std::move(temporary.value()));
     }
     for (std::size_t i = 0; i < changes.size(); ++i) {
-        if (::rename(temporaries[i].c_str(), changes[i].path.c_str()) != 0) {
-            const int error = errno;
+        const auto renamed = platform::renameFile(temporaries[i], changes[i].path, platform::Overwrite::Yes);
+        if (!renamed.has_value()) {
             restore(changes, i);
             removeAll({temporaries.begin() + static_cast<std::ptrdiff_t>(i), temporaries.end()}, created);
-            return common::unexpected(failure(changes[i].path, "cannot be replaced", error));
+            return common::unexpected(failure(changes[i].path, "cannot be replaced", renamed.error().code));
         }
     }
     syncFolders(changes);

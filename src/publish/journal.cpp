@@ -99,8 +99,8 @@ common::Result<void, std::string> renameAll(
         std::error_code missing;
         if (!std::filesystem::exists(from, missing))
             continue; // made already by the publish that wrote the journal
-        if (std::rename(from.c_str(), to.c_str()) != 0)
-            return common::unexpected(failure(to, "cannot be replaced", errno));
+        if (const auto renamed = platform::renameFile(from, to, platform::Overwrite::Yes); !renamed.has_value())
+            return common::unexpected(failure(to, "cannot be replaced", renamed.error().code));
         folders.insert(to.parent_path());
     }
     for (const std::filesystem::path &folder : folders)
@@ -169,10 +169,10 @@ common::Result<std::size_t, std::string> commitChanges(
         = writeTemporary(journalFile(out), journalText(renames, out));
     if (!journal.has_value())
         return undo(journal.error());
-    if (std::rename(journal->c_str(), journalFile(out).c_str()) != 0) {
-        const int error = errno;
+    if (const auto renamed = platform::renameFile(journal.value(), journalFile(out), platform::Overwrite::Yes);
+        !renamed.has_value()) {
         std::filesystem::remove(journal.value());
-        return undo(failure(journalFile(out), "cannot be written", error));
+        return undo(failure(journalFile(out), "cannot be written", renamed.error().code));
     }
     platform::syncFolder(out);
     if (const auto renamed = renameAll(renames, step); !renamed.has_value())
@@ -186,21 +186,16 @@ common::Result<std::size_t, std::string> commitChanges(
 
 common::Result<void, std::string> recoverPublish(const std::filesystem::path &out)
 {
-    std::string text;
-    switch (platform::readWhole(journalFile(out), text, MaxJournalBytes)) {
-    case platform::ReadStatus::Missing:
-        break;
-    case platform::ReadStatus::Ok: {
+    const auto text = platform::readWhole(journalFile(out), {MaxJournalBytes});
+    if (text.has_value()) {
         // A journal that does not parse was never renamed into place by a publish: it is not ours to follow.
-        if (const auto renames = parseJournal(text, out)) {
+        if (const auto renames = parseJournal(text.value(), out)) {
             if (const auto renamed = renameAll(*renames, {}); !renamed.has_value())
                 return renamed;
         }
         std::filesystem::remove(journalFile(out));
         platform::syncFolder(out);
-        break;
-    }
-    default:
+    } else if (text.error().kind != platform::FileError::Kind::Missing) {
         return common::unexpected(journalFile(out).string() + ": cannot be read");
     }
     for (const std::filesystem::path &relative :

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "common/result.h"
+#include "platform/files.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,9 @@ public:
     ~OutputLock();
 
 private:
-    OutputLock(int fd, std::vector<std::filesystem::path> created);
+    OutputLock(std::optional<platform::FileLock> lock, std::vector<std::filesystem::path> created);
 
-    int m_fd = -1;
+    std::optional<platform::FileLock> m_lock;
     std::vector<std::filesystem::path> m_created; // outermost first
 };
 

@@ -6,20 +6,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <mutex>
 #include <optional>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace settings {
 
 namespace {
-
-using platform::ReadStatus;
 
 // Threads of this process serialise on the mutex; processes serialise on an flock of the folder, which needs
 // no extra file beside the settings.
@@ -28,14 +21,10 @@ class WriterLock
 public:
     explicit WriterLock(const std::filesystem::path &folder)
         : m_guard(mutex())
-        , m_folder(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+        , m_lock(platform::FileLock::acquire(folder, platform::LockWait::Yes))
     {
-        if (m_folder.valid()) {
-            while (::flock(m_folder.get(), LOCK_EX) != 0 && errno == EINTR) { }
-        }
     }
-    bool valid() const { return m_folder.valid(); }
-    int folder() const { return m_folder.get(); }
+    const platform::FileResult<platform::FileLock> &lock() const { return m_lock; }
 
 private:
     static std::mutex &mutex()
@@ -44,7 +33,7 @@ private:
         return m;
     }
     std::lock_guard<std::mutex> m_guard;
-    platform::UniqueFd m_folder;
+    platform::FileResult<platform::FileLock> m_lock;
 };
 
 std::filesystem::path temporaryName(const std::filesystem::path &file)
@@ -60,30 +49,15 @@ std::filesystem::path folderOf(const std::filesystem::path &file)
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
-// The file a chain of symbolic links ends at (it need not exist); nothing for a loop or an unreadable link.
-std::optional<std::filesystem::path> followLinks(std::filesystem::path file)
-{
-    for (int hops = 0; hops < 40; ++hops) {
-        std::error_code error;
-        const auto status = std::filesystem::symlink_status(file, error);
-        if (error || status.type() != std::filesystem::file_type::symlink)
-            return file;
-        const std::filesystem::path target = std::filesystem::read_symlink(file, error);
-        if (error)
-            return std::nullopt;
-        file = target.is_absolute() ? target : folderOf(file) / target;
-    }
-    return std::nullopt;
-}
-
 common::Unexpected<SettingsError> failure(SettingsError::Kind kind, std::string detail)
 {
     return common::unexpected(SettingsError{kind, std::move(detail)});
 }
 
-common::Unexpected<SettingsError> systemFailure(const std::string &what, const std::filesystem::path &file)
+common::Unexpected<SettingsError> systemFailure(
+    const std::string &what, const std::filesystem::path &file, const platform::FileError &error)
 {
-    return failure(SettingsError::Kind::Io, what + " " + file.string() + ": " + std::strerror(errno));
+    return failure(SettingsError::Kind::Io, what + " " + file.string() + ": " + error.describe());
 }
 
 // Whether `name` is one that temporaryName() gives for a settings file called `fileName`: the file's name,
@@ -115,57 +89,15 @@ void removeLeftovers(const std::filesystem::path &file, const std::filesystem::p
     }
 }
 
-// The status of `file`, or nothing when it does not exist (or cannot be looked at).
-std::optional<struct stat> statusOf(const std::filesystem::path &file)
-{
-    struct stat status = {};
-    if (::stat(file.c_str(), &status) != 0)
-        return std::nullopt;
-    return status;
-}
-
-// Whether an existing `file` may not be written: no write bit at all (which even root respects here, as the
-// user marked it so) or no write access for this user.
-bool isReadOnly(const std::filesystem::path &file, const struct stat &status)
-{
-    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(file.c_str(), W_OK) != 0;
-}
-
-common::Result<void, SettingsError> replaceFile(
-    const std::filesystem::path &file, std::string_view content, const std::optional<struct stat> &old, int folderFd)
-{
-    const std::filesystem::path temporary = temporaryName(file);
-    {
-        platform::UniqueFd out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-        if (!out.valid())
-            return systemFailure("cannot create", temporary);
-        const bool written = (!old || ::fchmod(out.get(), old->st_mode & 07777) == 0)
-            && platform::writeAt(out.get(), content, 0) && ::fsync(out.get()) == 0;
-        if (!written) {
-            const auto failed = systemFailure("cannot write", temporary);
-            ::unlink(temporary.c_str());
-            return failed;
-        }
-    }
-    if (::rename(temporary.c_str(), file.c_str()) != 0) {
-        const auto failed = systemFailure("cannot replace", file);
-        ::unlink(temporary.c_str());
-        return failed;
-    }
-    ::fsync(folderFd);
-    return {};
-}
-
 } // namespace
 
 std::string ReadSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view defaultValue)
 {
-    std::string content;
-    const ReadStatus status = platform::readWhole(file, content, MaxFileBytes);
+    const auto content = platform::readWhole(file, {MaxFileBytes, true});
     std::optional<std::string> value;
-    if (status == ReadStatus::Ok || status == ReadStatus::TooLarge)
-        value = iniLookup(content, section, key);
+    if (content.has_value())
+        value = iniLookup(content.value(), section, key);
     const std::string_view chosen = value ? std::string_view(*value) : common::untilZero(defaultValue);
     return std::string(common::truncateChars(chosen, MaxValueBytes));
 }
@@ -177,25 +109,37 @@ common::Result<void, SettingsError> writeSetting(
         return failure(SettingsError::Kind::BadName, "the section name " + std::string(*problem));
     if (const auto problem = nameProblem(key, NameKind::Key))
         return failure(SettingsError::Kind::BadName, "the key name " + std::string(*problem));
-    const auto target = followLinks(file);
-    if (!target)
+    const auto resolved = platform::resolveLinks(file);
+    if (!resolved.has_value())
         return failure(SettingsError::Kind::Io, "too many or unreadable symbolic links at " + file.string());
-    WriterLock lock(folderOf(*target));
-    if (!lock.valid())
-        return systemFailure("cannot open the folder", folderOf(*target));
-    const std::optional<struct stat> old = statusOf(*target);
-    if (old && isReadOnly(*target, *old))
-        return failure(SettingsError::Kind::ReadOnly, target->string() + " is read-only");
-    std::string content;
-    const ReadStatus status = platform::readWhole(*target, content, MaxFileBytes);
-    if (status == ReadStatus::TooLarge)
-        return failure(SettingsError::Kind::TooLarge,
-            target->string() + " is larger than " + std::to_string(MaxFileBytes) + " bytes");
-    if (status == ReadStatus::NotAFile)
-        return failure(SettingsError::Kind::Io, target->string() + " is not a regular file");
-    if (status == ReadStatus::Failed)
-        return systemFailure("cannot read", *target);
-    return replaceFile(*target, iniAssign(content, section, key, value), old, lock.folder());
+    const std::filesystem::path &target = resolved.value();
+    const WriterLock lock(folderOf(target));
+    if (!lock.lock().has_value())
+        return systemFailure("cannot open the folder", folderOf(target), lock.lock().error());
+    if (platform::isReadOnly(target))
+        return failure(SettingsError::Kind::ReadOnly, target.string() + " is read-only");
+    auto content = platform::readWhole(target, {MaxFileBytes});
+    if (!content.has_value()) {
+        switch (content.error().kind) {
+        case platform::FileError::Kind::Missing:
+            content = std::string();
+            break;
+        case platform::FileError::Kind::TooLarge:
+            return failure(SettingsError::Kind::TooLarge,
+                target.string() + " is larger than " + std::to_string(MaxFileBytes) + " bytes");
+        case platform::FileError::Kind::NotAFile:
+            return failure(SettingsError::Kind::Io, target.string() + " is not a regular file");
+        default:
+            return systemFailure("cannot read", target, content.error());
+        }
+    }
+    platform::ReplaceOptions options;
+    options.keepMode = true;
+    options.temporary = temporaryName(target);
+    const auto replaced = platform::replaceFile(target, iniAssign(content.value(), section, key, value), options);
+    if (!replaced.has_value())
+        return systemFailure("cannot replace", target, replaced.error());
+    return {};
 }
 
 bool WriteSetting(
@@ -206,12 +150,12 @@ bool WriteSetting(
 
 void clearStaleTemporaries(const std::filesystem::path &file)
 {
-    const auto target = followLinks(file);
-    if (!target)
+    const auto target = platform::resolveLinks(file);
+    if (!target.has_value())
         return;
-    const WriterLock lock(folderOf(*target));
-    if (lock.valid())
-        removeLeftovers(*target, folderOf(*target));
+    const WriterLock lock(folderOf(target.value()));
+    if (lock.lock().has_value())
+        removeLeftovers(target.value(), folderOf(target.value()));
 }
 
 } // namespace settings

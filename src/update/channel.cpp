@@ -12,9 +12,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <curl/curl.h>
-#include <fcntl.h>
 #include <random>
-#include <unistd.h>
 
 namespace update {
 
@@ -65,12 +63,17 @@ std::filesystem::path stateFile(const std::filesystem::path &folder)
     return folder / "manifest.state";
 }
 
+platform::ReplaceOptions publicFile()
+{
+    platform::ReplaceOptions options;
+    options.mode = 0644;
+    return options;
+}
+
 std::string readUpTo(const std::filesystem::path &file, std::size_t limit)
 {
-    std::string text;
-    if (platform::readWhole(file, text, limit) != platform::ReadStatus::Ok)
-        text.clear();
-    return text;
+    auto text = platform::readWhole(file, {limit});
+    return text.has_value() ? std::move(text.value()) : std::string();
 }
 
 // "name=value" lines; a value holds no line break, since header values cannot.
@@ -125,9 +128,9 @@ void keep(const std::filesystem::path &folder, const Kept &kept)
 {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    (void)platform::replaceFile(pageCopy(folder), kept.page);
-    (void)platform::replaceFile(signatureCopy(folder), kept.signature);
-    (void)platform::replaceFile(stateFile(folder), stateText(kept));
+    (void)platform::replaceFile(pageCopy(folder), kept.page, publicFile());
+    (void)platform::replaceFile(signatureCopy(folder), kept.signature, publicFile());
+    (void)platform::replaceFile(stateFile(folder), stateText(kept), publicFile());
 }
 
 struct Answer
@@ -241,19 +244,15 @@ std::optional<std::int64_t> acceptedFloor(const ChannelConfig &config, const Kep
 {
     if (config.acceptedFile.empty())
         return kept.accepted;
-    std::string text;
-    switch (platform::readWhole(config.acceptedFile, text, 64)) {
-    case platform::ReadStatus::Missing:
-        return kept.accepted;
-    case platform::ReadStatus::Ok:
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.pop_back();
-        if (const auto seconds = download::parseNumber(text))
-            return std::max(*seconds, kept.accepted);
-        return std::nullopt;
-    default:
-        return std::nullopt;
-    }
+    auto read = platform::readWhole(config.acceptedFile, {64});
+    if (!read.has_value())
+        return read.error().kind == platform::FileError::Kind::Missing ? std::optional(kept.accepted) : std::nullopt;
+    std::string &text = read.value();
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    if (const auto seconds = download::parseNumber(text))
+        return std::max(*seconds, kept.accepted);
+    return std::nullopt;
 }
 
 std::string signatureRefusal(const Answer &answer)
@@ -336,7 +335,7 @@ ManifestRead readChannelManifest(const ChannelConfig &config)
         if (*timestamp < *floor)
             return refused(gbk("更新清单比上次接受的旧，可能是被重放的旧清单"), kept, keysTrusted, requests, true);
         if (!config.acceptedFile.empty() && *timestamp > *floor)
-            (void)platform::replaceFile(config.acceptedFile, std::to_string(*timestamp) + "\n");
+            (void)platform::replaceFile(config.acceptedFile, std::to_string(*timestamp) + "\n", publicFile());
         accepted.accepted = *timestamp;
         accepted.verified = true;
         read.signatureChecked = true;
@@ -381,22 +380,20 @@ ListExpectation listExpectation(const std::string &page, int category)
 
 common::Result<void, std::string> checkListFile(const std::filesystem::path &file, const ListExpectation &expected)
 {
-    const platform::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.valid())
+    const auto fd = platform::openForReading(file);
+    if (!fd.has_value())
         return common::unexpected(gbk("新的列表无法读取"));
     common::Sha256 hash;
     std::int64_t size = 0;
     std::string buffer(1 << 16, '\0');
     for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
+        const auto got = platform::readAt(fd->get(), buffer.data(), buffer.size(), size);
+        if (!got.has_value())
             return common::unexpected(gbk("新的列表无法读取"));
-        if (got == 0)
+        if (got.value() == 0)
             break;
-        hash.add(buffer.data(), static_cast<std::size_t>(got));
-        size += got;
+        hash.add(buffer.data(), got.value());
+        size += static_cast<std::int64_t>(got.value());
     }
     if (expected.size && *expected.size != size)
         return common::unexpected(gbk("新列表的大小与更新清单不符（应为 ") + std::to_string(*expected.size)
@@ -421,12 +418,12 @@ std::vector<signing::PublicKey> loadTrustedKeys(
         files.emplace_back(extraKey);
     std::vector<signing::PublicKey> keys;
     for (const std::filesystem::path &file : files) {
-        std::string text;
-        if (platform::readWhole(file, text, MaxKeyFileBytes) != platform::ReadStatus::Ok) {
+        const auto text = platform::readWhole(file, {MaxKeyFileBytes});
+        if (!text.has_value()) {
             problems.push_back(file.string() + ": cannot be read as a key file");
             continue;
         }
-        auto key = signing::readPublicKey(text);
+        auto key = signing::readPublicKey(text.value());
         if (key.has_value())
             keys.push_back(key.value());
         else

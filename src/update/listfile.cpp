@@ -3,10 +3,6 @@
 #include "catalog/loader.h"
 #include "platform/files.h"
 
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace update {
 
 std::filesystem::path pendingListPath(const std::filesystem::path &list)
@@ -36,12 +32,9 @@ bool isCategoryList(const std::filesystem::path &file, const catalog::Category &
 
 bool replaceList(const std::filesystem::path &downloaded, const std::filesystem::path &list)
 {
-    const int fd = ::open(downloaded.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    if (!synced || std::rename(downloaded.c_str(), list.c_str()) != 0)
+    const auto fd = platform::openForReading(downloaded);
+    if (!fd.has_value() || !platform::syncData(fd->get()).has_value()
+        || !platform::renameFile(downloaded, list, platform::Overwrite::Yes).has_value())
         return false;
     platform::syncFolder(list.parent_path()); // the rename itself reaches the disk with the folder
     return true;

@@ -175,8 +175,9 @@ common::Result<void, std::string> rememberNewRecords(
     store.reserve(store.size() + 8 * fresh.size());
     for (const RecordKey key : fresh)
         appendNumber(store, key);
-    if (!platform::replaceWhole(newRecordsFile(oldList), store))
-        return common::unexpected("cannot write " + newRecordsFile(oldList).string() + ": " + std::strerror(errno));
+    if (const auto written = platform::replaceFile(newRecordsFile(oldList), store, {}); !written.has_value())
+        return common::unexpected(
+            "cannot write " + newRecordsFile(oldList).string() + ": " + written.error().describe());
     return {};
 }
 
@@ -192,10 +193,10 @@ bool NewRecords::contains(RecordKey key) const
 
 NewRecords readNewRecords(const std::filesystem::path &list)
 {
-    std::string store;
-    const platform::ReadStatus status = platform::readWhole(newRecordsFile(list), store, HeadBytes + 8 * MaxKeys);
-    if (status != platform::ReadStatus::Ok)
+    const auto read = platform::readWhole(newRecordsFile(list), {HeadBytes + 8 * MaxKeys});
+    if (!read.has_value())
         return {};
+    const std::string &store = read.value();
     const std::optional<std::uint64_t> count = announcedCount(store, list);
     if (!count || store.size() != HeadBytes + 8 * *count)
         return {};

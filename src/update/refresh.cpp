@@ -2,7 +2,6 @@
 
 #include "catalog/category.h"
 #include "common/gbk.h"
-#include "download/conversions.h"
 #include "download/downloaderror.h"
 #include "download/sharepage.h"
 #include "settings/keys.h"
@@ -24,9 +23,7 @@ const settings::SettingKey &versionSetting(int category)
 common::Result<std::string, std::string> resolveListLink(
     const std::string &page, int category, const download::Fetcher &fetch)
 {
-    const std::string address = pageField(page, addressLabel(category));
-    const std::string sharePage = download::Utf8ToGb18030(fetch(download::secondPageAddress(address)));
-    std::string link = download::extractDirectLink(common::untilZero(sharePage));
+    std::string link = download::fetchDirectLink(pageField(page, addressLabel(category)), fetch);
     if (link.empty())
         return common::unexpected(download::describeDownloadError(
             {download::DownloadError::Kind::Address, false, 0, gbk("分享页面中没有找到新列表的下载直链")}));
