@@ -24,6 +24,6 @@ for key in size time; do
     sh -c "$peer" > "$rows.peer"
     cmp -s "$rows.program" "$rows.peer" || { echo "sort by $key: kavo-cli and sort $order differ"; exit 1; }
     echo "-- by $key"
-    python3 "$here/timeit.py" 3 --figure sort-$key \
+    python3 "$here/timeit.py" 5 --figure sort-$key \
         "kavo-cli list --sort $key=$bin/kavo-cli --home $home list 1 --sort $key" "sort $order=$peer"
 done
