@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Writes a large GBK category list file: gen_catalog.py OUT_FILE RECORDS [CATEGORY_WORD] [RARE_EVERY]."""
+"""Writes a large GBK category list file: gen_catalog.py OUT_FILE RECORDS [CATEGORY_WORD] [RARE_EVERY].
+
+With RARE_EVERY, the word Zebrafish ends one name in the middle of every RARE_EVERY records."""
 import random
 import sys
 
@@ -15,7 +17,7 @@ def main():
     lines = [f"KAVO 列表 版本1.0\r\n"]
     for i in range(count):
         name = f"{rng.choice(LATIN)}{rng.choice(LATIN)} {rng.choice(WORDS)} {i}"
-        if rare_every and i % rare_every == 0:
+        if rare_every and i % rare_every == rare_every // 2:
             name += " Zebrafish"
         lines.append(
             f"({word}名称：{name}-{word}大小：{rng.randint(1, 900)}.{rng.randint(0, 9)}MB-"

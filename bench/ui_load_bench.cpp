@@ -1,5 +1,8 @@
 // Loads a 100,000-record category into the main window's list view (offscreen) and reports how long the load
 // took and the longest time the event loop went without running a 1 ms timer: the worst freeze a user sees.
+// That stall is given twice: as the wall clock saw it, and without the time the UI thread stood ready in the
+// system's run queue while other processes had the processors. The second is the freeze the program itself
+// causes (its work and its waits on locks or files), which a machine shared with other builds leaves alone.
 #include "appearance/notifier.h"
 #include "appearance/ui/picturepicker.h"
 #include "catalog/catalogmodel.h"
@@ -19,6 +22,38 @@
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+
+namespace {
+
+// Milliseconds the calling thread has waited in the run queue so far, ready to run (Linux schedstat).
+qint64 runQueueMilliseconds()
+{
+    std::ifstream schedstat("/proc/thread-self/schedstat");
+    unsigned long long runNanoseconds = 0;
+    unsigned long long waitNanoseconds = 0;
+    schedstat >> runNanoseconds >> waitNanoseconds;
+    return static_cast<qint64>(waitNanoseconds / 1000000);
+}
+
+// The longest gaps between ticks of the event loop, with and without the run-queue wait.
+struct Stalls
+{
+    qint64 lastTick = 0;
+    qint64 lastWait = 0;
+    qint64 longest = 0;
+    qint64 longestOwn = 0;
+
+    void tick(qint64 now, qint64 wait)
+    {
+        longest = std::max(longest, now - lastTick);
+        longestOwn = std::max(longestOwn, now - lastTick - (wait - lastWait));
+        lastTick = now;
+        lastWait = wait;
+    }
+};
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -44,20 +79,21 @@ int main(int argc, char **argv)
     window.show();
 
     QElapsedTimer clock;
-    qint64 last = 0;
-    qint64 worstGap = 0;
+    Stalls stalls;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
-        worstGap = std::max(worstGap, now - last);
-        last = now;
+        stalls.tick(now, runQueueMilliseconds());
         if (window.form().models[0]->rowCount() == 100000) {
-            std::printf("100,000 rows in the view after %lld ms; longest event-loop stall %lld ms\n",
-                static_cast<long long>(now), static_cast<long long>(worstGap));
+            std::printf("100,000 rows in the view after %lld ms; longest event-loop stall %lld ms, "
+                        "own stall %lld ms\n",
+                static_cast<long long>(now), static_cast<long long>(stalls.longest),
+                static_cast<long long>(stalls.longestOwn));
             QApplication::quit();
         }
     });
     clock.start();
+    stalls.lastWait = runQueueMilliseconds();
     ticker.start(1);
     window.tabRoutine(1);
     const int status = QApplication::exec();

@@ -6,6 +6,7 @@
 #include "cli/orderedrows.h"
 #include "cli/progressreport.h"
 #include "cli/records.h"
+#include "cli/searchhits.h"
 #include "cli/stretchwork.h"
 #include "common/gbk.h"
 #include "download/conversions.h"
@@ -25,7 +26,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -215,32 +215,6 @@ int setting(const Context &c)
     return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
-// Hits go out category after category, the files read side by side and each worked on a stretch at a time as
-// `list` does: memory stays small however many hits there are. Whether there was any hit; nothing after a failed
-// write.
-std::optional<bool> writeHitsInFileOrder(
-    const Context &c, const std::string &text, std::vector<catalog::ReadFailure> &failures)
-{
-    const catalog::SearchCriterion criterion(text);
-    std::atomic<bool> found{false};
-    std::vector<StretchSource> sources;
-    for (const catalog::Category &category : catalog::categories()) {
-        const StretchWork writeHits = [&criterion, &found, icon = std::to_string(category.searchIcon) + "\t",
-                                          &category](std::string_view stretch, std::string &out) {
-            catalog::forEachHit(stretch, category, criterion, nullptr, [&out, &icon](const catalog::HitView &hit) {
-                appendUtf8Record(out, {{icon, hit.name}, {"\t ", hit.address}}, "\n");
-            });
-            if (!out.empty())
-                found.store(true, std::memory_order_relaxed);
-        };
-        sources.push_back({catalog::categoryFile(c.paths.lists, category), writeHits});
-    }
-    failures = writeStretches(sources, c.streams, {workers(), SearchStretchBytes});
-    if (c.streams.writeError != 0)
-        return std::nullopt;
-    return found.load();
-}
-
 int search(const Context &c)
 {
     const auto words = rowChoice(c.args, false);
@@ -250,7 +224,7 @@ int search(const Context &c)
     std::vector<catalog::ReadFailure> failures;
     const std::optional<bool> found = words->second.sort
         ? writeSortedHits(c.paths.lists, text, *words->second.sort, c.streams, failures)
-        : writeHitsInFileOrder(c, text, failures);
+        : writeHitsInFileOrder(c.paths.lists, text, c.streams, {workers(), SearchStretchBytes}, failures);
     if (!found)
         return 2;
     if (!*found)

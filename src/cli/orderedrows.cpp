@@ -12,6 +12,9 @@ namespace cli {
 
 namespace {
 
+// The most room taken ahead for a list file's text: what its size claims, up to this.
+constexpr std::uintmax_t MostReservedBytes = std::uintmax_t{1} << 30;
+
 // A list file's text, and its records as views into it.
 struct HeldList
 {
@@ -22,7 +25,12 @@ struct HeldList
 common::Result<void, catalog::ReadFailure> holdList(
     const std::filesystem::path &list, const catalog::Category &category, HeldList &held)
 {
-    // The stretches joined by "(" give back the file's text.
+    // The stretches joined by "(" give back the file's text. Room for all of it at once: a text that doubles as it
+    // grows copied a million-record list about twice over and faulted in its pages anew each time.
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(list, error);
+    if (!error)
+        held.text.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, MostReservedBytes)));
     bool first = true;
     const auto read = catalog::forEachStretch(list, [&](std::string_view stretch) {
         if (!std::exchange(first, false))

@@ -1,6 +1,7 @@
 #include "catalog/loader.h"
 #include "catalog/search.h"
 #include "cli/records.h"
+#include "cli/searchhits.h"
 #include "cli/stretchwork.h"
 #include "common/gbk.h"
 #include "support/mutelistener.h"
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -334,6 +336,46 @@ TEST(CliSetting, RefusedWritesExitWithTheReason)
     EXPECT_EQ(readOnly.status, 2);
     EXPECT_NE(readOnly.out.find("read-only"), std::string::npos) << readOnly.out;
     EXPECT_EQ(kavoCli(home, "setting get 记录 名称").out, "old\n");
+}
+
+TEST(CliSearch, SideBySideSearchWritesWhatASearchOnOneThreadFinds)
+{
+    // Lists whose records straddle every stretch size below, some longer than a stretch, with "Zip" also hidden
+    // in the second byte of a character and one list missing: for each text and however the work is shared,
+    // the hits written are those a search on one thread finds, in the same order.
+    TempDir home;
+    std::uint32_t seed = 7;
+    const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    const std::array<std::string, 4> starts{gbk("播放器"), "Zip", gbk("乑ip"), "Fire"};
+    for (const catalog::Category &c : catalog::categories()) {
+        if (c.number == 4)
+            continue;
+        std::string file = gbk("KAVO 列表\r\n");
+        for (int i = 0; i < 3000; ++i) {
+            const std::string name = starts[next() % starts.size()] + std::to_string(i)
+                + std::string(next() % 5 == 0 ? next() % 900 : 0, 'x');
+            file += "(" + c.nameKey + name + "-" + c.sizeKey + "1MB-" + catalog::addressKey() + "http://127.0.0.1/"
+                + std::to_string(i) + "-)\r\n";
+        }
+        writeFile(catalog::categoryFile(home.path(), c), file);
+    }
+    const std::vector<cli::StretchLimits> shares{
+        {1, 64}, {2, 64}, {3, 300}, {2, 4096, 0}, {2, 512 * 1024}, {8, 1000, 100}};
+    for (const std::string &text : {std::string("Zip"), std::string(), gbk("播放器"), gbk("乑"), std::string("ip"),
+             std::string("9x"), std::string("nowhere")}) {
+        std::string expected;
+        for (const catalog::SearchHit &h : catalog::searchCatalog(home.path(), catalog::SearchCriterion(text)))
+            expected += cli::utf8Record({std::to_string(h.icon), h.name, h.address});
+        for (const cli::StretchLimits &share : shares) {
+            SCOPED_TRACE(text + ": " + std::to_string(share.workers) + " workers, " + std::to_string(share.stretchBytes)
+                + " bytes a stretch");
+            cli::Streams streams;
+            std::vector<catalog::ReadFailure> failures;
+            EXPECT_EQ(cli::writeHitsInFileOrder(home.path(), text, streams, share, failures), !expected.empty());
+            EXPECT_EQ(streams.out, expected);
+            EXPECT_TRUE(failures.empty());
+        }
+    }
 }
 
 TEST(CliSearch, PrintsIconNameAndAddressOrTheNotFoundText)
