@@ -16,7 +16,7 @@
 #include "common/relay.h"
 #include "download/ui/netdiskwindow.h"
 #include "feedback/ui/feedbackpage.h"
-#include "mainwindow/trayicon.h"
+#include "mainwindow/desktopintegration.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
 #include "platform/paths.h"
@@ -40,13 +40,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QMoveEvent>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScreen>
-#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -117,6 +114,8 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     m_frame->setCurrentTab(m_form.pages->currentIndex());
     connect(m_form.pages, &QTabWidget::currentChanged, m_frame, &appearance::WindowFrame::setCurrentTab);
     wireOtherMenu();
+    const auto toolTip = [this] { return appearance::trayToolTip(m_form.playMusicAction->isChecked()); };
+    m_desktop = new DesktopIntegration(*this, {m_form.trayMenu, m_services.trayAvailable, toolTip});
     wireTrayMenu();
 }
 
@@ -131,6 +130,11 @@ void MainWindow::openNetdiskTool()
 }
 
 MainWindow::~MainWindow() = default;
+
+QSystemTrayIcon *MainWindow::trayIcon() const
+{
+    return m_desktop->trayIcon();
+}
 
 bool MainWindow::startUp()
 {
@@ -166,57 +170,12 @@ void MainWindow::tabRoutine(int k)
 
 void MainWindow::restoreMainWindow()
 {
-    m_inTray = false;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    centre();
-    show();
-    centre();
-    raise();
-    activateWindow();
-    // The window may already have stood centred: no move took the tray icon down.
-    placementChanged();
+    m_desktop->restore();
 }
 
 void MainWindow::hideToTray()
 {
-    if (!m_services.trayAvailable()) {
-        showMinimized();
-        return;
-    }
-    // Only hidden, never iconified: an iconified window leaves state reports behind that reach the program
-    // after the next restore and would hide the window again.
-    m_inTray = true;
-    hide();
-    placementChanged();
-}
-
-void MainWindow::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange)
-        return;
-    // The window was minimised by something else than the program (the window manager, a task bar): it goes to
-    // the tray as well. What the window system reports is read only here; whether to hide it is decided when the
-    // minimising is done, by the program's own state: a restore in between keeps the window shown.
-    if (isMinimized() && !m_inTray && isVisible() && m_tray && m_services.trayAvailable()) {
-        m_inTray = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_inTray)
-                    hide();
-            },
-            Qt::QueuedConnection);
-    }
-    placementChanged();
-}
-
-void MainWindow::moveEvent(QMoveEvent *event)
-{
-    QWidget::moveEvent(event);
-    // The first showing reports the position the window already had; only a real change counts.
-    if (event->pos() != event->oldPos())
-        placementChanged();
+    m_desktop->hideToTray();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
@@ -225,15 +184,6 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     m_form.layOut(event->size());
     if (!mask().isEmpty())
         roundCorners();
-}
-
-void MainWindow::placementChanged()
-{
-    if (!m_tray)
-        return;
-    m_tray->hide();
-    if (m_inTray || isMinimized())
-        putUpTrayIcon();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -250,8 +200,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (m_fadeTimer)
         m_fadeTimer->stop();
     m_board->stop();
-    if (m_tray)
-        m_tray->hide();
+    m_desktop->removeTrayIcon();
     event->accept();
     QCoreApplication::quit();
 }
@@ -373,10 +322,7 @@ void MainWindow::onHotKey(int identifier)
     if (identifier == m_f5Key) {
         m_catalog->refreshActiveList();
     } else if (identifier == m_homeKey) {
-        if (m_inTray || isMinimized() || !isVisible())
-            restoreMainWindow();
-        else
-            hideToTray();
+        m_desktop->toggle();
     }
 }
 
@@ -389,20 +335,7 @@ void MainWindow::applyMusicAndTray()
         if (!wav.empty())
             m_services.sound.play(wav, true);
     }
-    m_tray = createTrayIcon(this);
-    m_tray->setContextMenu(m_form.trayMenu);
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // A minimised window would stay minimised on show(): the click brings it back as a restore does.
-        if (reason == QSystemTrayIcon::Trigger)
-            restoreMainWindow();
-    });
-    putUpTrayIcon();
-}
-
-void MainWindow::putUpTrayIcon()
-{
-    m_tray->setToolTip(common::toQString(appearance::trayToolTip(m_form.playMusicAction->isChecked())));
-    m_tray->show();
+    m_desktop->showTrayIcon();
 }
 
 void MainWindow::fadeIn(std::size_t step)
@@ -414,7 +347,7 @@ void MainWindow::fadeIn(std::size_t step)
     }
     setWindowOpacity(alphas[step] / 255.0);
     // Hidden to the tray during the fade-in, it stays there.
-    if (!m_inTray)
+    if (!m_desktop->inTray())
         show();
     if (!m_fadeTimer) {
         m_fadeTimer = new QTimer(this);
@@ -459,12 +392,6 @@ void MainWindow::startAdvertScrolling()
         m_form.advertisement->setText(common::toQString(appearance::marqueeFrame(*characters, k)));
     });
     m_advertTimer->start(AdvertStepMs);
-}
-
-void MainWindow::centre()
-{
-    if (const QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
 }
 
 void MainWindow::startAnnouncementFill()
