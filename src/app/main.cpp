@@ -105,7 +105,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "kavo: %s\n", problem.c_str());
 
     mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
-        fetch, mailSender, hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
+        fetch, mailSender, common::networkPool(), hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
         [channel] { return update::readChannelManifest(channel); }});
     // Logout, kill and Ctrl+C end the program as its close button does.
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);

@@ -11,7 +11,6 @@
 #include "catalog/loader.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
-#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/ui/netdiskwindow.h"
@@ -99,7 +98,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
         m_services.settings, m_services.desktop, m_services.notifier, m_services.paths.lists, this);
     connect(m_catalog, &catalog::CatalogViews::netdiskToolRequested, this, &MainWindow::openNetdiskTool);
     new feedback::FeedbackPage({m_form.nameField, m_form.feedbackMessage, m_form.submitButton}, m_services.mailSender,
-        m_services.notifier, this);
+        m_services.networkPool, m_services.notifier, this);
     wireVersionFields();
     m_frame = new appearance::WindowFrame(this,
         {appearance::ButtonKind::Close, appearance::ButtonKind::Maximise, appearance::ButtonKind::Minimise,
@@ -122,9 +121,9 @@ MainWindow::MainWindow(Services services, QWidget *parent)
 void MainWindow::openNetdiskTool()
 {
     download::NetdiskServices services{m_services.settings, m_services.download, m_services.notifier, m_services.sound,
-        m_services.picker, m_services.fetch, [lists = m_services.paths.lists](const std::string &address) {
-            return catalog::recordChecksum(lists, address);
-        }};
+        m_services.picker, m_services.fetch, m_services.networkPool,
+        [lists = m_services.paths.lists](
+            const std::string &address) { return catalog::recordChecksum(lists, address); }};
     auto *tool = new download::NetdiskWindow(services, m_catalog->pendingDownloadAddress(), this);
     tool->show();
 }
@@ -399,7 +398,7 @@ void MainWindow::startAnnouncementFill()
     // Off the UI thread: the start's one read of the manifest page, which the version check shares. The settings
     // are read on the UI thread, at their turn: the task holds nothing that may go before it does.
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run(&common::networkPool(), [relay, manifest = m_manifest] {
+    (void)QtConcurrent::run(&m_services.networkPool, [relay, manifest = m_manifest] {
         const std::string &page = manifest->get().noticePage;
         const std::string ad = update::pageField(page, update::advertisementLabel());
         relay.post([ad](MainWindow &w) {
@@ -490,7 +489,7 @@ void MainWindow::startVersionCheck()
     for (int category = 1; category <= catalog::CategoryCount; ++category)
         local[static_cast<std::size_t>(category - 1)] = common::fromQString(versionField(category)->text());
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run(&common::networkPool(), [relay, manifest = m_manifest, local] {
+    (void)QtConcurrent::run(&m_services.networkPool, [relay, manifest = m_manifest, local] {
         const update::ManifestRead &read = manifest->get();
         if (!read.refusal.empty())
             std::fprintf(stderr, "kavo: %s\n", common::utf8FromGbk(read.refusal).c_str());
@@ -508,8 +507,8 @@ void MainWindow::startVersionCheck()
 
 void MainWindow::offerUpdate(const update::UpdateOffer &offer, const std::string &page)
 {
-    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, page,
-        m_services.paths.lists, [this](int category, const std::string &version) {
+    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, m_services.networkPool,
+        page, m_services.paths.lists, [this](int category, const std::string &version) {
             versionField(category)->setText(common::toQString(version));
         }};
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);

@@ -12,6 +12,7 @@
 
 class QLineEdit;
 class QSystemTrayIcon;
+class QThreadPool;
 class QTimer;
 
 namespace appearance {
@@ -63,6 +64,7 @@ struct Services
     std::function<std::string(const std::string &)> fetch; // FetchUrl in the program
     std::shared_ptr<feedback::MailSender>
         mailSender; // the feedback page's; ends its connection when the last owner goes
+    QThreadPool &networkPool; // runs the tasks that wait on the network
     platform::HotKeys *hotKeys = nullptr; // none: no global hot keys
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
     // Whether the desktop shows tray icons now. Without a tray, a window hidden to it could not be brought back,

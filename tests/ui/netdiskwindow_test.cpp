@@ -37,7 +37,7 @@ class NetdiskWindowTest : public ::testing::Test
 protected:
     QPointer<NetdiskWindow> open(const std::string &address)
     {
-        auto *window = new NetdiskWindow({settings, downloader, notifier, sound, picker, fetch}, address);
+        auto *window = new NetdiskWindow({settings, downloader, notifier, sound, picker, fetch, common::networkPool()}, address);
         window->show();
         return window;
     }

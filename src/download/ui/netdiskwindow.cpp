@@ -4,7 +4,6 @@
 #include "appearance/ui/backgroundpictures.h"
 #include "appearance/ui/windowframe.h"
 #include "common/gbk.h"
-#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/download.h"
@@ -206,7 +205,7 @@ void NetdiskWindow::startResolution()
         onResolved(resolved.first);
     });
     watcher->setFuture(QtConcurrent::run(
-        &common::networkPool(), [address, fetch = m_services.fetch, checksumOf = m_services.checksumOf] {
+        &m_services.networkPool, [address, fetch = m_services.fetch, checksumOf = m_services.checksumOf] {
             return Resolved{resolveShare(address, fetch), checksumOf ? checksumOf(address) : std::nullopt};
         }));
 }

@@ -2,7 +2,6 @@
 
 #include "appearance/notifier.h"
 #include "common/gbk.h"
-#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "feedback/feedback.h"
@@ -21,11 +20,12 @@ const QString SubmitCaption = QStringLiteral("提交反馈信息");
 
 } // namespace
 
-FeedbackPage::FeedbackPage(
-    Controls controls, std::shared_ptr<MailSender> sender, appearance::Notifier &notifier, QObject *parent)
+FeedbackPage::FeedbackPage(Controls controls, std::shared_ptr<MailSender> sender, QThreadPool &pool,
+    appearance::Notifier &notifier, QObject *parent)
     : QObject(parent)
     , m_controls(controls)
     , m_sender(std::move(sender))
+    , m_pool(pool)
     , m_notifier(notifier)
 {
     m_controls.submitButton->setText(SubmitCaption);
@@ -45,7 +45,7 @@ void FeedbackPage::submit()
     m_controls.submitButton->setEnabled(false);
     const common::Relay<FeedbackPage> relay(this);
     // Off Qt's own pool, which painting waits for: a silent mail server must not freeze the windows.
-    (void)QtConcurrent::run(&common::networkPool(), [relay, sender = m_sender, name, content] {
+    (void)QtConcurrent::run(&m_pool, [relay, sender = m_sender, name, content] {
         const auto sent = submitFeedback(*sender, mailConfig(), name, content);
         const std::string failure = sent.has_value() ? std::string() : sent.error().text;
         relay.post([failure](FeedbackPage &page) { page.onSent(failure); });

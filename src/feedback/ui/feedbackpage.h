@@ -6,6 +6,7 @@
 class QPlainTextEdit;
 class QLineEdit;
 class QPushButton;
+class QThreadPool;
 
 namespace appearance {
 class Notifier;
@@ -16,7 +17,8 @@ namespace feedback {
 class MailSender;
 
 // The feedback page: validates the name and message, mails them to the author off the UI thread and tells
-// the user the outcome. The message is cleared only once the server has accepted the mail. UI thread only.
+// the user the outcome. The message is cleared only once the server has accepted the mail. The mail goes out on
+// `pool`, which must outlive its tasks. UI thread only.
 class FeedbackPage : public QObject
 {
     Q_OBJECT
@@ -29,8 +31,8 @@ public:
         QPushButton *submitButton = nullptr; // 按钮1
     };
 
-    FeedbackPage(Controls controls, std::shared_ptr<MailSender> sender, appearance::Notifier &notifier,
-        QObject *parent = nullptr);
+    FeedbackPage(Controls controls, std::shared_ptr<MailSender> sender, QThreadPool &pool,
+        appearance::Notifier &notifier, QObject *parent = nullptr);
 
 signals:
     // A submission has ended; `accepted` tells whether the server took the mail.
@@ -42,6 +44,7 @@ private:
 
     Controls m_controls;
     std::shared_ptr<MailSender> m_sender;
+    QThreadPool &m_pool;
     appearance::Notifier &m_notifier;
 };
 
