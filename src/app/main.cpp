@@ -13,6 +13,7 @@
 #include "platform/qttranslation.h"
 #include "platform/singleinstance.h"
 #include "platform/sound.h"
+#include "platform/tcpsocket.h"
 #include "platform/terminationsignals.h"
 #include "settings/settings.h"
 #include "update/channel.h"
@@ -98,7 +99,9 @@ int main(int argc, char **argv)
     const auto fetch
         = [stop = quitting.get_token()](const std::string &url) { return download::FetchUrl(url, {.stop = stop}); };
 
-    const auto mailSender = std::make_shared<feedback::MailSender>();
+    // Quitting also ends a mail under way, however slowly its server answers.
+    const auto mailSender = std::make_shared<feedback::MailSender>(
+        feedback::MailLimits{}, [stop = quitting.get_token()] { return platform::createTcpSocket(stop); });
     std::vector<std::string> keyProblems;
     const update::ChannelConfig channel = update::programChannel(paths, quitting.get_token(), keyProblems);
     for (const std::string &problem : keyProblems)

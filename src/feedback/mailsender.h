@@ -46,7 +46,8 @@ class MailSender
 public:
     using SocketFactory = std::function<std::unique_ptr<platform::TcpSocket>()>;
 
-    explicit MailSender(MailLimits limits = {}, SocketFactory sockets = platform::createTcpSocket);
+    explicit MailSender(
+        MailLimits limits = {}, SocketFactory sockets = [] { return platform::createTcpSocket(); });
     ~MailSender();
     MailSender(const MailSender &) = delete;
     MailSender &operator=(const MailSender &) = delete;
