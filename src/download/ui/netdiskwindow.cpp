@@ -14,6 +14,7 @@
 #include "settings/settings.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFutureWatcher>
@@ -135,9 +136,9 @@ void NetdiskWindow::wireControls()
     connect(m_browse, &QPushButton::clicked, this, &NetdiskWindow::browse);
     connect(m_download, &QPushButton::clicked, this, &NetdiskWindow::startResolution);
     connect(m_timer, &QTimer::timeout, this, &NetdiskWindow::showProgress);
-    connect(m_path, &QLineEdit::textChanged, this, [this](const QString &text) {
-        m_services.settings.write(settings::keys::SaveFolder, common::fromQString(text));
-    });
+    // A typed folder is kept once the typing ends (Return, leaving the box, closing the window), not at every
+    // key: a half-typed path is no choice of the user's.
+    connect(m_path, &QLineEdit::editingFinished, this, &NetdiskWindow::keepTypedFolder);
     // The box flips once per click and the setting follows it.
     connect(m_autoClose, &QCheckBox::clicked, this,
         [this](bool ticked) { m_services.settings.writeFlag(settings::keys::AutoCloseTool, ticked); });
@@ -152,6 +153,20 @@ bool NetdiskWindow::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void NetdiskWindow::closeEvent(QCloseEvent *event)
+{
+    keepTypedFolder();
+    QWidget::closeEvent(event);
+}
+
+void NetdiskWindow::keepTypedFolder()
+{
+    if (!m_path->isModified())
+        return;
+    m_path->setModified(false);
+    m_services.settings.write(settings::keys::SaveFolder, common::fromQString(m_path->text()));
+}
+
 void NetdiskWindow::toggleAutoClose()
 {
     const bool ticked = !m_autoClose->isChecked();
@@ -164,9 +179,8 @@ void NetdiskWindow::browse()
     // The dialog opens on the folder the box names, not wherever the program happened to be started.
     const QString chosen = m_services.picker.pickFolder(
         this, QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700"), m_path->text());
-    m_path->setText(chosen);
-    if (m_path->text().isEmpty())
-        m_path->setText(defaultFolder());
+    m_path->setText(chosen.isEmpty() ? defaultFolder() : chosen);
+    m_services.settings.write(settings::keys::SaveFolder, common::fromQString(m_path->text()));
 }
 
 std::filesystem::path NetdiskWindow::folder() const

@@ -73,6 +73,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 signals:
     // The share pages have been read (whatever they gave); for tests and the status line.
@@ -86,6 +87,7 @@ private:
     void buildControls();
     void wireControls();
     void browse();
+    void keepTypedFolder();
     void toggleAutoClose();
     void startResolution();
     void onResolved(const ShareResolution &resolution);
