@@ -208,7 +208,7 @@ int setting(const Context &c)
             gbkArguments[i] = *converted;
         }
         settings::clearStaleTemporaries(file);
-        const auto written = settings::writeSetting(file, gbkArguments[0], gbkArguments[1], gbkArguments[2]);
+        const auto written = settings::saveSetting(file, gbkArguments[0], gbkArguments[1], gbkArguments[2]);
         if (!written.has_value())
             return c.fail("cannot write the settings file: " + written.error().detail);
         return 0;

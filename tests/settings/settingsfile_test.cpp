@@ -170,11 +170,11 @@ TEST(SettingsFile, NamesThatWouldNotReadBackAreRefusedBeforeTheFileIsTouched)
 {
     TempDir dir;
     const auto file = dir.path() / "cfg";
-    const auto refused = writeSetting(file, gbk("记录"), "k\r\n[" + gbk("更新") + "]\r\n" + gbk("软件下载"), "9.9");
+    const auto refused = saveSetting(file, gbk("记录"), "k\r\n[" + gbk("更新") + "]\r\n" + gbk("软件下载"), "9.9");
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().kind, SettingsError::Kind::BadName);
     EXPECT_NE(refused.error().detail.find("line break"), std::string::npos);
-    EXPECT_FALSE(writeSetting(file, "a]b", "k", "v").has_value());
+    EXPECT_FALSE(saveSetting(file, "a]b", "k", "v").has_value());
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_EQ(ReadSetting(file, gbk("更新"), gbk("软件下载"), "1.0"), "1.0");
 }
@@ -185,7 +185,7 @@ TEST(SettingsFile, ReadOnlyFileIsLeftAsItIs)
     const auto file = dir.path() / "cfg";
     ASSERT_TRUE(WriteSetting(file, "s", "k", "old"));
     std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
-    const auto written = writeSetting(file, "s", "k", "new");
+    const auto written = saveSetting(file, "s", "k", "new");
     ASSERT_FALSE(written.has_value());
     EXPECT_EQ(written.error().kind, SettingsError::Kind::ReadOnly);
     EXPECT_NE(written.error().detail.find("read-only"), std::string::npos);
@@ -225,7 +225,7 @@ TEST(SettingsFile, SymbolicLinkIsFollowedAndStaysALink)
             writeFile(target, "[keep]\r\nk=kept\r\n");
         const auto link = home / "cfg";
         std::filesystem::create_symlink(row.absolute ? target : std::filesystem::path("../store/real-cfg"), link);
-        ASSERT_TRUE(writeSetting(link, "s", "k", "v").has_value());
+        ASSERT_TRUE(saveSetting(link, "s", "k", "v").has_value());
         EXPECT_TRUE(std::filesystem::is_symlink(link));
         EXPECT_EQ(ReadSetting(target, "s", "k", ""), "v");
         EXPECT_EQ(ReadSetting(link, "keep", "k", ""), row.targetExists ? "kept" : "");
@@ -239,7 +239,7 @@ TEST(SettingsFile, LinkLoopFailsWithAReason)
     TempDir dir;
     std::filesystem::create_symlink("b", dir.path() / "a");
     std::filesystem::create_symlink("a", dir.path() / "b");
-    const auto written = writeSetting(dir.path() / "a", "s", "k", "v");
+    const auto written = saveSetting(dir.path() / "a", "s", "k", "v");
     ASSERT_FALSE(written.has_value());
     EXPECT_NE(written.error().detail.find("symbolic link"), std::string::npos);
 }
@@ -261,7 +261,7 @@ TEST(SettingsFile, SettingsThatAreNoRegularFileAreNeverWaitedOn)
         const auto file = dir.path() / "cfg";
         row.make(file);
         auto work = std::async(std::launch::async,
-            [&file] { return std::pair(ReadSetting(file, "s", "k", "default"), writeSetting(file, "s", "k", "v")); });
+            [&file] { return std::pair(ReadSetting(file, "s", "k", "default"), saveSetting(file, "s", "k", "v")); });
         // A reader stuck on the FIFO is let go by a writer that comes and goes.
         const bool ended = work.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
         while (work.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
