@@ -1,6 +1,7 @@
 #include "update/listfile.h"
 
 #include "catalog/loader.h"
+#include "common/gbk.h"
 #include "platform/files.h"
 
 #include <cstdio>
@@ -9,6 +10,17 @@
 
 namespace update {
 
+namespace {
+
+common::Unexpected<ListError> listFailure(ListError::Kind kind)
+{
+    return common::unexpected(ListError{kind,
+        common::gbk(kind == ListError::Kind::NotAList ? "下载到的文件不是分类列表"
+                                                      : "无法写入文件：新的列表无法替换原来的列表")});
+}
+
+} // namespace
+
 std::filesystem::path pendingListPath(const std::filesystem::path &list)
 {
     std::filesystem::path pending = list;
@@ -16,11 +28,11 @@ std::filesystem::path pendingListPath(const std::filesystem::path &list)
     return pending;
 }
 
-bool isCategoryList(const std::filesystem::path &file, const catalog::Category &category)
+common::Result<void, ListError> isCategoryList(const std::filesystem::path &file, const catalog::Category &category)
 {
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error))
-        return false;
+        return listFailure(ListError::Kind::NotAList);
     bool named = false;
     bool blank = true;
     int stretches = 0;
@@ -31,20 +43,22 @@ bool isCategoryList(const std::filesystem::path &file, const catalog::Category &
             [&named](const catalog::ItemView &item) { named = named || !item.name.empty() || !item.address.empty(); });
         return !named;
     });
-    return read.has_value() && (named || blank);
+    if (!read.has_value() || !(named || blank))
+        return listFailure(ListError::Kind::NotAList);
+    return {};
 }
 
-bool replaceList(const std::filesystem::path &downloaded, const std::filesystem::path &list)
+common::Result<void, ListError> replaceList(const std::filesystem::path &downloaded, const std::filesystem::path &list)
 {
     const int fd = ::open(downloaded.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return listFailure(ListError::Kind::NotReplaced);
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
     if (!synced || std::rename(downloaded.c_str(), list.c_str()) != 0)
-        return false;
+        return listFailure(ListError::Kind::NotReplaced);
     platform::syncFolder(list.parent_path()); // the rename itself reaches the disk with the folder
-    return true;
+    return {};
 }
 
 } // namespace update

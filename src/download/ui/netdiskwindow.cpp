@@ -237,7 +237,8 @@ void NetdiskWindow::onResolved(const ShareResolution &resolution)
     if (resolution.directLink.empty()) {
         // Nothing to download: say so instead of starting a task that can only fail.
         m_services.notifier.showMessage(
-            failureMessage({DownloadError::Kind::Address, false, 0, common::gbk("分享页面中没有找到下载直链")}), false);
+            failureMessage({DownloadError::Kind::NoDirectLink, false, 0, common::gbk("分享页面中没有找到下载直链")}),
+            false);
         return;
     }
     startDownload(resolution);
