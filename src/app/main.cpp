@@ -78,9 +78,9 @@ int main(int argc, char **argv)
     platform::TerminationSignals terminations;
 
     const platform::PreparedFiles prepared = platform::prepareUserFiles(platform::programPaths());
-    const std::string preparation = platform::describePreparation(prepared);
-    if (!preparation.empty())
-        std::fprintf(stderr, "kavo: %s\n", preparation.c_str());
+    const std::optional<std::string> preparation = platform::describePreparation(prepared);
+    if (preparation)
+        std::fprintf(stderr, "kavo: %s\n", preparation->c_str());
     const platform::ProgramPaths &paths = prepared.paths;
     const settings::Settings settings(paths.settings, paths.data);
     settings.clearStaleTemporaries();
@@ -115,9 +115,9 @@ int main(int argc, char **argv)
     if (!window.startUp())
         return 0;
     // Said once, when the window stands: the user learns why nothing they set will be kept.
-    if (!preparation.empty())
+    if (preparation)
         QMetaObject::invokeMethod(
-            &window, [&] { notifier.showMessage(common::gbkFromUtf8(preparation), false); }, Qt::QueuedConnection);
+            &window, [&] { notifier.showMessage(common::gbkFromUtf8(*preparation), false); }, Qt::QueuedConnection);
     const int status = QApplication::exec();
     // The tasks that waited end before the window and the services they report to.
     quitting.request_stop();

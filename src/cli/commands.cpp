@@ -521,8 +521,8 @@ int runCommand(const std::vector<std::string> &arguments, Streams &streams)
         return 2;
     }
     const platform::PreparedFiles prepared = platform::prepareUserFiles(paths);
-    if (const std::string notice = platform::describePreparation(prepared); !notice.empty())
-        streams.err += "kavo-cli: " + notice + "\n";
+    if (const auto notice = platform::describePreparation(prepared))
+        streams.err += "kavo-cli: " + *notice + "\n";
     Context context{
         prepared.paths, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
     const int status = commandTable().at(arguments[at])(context);
