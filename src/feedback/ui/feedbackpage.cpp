@@ -46,24 +46,23 @@ void FeedbackPage::submit()
     const common::Relay<FeedbackPage> relay(this);
     // Off Qt's own pool, which painting waits for: a silent mail server must not freeze the windows.
     (void)QtConcurrent::run(&m_pool, [relay, sender = m_sender, name, content] {
-        const auto sent = submitFeedback(*sender, mailConfig(), name, content);
-        const std::string failure = sent.has_value() ? std::string() : sent.error().text;
-        relay.post([failure](FeedbackPage &page) { page.onSent(failure); });
+        relay.post(
+            [sent = submitFeedback(*sender, mailConfig(), name, content)](FeedbackPage &page) { page.onSent(sent); });
     });
 }
 
-void FeedbackPage::onSent(const std::string &failure)
+void FeedbackPage::onSent(const common::Result<void, MailError> &sent)
 {
     m_controls.submitButton->setText(SubmitCaption);
     m_controls.submitButton->setEnabled(true);
-    if (failure.empty()) {
+    if (sent.has_value()) {
         m_notifier.showMessage(common::gbk("你提交的信息已经受理，如有问题请直接联系QQ500600700"), true);
         m_controls.contentBox->clear();
     } else {
         m_notifier.showMessage(
-            common::gbk("提交失败：") + failure + common::gbk(" 你的内容已保留，请稍后再试。"), true);
+            common::gbk("提交失败：") + sent.error().text + common::gbk(" 你的内容已保留，请稍后再试。"), true);
     }
-    emit submitted(failure.empty());
+    emit submitted(sent.has_value());
 }
 
 } // namespace feedback

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QObject>
 #include <memory>
 
@@ -15,6 +17,7 @@ class Notifier;
 namespace feedback {
 
 class MailSender;
+struct MailError;
 
 // The feedback page: validates the name and message, mails them to the author off the UI thread and tells
 // the user the outcome. The message is cleared only once the server has accepted the mail. The mail goes out on
@@ -40,7 +43,7 @@ signals:
 
 private:
     void submit();
-    void onSent(const std::string &failure);
+    void onSent(const common::Result<void, MailError> &sent);
 
     Controls m_controls;
     std::shared_ptr<MailSender> m_sender;
