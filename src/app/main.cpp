@@ -82,7 +82,7 @@ int main(int argc, char **argv)
     if (preparation)
         std::fprintf(stderr, "kavo: %s\n", preparation->c_str());
     const platform::ProgramPaths &paths = prepared.paths;
-    const settings::Settings settings(paths.settings, paths.data);
+    settings::Settings settings(paths.settings, paths.data);
     settings.clearStaleTemporaries();
     const auto sound = platform::createSound();
     const auto desktop = platform::createDesktop();
@@ -90,6 +90,11 @@ int main(int argc, char **argv)
     platform::SingleInstance instance(platform::SingleInstance::defaultName());
 
     appearance::MessageNotifier notifier(*sound, &settings, nullptr);
+    // A choice that the settings file did not take is told on the UI thread, whichever thread wrote it.
+    settings.reportUnkeptTo([&notifier, &app](const std::string &gbkText) {
+        QMetaObject::invokeMethod(
+            &app, [&notifier, gbkText] { notifier.showMessage(gbkText, false); }, Qt::QueuedConnection);
+    });
 
     download::Download downloader;
     const auto picker = download::createFolderPicker();

@@ -1,4 +1,5 @@
 #include "common/gbk.h"
+#include "platform/paths.h"
 #include "settings/settings.h"
 #include "settings/settingsfile.h"
 #include "support/tempdir.h"
@@ -70,6 +71,30 @@ TEST(Settings, TemporaryFilesOfAWriterThatDiedAreClearedAtStartNotByEveryWrite)
     for (const auto &other : others)
         EXPECT_TRUE(std::filesystem::exists(other)) << other;
     EXPECT_EQ(s.read(keys::UserName), gbk("张三"));
+}
+
+// A value written at every key press must not report every key: the user hears once that the settings stopped
+// being kept, and again only when they stop once more after a success.
+TEST(Settings, FailedWritesAreReportedOnceUntilOneSucceeds)
+{
+    TempDir dir;
+    settings::Settings settings(dir.path());
+    std::vector<std::string> reports;
+    settings.reportUnkeptTo([&reports](const std::string &text) { reports.push_back(text); });
+    const auto readOnly = std::filesystem::perms::owner_read;
+    const auto writable = readOnly | std::filesystem::perms::owner_write;
+    EXPECT_TRUE(settings.write(settings::keys::UserName, "a"));
+    std::filesystem::permissions(settings.file(), readOnly);
+    EXPECT_FALSE(settings.write(settings::keys::UserName, "ab"));
+    EXPECT_FALSE(settings.writeFlag(settings::keys::PlayMusic, true));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], gbk("设置没有保存：配置文件是只读的（") + platform::gbkPath(settings.file()) + gbk("）"));
+    std::filesystem::permissions(settings.file(), writable);
+    EXPECT_TRUE(settings.write(settings::keys::UserName, "abc"));
+    std::filesystem::permissions(settings.file(), readOnly);
+    EXPECT_FALSE(settings.write(settings::keys::UserName, "abcd"));
+    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_EQ(settings.read(settings::keys::UserName), "abc");
 }
 
 TEST(SettingsFile, ValueIsCutAt10240BytesOnACharacterBoundary)
