@@ -5,6 +5,7 @@
 #include "catalog/catalogmodel.h"
 #include "catalog/sortorder.h"
 #include "catalog/ui/catalogviews.h"
+#include "common/networkpool.h"
 #include "download/download.h"
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
@@ -84,7 +85,8 @@ int main(int argc, char **argv)
     NoFolderPicker picker;
     NoPictures picturePicker;
     mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, picker, picturePicker,
-        [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(), nullptr, nullptr});
+        [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(),
+        common::networkPool(), nullptr, nullptr});
     window.show();
     QCoreApplication::processEvents();
 

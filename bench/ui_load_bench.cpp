@@ -6,6 +6,7 @@
 #include "appearance/notifier.h"
 #include "appearance/ui/picturepicker.h"
 #include "catalog/catalogmodel.h"
+#include "common/networkpool.h"
 #include "download/download.h"
 #include "download/ui/netdiskwindow.h"
 #include "feedback/mailsender.h"
@@ -75,7 +76,8 @@ int main(int argc, char **argv)
     const auto picker = download::createFolderPicker();
     const auto picturePicker = appearance::createPicturePicker();
     mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, *picker, *picturePicker,
-        [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(), nullptr, nullptr});
+        [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(),
+        common::networkPool(), nullptr, nullptr});
     window.show();
 
     QElapsedTimer clock;

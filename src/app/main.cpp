@@ -13,6 +13,7 @@
 #include "platform/qttranslation.h"
 #include "platform/singleinstance.h"
 #include "platform/sound.h"
+#include "platform/tcpsocket.h"
 #include "platform/terminationsignals.h"
 #include "settings/settings.h"
 #include "update/channel.h"
@@ -77,11 +78,11 @@ int main(int argc, char **argv)
     platform::TerminationSignals terminations;
 
     const platform::PreparedFiles prepared = platform::prepareUserFiles(platform::programPaths());
-    const std::string preparation = platform::describePreparation(prepared);
-    if (!preparation.empty())
-        std::fprintf(stderr, "kavo: %s\n", preparation.c_str());
+    const std::optional<std::string> preparation = platform::describePreparation(prepared);
+    if (preparation)
+        std::fprintf(stderr, "kavo: %s\n", preparation->c_str());
     const platform::ProgramPaths &paths = prepared.paths;
-    const settings::Settings settings(paths.settings, paths.data);
+    settings::Settings settings(paths.settings, paths.data);
     settings.clearStaleTemporaries();
     const auto sound = platform::createSound();
     const auto desktop = platform::createDesktop();
@@ -89,6 +90,11 @@ int main(int argc, char **argv)
     platform::SingleInstance instance(platform::SingleInstance::defaultName());
 
     appearance::MessageNotifier notifier(*sound, &settings, nullptr);
+    // A choice that the settings file did not take is told on the UI thread, whichever thread wrote it.
+    settings.reportUnkeptTo([&notifier, &app](const std::string &gbkText) {
+        QMetaObject::invokeMethod(
+            &app, [&notifier, gbkText] { notifier.showMessage(gbkText, false); }, Qt::QueuedConnection);
+    });
 
     download::Download downloader;
     const auto picker = download::createFolderPicker();
@@ -98,23 +104,25 @@ int main(int argc, char **argv)
     const auto fetch
         = [stop = quitting.get_token()](const std::string &url) { return download::FetchUrl(url, {.stop = stop}); };
 
-    const auto mailSender = std::make_shared<feedback::MailSender>();
+    // Quitting also ends a mail under way, however slowly its server answers.
+    const auto mailSender = std::make_shared<feedback::MailSender>(
+        feedback::MailLimits{}, [stop = quitting.get_token()] { return platform::createTcpSocket(stop); });
     std::vector<std::string> keyProblems;
     const update::ChannelConfig channel = update::programChannel(paths, quitting.get_token(), keyProblems);
     for (const std::string &problem : keyProblems)
         std::fprintf(stderr, "kavo: %s\n", problem.c_str());
 
     mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
-        fetch, mailSender, hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
+        fetch, mailSender, common::networkPool(), hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
         [channel] { return update::readChannelManifest(channel); }});
     // Logout, kill and Ctrl+C end the program as its close button does.
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())
         return 0;
     // Said once, when the window stands: the user learns why nothing they set will be kept.
-    if (!preparation.empty())
+    if (preparation)
         QMetaObject::invokeMethod(
-            &window, [&] { notifier.showMessage(common::gbkFromUtf8(preparation), false); }, Qt::QueuedConnection);
+            &window, [&] { notifier.showMessage(common::gbkFromUtf8(*preparation), false); }, Qt::QueuedConnection);
     const int status = QApplication::exec();
     // The tasks that waited end before the window and the services they report to.
     quitting.request_stop();

@@ -27,6 +27,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -207,7 +208,7 @@ int setting(const Context &c)
             gbkArguments[i] = *converted;
         }
         settings::clearStaleTemporaries(file);
-        const auto written = settings::writeSetting(file, gbkArguments[0], gbkArguments[1], gbkArguments[2]);
+        const auto written = settings::saveSetting(file, gbkArguments[0], gbkArguments[1], gbkArguments[2]);
         if (!written.has_value())
             return c.fail("cannot write the settings file: " + written.error().detail);
         return 0;
@@ -402,6 +403,16 @@ int utf8ToGb18030(const Context &c)
     return output.empty() && !input.empty() ? 1 : 0;
 }
 
+// The decimal number that `text` is, whole; nothing for any other text or a number out of int's range.
+std::optional<int> wholeNumber(std::string_view text)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
 int downloadFile(const Context &c)
 {
     constexpr const char *DownloadUsage = "download URL TARGET [-n N] [--sha256 HEX] [--limit-rate RATE]";
@@ -409,7 +420,10 @@ int downloadFile(const Context &c)
     std::vector<std::string> positional;
     for (std::size_t i = 0; i < c.args.size(); ++i) {
         if (c.args[i] == "-n" && i + 1 < c.args.size()) {
-            options.connections = std::max(1, std::atoi(c.args[++i].c_str()));
+            const auto connections = wholeNumber(c.args[++i]);
+            if (!connections)
+                return c.fail("-n takes a whole number of connections, not: " + c.args[i]);
+            options.connections = std::max(1, *connections);
         } else if (c.args[i] == "--sha256" && i + 1 < c.args.size()) {
             options.sha256 = common::sha256FromHex(c.args[++i]);
             if (!options.sha256)
@@ -481,8 +495,8 @@ int runCommand(const std::vector<std::string> &arguments, Streams &streams)
         return 2;
     }
     const platform::PreparedFiles prepared = platform::prepareUserFiles(paths);
-    if (const std::string notice = platform::describePreparation(prepared); !notice.empty())
-        streams.err += "kavo-cli: " + notice + "\n";
+    if (const auto notice = platform::describePreparation(prepared))
+        streams.err += "kavo-cli: " + *notice + "\n";
     Context context{
         prepared.paths, {arguments.begin() + static_cast<std::ptrdiff_t>(at + 1), arguments.end()}, streams};
     const int status = commandTable().at(arguments[at])(context);

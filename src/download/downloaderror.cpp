@@ -30,6 +30,7 @@ std::string kindWords(const DownloadError &error)
     using Kind = DownloadError::Kind;
     switch (error.kind) {
     case Kind::Address:
+    case Kind::NoDirectLink:
         return common::gbk("下载地址无效");
     case Kind::Network:
         return common::gbk("网络连接出错");

@@ -10,6 +10,7 @@ struct DownloadError
     enum class Kind
     {
         Address, // the address is empty, has no http:// or https:// scheme, or holds blanks or control bytes
+        NoDirectLink, // the share page was read but holds no direct link: nothing to download, no retry
         Network, // no connection, a reset, a time-out, a broken answer
         HttpStatus, // the server answered with a status that gives no file
         Changed, // the file changed on the server while it was being fetched

@@ -11,12 +11,11 @@
 #include "catalog/loader.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/gbk.h"
-#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/ui/netdiskwindow.h"
 #include "feedback/ui/feedbackpage.h"
-#include "mainwindow/trayicon.h"
+#include "mainwindow/desktopintegration.h"
 #include "platform/desktop.h"
 #include "platform/hotkeys.h"
 #include "platform/paths.h"
@@ -40,13 +39,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QMoveEvent>
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScreen>
-#include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -102,7 +98,7 @@ MainWindow::MainWindow(Services services, QWidget *parent)
         m_services.settings, m_services.desktop, m_services.notifier, m_services.paths.lists, this);
     connect(m_catalog, &catalog::CatalogViews::netdiskToolRequested, this, &MainWindow::openNetdiskTool);
     new feedback::FeedbackPage({m_form.nameField, m_form.feedbackMessage, m_form.submitButton}, m_services.mailSender,
-        m_services.notifier, this);
+        m_services.networkPool, m_services.notifier, this);
     wireVersionFields();
     m_frame = new appearance::WindowFrame(this,
         {appearance::ButtonKind::Close, appearance::ButtonKind::Maximise, appearance::ButtonKind::Minimise,
@@ -117,20 +113,27 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     m_frame->setCurrentTab(m_form.pages->currentIndex());
     connect(m_form.pages, &QTabWidget::currentChanged, m_frame, &appearance::WindowFrame::setCurrentTab);
     wireOtherMenu();
+    const auto toolTip = [this] { return appearance::trayToolTip(m_form.playMusicAction->isChecked()); };
+    m_desktop = new DesktopIntegration(*this, {m_form.trayMenu, m_services.trayAvailable, toolTip});
     wireTrayMenu();
 }
 
 void MainWindow::openNetdiskTool()
 {
     download::NetdiskServices services{m_services.settings, m_services.download, m_services.notifier, m_services.sound,
-        m_services.picker, m_services.fetch, [lists = m_services.paths.lists](const std::string &address) {
-            return catalog::recordChecksum(lists, address);
-        }};
+        m_services.picker, m_services.fetch, m_services.networkPool,
+        [lists = m_services.paths.lists](
+            const std::string &address) { return catalog::recordChecksum(lists, address); }};
     auto *tool = new download::NetdiskWindow(services, m_catalog->pendingDownloadAddress(), this);
     tool->show();
 }
 
 MainWindow::~MainWindow() = default;
+
+QSystemTrayIcon *MainWindow::trayIcon() const
+{
+    return m_desktop->trayIcon();
+}
 
 bool MainWindow::startUp()
 {
@@ -166,57 +169,12 @@ void MainWindow::tabRoutine(int k)
 
 void MainWindow::restoreMainWindow()
 {
-    m_inTray = false;
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    centre();
-    show();
-    centre();
-    raise();
-    activateWindow();
-    // The window may already have stood centred: no move took the tray icon down.
-    placementChanged();
+    m_desktop->restore();
 }
 
 void MainWindow::hideToTray()
 {
-    if (!m_services.trayAvailable()) {
-        showMinimized();
-        return;
-    }
-    // Only hidden, never iconified: an iconified window leaves state reports behind that reach the program
-    // after the next restore and would hide the window again.
-    m_inTray = true;
-    hide();
-    placementChanged();
-}
-
-void MainWindow::changeEvent(QEvent *event)
-{
-    QWidget::changeEvent(event);
-    if (event->type() != QEvent::WindowStateChange)
-        return;
-    // The window was minimised by something else than the program (the window manager, a task bar): it goes to
-    // the tray as well. What the window system reports is read only here; whether to hide it is decided when the
-    // minimising is done, by the program's own state: a restore in between keeps the window shown.
-    if (isMinimized() && !m_inTray && isVisible() && m_tray && m_services.trayAvailable()) {
-        m_inTray = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_inTray)
-                    hide();
-            },
-            Qt::QueuedConnection);
-    }
-    placementChanged();
-}
-
-void MainWindow::moveEvent(QMoveEvent *event)
-{
-    QWidget::moveEvent(event);
-    // The first showing reports the position the window already had; only a real change counts.
-    if (event->pos() != event->oldPos())
-        placementChanged();
+    m_desktop->hideToTray();
 }
 
 void MainWindow::resizeEvent(QResizeEvent *event)
@@ -225,15 +183,6 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     m_form.layOut(event->size());
     if (!mask().isEmpty())
         roundCorners();
-}
-
-void MainWindow::placementChanged()
-{
-    if (!m_tray)
-        return;
-    m_tray->hide();
-    if (m_inTray || isMinimized())
-        putUpTrayIcon();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -250,8 +199,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (m_fadeTimer)
         m_fadeTimer->stop();
     m_board->stop();
-    if (m_tray)
-        m_tray->hide();
+    m_desktop->removeTrayIcon();
     event->accept();
     QCoreApplication::quit();
 }
@@ -373,10 +321,7 @@ void MainWindow::onHotKey(int identifier)
     if (identifier == m_f5Key) {
         m_catalog->refreshActiveList();
     } else if (identifier == m_homeKey) {
-        if (m_inTray || isMinimized() || !isVisible())
-            restoreMainWindow();
-        else
-            hideToTray();
+        m_desktop->toggle();
     }
 }
 
@@ -389,20 +334,7 @@ void MainWindow::applyMusicAndTray()
         if (!wav.empty())
             m_services.sound.play(wav, true);
     }
-    m_tray = createTrayIcon(this);
-    m_tray->setContextMenu(m_form.trayMenu);
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // A minimised window would stay minimised on show(): the click brings it back as a restore does.
-        if (reason == QSystemTrayIcon::Trigger)
-            restoreMainWindow();
-    });
-    putUpTrayIcon();
-}
-
-void MainWindow::putUpTrayIcon()
-{
-    m_tray->setToolTip(common::toQString(appearance::trayToolTip(m_form.playMusicAction->isChecked())));
-    m_tray->show();
+    m_desktop->showTrayIcon();
 }
 
 void MainWindow::fadeIn(std::size_t step)
@@ -414,7 +346,7 @@ void MainWindow::fadeIn(std::size_t step)
     }
     setWindowOpacity(alphas[step] / 255.0);
     // Hidden to the tray during the fade-in, it stays there.
-    if (!m_inTray)
+    if (!m_desktop->inTray())
         show();
     if (!m_fadeTimer) {
         m_fadeTimer = new QTimer(this);
@@ -461,18 +393,12 @@ void MainWindow::startAdvertScrolling()
     m_advertTimer->start(AdvertStepMs);
 }
 
-void MainWindow::centre()
-{
-    if (const QScreen *screen = this->screen())
-        move(screen->availableGeometry().center() - rect().center());
-}
-
 void MainWindow::startAnnouncementFill()
 {
     // Off the UI thread: the start's one read of the manifest page, which the version check shares. The settings
     // are read on the UI thread, at their turn: the task holds nothing that may go before it does.
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run(&common::networkPool(), [relay, manifest = m_manifest] {
+    (void)QtConcurrent::run(&m_services.networkPool, [relay, manifest = m_manifest] {
         const std::string &page = manifest->get().noticePage;
         const std::string ad = update::pageField(page, update::advertisementLabel());
         relay.post([ad](MainWindow &w) {
@@ -563,7 +489,7 @@ void MainWindow::startVersionCheck()
     for (int category = 1; category <= catalog::CategoryCount; ++category)
         local[static_cast<std::size_t>(category - 1)] = common::fromQString(versionField(category)->text());
     const common::Relay<MainWindow> relay(this);
-    (void)QtConcurrent::run(&common::networkPool(), [relay, manifest = m_manifest, local] {
+    (void)QtConcurrent::run(&m_services.networkPool, [relay, manifest = m_manifest, local] {
         const update::ManifestRead &read = manifest->get();
         if (!read.refusal.empty())
             std::fprintf(stderr, "kavo: %s\n", common::utf8FromGbk(read.refusal).c_str());
@@ -581,8 +507,8 @@ void MainWindow::startVersionCheck()
 
 void MainWindow::offerUpdate(const update::UpdateOffer &offer, const std::string &page)
 {
-    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, page,
-        m_services.paths.lists, [this](int category, const std::string &version) {
+    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, m_services.networkPool,
+        page, m_services.paths.lists, [this](int category, const std::string &version) {
             versionField(category)->setText(common::toQString(version));
         }};
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);

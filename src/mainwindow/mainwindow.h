@@ -12,6 +12,7 @@
 
 class QLineEdit;
 class QSystemTrayIcon;
+class QThreadPool;
 class QTimer;
 
 namespace appearance {
@@ -47,6 +48,8 @@ class Settings;
 
 namespace mainwindow {
 
+class DesktopIntegration;
+
 // What the main window needs from the rest of the program, built once in main() and passed in.
 struct Services
 {
@@ -61,6 +64,7 @@ struct Services
     std::function<std::string(const std::string &)> fetch; // FetchUrl in the program
     std::shared_ptr<feedback::MailSender>
         mailSender; // the feedback page's; ends its connection when the last owner goes
+    QThreadPool &networkPool; // runs the tasks that wait on the network
     platform::HotKeys *hotKeys = nullptr; // none: no global hot keys
     platform::SingleInstance *instance = nullptr; // none: no single-instance check
     // Whether the desktop shows tray icons now. Without a tray, a window hidden to it could not be brought back,
@@ -85,7 +89,7 @@ public:
     bool startUp();
 
     const MainWindowForm &form() const { return m_form; }
-    QSystemTrayIcon *trayIcon() const { return m_tray; }
+    QSystemTrayIcon *trayIcon() const;
     appearance::WindowFrame &frame() const { return *m_frame; }
     appearance::AnimatedBoard &board() const { return *m_board; }
     // The "其他" menu's commands.
@@ -119,8 +123,6 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
-    void changeEvent(QEvent *event) override;
-    void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -131,14 +133,11 @@ private:
     void registerHotKeys();
     void onHotKey(int identifier);
     void applyMusicAndTray();
-    void putUpTrayIcon();
-    void placementChanged();
     void roundCorners();
     void fadeIn(std::size_t step);
     void finishStartUp();
     void loadAnimatedPicture();
     void startAdvertScrolling();
-    void centre();
 
     void wireVersionFields();
     void loadVersions();
@@ -161,13 +160,10 @@ private:
     catalog::CatalogViews *m_catalog = nullptr;
     appearance::WindowFrame *m_frame = nullptr;
     appearance::AnimatedBoard *m_board = nullptr;
-    QSystemTrayIcon *m_tray = nullptr;
+    DesktopIntegration *m_desktop = nullptr;
     QTimer *m_fadeTimer = nullptr;
     QTimer *m_advertTimer = nullptr;
     std::string m_notice; // GBK, as the manifest page gave it
-    // The program put the window in the tray and has not brought it back since. Restoring and hiding decide
-    // from this, never from a minimised state the window system reports: that report can come late.
-    bool m_inTray = false;
     int m_f5Key = 0;
     int m_homeKey = 0;
     // The window is closing: a dialog that a signal or logout ended has no answer of the user's.

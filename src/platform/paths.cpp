@@ -1,6 +1,7 @@
 #include "platform/paths.h"
 
 #include "common/gbk.h"
+#include "common/result.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -67,13 +68,16 @@ std::filesystem::path listFolder(const std::filesystem::path &base)
     return base / nativePath(common::gbk("自动更新"));
 }
 
-std::string describe(const std::filesystem::path &path, const std::error_code &error)
+// Why `path` could not be made or copied (UTF-8).
+using Prepared = common::Result<void, std::string>;
+
+common::Unexpected<std::string> describe(const std::filesystem::path &path, const std::error_code &error)
 {
-    return path.string() + ": " + error.message();
+    return common::unexpected(path.string() + ": " + error.message());
 }
 
 // Creates `folder` when missing; the reason when it cannot be made or written into.
-std::string makeWritableFolder(const std::filesystem::path &folder)
+Prepared makeWritableFolder(const std::filesystem::path &folder)
 {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -85,7 +89,7 @@ std::string makeWritableFolder(const std::filesystem::path &folder)
 }
 
 // Makes the user's list folder and copies in each shipped list the user lacks; the first reason it failed.
-std::string fillListFolder(const ProgramPaths &paths)
+Prepared fillListFolder(const ProgramPaths &paths)
 {
     const std::filesystem::path lists = listFolder(paths.lists);
     std::error_code error;
@@ -99,7 +103,9 @@ std::string fillListFolder(const ProgramPaths &paths)
         if (const std::error_code copyError = copyIfMissing(shipped->path(), target))
             return describe(target, copyError);
     }
-    return error ? describe(source, error) : std::string();
+    if (error)
+        return describe(source, error);
+    return {};
 }
 
 } // namespace
@@ -132,24 +138,25 @@ PreparedFiles prepareUserFiles(const ProgramPaths &paths)
     PreparedFiles prepared{paths, {}, true, false};
     if (paths.lists == paths.data)
         return prepared;
-    const auto report = [&prepared](const std::string &reason) { prepared.problem += reason + "\n"; };
-    if (const std::string reason = makeWritableFolder(paths.settings); !reason.empty()) {
-        report(reason);
+    if (const Prepared settings = makeWritableFolder(paths.settings); !settings.has_value()) {
+        prepared.problems.push_back(settings.error());
         prepared.settingsKept = false;
     }
-    if (const std::string reason = fillListFolder(paths); !reason.empty()) {
-        report(reason);
+    if (const Prepared lists = fillListFolder(paths); !lists.has_value()) {
+        prepared.problems.push_back(lists.error());
         prepared.paths.lists = paths.data;
         prepared.listsShipped = true;
     }
     return prepared;
 }
 
-std::string describePreparation(const PreparedFiles &prepared)
+std::optional<std::string> describePreparation(const PreparedFiles &prepared)
 {
-    if (prepared.problem.empty())
-        return {};
-    std::string text = "无法建立用户文件夹：\n" + prepared.problem;
+    if (prepared.problems.empty())
+        return std::nullopt;
+    std::string text = "无法建立用户文件夹：\n";
+    for (const std::string &problem : prepared.problems)
+        text += problem + "\n";
     if (!prepared.settingsKept)
         text += "设置不会被保存。";
     if (prepared.listsShipped)

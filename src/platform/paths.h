@@ -2,8 +2,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -47,7 +49,7 @@ struct PreparedFiles
     // The folders to use: as given, except that the catalog is read from the shipped lists in the data folder
     // when the user's list folder could not be made or filled.
     ProgramPaths paths;
-    std::string problem; // why a folder or list could not be made, one reason a line (UTF-8); empty: all ready
+    std::vector<std::string> problems; // why a folder or list could not be made (UTF-8), one reason each; none: ready
     bool settingsKept = true; // the settings folder exists and takes writes
     bool listsShipped = false; // paths.lists is the read-only data folder
 };
@@ -57,9 +59,9 @@ struct PreparedFiles
 // the other; the program runs on without what could not be made.
 PreparedFiles prepareUserFiles(const ProgramPaths &paths);
 
-// The notice that tells the user why their folders could not be made and what follows from it (UTF-8); empty
+// The notice that tells the user why their folders could not be made and what follows from it (UTF-8); none
 // when everything is ready.
-std::string describePreparation(const PreparedFiles &prepared);
+std::optional<std::string> describePreparation(const PreparedFiles &prepared);
 
 // The user's standard folders, as native paths: the system's download or pictures folder when it exists, else
 // the home folder. They replace the program's Windows defaults (a save folder under "C:\"). Needs the Qt

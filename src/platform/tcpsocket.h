@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -41,7 +42,9 @@ public:
     virtual void close() = 0;
 };
 
-std::unique_ptr<TcpSocket> createTcpSocket();
+// A stop request on `stop` ends every wait of the socket at once, also one under way on another thread: connect
+// and send fail, waitReadable reports Failed. The socket is of no further use then.
+std::unique_ptr<TcpSocket> createTcpSocket(std::stop_token stop = {});
 
 // This machine's host name, at most 100 bytes.
 std::string localHostName();

@@ -3,10 +3,14 @@
 #include "platform/untildeadline.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -17,19 +21,39 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+enum class Ready
+{
+    Yes,
+    No, // the limit passed or a signal came
+    Failed,
+    Stopped
+};
+
+// Waits at most `limit` for `events` on `fd`, or for the stop descriptor `wake` (none when negative) to become
+// readable.
+Ready pollWithWake(int fd, short events, int wake, std::chrono::milliseconds limit)
+{
+    pollfd entries[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
+    const int ready = ::poll(entries, 2, static_cast<int>(limit.count()));
+    if (ready < 0)
+        return errno == EINTR ? Ready::No : Ready::Failed;
+    if (entries[1].revents != 0)
+        return Ready::Stopped;
+    return ready == 0 ? Ready::No : Ready::Yes;
+}
+
 // Waits until `events` are ready on `fd` or `deadline` passes. Rounded up to whole milliseconds, so a wait
 // that is not yet over never turns into a busy poll of zero.
-TcpSocket::Outcome waitFor(int fd, short events, TcpSocket::Deadline deadline)
+TcpSocket::Outcome waitFor(int fd, short events, int wake, TcpSocket::Deadline deadline)
 {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return TcpSocket::Outcome::TimedOut;
-        pollfd entry{fd, events, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
-        if (ready > 0)
+        const Ready ready = pollWithWake(fd, events, wake, left);
+        if (ready == Ready::Yes)
             return TcpSocket::Outcome::Done;
-        if (ready < 0 && errno != EINTR)
+        if (ready != Ready::No)
             return TcpSocket::Outcome::Failed;
     }
 }
@@ -78,17 +102,36 @@ std::optional<std::vector<Endpoint>> resolve(const std::string &host, int port, 
     return untilDeadline([host, port] { return lookUp(host, port, 0); }, deadline);
 }
 
-// The socket never blocks: every wait goes through poll() with a limit.
+// The socket never blocks: every wait goes through poll() with a limit, beside an eventfd that a stop request
+// makes readable for good.
 class PosixTcpSocket final : public TcpSocket
 {
 public:
-    ~PosixTcpSocket() override { close(); }
+    explicit PosixTcpSocket(std::stop_token stop)
+        : m_stop(std::move(stop))
+    {
+        if (!m_stop.stop_possible())
+            return;
+        m_wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        m_onStop.emplace(m_stop, [wake = m_wake] {
+            const std::uint64_t one = 1;
+            (void)!::write(wake, &one, sizeof one);
+        });
+    }
+
+    ~PosixTcpSocket() override
+    {
+        m_onStop.reset(); // waits for a callback under way, which writes to m_wake
+        close();
+        if (m_wake >= 0)
+            ::close(m_wake);
+    }
 
     bool open() override { return reopen(AF_INET); }
 
     Outcome connect(const std::string &host, int port, Deadline deadline) override
     {
-        if (port < 1 || port > 65535)
+        if (port < 1 || port > 65535 || m_stop.stop_requested())
             return Outcome::Failed;
         const auto endpoints = resolve(host, port, deadline);
         if (!endpoints)
@@ -116,7 +159,7 @@ public:
                 continue;
             if (n == 0 || !wouldBlock())
                 return Outcome::Failed;
-            if (const Outcome waited = waitFor(m_fd, POLLOUT, deadline); waited != Outcome::Done)
+            if (const Outcome waited = waitFor(m_fd, POLLOUT, m_wake, deadline); waited != Outcome::Done)
                 return waited;
         }
         return Outcome::Done;
@@ -124,11 +167,16 @@ public:
 
     Wait waitReadable(std::chrono::milliseconds limit) override
     {
-        pollfd entry{m_fd, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, static_cast<int>(limit.count()));
-        if (ready < 0)
-            return errno == EINTR ? Wait::Timeout : Wait::Failed;
-        return ready == 0 ? Wait::Timeout : Wait::Readable;
+        if (m_stop.stop_requested())
+            return Wait::Failed;
+        switch (pollWithWake(m_fd, POLLIN, m_wake, limit)) {
+        case Ready::Yes:
+            return Wait::Readable;
+        case Ready::No:
+            return Wait::Timeout;
+        default:
+            return Wait::Failed;
+        }
     }
 
     bool receive(std::string &out) override
@@ -172,7 +220,7 @@ private:
         // An interrupted connect goes on in the background like one in progress.
         if (errno != EINPROGRESS && errno != EINTR)
             return Outcome::Failed;
-        const Outcome waited = waitFor(m_fd, POLLOUT, deadline);
+        const Outcome waited = waitFor(m_fd, POLLOUT, m_wake, deadline);
         if (waited != Outcome::Done)
             return waited;
         int error = 0;
@@ -183,13 +231,16 @@ private:
     }
 
     int m_fd = -1;
+    std::stop_token m_stop;
+    int m_wake = -1; // readable once a stop was requested
+    std::optional<std::stop_callback<std::function<void()>>> m_onStop;
 };
 
 } // namespace
 
-std::unique_ptr<TcpSocket> createTcpSocket()
+std::unique_ptr<TcpSocket> createTcpSocket(std::stop_token stop)
 {
-    return std::make_unique<PosixTcpSocket>();
+    return std::make_unique<PosixTcpSocket>(std::move(stop));
 }
 
 std::string localHostName()

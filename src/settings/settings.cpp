@@ -8,6 +8,16 @@ namespace settings {
 
 using common::gbk;
 
+std::string unkeptText(const SettingsError &error, const std::filesystem::path &file)
+{
+    using Kind = SettingsError::Kind;
+    const char *why = error.kind == Kind::ReadOnly ? "配置文件是只读的"
+        : error.kind == Kind::TooLarge             ? "配置文件太大，不是本程序写的"
+        : error.kind == Kind::BadName              ? "设置的名称无法写入配置文件"
+                                                   : "配置文件无法写入";
+    return gbk("设置没有保存：") + gbk(why) + gbk("（") + platform::gbkPath(file) + gbk("）");
+}
+
 Settings::Settings(std::filesystem::path directory, std::filesystem::path dataDirectory)
     : m_directory(std::move(directory))
     , m_dataDirectory(dataDirectory.empty() ? m_directory : std::move(dataDirectory))
@@ -36,7 +46,14 @@ bool Settings::isYes(const SettingKey &key) const
 
 bool Settings::write(const SettingKey &key, std::string_view gbkValue) const
 {
-    return WriteSetting(file(), gbk(key.section), gbk(key.key), gbkValue);
+    const auto written = saveSetting(file(), gbk(key.section), gbk(key.key), gbkValue);
+    if (written.has_value()) {
+        m_failing = false;
+        return true;
+    }
+    if (!m_failing.exchange(true) && m_unkept)
+        m_unkept(unkeptText(written.error(), file()));
+    return false;
 }
 
 bool Settings::writeFlag(const SettingKey &key, bool yes) const

@@ -102,7 +102,7 @@ std::string ReadSetting(
     return std::string(common::truncateChars(chosen, MaxValueBytes));
 }
 
-common::Result<void, SettingsError> writeSetting(
+common::Result<void, SettingsError> saveSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value)
 {
     if (const auto problem = nameProblem(section, NameKind::Section))
@@ -145,7 +145,7 @@ common::Result<void, SettingsError> writeSetting(
 bool WriteSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value)
 {
-    return writeSetting(file, section, key, value).has_value();
+    return saveSetting(file, section, key, value).has_value();
 }
 
 void clearStaleTemporaries(const std::filesystem::path &file)

@@ -40,10 +40,10 @@ std::string ReadSetting(
 // Writes `value` under `key` in `section`, creating the file, section or key as needed; line breaks in the
 // value become blanks. A settings file that is no regular file is refused. On failure the file is as it was. A
 // new file gets mode 0644 less the umask; a replaced one keeps its mode.
-common::Result<void, SettingsError> writeSetting(
+common::Result<void, SettingsError> saveSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value);
 
-// writeSetting() for callers that need only whether it worked.
+// saveSetting() for callers that need only whether it worked.
 bool WriteSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value);
 

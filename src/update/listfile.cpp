@@ -1,9 +1,21 @@
 #include "update/listfile.h"
 
 #include "catalog/loader.h"
+#include "common/gbk.h"
 #include "platform/files.h"
 
 namespace update {
+
+namespace {
+
+common::Unexpected<ListError> listFailure(ListError::Kind kind)
+{
+    return common::unexpected(ListError{kind,
+        common::gbk(kind == ListError::Kind::NotAList ? "下载到的文件不是分类列表"
+                                                      : "无法写入文件：新的列表无法替换原来的列表")});
+}
+
+} // namespace
 
 std::filesystem::path pendingListPath(const std::filesystem::path &list)
 {
@@ -12,11 +24,11 @@ std::filesystem::path pendingListPath(const std::filesystem::path &list)
     return pending;
 }
 
-bool isCategoryList(const std::filesystem::path &file, const catalog::Category &category)
+common::Result<void, ListError> isCategoryList(const std::filesystem::path &file, const catalog::Category &category)
 {
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error))
-        return false;
+        return listFailure(ListError::Kind::NotAList);
     bool named = false;
     bool blank = true;
     int stretches = 0;
@@ -27,17 +39,19 @@ bool isCategoryList(const std::filesystem::path &file, const catalog::Category &
             [&named](const catalog::ItemView &item) { named = named || !item.name.empty() || !item.address.empty(); });
         return !named;
     });
-    return read.has_value() && (named || blank);
+    if (!read.has_value() || !(named || blank))
+        return listFailure(ListError::Kind::NotAList);
+    return {};
 }
 
-bool replaceList(const std::filesystem::path &downloaded, const std::filesystem::path &list)
+common::Result<void, ListError> replaceList(const std::filesystem::path &downloaded, const std::filesystem::path &list)
 {
     const auto fd = platform::openForReading(downloaded);
     if (!fd.has_value() || !platform::syncData(fd->get()).has_value()
         || !platform::renameFile(downloaded, list, platform::Overwrite::Yes).has_value())
-        return false;
+        return listFailure(ListError::Kind::NotReplaced);
     platform::syncFolder(list.parent_path()); // the rename itself reaches the disk with the folder
-    return true;
+    return {};
 }
 
 } // namespace update

@@ -26,7 +26,7 @@ common::Result<std::string, std::string> resolveListLink(
     std::string link = download::fetchDirectLink(pageField(page, addressLabel(category)), fetch);
     if (link.empty())
         return common::unexpected(download::describeDownloadError(
-            {download::DownloadError::Kind::Address, false, 0, gbk("分享页面中没有找到新列表的下载直链")}));
+            {download::DownloadError::Kind::NoDirectLink, false, 0, gbk("分享页面中没有找到新列表的下载直链")}));
     return link;
 }
 
@@ -56,13 +56,12 @@ common::Result<void, std::string> installList(const std::filesystem::path &downl
     // the rule in one place for every way a list can arrive.
     if (const auto matches = checkListFile(downloaded, expected); !matches.has_value())
         return discard(matches.error());
-    if (!isCategoryList(downloaded, category))
-        return discard(gbk("下载到的文件不是分类列表"));
+    if (const auto shape = isCategoryList(downloaded, category); !shape.has_value())
+        return discard(shape.error().detail);
     // Marks what the new list brings while the old one is still in place; a failure leaves no marks.
     static_cast<void>(rememberNewRecords(list, downloaded, category));
-    if (!replaceList(downloaded, list))
-        return discard(download::describeDownloadError(
-            {download::DownloadError::Kind::Disk, false, 0, gbk("新的列表无法替换原来的列表")}));
+    if (const auto replaced = replaceList(downloaded, list); !replaced.has_value())
+        return discard(replaced.error().detail);
     return {};
 }
 

@@ -418,6 +418,19 @@ TEST(CliDownload, FailedDownloadExitsNonZeroAndSavesNothing)
     EXPECT_FALSE(std::filesystem::exists(home.path() / "x.bin"));
 }
 
+TEST(CliDownload, AConnectionCountThatIsNoWholeNumberIsAUsageError)
+{
+    TempDir home;
+    for (const char *count : {"abc", "3x", "''", "99999999999"}) {
+        SCOPED_TRACE(count);
+        const CommandResult result = runCommand(binaryDir() + "/kavo-cli --home '" + home.path().string()
+            + "' download http://127.0.0.1:1/x '" + (home.path() / "x.bin").string() + "' -n " + count + " 2>&1");
+        EXPECT_EQ(result.status, 2);
+        EXPECT_NE(result.out.find("kavo-cli: -n takes a whole number of connections, not: "), std::string::npos)
+            << result.out;
+    }
+}
+
 TEST(CliFeedback, RefusesShortContentWithThePagesWords)
 {
     TempDir home;

@@ -2,6 +2,7 @@
 #include "appearance/ui/windowframe.h"
 #include "catalog/catalogmodel.h"
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "desktop/xclient.h"
 #include "mainwindow/mainwindow.h"
 #include "ui/fakeservices.h"
@@ -28,8 +29,8 @@ protected:
         ASSERT_TRUE(m_x.connected());
         writeFile(home.path() / "自动更新" / "软件下载.txt",
             common::gbk("(软件名称：甲-软件大小：1KB-分享时间：2020.1.1-下载地址：http://127.0.0.1/a-)\r\n"));
-        m_window = std::make_unique<mainwindow::MainWindow>(mainwindow::Services{
-            settings, home.path(), sound, desktop, m_notifier, downloader, picker, picturePicker, fetch, mailSender});
+        m_window = std::make_unique<mainwindow::MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop,
+            m_notifier, downloader, picker, picturePicker, fetch, mailSender, common::networkPool()});
         m_window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
     }

@@ -2,6 +2,7 @@
 #include "common/gbk.h"
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
+#include "platform/tcpsocket.h"
 #include "support/tempdir.h"
 
 #include <QProcess>
@@ -10,6 +11,8 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <optional>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
 using namespace feedback;
@@ -344,6 +347,29 @@ TEST(MailSenderLimits, PeersThatHoldTheSenderMeetATimeOut)
         EXPECT_EQ(sender.lastError(), row.text);
         EXPECT_FALSE(sender.connected());
     }
+}
+
+// Quitting the program stops the sender's socket: a server that trickles its greeting for as long as the limits
+// allow (an hour here) does not hold the mail.
+TEST(MailSender, AStopRequestEndsAReplyThatTrickles)
+{
+    using std::chrono::hours;
+    TempDir dir;
+    ScriptedSmtp peer("trickle", dir.path() / "log", "0.05");
+    std::stop_source quitting;
+    MailSender sender(MailLimits{.reply = hours(1), .session = hours(1)},
+        [stop = quitting.get_token()] { return platform::createTcpSocket(stop); });
+    std::jthread quitter([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (peer.log().empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        quitting.request_stop();
+    });
+    const auto result = boundedRun(peer, [&] { return sender.connect("127.0.0.1", peer.port(), "u", "p", 3600000); });
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().kind, MailError::Kind::Network);
+    EXPECT_FALSE(sender.connected());
+    EXPECT_EQ(peer.log(), "<greeting>\r\n");
 }
 
 TEST(MailSender, DisplayNamesFromTheEnvironmentArriveAsGbkAndLineBreaksAsCrLf)

@@ -108,7 +108,7 @@ TEST(ProgramPaths, FirstStartCopiesTheShippedListsAndKeepsTheUsersOwn)
     writeFile(shipped / "源码下载.txt", "shipped 2");
     writeFile(root.path() / "data" / "自动更新" / "源码下载.txt", "refreshed by the user");
 
-    EXPECT_EQ(platform::prepareUserFiles(paths).problem, "");
+    EXPECT_TRUE(platform::prepareUserFiles(paths).problems.empty());
     EXPECT_TRUE(std::filesystem::is_directory(root.path() / "config"));
     EXPECT_EQ(readFile(root.path() / "data" / "自动更新" / "软件下载.txt"), "shipped 1");
     EXPECT_EQ(readFile(root.path() / "data" / "自动更新" / "源码下载.txt"), "refreshed by the user");
@@ -118,9 +118,11 @@ TEST(ProgramPaths, FirstStartCopiesTheShippedListsAndKeepsTheUsersOwn)
     // A list folder that cannot be made is reported with its path.
     writeFile(root.path() / "blocked", "a file, not a folder");
     const ProgramPaths blocked = layout(root.path() / "config", root.path() / "blocked", root.path() / "share");
-    EXPECT_NE(platform::prepareUserFiles(blocked).problem.find("blocked"), std::string::npos);
+    const std::vector<std::string> problems = platform::prepareUserFiles(blocked).problems;
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("blocked"), std::string::npos);
     // The one-folder layout is the user's already.
-    EXPECT_EQ(platform::prepareUserFiles(ProgramPaths(root.path() / "blocked")).problem, "");
+    EXPECT_TRUE(platform::prepareUserFiles(ProgramPaths(root.path() / "blocked")).problems.empty());
 }
 
 // A file where a folder should be stops that folder only: the other is still made, and a catalog that cannot
@@ -151,15 +153,15 @@ TEST(ProgramPaths, AFolderThatCannotBeMadeLeavesTheOtherAndTheShippedCatalog)
         const platform::PreparedFiles prepared = platform::prepareUserFiles(row.paths);
         EXPECT_EQ(prepared.settingsKept, row.settingsKept);
         EXPECT_EQ(prepared.listsShipped, row.listsShipped);
-        EXPECT_NE(prepared.problem.find((root.path() / "file").string()), std::string::npos);
+        ASSERT_FALSE(prepared.problems.empty());
+        EXPECT_NE(prepared.problems[0].find((root.path() / "file").string()), std::string::npos);
         EXPECT_EQ(readFile(prepared.paths.lists / "自动更新" / "软件下载.txt"), "shipped");
-        const std::string notice = platform::describePreparation(prepared);
+        const std::string notice = platform::describePreparation(prepared).value_or("");
         EXPECT_EQ(notice.rfind("无法建立用户文件夹：", 0), 0u) << notice;
         EXPECT_NE(notice.find(row.notice), std::string::npos) << notice;
     }
-    EXPECT_EQ(
-        platform::describePreparation(platform::prepareUserFiles(layout(root.path() / "c", root.path() / "d", share))),
-        "");
+    EXPECT_FALSE(
+        platform::describePreparation(platform::prepareUserFiles(layout(root.path() / "c", root.path() / "d", share))));
 }
 
 TEST(ProgramPaths, TheDefaultPictureComesFromTheDataFolder)

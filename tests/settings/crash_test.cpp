@@ -66,9 +66,9 @@ TEST(CrashSafety, ListReplacementLeavesTheOldOrTheNewListWhole)
             [&] {
                 for (;;) {
                     writeFile(update::pendingListPath(list), newList);
-                    update::replaceList(update::pendingListPath(list), list);
+                    static_cast<void>(update::replaceList(update::pendingListPath(list), list));
                     writeFile(update::pendingListPath(list), oldList);
-                    update::replaceList(update::pendingListPath(list), list);
+                    static_cast<void>(update::replaceList(update::pendingListPath(list), list));
                 }
             },
             std::chrono::microseconds(random() % 30000));

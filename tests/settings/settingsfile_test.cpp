@@ -1,4 +1,5 @@
 #include "common/gbk.h"
+#include "platform/paths.h"
 #include "settings/settings.h"
 #include "settings/settingsfile.h"
 #include "support/tempdir.h"
@@ -70,6 +71,30 @@ TEST(Settings, TemporaryFilesOfAWriterThatDiedAreClearedAtStartNotByEveryWrite)
     for (const auto &other : others)
         EXPECT_TRUE(std::filesystem::exists(other)) << other;
     EXPECT_EQ(s.read(keys::UserName), gbk("张三"));
+}
+
+// A value written at every key press must not report every key: the user hears once that the settings stopped
+// being kept, and again only when they stop once more after a success.
+TEST(Settings, FailedWritesAreReportedOnceUntilOneSucceeds)
+{
+    TempDir dir;
+    settings::Settings settings(dir.path());
+    std::vector<std::string> reports;
+    settings.reportUnkeptTo([&reports](const std::string &text) { reports.push_back(text); });
+    const auto readOnly = std::filesystem::perms::owner_read;
+    const auto writable = readOnly | std::filesystem::perms::owner_write;
+    EXPECT_TRUE(settings.write(settings::keys::UserName, "a"));
+    std::filesystem::permissions(settings.file(), readOnly);
+    EXPECT_FALSE(settings.write(settings::keys::UserName, "ab"));
+    EXPECT_FALSE(settings.writeFlag(settings::keys::PlayMusic, true));
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0], gbk("设置没有保存：配置文件是只读的（") + platform::gbkPath(settings.file()) + gbk("）"));
+    std::filesystem::permissions(settings.file(), writable);
+    EXPECT_TRUE(settings.write(settings::keys::UserName, "abc"));
+    std::filesystem::permissions(settings.file(), readOnly);
+    EXPECT_FALSE(settings.write(settings::keys::UserName, "abcd"));
+    EXPECT_EQ(reports.size(), 2u);
+    EXPECT_EQ(settings.read(settings::keys::UserName), "abc");
 }
 
 TEST(SettingsFile, ValueIsCutAt10240BytesOnACharacterBoundary)
@@ -170,11 +195,11 @@ TEST(SettingsFile, NamesThatWouldNotReadBackAreRefusedBeforeTheFileIsTouched)
 {
     TempDir dir;
     const auto file = dir.path() / "cfg";
-    const auto refused = writeSetting(file, gbk("记录"), "k\r\n[" + gbk("更新") + "]\r\n" + gbk("软件下载"), "9.9");
+    const auto refused = saveSetting(file, gbk("记录"), "k\r\n[" + gbk("更新") + "]\r\n" + gbk("软件下载"), "9.9");
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().kind, SettingsError::Kind::BadName);
     EXPECT_NE(refused.error().detail.find("line break"), std::string::npos);
-    EXPECT_FALSE(writeSetting(file, "a]b", "k", "v").has_value());
+    EXPECT_FALSE(saveSetting(file, "a]b", "k", "v").has_value());
     EXPECT_FALSE(std::filesystem::exists(file));
     EXPECT_EQ(ReadSetting(file, gbk("更新"), gbk("软件下载"), "1.0"), "1.0");
 }
@@ -185,7 +210,7 @@ TEST(SettingsFile, ReadOnlyFileIsLeftAsItIs)
     const auto file = dir.path() / "cfg";
     ASSERT_TRUE(WriteSetting(file, "s", "k", "old"));
     std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
-    const auto written = writeSetting(file, "s", "k", "new");
+    const auto written = saveSetting(file, "s", "k", "new");
     ASSERT_FALSE(written.has_value());
     EXPECT_EQ(written.error().kind, SettingsError::Kind::ReadOnly);
     EXPECT_NE(written.error().detail.find("read-only"), std::string::npos);
@@ -225,7 +250,7 @@ TEST(SettingsFile, SymbolicLinkIsFollowedAndStaysALink)
             writeFile(target, "[keep]\r\nk=kept\r\n");
         const auto link = home / "cfg";
         std::filesystem::create_symlink(row.absolute ? target : std::filesystem::path("../store/real-cfg"), link);
-        ASSERT_TRUE(writeSetting(link, "s", "k", "v").has_value());
+        ASSERT_TRUE(saveSetting(link, "s", "k", "v").has_value());
         EXPECT_TRUE(std::filesystem::is_symlink(link));
         EXPECT_EQ(ReadSetting(target, "s", "k", ""), "v");
         EXPECT_EQ(ReadSetting(link, "keep", "k", ""), row.targetExists ? "kept" : "");
@@ -239,7 +264,7 @@ TEST(SettingsFile, LinkLoopFailsWithAReason)
     TempDir dir;
     std::filesystem::create_symlink("b", dir.path() / "a");
     std::filesystem::create_symlink("a", dir.path() / "b");
-    const auto written = writeSetting(dir.path() / "a", "s", "k", "v");
+    const auto written = saveSetting(dir.path() / "a", "s", "k", "v");
     ASSERT_FALSE(written.has_value());
     EXPECT_NE(written.error().detail.find("symbolic link"), std::string::npos);
 }
@@ -261,7 +286,7 @@ TEST(SettingsFile, SettingsThatAreNoRegularFileAreNeverWaitedOn)
         const auto file = dir.path() / "cfg";
         row.make(file);
         auto work = std::async(std::launch::async,
-            [&file] { return std::pair(ReadSetting(file, "s", "k", "default"), writeSetting(file, "s", "k", "v")); });
+            [&file] { return std::pair(ReadSetting(file, "s", "k", "default"), saveSetting(file, "s", "k", "v")); });
         // A reader stuck on the FIFO is let go by a writer that comes and goes.
         const bool ended = work.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
         while (work.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {

@@ -6,7 +6,7 @@ Scenarios: login-plain (EHLO offers "AUTH LOGIN PLAIN"), auth-equals (only "AUTH
 ehlo-refused (EHLO gets 502, HELO works), no-auth (EHLO offers no AUTH), silent (says nothing), refuse-rcpt,
 drip (a normal dialogue, every reply sent one byte at a time, SECONDS apart).
 Peers that hold a client, SECONDS (default 1.5) setting their pace:
-  trickle     a greeting that never ends, one byte every SECONDS
+  trickle     a greeting that never ends, one byte every SECONDS; logs "<greeting>" once it has begun
   slow        a normal dialogue, every reply SECONDS late
   mute-ehlo   a greeting, then no answer to EHLO
   stall-data  a normal dialogue that stops reading after "354", with a small receive buffer
@@ -64,6 +64,7 @@ class Handler(socketserver.StreamRequestHandler):
             return
         if SCENARIO == "trickle":
             self.wfile.write(b"220-")
+            log(b"<greeting>\r\n")
             while True:
                 time.sleep(PACE)
                 self.wfile.write(b"x")

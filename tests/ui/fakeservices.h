@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/networkpool.h"
 #include "download/download.h"
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
@@ -16,7 +17,7 @@ struct FakeServices
     mainwindow::Services services(platform::HotKeys *hotKeys = nullptr, platform::SingleInstance *instance = nullptr)
     {
         return {settings, home.path(), sound, desktop, notifier, downloader, picker, picturePicker, fetch, mailSender,
-            hotKeys, instance};
+            common::networkPool(), hotKeys, instance};
     }
 
     TempDir home;

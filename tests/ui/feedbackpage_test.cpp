@@ -25,8 +25,8 @@ class FeedbackPageTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        page = std::make_unique<FeedbackPage>(
-            FeedbackPage::Controls{&name, &content, &submit}, std::make_shared<feedback::MailSender>(), notifier);
+        page = std::make_unique<FeedbackPage>(FeedbackPage::Controls{&name, &content, &submit},
+            std::make_shared<feedback::MailSender>(), common::networkPool(), notifier);
     }
 
     void press() { QTest::mouseClick(&submit, Qt::LeftButton); }

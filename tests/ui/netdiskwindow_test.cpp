@@ -37,7 +37,8 @@ class NetdiskWindowTest : public ::testing::Test
 protected:
     QPointer<NetdiskWindow> open(const std::string &address)
     {
-        auto *window = new NetdiskWindow({settings, downloader, notifier, sound, picker, fetch}, address);
+        auto *window
+            = new NetdiskWindow({settings, downloader, notifier, sound, picker, fetch, common::networkPool()}, address);
         window->show();
         return window;
     }
@@ -126,6 +127,23 @@ TEST_F(NetdiskWindowTest, PickerAndPathBoxWriteTheSaveFolder)
         picker.starts, (QStringList{QString::fromStdString(home.path().string()), QStringLiteral("/srv/downloads")}));
     EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/srv/downloads");
     window->close();
+}
+
+TEST_F(NetdiskWindowTest, ATypedFolderIsWrittenWhenTheTypingEndsNotAtEveryKey)
+{
+    settings.write(settings::keys::SaveFolder, "/tmp");
+    QPointer<NetdiskWindow> window = open(Address50);
+    auto *box = child<QLineEdit>(window, "编辑框_路径");
+    box->clear();
+    QTest::keyClicks(box, QStringLiteral("/srv/a"));
+    EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/tmp");
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/srv/a");
+    // Typed, and the window closed without a Return: the folder is kept all the same.
+    QTest::keyClicks(box, QStringLiteral("b"));
+    EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/srv/a");
+    window->close();
+    EXPECT_EQ(settings.read(settings::keys::SaveFolder), "/srv/ab");
 }
 
 // The user's standard folders come from HOME; each test gets its own.

@@ -111,11 +111,13 @@ TEST(ListFile, ReplacesWholeOrNotAtAll)
     TempDir dir;
     const auto list = dir.path() / "list.txt";
     writeFile(list, "old");
-    EXPECT_FALSE(replaceList(dir.path() / "missing", list));
+    const auto missing = replaceList(dir.path() / "missing", list);
+    ASSERT_FALSE(missing.has_value());
+    EXPECT_EQ(missing.error().kind, ListError::Kind::NotReplaced);
     EXPECT_EQ(readFile(list), "old");
     writeFile(pendingListPath(list), "new");
     EXPECT_EQ(pendingListPath(list).filename(), "list.txt.new");
-    EXPECT_TRUE(replaceList(pendingListPath(list), list));
+    EXPECT_TRUE(replaceList(pendingListPath(list), list).has_value());
     EXPECT_EQ(readFile(list), "new");
     EXPECT_FALSE(std::filesystem::exists(pendingListPath(list)));
 }
@@ -142,7 +144,7 @@ TEST(ListFile, OnlyAListOrABlankFileMayTakeTheListsPlace)
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
         writeFile(dir.path() / "new", row.bytes);
-        EXPECT_EQ(isCategoryList(dir.path() / "new", modules), row.isList);
+        EXPECT_EQ(isCategoryList(dir.path() / "new", modules).has_value(), row.isList);
     }
-    EXPECT_FALSE(isCategoryList(dir.path() / "missing", modules));
+    EXPECT_FALSE(isCategoryList(dir.path() / "missing", modules).has_value());
 }

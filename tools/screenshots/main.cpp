@@ -6,6 +6,7 @@
 #include "appearance/ui/picturepicker.h"
 #include "catalog/catalogmodel.h"
 #include "common/gbk.h"
+#include "common/networkpool.h"
 #include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
@@ -62,7 +63,7 @@ bool mainWindowShots(const QString &out, const std::string &port, SilentSound &s
     NoDesktop desktop;
     mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, folders, pictures,
         [](const std::string &url) { return download::FetchUrl(url); }, std::make_shared<feedback::MailSender>(),
-        nullptr, nullptr});
+        common::networkPool(), nullptr, nullptr});
     window.startUp();
     waitFor([&] { return window.form().models[5]->rowCount() > 0 && window.form().board->y() == 24; }, 15000);
     for (QWidget *widget : QApplication::topLevelWidgets()) {
@@ -113,7 +114,8 @@ int main(int argc, char **argv)
     NoNotices notices;
     NoFolderPicker picker;
     auto *tool = new download::NetdiskWindow(
-        {settings, downloader, notices, sound, picker, [](const std::string &url) { return download::FetchUrl(url); }},
+        {settings, downloader, notices, sound, picker, [](const std::string &url) { return download::FetchUrl(url); },
+            common::networkPool()},
         "http://127.0.0.1:" + port + "/share/link?shareid=110001&uk=3500001");
     tool->show();
     tool->findChild<QPushButton *>(QStringLiteral("按钮_下载"))->click();

@@ -4,7 +4,6 @@
 #include "appearance/ui/backgroundpictures.h"
 #include "appearance/ui/windowframe.h"
 #include "common/gbk.h"
-#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/download.h"
@@ -15,6 +14,7 @@
 #include "settings/settings.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFutureWatcher>
@@ -136,9 +136,9 @@ void NetdiskWindow::wireControls()
     connect(m_browse, &QPushButton::clicked, this, &NetdiskWindow::browse);
     connect(m_download, &QPushButton::clicked, this, &NetdiskWindow::startResolution);
     connect(m_timer, &QTimer::timeout, this, &NetdiskWindow::showProgress);
-    connect(m_path, &QLineEdit::textChanged, this, [this](const QString &text) {
-        m_services.settings.write(settings::keys::SaveFolder, common::fromQString(text));
-    });
+    // A typed folder is kept once the typing ends (Return, leaving the box, closing the window), not at every
+    // key: a half-typed path is no choice of the user's.
+    connect(m_path, &QLineEdit::editingFinished, this, &NetdiskWindow::keepTypedFolder);
     // The box flips once per click and the setting follows it.
     connect(m_autoClose, &QCheckBox::clicked, this,
         [this](bool ticked) { m_services.settings.writeFlag(settings::keys::AutoCloseTool, ticked); });
@@ -153,6 +153,20 @@ bool NetdiskWindow::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void NetdiskWindow::closeEvent(QCloseEvent *event)
+{
+    keepTypedFolder();
+    QWidget::closeEvent(event);
+}
+
+void NetdiskWindow::keepTypedFolder()
+{
+    if (!m_path->isModified())
+        return;
+    m_path->setModified(false);
+    m_services.settings.write(settings::keys::SaveFolder, common::fromQString(m_path->text()));
+}
+
 void NetdiskWindow::toggleAutoClose()
 {
     const bool ticked = !m_autoClose->isChecked();
@@ -165,9 +179,8 @@ void NetdiskWindow::browse()
     // The dialog opens on the folder the box names, not wherever the program happened to be started.
     const QString chosen = m_services.picker.pickFolder(
         this, QStringLiteral("Verrin 百度网盘 快速下载工具 QQ500600700"), m_path->text());
-    m_path->setText(chosen);
-    if (m_path->text().isEmpty())
-        m_path->setText(defaultFolder());
+    m_path->setText(chosen.isEmpty() ? defaultFolder() : chosen);
+    m_services.settings.write(settings::keys::SaveFolder, common::fromQString(m_path->text()));
 }
 
 std::filesystem::path NetdiskWindow::folder() const
@@ -206,7 +219,7 @@ void NetdiskWindow::startResolution()
         onResolved(resolved.first);
     });
     watcher->setFuture(QtConcurrent::run(
-        &common::networkPool(), [address, fetch = m_services.fetch, checksumOf = m_services.checksumOf] {
+        &m_services.networkPool, [address, fetch = m_services.fetch, checksumOf = m_services.checksumOf] {
             return Resolved{resolveShare(address, fetch), checksumOf ? checksumOf(address) : std::nullopt};
         }));
 }
@@ -224,7 +237,8 @@ void NetdiskWindow::onResolved(const ShareResolution &resolution)
     if (resolution.directLink.empty()) {
         // Nothing to download: say so instead of starting a task that can only fail.
         m_services.notifier.showMessage(
-            failureMessage({DownloadError::Kind::Address, false, 0, common::gbk("分享页面中没有找到下载直链")}), false);
+            failureMessage({DownloadError::Kind::NoDirectLink, false, 0, common::gbk("分享页面中没有找到下载直链")}),
+            false);
         return;
     }
     startDownload(resolution);

@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QThreadPool;
 class QTimer;
 
 namespace appearance {
@@ -52,6 +53,7 @@ struct NetdiskServices
     platform::Sound &sound;
     FolderPicker &picker;
     Fetcher fetch; // FetchUrl in the program
+    QThreadPool &networkPool; // reads the share pages; outlives the window's tasks
     // The SHA-256 that the catalog gives for a share address; none: downloads are not checked.
     std::function<std::optional<common::Sha256Digest>(const std::string &address)> checksumOf = {};
 };
@@ -71,6 +73,7 @@ public:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 signals:
     // The share pages have been read (whatever they gave); for tests and the status line.
@@ -84,6 +87,7 @@ private:
     void buildControls();
     void wireControls();
     void browse();
+    void keepTypedFolder();
     void toggleAutoClose();
     void startResolution();
     void onResolved(const ShareResolution &resolution);

@@ -2,7 +2,6 @@
 
 #include "appearance/notifier.h"
 #include "common/gbk.h"
-#include "common/networkpool.h"
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "feedback/feedback.h"
@@ -21,11 +20,12 @@ const QString SubmitCaption = QStringLiteral("提交反馈信息");
 
 } // namespace
 
-FeedbackPage::FeedbackPage(
-    Controls controls, std::shared_ptr<MailSender> sender, appearance::Notifier &notifier, QObject *parent)
+FeedbackPage::FeedbackPage(Controls controls, std::shared_ptr<MailSender> sender, QThreadPool &pool,
+    appearance::Notifier &notifier, QObject *parent)
     : QObject(parent)
     , m_controls(controls)
     , m_sender(std::move(sender))
+    , m_pool(pool)
     , m_notifier(notifier)
 {
     m_controls.submitButton->setText(SubmitCaption);
@@ -45,25 +45,24 @@ void FeedbackPage::submit()
     m_controls.submitButton->setEnabled(false);
     const common::Relay<FeedbackPage> relay(this);
     // Off Qt's own pool, which painting waits for: a silent mail server must not freeze the windows.
-    (void)QtConcurrent::run(&common::networkPool(), [relay, sender = m_sender, name, content] {
-        const auto sent = submitFeedback(*sender, mailConfig(), name, content);
-        const std::string failure = sent.has_value() ? std::string() : sent.error().text;
-        relay.post([failure](FeedbackPage &page) { page.onSent(failure); });
+    (void)QtConcurrent::run(&m_pool, [relay, sender = m_sender, name, content] {
+        relay.post(
+            [sent = submitFeedback(*sender, mailConfig(), name, content)](FeedbackPage &page) { page.onSent(sent); });
     });
 }
 
-void FeedbackPage::onSent(const std::string &failure)
+void FeedbackPage::onSent(const common::Result<void, MailError> &sent)
 {
     m_controls.submitButton->setText(SubmitCaption);
     m_controls.submitButton->setEnabled(true);
-    if (failure.empty()) {
+    if (sent.has_value()) {
         m_notifier.showMessage(common::gbk("你提交的信息已经受理，如有问题请直接联系QQ500600700"), true);
         m_controls.contentBox->clear();
     } else {
         m_notifier.showMessage(
-            common::gbk("提交失败：") + failure + common::gbk(" 你的内容已保留，请稍后再试。"), true);
+            common::gbk("提交失败：") + sent.error().text + common::gbk(" 你的内容已保留，请稍后再试。"), true);
     }
-    emit submitted(failure.empty());
+    emit submitted(sent.has_value());
 }
 
 } // namespace feedback

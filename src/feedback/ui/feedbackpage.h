@@ -1,11 +1,14 @@
 #pragma once
 
+#include "common/result.h"
+
 #include <QObject>
 #include <memory>
 
 class QPlainTextEdit;
 class QLineEdit;
 class QPushButton;
+class QThreadPool;
 
 namespace appearance {
 class Notifier;
@@ -14,9 +17,11 @@ class Notifier;
 namespace feedback {
 
 class MailSender;
+struct MailError;
 
 // The feedback page: validates the name and message, mails them to the author off the UI thread and tells
-// the user the outcome. The message is cleared only once the server has accepted the mail. UI thread only.
+// the user the outcome. The message is cleared only once the server has accepted the mail. The mail goes out on
+// `pool`, which must outlive its tasks. UI thread only.
 class FeedbackPage : public QObject
 {
     Q_OBJECT
@@ -29,8 +34,8 @@ public:
         QPushButton *submitButton = nullptr; // 按钮1
     };
 
-    FeedbackPage(Controls controls, std::shared_ptr<MailSender> sender, appearance::Notifier &notifier,
-        QObject *parent = nullptr);
+    FeedbackPage(Controls controls, std::shared_ptr<MailSender> sender, QThreadPool &pool,
+        appearance::Notifier &notifier, QObject *parent = nullptr);
 
 signals:
     // A submission has ended; `accepted` tells whether the server took the mail.
@@ -38,10 +43,11 @@ signals:
 
 private:
     void submit();
-    void onSent(const std::string &failure);
+    void onSent(const common::Result<void, MailError> &sent);
 
     Controls m_controls;
     std::shared_ptr<MailSender> m_sender;
+    QThreadPool &m_pool;
     appearance::Notifier &m_notifier;
 };
 

@@ -3,7 +3,6 @@
 #include "appearance/notifier.h"
 #include "catalog/category.h"
 #include "common/gbk.h"
-#include "common/networkpool.h"
 #include "common/relay.h"
 #include "download/conversions.h"
 #include "download/download.h"
@@ -54,7 +53,7 @@ void ListRefresh::start()
         startDownload(link.value());
     });
     watcher->setFuture(QtConcurrent::run(
-        &common::networkPool(), [fetch = m_context.fetch, page = m_context.page, category = m_offer.category] {
+        &m_context.networkPool, [fetch = m_context.fetch, page = m_context.page, category = m_offer.category] {
             return resolveListLink(page, category, fetch);
         }));
 }

@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+class QThreadPool;
+
 namespace appearance {
 class Notifier;
 }
@@ -23,6 +25,7 @@ struct RefreshContext
     download::Download &download; // the program's one download object
     appearance::Notifier &notifier;
     Fetcher fetch;
+    QThreadPool &networkPool; // resolves the list's link; outlives the refresh's tasks
     std::string page; // the manifest page that the version check accepted, UTF-8
     std::filesystem::path programDirectory;
     // Sets the category's version field (which writes the setting).
