@@ -581,12 +581,11 @@ void MainWindow::startVersionCheck()
 
 void MainWindow::offerUpdate(const update::UpdateOffer &offer, const std::string &page)
 {
-    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, page,
-        m_services.paths.lists, [this](int category, const std::string &version) {
-            versionField(category)->setText(common::toQString(version));
-        }};
+    update::RefreshContext context{m_services.notifier, m_services.fetch, page, m_services.paths.lists,
+        [this](
+            int category, const std::string &version) { versionField(category)->setText(common::toQString(version)); }};
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);
-    auto *window = new update::UpdateWindow(*refresh, m_services.download, m_services.settings, this);
+    auto *window = new update::UpdateWindow(*refresh, m_services.settings, this);
     connect(refresh, &update::ListRefresh::finished, refresh, &QObject::deleteLater);
     connect(refresh, &update::ListRefresh::finished, this, &MainWindow::showNotice);
     // Declined before it started: nothing more will come of this refresh.

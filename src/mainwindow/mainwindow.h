@@ -55,7 +55,7 @@ struct Services
     platform::Sound &sound;
     platform::Desktop &desktop;
     appearance::Notifier &notifier;
-    download::Download &download; // the program's one download object
+    download::Download &download; // the netdisk tool's
     download::FolderPicker &picker;
     appearance::PicturePicker &picturePicker;
     std::function<std::string(const std::string &)> fetch; // FetchUrl in the program

@@ -274,7 +274,7 @@ TEST_F(NetdiskWindowTest, SharePagesAreReadApartFromQtsOwnPool)
 
 TEST_F(NetdiskWindowTest, ARefusedStartShowsTheProgressOfTheDownloadThatRuns)
 {
-    // The list refresh's download runs when the tool's start is refused: the tool shows its progress.
+    // Another download runs on the object when the tool's start is refused: the tool shows its progress.
     DemoService demo(KAVO_PUBLISHED_DIR, 32 * 1024);
     ASSERT_TRUE(demo.started());
     ASSERT_TRUE(downloader.Start(download::toolTaskParam(demo.url("/file/110002"), home.path() / "list.txt", {})));

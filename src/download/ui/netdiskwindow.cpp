@@ -253,7 +253,7 @@ void NetdiskWindow::startDownload(const ShareResolution &resolution)
 
 void NetdiskWindow::showProgress()
 {
-    // The total of whichever download runs: after a refused start, the list refresh's, which shares the object.
+    // The total of whichever download runs on the object the tool was given.
     const std::int64_t received = m_services.download.Received();
     const double total = m_services.download.total();
     const ProgressView view = progressView(received, total);

@@ -47,7 +47,7 @@ std::unique_ptr<FolderPicker> createFolderPicker();
 struct NetdiskServices
 {
     const settings::Settings &settings;
-    Download &download; // shared with the list refresh: one download at a time
+    Download &download;
     appearance::Notifier &notifier;
     platform::Sound &sound;
     FolderPicker &picker;
