@@ -1,0 +1,10 @@
+#include "download/proxy.h"
+
+namespace download {
+
+std::optional<DownloadError> proxyProblem(const ProxySetting &)
+{
+    return std::nullopt;
+}
+
+} // namespace download
