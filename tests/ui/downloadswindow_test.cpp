@@ -1,20 +1,30 @@
 #include "appearance/ui/windowframe.h"
 #include "common/gbk.h"
+#include "download/fetch.h"
+#include "download/ui/netdiskwindow.h"
 #include "downloads/options.h"
 #include "downloads/queue.h"
+#include "downloads/ui/completionnotice.h"
 #include "downloads/ui/downloadswindow.h"
+#include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
+#include "support/demoservice.h"
 #include "support/holdingserver.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
+#include "ui/fakeservices.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTest>
 #include <QToolButton>
@@ -156,10 +166,10 @@ TEST_F(DownloadsWindowTest, RowsFollowTheQueueAndTheirButtonsActOnIt)
     EXPECT_TRUE(std::filesystem::exists(folder.path() / "held.bin.part"));
     prompter.answer = downloads::RemoveChoice::DeleteFile;
     QTest::mouseClick(button(0, "按钮_删除"), Qt::LeftButton);
-    EXPECT_EQ(table()->rowCount(), 0);
+    QTRY_COMPARE(table()->rowCount(), 0); // once the running task has stopped
     EXPECT_EQ(
         prompter.asked, (QStringList{QStringLiteral("gone"), QStringLiteral("gone"), QStringLiteral("held.bin")}));
-    EXPECT_TRUE(std::filesystem::is_empty(folder.path()));
+    QTRY_VERIFY(std::filesystem::is_empty(folder.path()));
     EXPECT_TRUE(queue->items().empty());
 }
 
@@ -203,4 +213,91 @@ TEST_F(DownloadsWindowTest, OptionsReachTheQueueAndTheSettingsFileButAnUnusableP
         EXPECT_EQ(downloads::readQueueOptions(settings), row.expected);
         EXPECT_EQ(child<QLabel>(window, "标签_代理提示")->text().isEmpty(), !row.problem);
     }
+}
+
+namespace {
+
+class DownloadsWiringTest : public ::testing::Test, protected FakeServices
+{
+protected:
+    static std::vector<DownloadsWindow *> listWindows()
+    {
+        std::vector<DownloadsWindow *> found;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (auto *list = qobject_cast<DownloadsWindow *>(widget); list && list->isVisible())
+                found.push_back(list);
+        }
+        return found;
+    }
+};
+
+} // namespace
+
+TEST_F(DownloadsWiringTest, TheTrayEntryAndTheToolsButtonOpenTheOneDownloadsList)
+{
+    mainwindow::MainWindow window(services());
+    window.form().trayMenu->findChild<QAction *>(QStringLiteral("下载列表"))->trigger();
+    ASSERT_EQ(listWindows().size(), 1u);
+    DownloadsWindow *list = listWindows().front();
+    window.openNetdiskTool();
+    auto *tool = window.findChild<download::NetdiskWindow *>();
+    ASSERT_NE(tool, nullptr);
+    QTest::mouseClick(child<QPushButton>(tool, "按钮_下载列表"), Qt::LeftButton);
+    EXPECT_EQ(listWindows(), std::vector<DownloadsWindow *>{list});
+    tool->close();
+    list->close();
+}
+
+TEST_F(DownloadsWiringTest, ADownloadCutByTheEndOfTheProgramContinuesAtTheNextStartWithANotice)
+{
+    DemoService demo(KAVO_PUBLISHED_DIR, 1024 * 1024);
+    ASSERT_TRUE(demo.started());
+    const auto resolve = [](const std::string &address) {
+        return download::resolveShare(address, [](const std::string &url) { return download::FetchUrl(url); });
+    };
+    const std::string address = demo.url("/share/link?shareid=110002&uk=3500002");
+    {
+        downloads::Queue before(downloads::storeFile(home.path()), resolve, {});
+        before.add(address, home.path());
+        QTRY_VERIFY_WITH_TIMEOUT(before.items().front().received > 0, 20000);
+    }
+    mainwindow::Services given = services();
+    given.resolveShare = resolve;
+    mainwindow::MainWindow window(given);
+    ASSERT_TRUE(window.startUp());
+    std::vector<downloads::Item> items = window.queue().items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_NE(items.front().state, downloads::State::Paused);
+    QTRY_VERIFY_WITH_TIMEOUT(window.queue().items().front().state == downloads::State::Finished, 60000);
+    EXPECT_EQ(readFile(home.path() / "VLC 媒体播放器.zip"), download::FetchUrl(demo.url("/file/110002")));
+    // The notice's click opens the folder the file went to, once the notice is up.
+    QTRY_VERIFY((emit window.trayIcon()->messageClicked(), !desktop.folders.empty()));
+    EXPECT_EQ(desktop.folders.front(), home.path());
+    EXPECT_TRUE(window.trayIcon()->isVisible());
+    window.close();
+}
+
+TEST(CompletionNotice, NamesTheFileAndTheOutcomeAndItsClickOpensTheLastFolder)
+{
+    FakeDesktop desktop;
+    QStringList shown;
+    downloads::CompletionNotice notice(
+        [&shown](const QString &title, const QString &text) { shown << title + QLatin1Char('|') + text; }, desktop);
+    notice.clicked(); // before any notice: nothing to open
+    EXPECT_TRUE(desktop.folders.empty());
+    downloads::Item item;
+    item.name = gbk("甲.zip");
+    item.folder = "/tmp/a";
+    item.state = downloads::State::Finished;
+    notice.downloadEnded(item);
+    item.name = gbk("乙.zip");
+    item.folder = "/tmp/b";
+    item.state = downloads::State::Failed;
+    item.reason = gbk("服务器回答 HTTP 404：文件不存在");
+    notice.downloadEnded(item);
+    EXPECT_EQ(shown,
+        (QStringList{QStringLiteral("下载完成|甲.zip 已下载完成，点击打开所在文件夹。"),
+            QStringLiteral("下载失败|乙.zip 下载失败：服务器回答 HTTP 404：文件不存在")}));
+    notice.clicked();
+    EXPECT_EQ(desktop.folders, std::vector<std::filesystem::path>{"/tmp/b"});
 }

@@ -15,8 +15,8 @@ struct FakeServices
 {
     mainwindow::Services services(platform::HotKeys *hotKeys = nullptr, platform::SingleInstance *instance = nullptr)
     {
-        return {settings, home.path(), sound, desktop, notifier, downloader, picker, picturePicker, fetch, mailSender,
-            hotKeys, instance};
+        return {settings, home.path(), sound, desktop, notifier, picker, picturePicker, fetch, mailSender, hotKeys,
+            instance};
     }
 
     TempDir home;

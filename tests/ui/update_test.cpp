@@ -291,7 +291,7 @@ TEST_F(UpdateTest, QuittingWhileTheManifestFetchHangsEndsEveryTaskAndTouchesNoth
     fetch = [stop = quitting.get_token()](const std::string &url) { return download::FetchUrl(url, {.stop = stop}); };
     auto ownSettings = std::make_unique<settings::Settings>(home.path());
     auto window = std::make_unique<MainWindow>(mainwindow::Services{*ownSettings, home.path(), sound, desktop, notifier,
-        downloader, picker, picturePicker, fetch, mailSender, nullptr, nullptr});
+        picker, picturePicker, fetch, mailSender, nullptr, nullptr});
     window->startUp();
     // The notice and the version check share the start's one read of the page: one request, two waiting tasks.
     QTRY_COMPARE_WITH_TIMEOUT(common::networkPool().activeThreadCount(), 2, 10000);
