@@ -99,9 +99,15 @@ DownloadsWindow::DownloadsWindow(DownloadsServices services, QWidget *parent)
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
-    m_table->horizontalHeader()->setSectionResizeMode(StateColumn, QHeaderView::Stretch);
-    m_table->horizontalHeader()->setSectionResizeMode(ButtonsColumn, QHeaderView::ResizeToContents);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_table->setWordWrap(false);
+    QHeaderView *header = m_table->horizontalHeader();
+    header->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(StateColumn, QHeaderView::Stretch);
+    header->setSectionResizeMode(ButtonsColumn, QHeaderView::ResizeToContents);
+    for (const auto &[column, width] :
+        {std::pair{SizeColumn, 70}, {ProgressColumn, 90}, {SpeedColumn, 80}, {TimeLeftColumn, 64}})
+        m_table->setColumnWidth(column, width);
     buildOptions();
     auto *frame = new appearance::WindowFrame(this, {appearance::ButtonKind::Close});
     appearance::applyBackground(*frame, m_services.settings);
@@ -228,8 +234,11 @@ QWidget *DownloadsWindow::rowButtons(std::uint64_t id)
     box->setObjectName(QStringLiteral("操作_%1").arg(id));
     auto *layout = new QHBoxLayout(box);
     layout->setContentsMargins(2, 0, 2, 0);
+    layout->setSpacing(2);
     const auto add = [box, layout](const char *name, const char *caption) {
         auto *button = named(new QPushButton(QString::fromUtf8(caption), box), name);
+        // As wide as its caption: four buttons share the row with the download's facts.
+        button->setFixedWidth(button->fontMetrics().horizontalAdvance(button->text()) + 18);
         layout->addWidget(button);
         return button;
     };

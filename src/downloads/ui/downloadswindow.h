@@ -59,7 +59,7 @@ class DownloadsWindow : public QWidget
     Q_OBJECT
 
 public:
-    static constexpr int Width = 660;
+    static constexpr int Width = 820;
     static constexpr int Height = 360;
     static constexpr int PollMs = 500;
 
