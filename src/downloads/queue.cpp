@@ -391,6 +391,15 @@ struct Queue::Shared
     }
 };
 
+int percentOf(const Item &item)
+{
+    if (item.state == State::Finished)
+        return 100;
+    if (item.size <= 0 || item.received <= 0)
+        return 0;
+    return static_cast<int>(std::min<std::int64_t>(100, item.received * 100 / item.size));
+}
+
 Queue::Queue(std::filesystem::path store, Resolver resolve, QueueOptions options)
     : m_shared(std::make_shared<Shared>())
 {

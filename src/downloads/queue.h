@@ -102,6 +102,9 @@ private:
     std::shared_ptr<Shared> m_shared;
 };
 
+// The whole percentage of the item that has arrived: 100 when finished, 0 while the size is unknown. Pure.
+int percentOf(const Item &item);
+
 // The file in the user's data folder that keeps the list.
 std::filesystem::path storeFile(const std::filesystem::path &dataFolder);
 
