@@ -337,24 +337,27 @@ struct Queue::Shared
             deleteFiles = task->deleteFiles;
         }
         std::optional<Item> ended;
-        std::optional<Item> removed;
+        Item item;
         std::function<void(const Item &)> handler;
         {
             const std::lock_guard lock(mutex);
             Entry *entry = find(id);
-            if (stop == StopReason::Remove) {
-                removed = entry->item;
-                entries.erase(entries.begin() + (entry - entries.data()));
-            } else {
-                conclude(*entry, *task, stop);
+            conclude(*entry, *task, stop);
+            item = entry->item;
+            if (stop != StopReason::Remove) {
                 entry->task = nullptr;
-                if (entry->item.state == State::Finished || entry->item.state == State::Failed)
-                    ended = entry->item;
+                if (item.state == State::Finished || item.state == State::Failed)
+                    ended = item;
             }
             handler = endedHandler;
         }
-        if (removed && deleteFiles)
-            removeFiles(*removed);
+        if (stop == StopReason::Remove) {
+            // The files go first, so that a download gone from the list has no files left to go.
+            if (deleteFiles)
+                removeFiles(item);
+            const std::lock_guard lock(mutex);
+            std::erase_if(entries, [id](const Entry &e) { return e.item.id == id; });
+        }
         save();
         if (ended && handler)
             handler(*ended);
