@@ -14,16 +14,6 @@ std::string shareOf(int n)
     return "http://127.0.0.1/share/link?shareid=" + std::to_string(n) + "&uk=1";
 }
 
-// The offset of a logged request ("ROUTE FROM IF-RANGE"); nothing without a Range line.
-std::optional<std::int64_t> requestedFrom(const std::string &line)
-{
-    std::istringstream fields(line);
-    std::string route;
-    std::string from;
-    fields >> route >> from;
-    return from == "-" ? std::nullopt : std::optional<std::int64_t>(std::stoll(from));
-}
-
 // The file requests the server logged since the last takeLog() continue the download: each asks for a range
 // (a request without one would fetch the file from its start) and none starts inside a recorded stretch.
 void expectRecordedBytesNotFetchedAgain(std::vector<std::string> lines, const download::ControlRecord &record)
@@ -31,7 +21,7 @@ void expectRecordedBytesNotFetchedAgain(std::vector<std::string> lines, const do
     std::erase_if(lines, [](const std::string &line) { return line.rfind("/status", 0) == 0; });
     ASSERT_FALSE(lines.empty());
     for (const std::string &line : lines) {
-        const auto from = requestedFrom(line);
+        const auto from = loggedOffset(line);
         ASSERT_TRUE(from) << line;
         for (const download::ByteRange &done : record.finished)
             EXPECT_FALSE(*from >= done.begin && *from < done.end) << line << " asks again for a recorded range";
@@ -105,6 +95,20 @@ TEST_F(QueueTest, PausedDownloadContinuesWithoutFetchingRecordedBytesAgain)
     EXPECT_EQ(ended.items()[0].state, State::Finished);
     EXPECT_TRUE(readFile(file) == bytes);
     expectRecordedBytesNotFetchedAgain(takeLog(), *checkpoint);
+}
+
+TEST_F(QueueTest, ContinuedWhilePausingItWaitsForItsTurnAgain)
+{
+    ScriptedServer server(dir.path() / "www" / "file.bin");
+    shares.set(shareOf(1), "again.bin", server.url("/slow?rate=65536"));
+    auto queue = makeQueue();
+    const std::uint64_t id = queue->add(shareOf(1), out);
+    ASSERT_TRUE(eventually([&] { return itemOf(*queue, id)->received > 0; }));
+    queue->pause(id);
+    queue->resume(id);
+    ASSERT_TRUE(ended.waitFor(1));
+    EXPECT_EQ(ended.items()[0].state, State::Finished);
+    EXPECT_TRUE(readFile(out / "again.bin") == bytes);
 }
 
 TEST_F(QueueTest, RemoveTakesTheFilesAlongOnlyWhenAsked)

@@ -2,6 +2,7 @@
 
 #include "download/controlfile.h"
 #include "downloads/queue.h"
+#include "support/requestlog.h"
 #include "support/servers.h"
 #include "support/tempdir.h"
 
@@ -134,15 +135,7 @@ protected:
     }
 
     // The lines the scripted server logged ("ROUTE FROM IF-RANGE"), then forgets them.
-    std::vector<std::string> takeLog()
-    {
-        std::vector<std::string> lines;
-        std::istringstream in(readFile(log));
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        std::filesystem::remove(log);
-        return lines;
-    }
+    std::vector<std::string> takeLog() { return takeLogLines(log); }
 
     static std::int64_t finishedBytes(const std::filesystem::path &file)
     {
