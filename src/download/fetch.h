@@ -52,8 +52,8 @@ std::string headerOf(const FetchedPage &page, std::string_view name);
 common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const FetchOptions &options = {});
 
 // The body of any answer to a GET of `url` (error pages included; redirects followed), as HTTP/1.0 with the
-// program's user agent, the proxy of `options` (by default the environment's), and the user name and password written in the URL.
-// Empty whenever fetchPage gives an error. A transfer broken off midway gives the bytes that arrived.
+// program's user agent, the proxy of `options` (by default the environment's), and the user name and password written
+// in the URL. Empty whenever fetchPage gives an error. A transfer broken off midway gives the bytes that arrived.
 std::string FetchUrl(std::string_view url, const FetchOptions &options = {});
 
 // FetchUrl, the body converted from UTF-8 to GB18030 and cut between the first `startMarker` and the next

@@ -184,6 +184,12 @@ public:
     static std::size_t onBody(char *data, std::size_t size, std::size_t count, void *user)
     {
         auto *c = static_cast<Connection *>(user);
+        // On a fast link one call of libcurl reads megabytes, far past a low limit: what comes while the task is
+        // ahead waits in libcurl, and pace() lets it in once the task is behind again.
+        if (c->verdict && c->owner->aheadOfLimit()) {
+            c->owner->m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
         return c->owner->receive(*c, data, size * count);
     }
 
@@ -498,10 +504,10 @@ private:
     {
         if (m_connections.empty())
             return;
-        const auto share = m_limit <= 0 ? curl_off_t(0)
-                                        : std::max<curl_off_t>(1,
-                                              static_cast<curl_off_t>(
-                                                  m_limit / static_cast<std::int64_t>(m_connections.size())));
+        const auto share = m_limit <= 0
+            ? curl_off_t(0)
+            : std::max<curl_off_t>(
+                1, static_cast<curl_off_t>(m_limit / static_cast<std::int64_t>(m_connections.size())));
         for (const auto &c : m_connections)
             curl_easy_setopt(c->easy.get(), CURLOPT_MAX_RECV_SPEED_LARGE, share);
     }
@@ -728,22 +734,27 @@ private:
     void pace()
     {
         followLimit();
-        if (m_limit <= 0)
+        const bool ahead = aheadOfLimit();
+        if (ahead == m_paused)
             return;
+        m_paused = ahead;
+        for (const auto &c : m_connections)
+            curl_easy_pause(c->easy.get(), ahead ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+    }
+
+    // Whether the task has received more than its limit allows since the pace began.
+    bool aheadOfLimit()
+    {
+        if (m_limit <= 0)
+            return false;
         const auto now = Clock::now();
         const std::int64_t received = m_state.received.load();
         if (m_paceBase < 0) {
             m_paceBase = received;
             m_paceStart = now;
         }
-        const double allowed
-            = std::chrono::duration<double>(now - m_paceStart).count() * static_cast<double>(m_limit);
-        const bool ahead = static_cast<double>(received - m_paceBase) > allowed;
-        if (ahead == m_paused)
-            return;
-        m_paused = ahead;
-        for (const auto &c : m_connections)
-            curl_easy_pause(c->easy.get(), ahead ? CURLPAUSE_RECV : CURLPAUSE_CONT);
+        const double allowed = std::chrono::duration<double>(now - m_paceStart).count() * static_cast<double>(m_limit);
+        return static_cast<double>(received - m_paceBase) > allowed;
     }
 
     // The task's own limit, or its part of a shared one, or the lower of the two.
@@ -806,7 +817,8 @@ private:
     int m_restarts = 0; // whole files in answer to a range
     Clock::time_point m_paceStart;
     std::int64_t m_paceBase = -1; // bytes in hand when the pace began
-    bool m_paused = false; // every connection is paused: the task is ahead of its speed limit
+    bool m_paused
+        = false; // the task is ahead of its speed limit: its connections are paused, or pause at their next bytes
     std::int64_t m_limit = currentLimit(); // bytes per second; 0: none
     int m_renewals = 0;
     std::int64_t m_receivedAtRenewal = 0;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 namespace downloads {
 
@@ -43,6 +44,7 @@ struct Task
     bool deleteFiles = false; // guarded by mutex; with StopReason::Remove
     bool ended = false; // guarded by mutex: event 4 came
     std::atomic<double> total{0};
+    std::atomic<std::int64_t> receivedAtEnd{-1}; // event 4's count; -1 until the task ended
     std::thread thread;
     std::atomic<bool> done{false}; // the worker has nothing left to do but return
     download::Download download; // last: its thread ends before the members its event routine touches go
@@ -60,6 +62,7 @@ struct Entry
 {
     Item item;
     std::shared_ptr<Task> task; // while running
+    bool resumeWanted = false; // continued while its pause was still stopping the task
 };
 
 // The partial files of `file` (its data, control record and the record's temporary).
@@ -233,6 +236,7 @@ struct Queue::Shared
                 if (code == download::EventTotalSize)
                     raw->total = value;
                 if (code == download::EventEnded) {
+                    raw->receivedAtEnd = static_cast<std::int64_t>(value);
                     const std::lock_guard taskLock(raw->mutex);
                     raw->ended = true;
                     raw->wake.notify_all();
@@ -337,24 +341,29 @@ struct Queue::Shared
             deleteFiles = task->deleteFiles;
         }
         std::optional<Item> ended;
-        std::optional<Item> removed;
+        Item item;
         std::function<void(const Item &)> handler;
         {
             const std::lock_guard lock(mutex);
             Entry *entry = find(id);
-            if (stop == StopReason::Remove) {
-                removed = entry->item;
-                entries.erase(entries.begin() + (entry - entries.data()));
-            } else {
-                conclude(*entry, *task, stop);
+            conclude(*entry, *task, stop);
+            if (entry->item.state == State::Paused && std::exchange(entry->resumeWanted, false))
+                entry->item.state = State::Waiting;
+            item = entry->item;
+            if (stop != StopReason::Remove) {
                 entry->task = nullptr;
-                if (entry->item.state == State::Finished || entry->item.state == State::Failed)
-                    ended = entry->item;
+                if (item.state == State::Finished || item.state == State::Failed)
+                    ended = item;
             }
             handler = endedHandler;
         }
-        if (removed && deleteFiles)
-            removeFiles(*removed);
+        if (stop == StopReason::Remove) {
+            // The files go first, so that a download gone from the list has no files left to go.
+            if (deleteFiles)
+                removeFiles(item);
+            const std::lock_guard lock(mutex);
+            std::erase_if(entries, [id](const Entry &e) { return e.item.id == id; });
+        }
         save();
         if (ended && handler)
             handler(*ended);
@@ -370,6 +379,8 @@ struct Queue::Shared
         item.bytesPerSecond = 0;
         if (task.total.load() > 0)
             item.size = static_cast<std::int64_t>(task.total.load());
+        if (task.receivedAtEnd.load() >= 0)
+            item.received = task.receivedAtEnd.load();
         if (item.state == State::Failed) // it never started
             return;
         const auto error = task.download.lastError();
@@ -390,6 +401,15 @@ struct Queue::Shared
         item.reason = error ? download::describeDownloadError(*error) : common::gbk("下载没有完成");
     }
 };
+
+int percentOf(const Item &item)
+{
+    if (item.state == State::Finished)
+        return 100;
+    if (item.size <= 0 || item.received <= 0)
+        return 0;
+    return static_cast<int>(std::min<std::int64_t>(100, item.received * 100 / item.size));
+}
 
 Queue::Queue(std::filesystem::path store, Resolver resolve, QueueOptions options)
     : m_shared(std::make_shared<Shared>())
@@ -446,6 +466,7 @@ void Queue::pause(std::uint64_t id)
         if (!entry || (entry->item.state != State::Waiting && entry->item.state != State::Running))
             return;
         if (entry->task) {
+            entry->resumeWanted = false;
             entry->task->requestStop(StopReason::Pause);
             return; // the worker writes the store once the task has stopped
         }
@@ -459,6 +480,8 @@ void Queue::resume(std::uint64_t id)
     {
         const std::lock_guard lock(m_shared->mutex);
         Entry *entry = m_shared->find(id);
+        if (entry && entry->task && entry->item.state == State::Running)
+            entry->resumeWanted = true; // if a pause is stopping it, it waits for its turn again instead
         if (!entry || entry->item.state != State::Paused || entry->task)
             return;
         entry->item.state = State::Waiting;

@@ -61,7 +61,8 @@ class Queue
 {
 public:
     // store: the file in the user's data folder that keeps the list (replaced atomically on every change).
-    // Nothing is read or started until restore().
+    // The store is read only by restore(). The destructor waits for a resolution under way: the program's
+    // resolver ends its fetches on the quit (shareResolver() with a stop token).
     Queue(std::filesystem::path store, Resolver resolve, QueueOptions options);
     // Stops running tasks, keeping their partial data and the list (they stay "running" in the store, so that
     // the next restore() continues them).
@@ -88,8 +89,9 @@ public:
     QueueOptions options() const;
     // A snapshot, in list order.
     std::vector<Item> items() const;
-    // Reads the store and starts what was running or waiting. A store that does not parse keeps the lines that
-    // do; a finished download whose file is gone shows as failed with the reason. Never throws.
+    // Reads the store and starts what was running or waiting (once; call it at start, before add()). A store
+    // that does not parse keeps the lines that do, and the file as it was is kept beside it as
+    // "<store>.damaged"; a finished download whose file is gone shows as failed with the reason. Never throws.
     void restore();
     // Called on a task's thread when a download finishes or fails (not when it is paused or removed).
     void setEndedHandler(std::function<void(const Item &)> handler);
@@ -101,6 +103,9 @@ public:
 private:
     std::shared_ptr<Shared> m_shared;
 };
+
+// The whole percentage of the item that has arrived: 100 when finished, 0 while the size is unknown. Pure.
+int percentOf(const Item &item);
 
 // The file in the user's data folder that keeps the list.
 std::filesystem::path storeFile(const std::filesystem::path &dataFolder);
