@@ -10,7 +10,7 @@ PKGS_BUILD := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools l
               libsdl2-dev libsodium-dev libx11-dev libgtest-dev libgmock-dev python3
 PKGS_RUN   := fonts-wqy-microhei qt6-translations-l10n xdg-utils
 PKGS_PACKAGE := dpkg-dev file
-PKGS_TEST  := minisign xvfb xauth nginx-light python3-aiosmtpd curl openbox trayer xdotool desktop-file-utils appstream \
+PKGS_TEST  := minisign xvfb xauth nginx-light python3-aiosmtpd curl openbox trayer xdotool microsocks desktop-file-utils appstream \
               $(PKGS_PACKAGE)
 PKGS_BENCH := aria2 curl bc time nginx-light
 

@@ -240,7 +240,10 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Content-Range", f"bytes {start}-{end - 1}/{total}")
         self.send_header("Connection", "close")
         self.end_headers()
-        self.stream(share, start, end, token)
+        sent = self.stream(share, start, end, token)
+        # Tests read which bytes went out: a resumed download must not fetch again what it has.
+        sys.stderr.write(f"demo: range {share.share_id} {start} {start + sent}\n")
+        sys.stderr.flush()
 
     def stream(self, share, start, end, token):
         chunk = 64 * 1024
@@ -255,7 +258,7 @@ class Handler(BaseHTTPRequestHandler):
                         size = min(size, self.server.expire_after - self.server.sent.get(token, 0))
                         self.server.sent[token] = self.server.sent.get(token, 0) + max(size, 0)
                     if size <= 0:
-                        return  # the link expired while it was in use: the connection ends
+                        return sent  # the link expired while it was in use: the connection ends
                 self.wfile.write(self.server.file_bytes(share, position, position + size))
                 position += size
                 sent += size
@@ -265,6 +268,7 @@ class Handler(BaseHTTPRequestHandler):
                         time.sleep(ahead)
         except (BrokenPipeError, ConnectionResetError):
             pass
+        return sent
 
 
 def main():

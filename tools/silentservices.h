@@ -32,5 +32,6 @@ struct NoPictures final : appearance::PicturePicker
 struct NoDesktop final : platform::Desktop
 {
     bool openAddress(std::string_view) override { return false; }
+    bool openFolder(const std::filesystem::path &) override { return false; }
     void setClipboardText(std::string_view) override { }
 };

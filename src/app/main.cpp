@@ -2,9 +2,9 @@
 #include "appearance/ui/picturepicker.h"
 #include "common/gbk.h"
 #include "common/networkpool.h"
-#include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
+#include "downloads/options.h"
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/desktop.h"
@@ -96,7 +96,6 @@ int main(int argc, char **argv)
             &app, [&notifier, gbkText] { notifier.showMessage(gbkText, false); }, Qt::QueuedConnection);
     });
 
-    download::Download downloader;
     const auto picker = download::createFolderPicker();
     const auto picturePicker = appearance::createPicturePicker();
     // Quitting ends the page fetches still waiting, so the pool's tasks end and the process with them.
@@ -112,9 +111,12 @@ int main(int argc, char **argv)
     for (const std::string &problem : keyProblems)
         std::fprintf(stderr, "kavo: %s\n", problem.c_str());
 
-    mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, downloader, *picker, *picturePicker,
-        fetch, mailSender, common::networkPool(), hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
-        [channel] { return update::readChannelManifest(channel); }});
+    mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, *picker, *picturePicker, fetch,
+        mailSender, common::networkPool(), hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
+        [channel] { return update::readChannelManifest(channel); },
+        // The share pages of the downloads list go through the proxy the list's options name.
+        downloads::shareResolver(
+            [&settings] { return downloads::readQueueOptions(settings).proxy; }, quitting.get_token())});
     // Logout, kill and Ctrl+C end the program as its close button does.
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())

@@ -15,6 +15,7 @@
 #include "download/links.h"
 #include "download/progress.h"
 #include "download/sharepage.h"
+#include "downloads/store.h"
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
 #include "platform/paths.h"
@@ -99,7 +100,10 @@ constexpr const char *Usage
       "                                    and its signature; --base: a tree for a static host,\n"
       "                                    --address: {category} in TEMPLATE is the list's name\n"
       "  update [--check]                  the update check (and with no --check the refresh of every\n"
-      "                                    offered list) without the window\n";
+      "                                    offered list) without the window\n"
+      "  downloads                         the downloads list, one line per download: state (waiting,\n"
+      "                                    running, paused, finished, failed), name, size in bytes\n"
+      "                                    (0: unknown), percent, reason of a failure\n";
 
 struct Context
 {
@@ -449,6 +453,23 @@ int downloadFile(const Context &c)
     return 0;
 }
 
+int listDownloads(const Context &c)
+{
+    if (!c.args.empty())
+        return c.fail("downloads takes no argument");
+    const std::filesystem::path file = downloads::storeFile(c.paths.lists);
+    const downloads::StoreContents store = downloads::readStore(file);
+    for (const downloads::Item &item : store.items) {
+        const std::string size = std::to_string(item.size);
+        const std::string percent = std::to_string(downloads::percentOf(item));
+        c.print({downloads::stateWord(item.state), item.name, size, percent, item.reason});
+    }
+    if (store.problem.empty())
+        return 0;
+    c.streams.err += "kavo-cli: " + file.string() + ": " + utf8FromGbk(store.problem) + "\n";
+    return 1;
+}
+
 const std::map<std::string, std::function<int(const Context &)>> &commandTable()
 {
     static const std::map<std::string, std::function<int(const Context &)>> table{
@@ -464,6 +485,7 @@ const std::map<std::string, std::function<int(const Context &)>> &commandTable()
         {"feedback", sendFeedback},
         {"utf8-to-gb18030", utf8ToGb18030},
         {"download", downloadFile},
+        {"downloads", listDownloads},
         {"publish", [](const Context &c) { return publishCommand(c.args, c.streams); }},
         {"update", [](const Context &c) { return updateCommand(c.paths, c.args, c.streams); }},
     };

@@ -30,6 +30,27 @@ bool appendHeader(HeaderList &list, const char *line)
     return true;
 }
 
+namespace {
+
+// System leaves libcurl to read the environment. An empty proxy turns the environment's off; an empty no-proxy
+// list makes a manual proxy serve every host, whatever no_proxy says.
+void setProxy(CURL *easy, const ProxySetting &proxy)
+{
+    switch (proxy.mode) {
+    case ProxySetting::Mode::System:
+        return;
+    case ProxySetting::Mode::None:
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+        return;
+    case ProxySetting::Mode::Manual:
+        curl_easy_setopt(easy, CURLOPT_PROXY, proxy.url.c_str());
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+        return;
+    }
+}
+
+} // namespace
+
 void setRequest(CURL *easy, const Request &request)
 {
     curl_easy_setopt(easy, CURLOPT_URL, request.url);
@@ -41,6 +62,8 @@ void setRequest(CURL *easy, const Request &request)
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, request.maxRedirects);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs);
+    if (request.proxy)
+        setProxy(easy, *request.proxy);
 }
 
 DownloadError curlFailure(CURLcode code)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/downloaderror.h"
+#include "download/proxy.h"
 
 #include <chrono>
 #include <curl/curl.h>
@@ -41,7 +42,7 @@ bool appendHeader(HeaderList &list, const char *line);
 
 // The options every request of the program sets on its handle: the address, HTTP and HTTPS only (redirects
 // included), the HTTP version, the request headers, up to `maxRedirects` redirects followed, no signals, and
-// the connection time-out.
+// the connection time-out, and the proxy (none given: the environment's).
 struct Request
 {
     const char *url = nullptr;
@@ -49,6 +50,7 @@ struct Request
     curl_slist *headers = nullptr;
     long maxRedirects = 0;
     long connectTimeoutMs = 0;
+    const ProxySetting *proxy = nullptr;
 };
 void setRequest(CURL *easy, const Request &request);
 

@@ -76,6 +76,8 @@ common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const
     const auto address = checkedAddress(common::untilZero(url));
     if (!address.has_value())
         return common::unexpected(address.error());
+    if (auto problem = proxyProblem(options.proxy))
+        return common::unexpected(*problem);
     if (options.stop.stop_requested())
         return common::unexpected(DownloadError{DownloadError::Kind::Stopped, false, 0, {}});
     const EasyHandle curl = newEasyHandle();
@@ -89,8 +91,8 @@ common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const
     Body body{{}, options.maxBodyBytes};
     CURL *h = curl.get();
     setRequest(h,
-        {address->c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L,
-            static_cast<long>(options.connectTimeout.count())});
+        {address->c_str(), CURL_HTTP_VERSION_1_0, headers.get(), 20L, static_cast<long>(options.connectTimeout.count()),
+            &options.proxy});
     curl_easy_setopt(h, CURLOPT_USERAGENT, UserAgent);
     if (options.totalTimeout.count() > 0)
         curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(options.totalTimeout.count()));

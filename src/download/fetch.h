@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "download/downloaderror.h"
+#include "download/proxy.h"
 
 #include <chrono>
 #include <cstddef>
@@ -27,6 +28,8 @@ struct FetchOptions
     std::stop_token stop;
     // Extra request header lines, "Name: value" (If-None-Match, If-Modified-Since).
     std::vector<std::string> requestHeaders = {};
+    // A manual address that proxyProblem() refuses gives that reason and no request.
+    ProxySetting proxy = {};
 };
 
 // An answer that came: the status of the last answer (after redirects) and its body.
@@ -49,8 +52,8 @@ std::string headerOf(const FetchedPage &page, std::string_view name);
 common::Result<FetchedPage, DownloadError> fetchPage(std::string_view url, const FetchOptions &options = {});
 
 // The body of any answer to a GET of `url` (error pages included; redirects followed), as HTTP/1.0 with the
-// program's user agent, the proxy of the environment, and the user name and password written in the URL.
-// Empty whenever fetchPage gives an error. A transfer broken off midway gives the bytes that arrived.
+// program's user agent, the proxy of `options` (by default the environment's), and the user name and password written
+// in the URL. Empty whenever fetchPage gives an error. A transfer broken off midway gives the bytes that arrived.
 std::string FetchUrl(std::string_view url, const FetchOptions &options = {});
 
 // FetchUrl, the body converted from UTF-8 to GB18030 and cut between the first `startMarker` and the next

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "common/sha256.h"
+#include "download/proxy.h"
+#include "download/speedlimit.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -57,6 +60,11 @@ struct TaskParam
     std::int64_t maxBytes = 0;
     // The most bytes per second the task receives, across all its connections; 0: no limit.
     std::int64_t maxBytesPerSecond = 0;
+    // A limit shared with other tasks, which may change while the task runs; the task keeps to its part of it
+    // (and to maxBytesPerSecond as well, when both are set). Null: none.
+    std::shared_ptr<SpeedLimit> sharedLimit;
+    // The proxy of every request of the task. A manual address that proxyProblem() refuses ends the task at once.
+    ProxySetting proxy;
     // For a direct link that expires: resolves the link once more (blocking, on the task's thread) when it is
     // refused with 403 or 410 in mid-download; gives the fresh link, or empty when there is none.
     std::function<std::string()> freshAddress;

@@ -167,6 +167,12 @@ public:
     static std::size_t onBody(char *data, std::size_t size, std::size_t count, void *user)
     {
         auto *c = static_cast<Connection *>(user);
+        // On a fast link one call of libcurl reads megabytes, far past a low limit: what comes while the task is
+        // ahead waits in libcurl, and pace() lets it in once the task is behind again.
+        if (c->verdict && c->owner->aheadOfLimit()) {
+            c->owner->m_paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
         return c->owner->receive(*c, data, size * count);
     }
 
@@ -415,7 +421,7 @@ private:
         CURL *h = c->easy.get();
         setRequest(h,
             {m_address.c_str(), CURL_HTTP_VERSION_1_1, c->headers.get(), 10L,
-                static_cast<long>(std::max(1, m_param.connectTimeoutMs))});
+                static_cast<long>(std::max(1, m_param.connectTimeoutMs)), &m_param.proxy});
         c->stall = std::make_unique<StallWatch>(std::chrono::milliseconds(std::max(1, m_param.receiveTimeoutMs)));
         c->stall->attach(h);
         c->block = DiskSink::newBlock();
@@ -435,10 +441,12 @@ private:
     // libcurl limits each connection: the task's limit is shared among those that run.
     void shareRate()
     {
-        if (m_param.maxBytesPerSecond <= 0 || m_connections.empty())
+        if (m_connections.empty())
             return;
-        const auto share = std::max<curl_off_t>(
-            1, static_cast<curl_off_t>(m_param.maxBytesPerSecond / static_cast<std::int64_t>(m_connections.size())));
+        const auto share = m_limit <= 0
+            ? curl_off_t(0)
+            : std::max<curl_off_t>(
+                1, static_cast<curl_off_t>(m_limit / static_cast<std::int64_t>(m_connections.size())));
         for (const auto &c : m_connections)
             curl_easy_setopt(c->easy.get(), CURLOPT_MAX_RECV_SPEED_LARGE, share);
     }
@@ -641,17 +649,8 @@ private:
     // share, but lets connections catch up whenever the shares change; all of them pause while the task is ahead.
     void pace()
     {
-        if (m_param.maxBytesPerSecond <= 0)
-            return;
-        const auto now = Clock::now();
-        const std::int64_t received = m_state.received.load();
-        if (m_paceBase < 0) {
-            m_paceBase = received;
-            m_paceStart = now;
-        }
-        const double allowed
-            = std::chrono::duration<double>(now - m_paceStart).count() * static_cast<double>(m_param.maxBytesPerSecond);
-        const bool ahead = static_cast<double>(received - m_paceBase) > allowed;
+        followLimit();
+        const bool ahead = aheadOfLimit();
         if (ahead == m_paused)
             return;
         m_paused = ahead;
@@ -659,10 +658,50 @@ private:
             curl_easy_pause(c->easy.get(), ahead ? CURLPAUSE_RECV : CURLPAUSE_CONT);
     }
 
+    // Whether the task has received more than its limit allows since the pace began.
+    bool aheadOfLimit()
+    {
+        if (m_limit <= 0)
+            return false;
+        const auto now = Clock::now();
+        const std::int64_t received = m_state.received.load();
+        if (m_paceBase < 0) {
+            m_paceBase = received;
+            m_paceStart = now;
+        }
+        const double allowed = std::chrono::duration<double>(now - m_paceStart).count() * static_cast<double>(m_limit);
+        return static_cast<double>(received - m_paceBase) > allowed;
+    }
+
+    // The task's own limit, or its part of a shared one, or the lower of the two.
+    std::int64_t currentLimit() const
+    {
+        const std::int64_t shared = m_param.sharedLimit ? m_param.sharedLimit->share() : 0;
+        if (shared > 0 && m_param.maxBytesPerSecond > 0)
+            return std::min(shared, m_param.maxBytesPerSecond);
+        return shared > 0 ? shared : std::max<std::int64_t>(0, m_param.maxBytesPerSecond);
+    }
+
+    // A shared limit changes while the task runs: the pace starts afresh from the new one.
+    void followLimit()
+    {
+        const std::int64_t limit = currentLimit();
+        if (limit == m_limit)
+            return;
+        m_limit = limit;
+        m_paceBase = -1;
+        shareRate();
+        if (m_paused && m_limit <= 0) {
+            m_paused = false;
+            for (const auto &c : m_connections)
+                curl_easy_pause(c->easy.get(), CURLPAUSE_CONT);
+        }
+    }
+
     int waitMs() const
     {
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(LongestWait);
-        if (m_param.maxBytesPerSecond > 0)
+        if (m_limit > 0 || m_param.sharedLimit)
             wait = std::min(wait, PaceInterval);
         if (const auto retry = m_planner.nextRetry())
             wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(*retry - Clock::now()),
@@ -692,7 +731,9 @@ private:
     int m_restarts = 0; // whole files in answer to a range
     Clock::time_point m_paceStart;
     std::int64_t m_paceBase = -1; // bytes in hand when the pace began
-    bool m_paused = false; // every connection is paused: the task is ahead of its speed limit
+    bool m_paused
+        = false; // the task is ahead of its speed limit: its connections are paused, or pause at their next bytes
+    std::int64_t m_limit = currentLimit(); // bytes per second; 0: none
     int m_renewals = 0;
     std::int64_t m_receivedAtRenewal = 0;
     bool m_etagsFlap = false; // the server's machines give one file different ETags
@@ -708,6 +749,9 @@ common::Result<std::filesystem::path, DownloadError> transferFile(
     const auto address = checkedAddress(param.sourceUrl);
     if (!address.has_value())
         return common::unexpected(address.error());
+    if (auto problem = proxyProblem(param.proxy))
+        return common::unexpected(*problem);
+    const SpeedLimit::Share limitShare(param.sharedLimit.get());
     const std::filesystem::path wanted
         = param.localFile.empty() ? platform::nativePath(param.localPath) : param.localFile;
     auto files = claimPartFiles(wanted, *address,

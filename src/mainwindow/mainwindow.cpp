@@ -14,6 +14,9 @@
 #include "common/qtext.h"
 #include "common/relay.h"
 #include "download/ui/netdiskwindow.h"
+#include "downloads/options.h"
+#include "downloads/ui/completionnotice.h"
+#include "downloads/ui/downloadswindow.h"
 #include "feedback/ui/feedbackpage.h"
 #include "mainwindow/desktopintegration.h"
 #include "platform/desktop.h"
@@ -116,15 +119,62 @@ MainWindow::MainWindow(Services services, QWidget *parent)
     const auto toolTip = [this] { return appearance::trayToolTip(m_form.playMusicAction->isChecked()); };
     m_desktop = new DesktopIntegration(*this, {m_form.trayMenu, m_services.trayAvailable, toolTip});
     wireTrayMenu();
+    createQueue();
+}
+
+void MainWindow::createQueue()
+{
+    downloads::Resolver resolve = m_services.resolveShare;
+    if (!resolve)
+        resolve
+            = [fetch = m_services.fetch](const std::string &address) { return download::resolveShare(address, fetch); };
+    m_queue = std::make_unique<downloads::Queue>(downloads::storeFile(m_services.paths.data), std::move(resolve),
+        downloads::readQueueOptions(m_services.settings));
+    m_removePrompter = downloads::createRemovePrompter();
+    // The notice rides on the tray icon, which comes up for it when the window hid it.
+    m_completion = new downloads::CompletionNotice(
+        [this](const QString &title, const QString &text) {
+            QSystemTrayIcon *tray = trayIcon();
+            if (!tray)
+                return;
+            tray->show();
+            tray->showMessage(title, text, QSystemTrayIcon::Information);
+        },
+        m_services.desktop, this);
+    const common::Relay<MainWindow> relay(this);
+    m_queue->setEndedHandler([relay](const downloads::Item &item) {
+        relay.post([item](MainWindow &w) { w.m_completion->downloadEnded(item); });
+    });
+}
+
+// What was running or waiting when the program last ended continues; only the instance that runs does this.
+void MainWindow::startDownloads()
+{
+    if (QSystemTrayIcon *tray = trayIcon())
+        connect(tray, &QSystemTrayIcon::messageClicked, m_completion, &downloads::CompletionNotice::clicked);
+    m_queue->restore();
+    if (const std::string problem = m_queue->storeProblem(); !problem.empty())
+        std::fprintf(stderr, "kavo: %s\n", common::utf8FromGbk(problem).c_str());
+}
+
+void MainWindow::openDownloadsList()
+{
+    if (!m_downloadsWindow)
+        m_downloadsWindow = new downloads::DownloadsWindow(
+            {*m_queue, m_services.settings, m_services.desktop, *m_removePrompter}, this);
+    m_downloadsWindow->show();
+    m_downloadsWindow->raise();
+    m_downloadsWindow->activateWindow();
 }
 
 void MainWindow::openNetdiskTool()
 {
-    download::NetdiskServices services{m_services.settings, m_services.download, m_services.notifier, m_services.sound,
+    download::NetdiskServices services{m_services.settings, *m_queue, m_services.notifier, m_services.sound,
         m_services.picker, m_services.fetch, m_services.networkPool,
         [lists = m_services.paths.lists](
             const std::string &address) { return catalog::recordChecksum(lists, address); }};
     auto *tool = new download::NetdiskWindow(services, m_catalog->pendingDownloadAddress(), this);
+    connect(tool, &download::NetdiskWindow::downloadsListRequested, this, &MainWindow::openDownloadsList);
     tool->show();
 }
 
@@ -149,6 +199,7 @@ bool MainWindow::startUp()
     showNotice();
     startAnnouncementFill();
     applyMusicAndTray();
+    startDownloads();
     applyFrameAndBackground();
     m_form.rememberName->setChecked(m_services.settings.isYes(settings::keys::RememberName));
     fadeIn(0);
@@ -303,6 +354,7 @@ void MainWindow::wireTrayMenu()
         [this] { m_services.desktop.openAddress(common::gbk(HomePageUrl)); });
     connect(action("最小化"), &QAction::triggered, this, &MainWindow::hideToTray);
     connect(action("退出"), &QAction::triggered, this, &QWidget::close);
+    connect(action("下载列表"), &QAction::triggered, this, &MainWindow::openDownloadsList);
 }
 
 void MainWindow::registerHotKeys()
@@ -507,12 +559,12 @@ void MainWindow::startVersionCheck()
 
 void MainWindow::offerUpdate(const update::UpdateOffer &offer, const std::string &page)
 {
-    update::RefreshContext context{m_services.download, m_services.notifier, m_services.fetch, m_services.networkPool,
-        page, m_services.paths.lists, [this](int category, const std::string &version) {
+    update::RefreshContext context{m_services.notifier, m_services.fetch, m_services.networkPool, page,
+        m_services.paths.lists, [this](int category, const std::string &version) {
             versionField(category)->setText(common::toQString(version));
         }};
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);
-    auto *window = new update::UpdateWindow(*refresh, m_services.download, m_services.settings, this);
+    auto *window = new update::UpdateWindow(*refresh, m_services.settings, this);
     connect(refresh, &update::ListRefresh::finished, refresh, &QObject::deleteLater);
     connect(refresh, &update::ListRefresh::finished, this, &MainWindow::showNotice);
     // Declined before it started: nothing more will come of this refresh.

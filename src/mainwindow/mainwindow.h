@@ -1,8 +1,10 @@
 #pragma once
 
+#include "downloads/queue.h"
 #include "mainwindow/mainwindowform.h"
 #include "platform/paths.h"
 
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <filesystem>
@@ -33,9 +35,13 @@ class ManifestOnce;
 struct UpdateOffer;
 } // namespace update
 namespace download {
-class Download;
 class FolderPicker;
-} // namespace download
+}
+namespace downloads {
+class CompletionNotice;
+class DownloadsWindow;
+class RemovePrompter;
+} // namespace downloads
 namespace platform {
 class Desktop;
 class HotKeys;
@@ -58,7 +64,6 @@ struct Services
     platform::Sound &sound;
     platform::Desktop &desktop;
     appearance::Notifier &notifier;
-    download::Download &download; // the program's one download object
     download::FolderPicker &picker;
     appearance::PicturePicker &picturePicker;
     std::function<std::string(const std::string &)> fetch; // FetchUrl in the program
@@ -73,6 +78,8 @@ struct Services
     // The start's one read of the manifest page through the catalog channel; none: the page as `fetch` gives it,
     // unchecked and uncached.
     std::function<update::ManifestRead()> readManifest = {};
+    // How the downloads list reads a share page; none: resolveShare() over `fetch`.
+    downloads::Resolver resolveShare = {};
 };
 
 // The main window "KAVO 软件一键下载" with the program's version. UI thread only.
@@ -103,6 +110,9 @@ public:
     void selectPage(int index);
     // Opens the netdisk quick download tool, not modal, with the pending download address.
     void openNetdiskTool();
+    // Opens the downloads list, or raises it when it is open.
+    void openDownloadsList();
+    downloads::Queue &queue() const { return *m_queue; }
 
 signals:
     // The announcement fill has written its last field (and started the saved search, if any).
@@ -130,6 +140,8 @@ private:
     void addTabButtons();
     void wireOtherMenu();
     void wireTrayMenu();
+    void createQueue();
+    void startDownloads();
     void registerHotKeys();
     void onHotKey(int identifier);
     void applyMusicAndTray();
@@ -168,6 +180,10 @@ private:
     int m_homeKey = 0;
     // The window is closing: a dialog that a signal or logout ended has no answer of the user's.
     bool m_closing = false;
+    std::unique_ptr<downloads::Queue> m_queue; // continued at start-up, stopped with the window
+    std::unique_ptr<downloads::RemovePrompter> m_removePrompter;
+    downloads::CompletionNotice *m_completion = nullptr;
+    QPointer<downloads::DownloadsWindow> m_downloadsWindow;
 };
 
 } // namespace mainwindow

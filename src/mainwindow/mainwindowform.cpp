@@ -203,7 +203,7 @@ void MainWindowForm::buildMenus(QWidget *window)
     playMusicAction->setCheckable(true);
 
     trayMenu = named(new QMenu(QStringLiteral("托盘"), window), "托盘");
-    addSeparatedActions(trayMenu, {"打开KAVO软件首页", "意见反馈", "官方网站", "最小化", "退出"});
+    addSeparatedActions(trayMenu, {"打开KAVO软件首页", "意见反馈", "下载列表", "官方网站", "最小化", "退出"});
 }
 
 } // namespace mainwindow

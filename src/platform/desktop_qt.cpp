@@ -3,6 +3,7 @@
 #include "common/qtext.h"
 
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 
@@ -22,6 +23,14 @@ public:
         if (address.isEmpty())
             return false;
         return QProcess::startDetached(QStringLiteral("xdg-open"), {address});
+    }
+
+    bool openFolder(const std::filesystem::path &folder) override
+    {
+        // The path as the file system names it, so a name GBK cannot spell still opens its own folder.
+        if (folder.empty())
+            return false;
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {QFile::decodeName(folder.native().c_str())});
     }
 
     void setClipboardText(std::string_view gbkText) override

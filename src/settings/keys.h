@@ -35,6 +35,13 @@ inline constexpr SettingKey AnimatedPicture{"图片", "跳动图片", ""};
 inline constexpr SettingKey BackgroundFile{"图片", "背景图片", ""};
 inline constexpr SettingKey BackgroundNumber{"背景", "名称", ""};
 
+// The downloads list: how many run at once, the speed limit shared by the running ones (bytes per second, or
+// with K or M after the number; 0: none), and the proxy ("系统", "无" or "手动" with its address).
+inline constexpr SettingKey DownloadConcurrency{"下载", "同时下载数", "3"};
+inline constexpr SettingKey DownloadSpeedLimit{"下载", "限速", "0"};
+inline constexpr SettingKey ProxyMode{"下载", "代理方式", "系统"};
+inline constexpr SettingKey ProxyAddress{"下载", "代理地址", ""};
+
 } // namespace keys
 
 inline constexpr std::string_view Yes = "是";

@@ -4,6 +4,7 @@
 #include "cli/searchhits.h"
 #include "cli/stretchwork.h"
 #include "common/gbk.h"
+#include "downloads/store.h"
 #include "support/mutelistener.h"
 #include "support/process.h"
 #include "support/tempdir.h"
@@ -552,4 +553,37 @@ TEST(CliList, NewListsOnlyTheRecordsTheLastRefreshBrought)
     EXPECT_EQ(firstFields(kavoCli(home, "list 1 --new").out), (std::vector<std::string>{"新乙", "新甲"}));
     EXPECT_EQ(firstFields(kavoCli(home, "list 1 --sort time --new").out), (std::vector<std::string>{"新甲", "新乙"}));
     EXPECT_EQ(kavoCli(home, "list 1").out.size(), kavoCli(home, "list 1 --sort size").out.size());
+}
+
+TEST(CliDownloads, ListsTheStoreAndNamesWhatItCouldNotRead)
+{
+    TempDir home;
+    writeFile(home.path() / "done.zip", "done");
+    const auto item = [&home](std::uint64_t id, downloads::State state, const std::string &name) {
+        downloads::Item made;
+        made.id = id;
+        made.state = state;
+        made.shareAddress = "http://127.0.0.1/share/link?shareid=1&uk=1";
+        made.folder = home.path();
+        made.file = home.path() / name;
+        made.name = gbk(name);
+        made.size = 2000;
+        made.received = 500;
+        return made;
+    };
+    std::vector<downloads::Item> items{item(1, downloads::State::Paused, "软件\t.zip"),
+        item(2, downloads::State::Finished, "done.zip"), item(3, downloads::State::Finished, "gone.zip")};
+    const std::string store = downloads::formatStore(items);
+    writeFile(home.path() / "下载列表", store);
+    const CommandResult listed = kavoCli(home, "downloads");
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out,
+        "paused\t软件\\t.zip\t2000\t25\t\n"
+        "finished\tdone.zip\t2000\t100\t\n"
+        "failed\tgone.zip\t2000\t25\t下载好的文件已不在原处（被移走或删除）\n");
+
+    writeFile(home.path() / "下载列表", store + "noise\n");
+    EXPECT_EQ(kavoCli(home, "downloads").status, 1);
+    EXPECT_NE(kavoCliErrors(home, "downloads").out.find("下载列表"), std::string::npos);
+    EXPECT_EQ(kavoCli(home, "downloads extra").status, 2);
 }

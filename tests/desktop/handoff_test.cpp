@@ -71,8 +71,8 @@ std::unique_ptr<mainwindow::MainWindow> windowOnTheFirstList(FakeServices &fakes
 {
     mainwindow::Services services = fakes.services();
     auto window = std::make_unique<mainwindow::MainWindow>(mainwindow::Services{services.settings, services.paths,
-        services.sound, desktop, services.notifier, services.download, services.picker, services.picturePicker,
-        services.fetch, services.mailSender, services.networkPool});
+        services.sound, desktop, services.notifier, services.picker, services.picturePicker, services.fetch,
+        services.mailSender, services.networkPool});
     window->show();
     window->tabRoutine(1);
     return window;

@@ -30,7 +30,7 @@ protected:
         writeFile(home.path() / "自动更新" / "软件下载.txt",
             common::gbk("(软件名称：甲-软件大小：1KB-分享时间：2020.1.1-下载地址：http://127.0.0.1/a-)\r\n"));
         m_window = std::make_unique<mainwindow::MainWindow>(mainwindow::Services{settings, home.path(), sound, desktop,
-            m_notifier, downloader, picker, picturePicker, fetch, mailSender, common::networkPool()});
+            m_notifier, picker, picturePicker, fetch, mailSender, common::networkPool()});
         m_window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
     }

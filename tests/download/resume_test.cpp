@@ -31,16 +31,6 @@ protected:
     }
 };
 
-// The offset of a logged request ("ROUTE FROM IF-RANGE"); nothing without a Range line.
-std::optional<std::int64_t> requestedFrom(const std::string &line)
-{
-    std::istringstream fields(line);
-    std::string route;
-    std::string from;
-    fields >> route >> from;
-    return from == "-" ? std::nullopt : std::optional<std::int64_t>(std::stoll(from));
-}
-
 } // namespace
 
 TEST_F(CommandLineDownloadTest, KilledDownloadResumesWithoutFetchingRecordedBytesAgain)
@@ -75,7 +65,7 @@ TEST_F(CommandLineDownloadTest, KilledDownloadResumesWithoutFetchingRecordedByte
         EXPECT_FALSE(std::filesystem::exists(file.string() + ".part"));
         EXPECT_FALSE(std::filesystem::exists(control));
         for (const std::string &line : takeLog()) {
-            const auto from = requestedFrom(line);
+            const auto from = loggedOffset(line);
             ASSERT_TRUE(from) << line;
             for (const ByteRange &done : checkpoint->finished)
                 EXPECT_FALSE(*from >= done.begin && *from < done.end) << line << " asks again for a recorded range";

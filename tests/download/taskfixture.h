@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download/download.h"
+#include "support/requestlog.h"
 #include "support/servers.h"
 #include "support/tempdir.h"
 #include "support/waituntil.h"
@@ -103,15 +104,7 @@ protected:
     }
 
     // The lines the scripted server logged ("ROUTE FROM IF-RANGE"), then forgets them.
-    std::vector<std::string> takeLog()
-    {
-        std::vector<std::string> lines;
-        std::istringstream in(readFile(log));
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(line);
-        std::filesystem::remove(log);
-        return lines;
-    }
+    std::vector<std::string> takeLog() { return takeLogLines(log); }
 
     TempDir dir;
     std::string data;

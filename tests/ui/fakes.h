@@ -32,8 +32,14 @@ struct FakeDesktop final : platform::Desktop
         // As the system's hand-off: a text of blanks names nothing to open.
         return gbkAddress.find_first_not_of(' ') != std::string_view::npos;
     }
+    bool openFolder(const std::filesystem::path &folder) override
+    {
+        folders.push_back(folder);
+        return true;
+    }
     void setClipboardText(std::string_view gbkText) override { clipboard = gbkText; }
     std::vector<std::string> opened;
+    std::vector<std::filesystem::path> folders;
     std::string clipboard;
 };
 

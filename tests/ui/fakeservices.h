@@ -16,7 +16,7 @@ struct FakeServices
 {
     mainwindow::Services services(platform::HotKeys *hotKeys = nullptr, platform::SingleInstance *instance = nullptr)
     {
-        return {settings, home.path(), sound, desktop, notifier, downloader, picker, picturePicker, fetch, mailSender,
+        return {settings, home.path(), sound, desktop, notifier, picker, picturePicker, fetch, mailSender,
             common::networkPool(), hotKeys, instance};
     }
 

@@ -96,8 +96,8 @@ TEST_F(MainWindowTest, MenusListTheirItemsInOrderWithSeparators)
     EXPECT_EQ(captions(window->form().itemMenu->actions().first()->menu()),
         QStringLiteral("本地下载,|,迅雷下载,|,快车下载,|,旋风下载"));
     EXPECT_EQ(captions(window->form().otherMenu), QStringLiteral("更换图片,|,播放音乐,|,更换皮肤"));
-    EXPECT_EQ(
-        captions(window->form().trayMenu), QStringLiteral("打开KAVO软件首页,|,意见反馈,|,官方网站,|,最小化,|,退出"));
+    EXPECT_EQ(captions(window->form().trayMenu),
+        QStringLiteral("打开KAVO软件首页,|,意见反馈,|,下载列表,|,官方网站,|,最小化,|,退出"));
 }
 
 TEST_F(MainWindowTest, StartUpFadesInToAlpha253AndGrabsF5AndHome)

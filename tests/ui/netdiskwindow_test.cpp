@@ -4,6 +4,7 @@
 #include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
+#include "downloads/queue.h"
 #include "settings/settings.h"
 #include "support/demoservice.h"
 #include "support/tempdir.h"
@@ -38,7 +39,7 @@ protected:
     QPointer<NetdiskWindow> open(const std::string &address)
     {
         auto *window
-            = new NetdiskWindow({settings, downloader, notifier, sound, picker, fetch, common::networkPool()}, address);
+            = new NetdiskWindow({settings, *queue, notifier, sound, picker, fetch, common::networkPool()}, address);
         window->show();
         return window;
     }
@@ -55,7 +56,6 @@ protected:
 
     TempDir home;
     settings::Settings settings{home.path()};
-    download::Download downloader;
     FakeNotifier notifier;
     FakeSound sound;
     FakePicker picker;
@@ -64,6 +64,11 @@ protected:
         fetched.push_back(url);
         return std::string();
     };
+    TempDir storeFolder; // the downloads list's, apart from the folder the files go to
+    std::unique_ptr<downloads::Queue> queue = std::make_unique<downloads::Queue>(
+        downloads::storeFile(storeFolder.path()),
+        [this](const std::string &address) { return download::resolveShare(address, fetch); },
+        downloads::QueueOptions{});
 };
 
 } // namespace
@@ -262,7 +267,7 @@ TEST_F(NetdiskWindowTest, ShareWithoutADirectLinkIsToldWithoutStartingADownload)
     ASSERT_TRUE(resolved.wait(5000));
     ASSERT_FALSE(notifier.notices.empty());
     EXPECT_EQ(notifier.notices.back().text, gbk("下载失败：下载地址无效：分享页面中没有找到下载直链!"));
-    EXPECT_FALSE(downloader.running());
+    EXPECT_TRUE(queue->items().empty());
     EXPECT_FALSE(child<QTimer>(window, "时钟1")->isActive());
     EXPECT_EQ(child<QLabel>(window, "透明标签进度")->text(), QStringLiteral("0%"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home.path()), {}), 1); // only the settings file
@@ -290,30 +295,43 @@ TEST_F(NetdiskWindowTest, SharePagesAreReadApartFromQtsOwnPool)
     QTRY_VERIFY(window.isNull()); // no description: refused, and the tool closes
 }
 
-TEST_F(NetdiskWindowTest, ARefusedStartShowsTheProgressOfTheDownloadThatRuns)
+TEST_F(NetdiskWindowTest, ASecondToolDownloadsBesideTheFirstAndEachShowsItsOwnProgress)
 {
-    // The list refresh's download runs when the tool's start is refused: the tool shows its progress.
-    DemoService demo(KAVO_PUBLISHED_DIR, 32 * 1024);
+    // Before, one download object served the program and the second press was refused.
+    DemoService demo(KAVO_PUBLISHED_DIR, 64 * 1024);
     ASSERT_TRUE(demo.started());
-    ASSERT_TRUE(downloader.Start(download::toolTaskParam(demo.url("/file/110002"), home.path() / "list.txt", {})));
-    fetch = [](const std::string &url) {
-        if (url.find("third=0") != std::string::npos)
-            return std::string(R"(dlink\":\"http:\\/\\/127.0.0.1:1\\/f.zip\")");
-        return std::string(
-            "<meta content=\"文件名:f.zip 文件大小:1KB 分享者:x 分享时间:t 下载次数:3\" name=\"description\"/>");
-    };
+    fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    TempDir second;
+    QPointer<NetdiskWindow> first = open(demo.url("/share/link?shareid=110002&uk=3500002"));
+    setFolder(first, home.path());
+    QTest::mouseClick(child<QPushButton>(first, "按钮_下载"), Qt::LeftButton);
+    QTRY_COMPARE(queue->items().size(), 1u);
+    QPointer<NetdiskWindow> other = open(demo.url("/share/link?shareid=110002&uk=3500002"));
+    EXPECT_TRUE(child<QPushButton>(other, "按钮_下载")->isEnabled());
+    setFolder(other, second.path());
+    QTest::mouseClick(child<QPushButton>(other, "按钮_下载"), Qt::LeftButton);
+    QTRY_COMPARE(queue->items().size(), 2u);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QProgressBar>(other, "进度条1")->value() > 0, 20000);
+    const auto items = queue->items();
+    EXPECT_EQ(items[0].state, downloads::State::Running);
+    EXPECT_EQ(items[1].state, downloads::State::Running);
+    EXPECT_TRUE(notifier.notices.empty());
+    for (const auto &window : {first, other}) {
+        auto *label = child<QLabel>(window, "透明标签进度");
+        EXPECT_TRUE(label->text().endsWith(QStringLiteral("% 下载中...")));
+        EXPECT_FALSE(child<QPushButton>(window, "按钮_下载")->isEnabled());
+        window->close();
+    }
+    QTRY_VERIFY(first.isNull() && other.isNull());
+}
+
+TEST_F(NetdiskWindowTest, TheListButtonAsksForTheDownloadsList)
+{
     QPointer<NetdiskWindow> window = open(Address50);
-    setFolder(window, home.path());
-    QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
-    QTRY_VERIFY(!notifier.notices.empty());
-    EXPECT_EQ(notifier.notices.back().text, gbk("另一个下载正在进行，请等它完成后再试!"));
-    auto *label = child<QLabel>(window, "透明标签进度");
-    QTRY_VERIFY_WITH_TIMEOUT(child<QProgressBar>(window, "进度条1")->value() > 0, 20000);
-    EXPECT_TRUE(label->text().endsWith(QStringLiteral("% 下载中...")));
-    EXPECT_NE(label->text(), QStringLiteral("0% 下载中..."));
+    QSignalSpy asked(window.data(), &NetdiskWindow::downloadsListRequested);
+    QTest::mouseClick(child<QPushButton>(window, "按钮_下载列表"), Qt::LeftButton);
+    EXPECT_EQ(asked.count(), 1);
     window->close();
-    QTRY_VERIFY(window.isNull());
-    downloader.Stop();
 }
 
 TEST_F(NetdiskWindowTest, ProgressBarTellsTheSpeedAndTimeLeftWhileTheLabelKeepsItsText)
@@ -328,10 +346,10 @@ TEST_F(NetdiskWindowTest, ProgressBarTellsTheSpeedAndTimeLeftWhileTheLabelKeepsI
     QTRY_VERIFY_WITH_TIMEOUT(bar->toolTip().startsWith(QStringLiteral("速度 ")) && bar->value() > 0, 20000);
     EXPECT_TRUE(bar->toolTip().contains(QStringLiteral("/s，剩余时间 ")));
     EXPECT_TRUE(child<QLabel>(window, "透明标签进度")->text().endsWith(QStringLiteral("% 下载中...")));
-    // The window goes before the services it was given; the stopped download's end then finds no window.
+    // The window goes before the list; the download stays on it.
     window->close();
     QTRY_VERIFY(window.isNull());
-    downloader.Stop();
+    EXPECT_EQ(queue->items().size(), 1u);
 }
 
 TEST_F(NetdiskWindowTest, DownloadsAShareFromTheDemoServiceThroughTheWindow)
@@ -371,8 +389,7 @@ TEST_F(NetdiskWindowTest, ADirectLinkThatExpiresIsFoundAgainOnTheSharePage)
     QSignalSpy ended(window.data(), &NetdiskWindow::downloadEnded);
     QTest::mouseClick(child<QPushButton>(window, "按钮_下载"), Qt::LeftButton);
     ASSERT_TRUE(ended.wait(60000));
-    EXPECT_TRUE(ended.at(0).at(0).toBool()) << common::utf8FromGbk(
-        download::describeDownloadError(downloader.lastError().value_or(download::DownloadError{})));
+    EXPECT_TRUE(ended.at(0).at(0).toBool()) << common::utf8FromGbk(queue->items().front().reason);
     const std::string expected = download::FetchUrl(lasting.url("/file/110002"));
     EXPECT_GT(expected.size(), 1000000u);
     EXPECT_EQ(readFile(folder / "VLC 媒体播放器.zip"), expected);

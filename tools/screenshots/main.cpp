@@ -7,9 +7,10 @@
 #include "catalog/catalogmodel.h"
 #include "common/gbk.h"
 #include "common/networkpool.h"
-#include "download/download.h"
 #include "download/fetch.h"
 #include "download/ui/netdiskwindow.h"
+#include "downloads/queue.h"
+#include "downloads/ui/downloadswindow.h"
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "platform/desktop.h"
@@ -24,6 +25,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -57,11 +59,10 @@ bool mainWindowShots(const QString &out, const std::string &port, SilentSound &s
     const settings::Settings settings(home);
     settings.write(settings::keys::SearchText, common::gbk("播放器"));
     qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString("http://127.0.0.1:" + port + "/manifest.html"));
-    download::Download downloader;
     NoFolderPicker folders;
     NoPictures pictures;
     NoDesktop desktop;
-    mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, folders, pictures,
+    mainwindow::MainWindow window({settings, home, sound, desktop, notices, folders, pictures,
         [](const std::string &url) { return download::FetchUrl(url); }, std::make_shared<feedback::MailSender>(),
         common::networkPool(), nullptr, nullptr});
     window.startUp();
@@ -90,6 +91,42 @@ bool mainWindowShots(const QString &out, const std::string &port, SilentSound &s
     return ok;
 }
 
+struct KeepFiles final : downloads::RemovePrompter
+{
+    downloads::RemoveChoice askRemove(QWidget *, const QString &) override { return downloads::RemoveChoice::Cancel; }
+};
+
+// The downloads list with two downloads running, one waiting, one paused and one that failed.
+bool downloadsListShot(const QString &out, const std::string &port, const settings::Settings &settings,
+    downloads::Queue &queue, const std::filesystem::path &folder)
+{
+    const auto share = [&port](int id) {
+        return "http://127.0.0.1:" + port + "/share/link?shareid=" + std::to_string(id) + "&uk=3500001";
+    };
+    queue.setOptions({2, 0, {download::ProxySetting::Mode::System, {}}});
+    const std::uint64_t paused = queue.add(share(110003), folder);
+    queue.pause(paused);
+    queue.add(share(999999), folder);
+    queue.add(share(110004), folder);
+    queue.add(share(110005), folder);
+    NoDesktop desktop;
+    KeepFiles prompter;
+    auto *list = new downloads::DownloadsWindow({queue, settings, desktop, prompter});
+    list->show();
+    waitFor(
+        [&] {
+            const auto items = queue.items();
+            return std::count_if(items.begin(), items.end(), [](const downloads::Item &item) {
+                return item.received > 0;
+            }) >= 3;
+        },
+        20000);
+    QTest::qWait(1200);
+    const bool saved = save(list, out + QStringLiteral("/downloads-list.png"));
+    list->close();
+    return saved;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -109,13 +146,13 @@ int main(int argc, char **argv)
     std::filesystem::create_directories(home / "downloads");
     const settings::Settings settings(home);
     settings.write(settings::keys::SaveFolder, (home / "downloads").string());
-    download::Download downloader;
     SilentSound sound;
     NoNotices notices;
     NoFolderPicker picker;
-    auto *tool = new download::NetdiskWindow(
-        {settings, downloader, notices, sound, picker, [](const std::string &url) { return download::FetchUrl(url); },
-            common::networkPool()},
+    const auto fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    downloads::Queue queue(
+        home / "下载列表", [fetch](const std::string &address) { return download::resolveShare(address, fetch); }, {});
+    auto *tool = new download::NetdiskWindow({settings, queue, notices, sound, picker, fetch, common::networkPool()},
         "http://127.0.0.1:" + port + "/share/link?shareid=110001&uk=3500001");
     tool->show();
     tool->findChild<QPushButton *>(QStringLiteral("按钮_下载"))->click();
@@ -125,12 +162,13 @@ int main(int argc, char **argv)
     // Somewhere in the middle of the download.
     while (clock.elapsed() < 20000 && progress->text().section(QLatin1Char('%'), 0, 0).toInt() < 35)
         QTest::qWait(50);
-    const bool saved = save(tool, out + QStringLiteral("/netdisk-download.png"));
-    downloader.Stop();
+    bool saved = save(tool, out + QStringLiteral("/netdisk-download.png"));
     tool->close();
+    saved &= downloadsListShot(out, port, settings, queue, home / "downloads");
     const bool mainSaved = mainWindowShots(out, port, sound, notices);
     demo.kill();
     demo.waitForFinished();
-    std::filesystem::remove_all(home);
+    std::error_code ignored; // the list's tasks may still be ending
+    std::filesystem::remove_all(home, ignored);
     return saved && mainSaved ? 0 : 1;
 }

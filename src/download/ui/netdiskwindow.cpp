@@ -5,10 +5,8 @@
 #include "appearance/ui/windowframe.h"
 #include "common/gbk.h"
 #include "common/qtext.h"
-#include "common/relay.h"
-#include "download/download.h"
 #include "download/downloaderror.h"
-#include "download/progress.h"
+#include "downloads/queue.h"
 #include "platform/paths.h"
 #include "platform/sound.h"
 #include "settings/settings.h"
@@ -25,6 +23,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 
 namespace download {
 
@@ -41,9 +40,9 @@ std::string unsupportedMessage()
     return common::gbk("抱歉，当前下载器暂不支持其他网盘的下载地址!");
 }
 
-std::string failureMessage(const DownloadError &error)
+std::string failureMessage(const std::string &reason)
 {
-    return common::gbk("下载失败：") + describeDownloadError(error) + "!";
+    return common::gbk("下载失败：") + reason + "!";
 }
 
 class DialogFolderPicker final : public FolderPicker
@@ -68,22 +67,10 @@ std::unique_ptr<FolderPicker> createFolderPicker()
     return std::make_unique<DialogFolderPicker>();
 }
 
-// What the download task's thread may touch: the relay that forwards the end of the task to the window if the
-// window still exists.
-struct NetdiskWindow::Shared
-{
-    explicit Shared(NetdiskWindow *window)
-        : relay(window)
-    {
-    }
-    common::Relay<NetdiskWindow> relay;
-    SpeedMeter speed; // UI thread only
-};
-
 NetdiskWindow::NetdiskWindow(NetdiskServices services, const std::string &gbkAddress, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_services(std::move(services))
-    , m_shared(std::make_shared<Shared>(this))
+    , m_speed(std::make_unique<SpeedMeter>())
 {
     setObjectName(QStringLiteral("百度网盘软件下载"));
     setWindowTitle(QStringLiteral("百度网盘软件下载"));
@@ -125,6 +112,8 @@ void NetdiskWindow::buildControls()
     m_autoCloseCaption->setGeometry(30, 114, 140, 22);
     m_download = named(new QPushButton(QStringLiteral("立即下载"), this), "按钮_下载");
     m_download->setGeometry(254, 112, 100, 24);
+    m_list = named(new QPushButton(QStringLiteral("下载列表"), this), "按钮_下载列表");
+    m_list->setGeometry(176, 112, 74, 24);
     m_timer = named(new QTimer(this), "时钟1");
     m_timer->setInterval(200);
     m_frame = new appearance::WindowFrame(this, {appearance::ButtonKind::Close});
@@ -135,6 +124,7 @@ void NetdiskWindow::wireControls()
 {
     connect(m_browse, &QPushButton::clicked, this, &NetdiskWindow::browse);
     connect(m_download, &QPushButton::clicked, this, &NetdiskWindow::startResolution);
+    connect(m_list, &QPushButton::clicked, this, &NetdiskWindow::downloadsListRequested);
     connect(m_timer, &QTimer::timeout, this, &NetdiskWindow::showProgress);
     // A typed folder is kept once the typing ends (Return, leaving the box, closing the window), not at every
     // key: a half-typed path is no choice of the user's.
@@ -237,49 +227,47 @@ void NetdiskWindow::onResolved(const ShareResolution &resolution)
     if (resolution.directLink.empty()) {
         // Nothing to download: say so instead of starting a task that can only fail.
         m_services.notifier.showMessage(
-            failureMessage({DownloadError::Kind::NoDirectLink, false, 0, common::gbk("分享页面中没有找到下载直链")}),
+            failureMessage(describeDownloadError({DownloadError::Kind::NoDirectLink, false, 0,
+                common::gbk("分享页面中没有找到下载直链")})),
             false);
         return;
     }
     startDownload(resolution);
 }
 
-void NetdiskWindow::startDownload(const ShareResolution &resolution)
+void NetdiskWindow::startDownload(const ShareResolution &)
 {
-    const std::filesystem::path file = folder() / platform::nativePath(safeFileName(resolution.facts.name));
-    const std::shared_ptr<Shared> shared = m_shared;
-    shared->speed = SpeedMeter();
-    TaskParam param
-        = toolTaskParam(resolution.directLink, file, [shared](int code, Download *task, double, int, Download *) {
-              if (code == EventEnded)
-                  shared->relay.post(
-                      [error = task->lastError()](NetdiskWindow &window) { window.onDownloadEnded(error); });
-              return 0;
-          });
-    param.expectedSha256 = m_checksum;
-    // A direct link that expires in mid-download is found again on the share page; the task keeps its bytes.
-    param.freshAddress
-        = [address = m_shareAddress, fetch = m_services.fetch] { return resolveShare(address, fetch).directLink; };
-    if (!m_services.download.Start(param))
-        m_services.notifier.showMessage(common::gbk("另一个下载正在进行，请等它完成后再试!"), false);
+    // The list reads the share pages again when the download starts, and again whenever its direct link expires.
+    m_item = m_services.queue.add(m_shareAddress, folder(), m_checksum);
+    m_speed = std::make_unique<SpeedMeter>();
     m_timer->start();
 }
 
 void NetdiskWindow::showProgress()
 {
-    // The total of whichever download runs: after a refused start, the list refresh's, which shares the object.
-    const std::int64_t received = m_services.download.Received();
-    const double total = m_services.download.total();
-    const ProgressView view = progressView(received, total);
+    const std::vector<downloads::Item> items = m_services.queue.items();
+    const auto item
+        = std::find_if(items.begin(), items.end(), [this](const downloads::Item &entry) { return entry.id == m_item; });
+    // Taken off the list: there is nothing left to show or to end.
+    if (item == items.end()) {
+        m_timer->stop();
+        m_progressLabel->setText(QStringLiteral("0%"));
+        m_progressBar->setValue(0);
+        return;
+    }
+    if (item->state == downloads::State::Finished || item->state == downloads::State::Failed)
+        return onDownloadEnded(item->state == downloads::State::Failed ? item->reason : std::string());
+    const ProgressView view = progressView(item->received, static_cast<double>(item->size));
     m_progressLabel->setText(QString::number(view.labelPercent) + QStringLiteral("% 下载中..."));
     m_progressBar->setValue(view.barPosition);
-    m_shared->speed.add(SpeedMeter::Clock::now(), received);
-    const double speed = m_shared->speed.bytesPerSecond();
-    m_progressBar->setToolTip(common::toQString(progressTip(speed, secondsLeft(received, total, speed))));
+    m_speed->add(SpeedMeter::Clock::now(), item->received);
+    const double speed = m_speed->bytesPerSecond();
+    m_progressBar->setToolTip(
+        common::toQString(progressTip(speed, secondsLeft(item->received, static_cast<double>(item->size), speed))));
     repaintCaption();
 }
 
-void NetdiskWindow::onDownloadEnded(const std::optional<DownloadError> &error)
+void NetdiskWindow::onDownloadEnded(const std::string &failure)
 {
     m_timer->stop();
     m_progressBar->setValue(0);
@@ -288,9 +276,9 @@ void NetdiskWindow::onDownloadEnded(const std::optional<DownloadError> &error)
     QFile chime(QStringLiteral(":/kavo/done.wav"));
     if (chime.open(QIODevice::ReadOnly))
         m_services.sound.play(chime.readAll().toStdString(), false);
-    emit downloadEnded(!error);
-    if (error) {
-        m_services.notifier.showMessage(failureMessage(*error), false);
+    emit downloadEnded(failure.empty());
+    if (!failure.empty()) {
+        m_services.notifier.showMessage(failureMessage(failure), false);
         return;
     }
     if (m_autoClose->isChecked())

@@ -2,11 +2,12 @@
 
 #include "common/sha256.h"
 
-#include "download/downloaderror.h"
+#include "download/progress.h"
 #include "download/sharepage.h"
 
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -30,9 +31,11 @@ namespace settings {
 class Settings;
 }
 
-namespace download {
+namespace downloads {
+class Queue;
+}
 
-class Download;
+namespace download {
 
 // Asks the user for a folder, starting from `start`; an empty text means the user cancelled. UI thread only.
 class FolderPicker
@@ -48,7 +51,7 @@ std::unique_ptr<FolderPicker> createFolderPicker();
 struct NetdiskServices
 {
     const settings::Settings &settings;
-    Download &download; // shared with the list refresh: one download at a time
+    downloads::Queue &queue; // the tool's download joins the downloads list
     appearance::Notifier &notifier;
     platform::Sound &sound;
     FolderPicker &picker;
@@ -58,8 +61,9 @@ struct NetdiskServices
     std::function<std::optional<common::Sha256Digest>(const std::string &address)> checksumOf = {};
 };
 
-// The netdisk quick download tool "百度网盘软件下载": resolves a share link and downloads its file with
-// progress into a chosen folder. Opened non-modally; deletes itself when closed. UI thread only.
+// The netdisk quick download tool "百度网盘软件下载": resolves a share link, adds its file to the downloads list
+// and shows that download's progress until it ends. Opened non-modally; deletes itself when closed. UI thread
+// only.
 class NetdiskWindow : public QWidget
 {
     Q_OBJECT
@@ -78,12 +82,12 @@ protected:
 signals:
     // The share pages have been read (whatever they gave); for tests and the status line.
     void resolved();
-    // The download has ended (event 4) and the display is reset.
+    // The download has ended and the display is reset.
     void downloadEnded(bool succeeded);
+    // The user asks for the downloads list.
+    void downloadsListRequested();
 
 private:
-    struct Shared;
-
     void buildControls();
     void wireControls();
     void browse();
@@ -93,18 +97,20 @@ private:
     void onResolved(const ShareResolution &resolution);
     void startDownload(const ShareResolution &resolution);
     void showProgress();
-    void onDownloadEnded(const std::optional<DownloadError> &error);
+    void onDownloadEnded(const std::string &failure); // GBK reason; empty: it succeeded
     void repaintCaption();
     std::filesystem::path folder() const;
 
     NetdiskServices m_services;
-    std::shared_ptr<Shared> m_shared;
+    std::optional<std::uint64_t> m_item; // the queue's id of the download this window started
+    std::unique_ptr<SpeedMeter> m_speed;
     std::string m_shareAddress; // the share link of the last press, resolved again when its direct link expires
     QLabel *m_addressCaption = nullptr;
     QLineEdit *m_address = nullptr;
     QLineEdit *m_path = nullptr;
     QPushButton *m_browse = nullptr;
     QPushButton *m_download = nullptr;
+    QPushButton *m_list = nullptr;
     QCheckBox *m_autoClose = nullptr;
     QLabel *m_autoCloseCaption = nullptr;
     QLabel *m_progressLabel = nullptr;

@@ -32,6 +32,7 @@ ListRefresh::ListRefresh(RefreshContext context, UpdateOffer offer, QObject *par
     , m_context(std::move(context))
     , m_offer(std::move(offer))
     , m_shared(std::make_shared<Shared>(this))
+    , m_download(std::make_unique<download::Download>())
 {
 }
 
@@ -76,9 +77,10 @@ void ListRefresh::startDownload(const std::string &directLink)
             }
             return 0;
         });
-    // Refused while another download runs: no event will ever come for this refresh.
-    if (!m_context.download.Start(param))
-        deleteLater();
+    // Only a task that could not be created refuses: no event will ever come for it.
+    if (!m_download->Start(param))
+        fail(download::describeDownloadError(
+            {download::DownloadError::Kind::Network, false, 0, gbk("无法启动下载任务")}));
 }
 
 void ListRefresh::onEnded(const Outcome &outcome)

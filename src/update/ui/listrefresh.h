@@ -22,7 +22,6 @@ namespace update {
 
 struct RefreshContext
 {
-    download::Download &download; // the program's one download object
     appearance::Notifier &notifier;
     Fetcher fetch;
     QThreadPool &networkPool; // resolves the list's link; outlives the refresh's tasks
@@ -35,8 +34,8 @@ struct RefreshContext
 // One refresh of one category list: the list's share link from the accepted manifest page, its direct link, the
 // download beside the old list, the checks against the page's size and SHA-256, and the replacement. The old
 // list and version stay unless the new list arrived whole and matches the page.
-// Lives as long as its parent (the main window), so closing the update window does not cut it short. When the
-// download object refuses the start (another download runs), nothing further happens and it deletes itself.
+// Lives as long as its parent (the main window), so closing the update window does not cut it short. It has a
+// download object of its own: the user's downloads neither hold it back nor share its progress and completion.
 // UI thread only; the download's events reach it through a relay.
 class ListRefresh : public QObject
 {
@@ -49,6 +48,8 @@ public:
     // Resolves the link off the UI thread, then starts the download. Once.
     void start();
     bool started() const { return m_started; }
+    // The refresh's own download, for its progress display.
+    const download::Download &download() const { return *m_download; }
 
 signals:
     // The download has ended and the user has read the outcome.
@@ -64,6 +65,7 @@ private:
     RefreshContext m_context;
     UpdateOffer m_offer;
     std::shared_ptr<Shared> m_shared;
+    std::unique_ptr<download::Download> m_download; // stops its task when the refresh goes
     bool m_started = false;
 };
 

@@ -20,11 +20,9 @@ constexpr double LabelTolerance = 1e-12;
 
 } // namespace
 
-UpdateWindow::UpdateWindow(
-    ListRefresh &refresh, const download::Download &download, const settings::Settings &settings, QWidget *parent)
+UpdateWindow::UpdateWindow(ListRefresh &refresh, const settings::Settings &settings, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
     , m_refresh(&refresh)
-    , m_download(download)
     , m_label(new QLabel(QStringLiteral("0% 检测需更新..."), this))
     , m_bar(new QProgressBar(this))
     , m_now(new QPushButton(QStringLiteral("立即更新.."), this))
@@ -76,8 +74,10 @@ void UpdateWindow::startRefresh()
 
 void UpdateWindow::showProgress()
 {
-    const download::ProgressView view
-        = download::progressView(m_download.Received(), m_download.total(), LabelTolerance);
+    if (!m_refresh)
+        return;
+    const download::Download &task = m_refresh->download();
+    const download::ProgressView view = download::progressView(task.Received(), task.total(), LabelTolerance);
     m_label->setText(QString::number(view.labelPercent) + QStringLiteral("% 更新中..."));
     m_bar->setValue(view.barPosition);
 }

@@ -8,9 +8,6 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
-namespace download {
-class Download;
-}
 namespace settings {
 class Settings;
 }
@@ -20,9 +17,8 @@ namespace update {
 class ListRefresh;
 
 // The update window "软件自动更新": offers the refresh of one category list and shows the progress of the
-// download object, which is the refresh's own download or, when the start was refused, the one that runs. It
-// is modal for its parent window and has no Close of its own; "以后再说.." closes it without touching
-// anything. UI thread only.
+// refresh's own download. It is modal for its parent window and has no Close of its own; "以后再说.." closes it without
+// touching anything. UI thread only.
 class UpdateWindow : public QDialog
 {
     Q_OBJECT
@@ -31,8 +27,7 @@ public:
     static constexpr int Width = 313;
     static constexpr int Height = 136;
 
-    UpdateWindow(ListRefresh &refresh, const download::Download &download, const settings::Settings &settings,
-        QWidget *parent = nullptr);
+    UpdateWindow(ListRefresh &refresh, const settings::Settings &settings, QWidget *parent = nullptr);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -41,8 +36,7 @@ private:
     void startRefresh();
     void showProgress();
 
-    QPointer<ListRefresh> m_refresh; // gone once refused or ended
-    const download::Download &m_download;
+    QPointer<ListRefresh> m_refresh; // gone once ended
     QLabel *m_label;
     QProgressBar *m_bar;
     QPushButton *m_now;
