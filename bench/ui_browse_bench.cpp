@@ -6,7 +6,6 @@
 #include "catalog/sortorder.h"
 #include "catalog/ui/catalogviews.h"
 #include "common/networkpool.h"
-#include "download/download.h"
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
@@ -81,10 +80,9 @@ int main(int argc, char **argv)
     SilentSound sound;
     NoDesktop desktop;
     NoNotices notices;
-    download::Download downloader;
     NoFolderPicker picker;
     NoPictures picturePicker;
-    mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, picker, picturePicker,
+    mainwindow::MainWindow window({settings, home, sound, desktop, notices, picker, picturePicker,
         [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(),
         common::networkPool(), nullptr, nullptr});
     window.show();

@@ -7,7 +7,6 @@
 #include "appearance/ui/picturepicker.h"
 #include "catalog/catalogmodel.h"
 #include "common/networkpool.h"
-#include "download/download.h"
 #include "download/ui/netdiskwindow.h"
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
@@ -72,10 +71,9 @@ int main(int argc, char **argv)
     SilentSound sound;
     NoDesktop desktop;
     NoNotices notices;
-    download::Download downloader;
     const auto picker = download::createFolderPicker();
     const auto picturePicker = appearance::createPicturePicker();
-    mainwindow::MainWindow window({settings, home, sound, desktop, notices, downloader, *picker, *picturePicker,
+    mainwindow::MainWindow window({settings, home, sound, desktop, notices, *picker, *picturePicker,
         [](const std::string &) { return std::string(); }, std::make_shared<feedback::MailSender>(),
         common::networkPool(), nullptr, nullptr});
     window.show();

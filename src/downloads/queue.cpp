@@ -188,9 +188,10 @@ struct Queue::Shared
         }
         std::error_code ignored;
         std::filesystem::create_directories(store.parent_path(), ignored);
-        const bool written = platform::replaceWhole(store, formatStore(items));
-        const std::string problem
-            = written ? std::string() : common::gbk("下载列表无法保存：") + common::gbkFromUtf8(std::strerror(errno));
+        const auto written = platform::replaceFile(store, formatStore(items), {});
+        const std::string problem = written.has_value()
+            ? std::string()
+            : common::gbk("下载列表无法保存：") + common::gbkFromUtf8(written.error().describe());
         const std::lock_guard lock(mutex);
         writeProblem = problem;
     }
@@ -556,9 +557,8 @@ void Queue::restore()
     StoreContents contents = readStore(store);
     if (!contents.problem.empty()) {
         // What could not be read stays beside the store for the user, before the next write replaces it.
-        std::string bytes;
-        if (platform::readWhole(store, bytes, 16u << 20) == platform::ReadStatus::Ok)
-            (void)platform::replaceWhole(store.string() + ".damaged", bytes);
+        if (const auto bytes = platform::readWhole(store, {16u << 20}); bytes.has_value())
+            (void)platform::replaceFile(store.string() + ".damaged", *bytes, {});
     }
     {
         const std::lock_guard lock(m_shared->mutex);

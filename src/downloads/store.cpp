@@ -223,20 +223,20 @@ void markGoneFiles(std::vector<Item> &items)
 
 StoreContents readStore(const std::filesystem::path &store)
 {
-    std::string bytes;
-    switch (platform::readWhole(store, bytes, MaxStoreBytes)) {
-    case platform::ReadStatus::Ok:
-        break;
-    case platform::ReadStatus::Missing:
-        return {};
-    case platform::ReadStatus::NotAFile:
-        return {{}, common::gbk("下载列表文件不是普通文件")};
-    case platform::ReadStatus::TooLarge:
-        return {{}, common::gbk("下载列表文件太大")};
-    case platform::ReadStatus::Failed:
-        return {{}, common::gbk("下载列表文件读不出来：") + common::gbkFromUtf8(std::strerror(errno))};
+    const auto bytes = platform::readWhole(store, {MaxStoreBytes});
+    if (!bytes.has_value()) {
+        switch (bytes.error().kind) {
+        case platform::FileError::Kind::Missing:
+            return {};
+        case platform::FileError::Kind::NotAFile:
+            return {{}, common::gbk("下载列表文件不是普通文件")};
+        case platform::FileError::Kind::TooLarge:
+            return {{}, common::gbk("下载列表文件太大")};
+        default:
+            return {{}, common::gbk("下载列表文件读不出来：") + common::gbkFromUtf8(bytes.error().describe())};
+        }
     }
-    StoreContents contents = parseStore(bytes);
+    StoreContents contents = parseStore(*bytes);
     markGoneFiles(contents.items);
     return contents;
 }

@@ -70,9 +70,9 @@ public:
 std::unique_ptr<mainwindow::MainWindow> windowOnTheFirstList(FakeServices &fakes, platform::Desktop &desktop)
 {
     mainwindow::Services services = fakes.services();
-    auto window = std::make_unique<mainwindow::MainWindow>(mainwindow::Services{services.settings, services.paths,
-        services.sound, desktop, services.notifier, services.picker, services.picturePicker, services.fetch,
-        services.mailSender, services.networkPool});
+    auto window = std::make_unique<mainwindow::MainWindow>(
+        mainwindow::Services{services.settings, services.paths, services.sound, desktop, services.notifier,
+            services.picker, services.picturePicker, services.fetch, services.mailSender, services.networkPool});
     window->show();
     window->tabRoutine(1);
     return window;

@@ -226,9 +226,8 @@ void NetdiskWindow::onResolved(const ShareResolution &resolution)
     repaintCaption();
     if (resolution.directLink.empty()) {
         // Nothing to download: say so instead of starting a task that can only fail.
-        m_services.notifier.showMessage(
-            failureMessage(describeDownloadError({DownloadError::Kind::NoDirectLink, false, 0,
-                common::gbk("分享页面中没有找到下载直链")})),
+        m_services.notifier.showMessage(failureMessage(describeDownloadError({DownloadError::Kind::NoDirectLink, false,
+                                            0, common::gbk("分享页面中没有找到下载直链")})),
             false);
         return;
     }
