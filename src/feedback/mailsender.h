@@ -49,7 +49,8 @@ public:
     // that moves only when their fake socket waits.
     using Now = std::function<std::chrono::steady_clock::time_point()>;
 
-    explicit MailSender(MailLimits limits = {}, SocketFactory sockets = [] { return platform::createTcpSocket(); },
+    explicit MailSender(
+        MailLimits limits = {}, SocketFactory sockets = [] { return platform::createTcpSocket(); },
         Now now = std::chrono::steady_clock::now);
     ~MailSender();
     MailSender(const MailSender &) = delete;
