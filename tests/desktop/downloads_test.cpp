@@ -55,10 +55,15 @@ std::vector<Request> rangesAsked(const std::filesystem::path &log, std::size_t f
     return asked;
 }
 
-std::size_t lineCount(const std::filesystem::path &file)
+// The demo service on `port` ("0": any free one, which it prints alone on its first line), throttled, its log
+// in `log`.
+void startDemo(QProcess &demo, const std::filesystem::path &log, const std::string &port)
 {
-    const std::string text = readFile(file);
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    demo.setStandardErrorFile(QString::fromStdString(log.string()));
+    demo.start(QStringLiteral("python3"),
+        {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"),
+            QString::fromStdString(port), QStringLiteral("--tree"), QStringLiteral(KAVO_PUBLISHED_DIR),
+            QStringLiteral("--rate"), QString::number(256 * 1024)});
 }
 
 void endBySignal(QProcess &kavo)
@@ -76,11 +81,7 @@ TEST(DownloadsAcrossRestarts, ADownloadCutBySigtermContinuesAtTheNextStartFromIt
     TempDir logs;
     const std::filesystem::path log = logs.path() / "demo.log";
     QProcess demo;
-    demo.setStandardErrorFile(QString::fromStdString(log.string()));
-    demo.start(QStringLiteral("python3"),
-        {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
-            QStringLiteral("--tree"), QStringLiteral(KAVO_PUBLISHED_DIR), QStringLiteral("--rate"),
-            QString::number(256 * 1024)});
+    startDemo(demo, log, "0");
     ASSERT_TRUE(demo.waitForReadyRead(10000));
     const std::string port = demo.readLine().trimmed().toStdString();
     const std::string address = "http://127.0.0.1:" + port + "/share/link?shareid=110002&uk=3500002";
@@ -113,28 +114,38 @@ TEST(DownloadsAcrossRestarts, ADownloadCutBySigtermContinuesAtTheNextStartFromIt
     ASSERT_FALSE(std::filesystem::exists(file));
     const auto checkpoint = download::parseControl(readFile(control));
     ASSERT_TRUE(checkpoint.has_value());
-    const std::size_t restartedAt = lineCount(log);
+    // The service logs a request when it ends, and it may see the cut connections of the first run only after
+    // the second has begun: a fresh service on the same port, with a log of its own, sees the second run alone.
+    demo.kill();
+    demo.waitForFinished();
+    const std::filesystem::path secondLog = logs.path() / "demo2.log";
+    startDemo(demo, secondLog, port);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(secondLog).find("demo service on") != std::string::npos, 10000);
 
     QProcess second;
     startKavo(second, home.path(), instance, manifest);
     ASSERT_TRUE(second.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(std::filesystem::exists(file), 120000);
     endBySignal(second);
+    // No request of the second run starts inside what the checkpoint had recorded as on disk. Ranges are asked
+    // open-ended, so a connection that reaches a recorded stretch is closed there, and what the service had
+    // already pushed into the socket past it is dropped unread: that figure is kept in the test's output.
+    const std::vector<Request> sent = rangesAsked(secondLog, 0);
+    ASSERT_FALSE(sent.empty());
+    std::int64_t pushedPast = 0;
+    for (const Request &request : sent) {
+        for (const download::ByteRange &done : checkpoint->finished) {
+            EXPECT_FALSE(request.begin >= done.begin && request.begin < done.end)
+                << request.begin << " lies in the recorded " << done.begin << "-" << done.end;
+            pushedPast
+                += std::max<std::int64_t>(0, std::min(request.end, done.end) - std::max(request.begin, done.begin));
+        }
+    }
+    RecordProperty("bytesPushedPastAHoleAfterRestart", std::to_string(pushedPast));
     EXPECT_EQ(readFile(file), download::FetchUrl("http://127.0.0.1:" + port + "/file/110002"));
     const auto items = downloads::readStore(downloads::storeFile(home.path())).items;
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items.front().state, downloads::State::Finished);
-    // What the service sent again after the restart of what the checkpoint had recorded as on disk. The
-    // download core sends it again today (it starts over rather than from the record); the figure is kept in the
-    // test's output until it does not.
-    const std::vector<Request> sent = rangesAsked(log, restartedAt);
-    ASSERT_FALSE(sent.empty());
-    std::int64_t again = 0;
-    for (const Request &request : sent) {
-        for (const download::ByteRange &done : checkpoint->finished)
-            again += std::max<std::int64_t>(0, std::min(request.end, done.end) - std::max(request.begin, done.begin));
-    }
-    RecordProperty("bytesSentAgainAfterRestart", std::to_string(again));
     demo.kill();
     demo.waitForFinished();
 }
