@@ -110,13 +110,19 @@ PartFiles filesFor(const std::filesystem::path &target)
 {
     PartFiles files;
     files.target = target;
-    files.part = withSuffix(target, PartSuffix);
-    files.control = withSuffix(target, ControlSuffix);
-    files.controlTemporary = withSuffix(target, ControlTempSuffix);
+    auto [part, control, controlTemporary] = partialFileNames(target);
+    files.part = std::move(part);
+    files.control = std::move(control);
+    files.controlTemporary = std::move(controlTemporary);
     return files;
 }
 
 } // namespace
+
+std::array<std::filesystem::path, 3> partialFileNames(const std::filesystem::path &target)
+{
+    return {withSuffix(target, PartSuffix), withSuffix(target, ControlSuffix), withSuffix(target, ControlTempSuffix)};
+}
 
 DownloadError diskError(int errnum)
 {

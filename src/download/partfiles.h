@@ -5,6 +5,7 @@
 #include "download/downloaderror.h"
 #include "platform/files.h"
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -31,6 +32,10 @@ struct PartFiles
     UniqueFd fd; // the partial file, open for reading and writing, locked
     std::optional<ControlRecord> resumed; // the record of our unfinished download found there, if any
 };
+
+// The names of the files a download of `target` keeps until it ends: the data, the control record and the
+// record's temporary, in that order.
+std::array<std::filesystem::path, 3> partialFileNames(const std::filesystem::path &target);
 
 // Claims the files for downloading `address` to `wanted` (a native path). The name is first cut to fit the file
 // system's 255 bytes with every suffix and a counter, keeping its extension. A name is taken when a file or link

@@ -65,13 +65,6 @@ struct Entry
     bool resumeWanted = false; // continued while its pause was still stopping the task
 };
 
-// The partial files of `file` (its data, control record and the record's temporary).
-std::vector<std::filesystem::path> partialFiles(const std::filesystem::path &file)
-{
-    const std::string base = file.string();
-    return {base + download::PartSuffix, base + download::ControlSuffix, base + download::ControlTempSuffix};
-}
-
 void removeFiles(const Item &item)
 {
     if (item.file.empty())
@@ -80,7 +73,7 @@ void removeFiles(const Item &item)
     if (item.state == State::Finished)
         std::filesystem::remove(item.file, ignored);
     else
-        for (const auto &partial : partialFiles(item.file))
+        for (const auto &partial : download::partialFileNames(item.file))
             std::filesystem::remove(partial, ignored);
 }
 
@@ -405,11 +398,10 @@ struct Queue::Shared
 
 int percentOf(const Item &item)
 {
+    // A finished file is whole even when no size was announced; more bytes than announced show as full.
     if (item.state == State::Finished)
         return 100;
-    if (item.size <= 0 || item.received <= 0)
-        return 0;
-    return static_cast<int>(std::min<std::int64_t>(100, item.received * 100 / item.size));
+    return std::clamp(download::progressView(item.received, static_cast<double>(item.size)).barPosition, 0, 100);
 }
 
 Queue::Queue(std::filesystem::path store, Resolver resolve, QueueOptions options)

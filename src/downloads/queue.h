@@ -104,7 +104,8 @@ private:
     std::shared_ptr<Shared> m_shared;
 };
 
-// The whole percentage of the item that has arrived: 100 when finished, 0 while the size is unknown. Pure.
+// The percentage of the item that has arrived, as the progress bars show it (download::progressView), at most
+// 100: 100 when finished, 0 while the size is unknown. The list window and kavo-cli both show this. Pure.
 int percentOf(const Item &item);
 
 // The file in the user's data folder that keeps the list.

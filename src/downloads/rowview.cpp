@@ -3,8 +3,6 @@
 #include "common/gbk.h"
 #include "download/progress.h"
 
-#include <algorithm>
-
 namespace downloads {
 
 using common::gbk;
@@ -35,10 +33,7 @@ RowView rowView(const Item &item)
     RowView view;
     view.name = item.name;
     view.size = item.size > 0 ? download::formatBytes(static_cast<double>(item.size)) : std::string("--");
-    // A finished file is whole even when no size was announced; more bytes than announced show as full.
-    view.percent = item.state == State::Finished
-        ? 100
-        : std::clamp(download::progressView(item.received, static_cast<double>(item.size)).barPosition, 0, 100);
+    view.percent = percentOf(item);
     if (item.state == State::Running) {
         view.speed = download::formatSpeed(item.bytesPerSecond);
         view.timeLeft = download::formatTimeLeft(
