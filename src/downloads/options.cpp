@@ -2,10 +2,10 @@
 
 #include "common/gbk.h"
 #include "download/fetch.h"
+#include "download/httpanswer.h"
 #include "download/progress.h"
 
 #include <array>
-#include <charconv>
 
 namespace downloads {
 
@@ -19,11 +19,10 @@ constexpr std::array<std::pair<Mode, std::string_view>, 3> ModeWords{
 
 std::optional<int> concurrencyOf(std::string_view text)
 {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > MaxConcurrency)
+    const auto value = download::parseNumber(text);
+    if (!value || *value < 1 || *value > MaxConcurrency)
         return std::nullopt;
-    return value;
+    return static_cast<int>(*value);
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "downloads/store.h"
 
 #include "common/gbk.h"
+#include "download/httpanswer.h"
 #include "platform/files.h"
 
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <unordered_set>
 
@@ -83,15 +83,6 @@ std::vector<std::string_view> splitFields(std::string_view line)
     }
 }
 
-template <typename Number> std::optional<Number> number(std::string_view text)
-{
-    Number value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty() || value < 0)
-        return std::nullopt;
-    return value;
-}
-
 std::optional<Item> parseLine(std::string_view line)
 {
     const std::vector<std::string_view> raw = splitFields(line);
@@ -104,15 +95,15 @@ std::optional<Item> parseLine(std::string_view line)
             return std::nullopt;
         f[i] = std::move(*field);
     }
-    const auto id = number<std::uint64_t>(f[0]);
+    const auto id = download::parseNumber(f[0]);
     const auto state = stateOfWord(f[1]);
-    const auto size = number<std::int64_t>(f[6]);
-    const auto received = number<std::int64_t>(f[7]);
+    const auto size = download::parseNumber(f[6]);
+    const auto received = download::parseNumber(f[7]);
     const auto sha256 = f[8].empty() ? std::nullopt : common::sha256FromHex(f[8]);
     if (!id || *id == 0 || !state || f[2].empty() || f[3].empty() || !size || !received || (!f[8].empty() && !sha256))
         return std::nullopt;
     Item item;
-    item.id = *id;
+    item.id = static_cast<std::uint64_t>(*id);
     item.state = *state;
     item.shareAddress = std::move(f[2]);
     item.folder = std::filesystem::path(f[3]);
