@@ -70,7 +70,6 @@ std::unique_ptr<FolderPicker> createFolderPicker()
 NetdiskWindow::NetdiskWindow(NetdiskServices services, const std::string &gbkAddress, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_services(std::move(services))
-    , m_speed(std::make_unique<SpeedMeter>())
 {
     setObjectName(QStringLiteral("百度网盘软件下载"));
     setWindowTitle(QStringLiteral("百度网盘软件下载"));
@@ -238,7 +237,6 @@ void NetdiskWindow::startDownload(const ShareResolution &)
 {
     // The list reads the share pages again when the download starts, and again whenever its direct link expires.
     m_item = m_services.queue.add(m_shareAddress, folder(), m_checksum);
-    m_speed = std::make_unique<SpeedMeter>();
     m_timer->start();
 }
 
@@ -259,8 +257,7 @@ void NetdiskWindow::showProgress()
     const ProgressView view = progressView(item->received, static_cast<double>(item->size));
     m_progressLabel->setText(QString::number(view.labelPercent) + QStringLiteral("% 下载中..."));
     m_progressBar->setValue(view.barPosition);
-    m_speed->add(SpeedMeter::Clock::now(), item->received);
-    const double speed = m_speed->bytesPerSecond();
+    const double speed = item->bytesPerSecond; // measured by the queue, as the downloads list shows it
     m_progressBar->setToolTip(
         common::toQString(progressTip(speed, secondsLeft(item->received, static_cast<double>(item->size), speed))));
     repaintCaption();

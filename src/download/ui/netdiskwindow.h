@@ -103,7 +103,6 @@ private:
 
     NetdiskServices m_services;
     std::optional<std::uint64_t> m_item; // the queue's id of the download this window started
-    std::unique_ptr<SpeedMeter> m_speed;
     std::string m_shareAddress; // the share link of the last press, resolved again when its direct link expires
     QLabel *m_addressCaption = nullptr;
     QLineEdit *m_address = nullptr;
