@@ -18,28 +18,19 @@ public:
     explicit SocksProxy(const std::filesystem::path &log)
         : m_port(freeLoopbackPort())
     {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.setStandardOutputFile(QString::fromStdString(log.string()));
-        m_process.start(QStringLiteral("microsocks"),
-            {QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
-                QStringLiteral("-b"), QStringLiteral("127.0.0.2")});
-        m_process.waitForStarted();
+        m_process.startLogging(
+            "microsocks", {"-i", "127.0.0.1", "-p", std::to_string(m_port), "-b", "127.0.0.2"}, log.string());
         (void)eventually([this] {
             QTcpSocket socket;
             socket.connectToHost(QHostAddress::LocalHost, m_port);
             return socket.waitForConnected(50);
         });
     }
-    ~SocksProxy()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
-    }
     std::string url(const std::string &scheme) const { return scheme + "://127.0.0.1:" + std::to_string(m_port); }
 
 private:
     quint16 m_port;
-    QProcess m_process;
+    ChildProcess m_process;
 };
 
 // Sets an environment variable for the life of the object (nothing else runs meanwhile).

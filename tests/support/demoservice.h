@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QProcess>
+#include "support/childprocess.h"
+
 #include <filesystem>
 #include <string>
 
@@ -12,22 +13,15 @@ class DemoService
 public:
     explicit DemoService(const std::filesystem::path &tree = KAVO_PUBLISHED_DIR, int rate = 0, int expireAfter = 0)
     {
-        m_process.start(QStringLiteral("python3"),
-            {QStringLiteral(KAVO_SOURCE_DIR "/tools/demo_service.py"), QStringLiteral("--port"), QStringLiteral("0"),
-                QStringLiteral("--tree"), QString::fromStdString(tree.string()), QStringLiteral("--rate"),
-                QString::number(rate), QStringLiteral("--expire-after"), QString::number(expireAfter)});
-        if (m_process.waitForReadyRead(10000))
-            m_port = m_process.readLine().trimmed().toStdString();
-    }
-    ~DemoService()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
+        if (m_process.start("python3",
+                {KAVO_SOURCE_DIR "/tools/demo_service.py", "--port", "0", "--tree", tree.string(), "--rate",
+                    std::to_string(rate), "--expire-after", std::to_string(expireAfter)}))
+            m_port = m_process.readLine();
     }
     bool started() const { return !m_port.empty(); }
     std::string url(const std::string &path) const { return "http://127.0.0.1:" + m_port + path; }
 
 private:
-    QProcess m_process;
+    ChildProcess m_process;
     std::string m_port;
 };

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "support/childprocess.h"
 #include "support/tempdir.h"
 #include "support/waituntil.h"
 
-#include <QProcess>
 #include <QTcpServer>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -63,6 +64,7 @@ public:
     NginxServer(const std::filesystem::path &prefix, const std::filesystem::path &root, const std::string &extra = {})
     {
         std::filesystem::create_directories(prefix / "logs");
+        std::string said;
         for (int attempt = 0; attempt < 5; ++attempt) {
             m_port = freeLoopbackPort();
             std::ofstream(prefix / "nginx.conf")
@@ -74,17 +76,16 @@ public:
                 << prefix.string() << "/uwsgi; scgi_temp_path " << prefix.string() << "/scgi;\n"
                 << "  server { listen 127.0.0.1:" << m_port << "; root " << root.string() << "; location / { " << extra
                 << " } } }\n";
-            m_process.start(QStringLiteral("/usr/sbin/nginx"),
-                {QStringLiteral("-p"), QString::fromStdString(prefix.string()), QStringLiteral("-c"),
-                    QString::fromStdString((prefix / "nginx.conf").string())});
-            if (m_process.waitForStarted() && waitUntilListening())
+            const bool started = m_process.start("/usr/sbin/nginx",
+                {"-p", prefix.string(), "-c", (prefix / "nginx.conf").string()}, ChildProcess::Errors::Merge);
+            if (started && waitUntilListening())
                 return;
-            stop();
+            said += m_process.readAvailable();
+            m_process.stop();
         }
-        const std::string log = m_process.readAllStandardError().toStdString() + readFile(prefix / "logs/error.log");
+        const std::string log = said + readFile(prefix / "logs/error.log");
         throw std::runtime_error("nginx never listened: " + log.substr(log.size() > 2000 ? log.size() - 2000 : 0));
     }
-    ~NginxServer() { stop(); }
     NginxServer(const NginxServer &) = delete;
     NginxServer &operator=(const NginxServer &) = delete;
 
@@ -94,22 +95,12 @@ private:
     // True once nginx holds its port; false when it ended first (the port was taken) or took a minute.
     bool waitUntilListening()
     {
-        const qint64 pid = m_process.processId();
-        return waitUntil(
-                   [&] {
-                       return m_process.state() == QProcess::NotRunning || m_process.waitForFinished(0)
-                           || listensOn(pid, m_port);
-                   },
-                   std::chrono::seconds(60))
-            && m_process.state() == QProcess::Running;
-    }
-    void stop()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
+        const pid_t pid = m_process.pid();
+        return waitUntil([&] { return !m_process.running() || listensOn(pid, m_port); }, std::chrono::seconds(60))
+            && m_process.running();
     }
     quint16 m_port = 0;
-    QProcess m_process;
+    ChildProcess m_process;
 };
 
 // tests/support/scripted_server.py serving `file`; with `log`, each request adds a line "ROUTE FROM IF-RANGE".
@@ -118,22 +109,15 @@ class ScriptedServer
 public:
     explicit ScriptedServer(const std::filesystem::path &file, const std::filesystem::path &log = {})
     {
-        QStringList arguments{
-            QStringLiteral(KAVO_TEST_SUPPORT_DIR "/scripted_server.py"), QString::fromStdString(file.string())};
+        std::vector<std::string> arguments{KAVO_TEST_SUPPORT_DIR "/scripted_server.py", file.string()};
         if (!log.empty())
-            arguments << QString::fromStdString(log.string());
-        m_process.start(QStringLiteral("python3"), arguments);
-        m_process.waitForReadyRead(10000);
-        m_port = m_process.readLine().trimmed().toUShort();
-    }
-    ~ScriptedServer()
-    {
-        m_process.kill();
-        m_process.waitForFinished();
+            arguments.push_back(log.string());
+        if (m_process.start("python3", arguments))
+            m_port = static_cast<quint16>(std::atoi(m_process.readLine().c_str()));
     }
     std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(m_port) + path; }
 
 private:
-    QProcess m_process;
+    ChildProcess m_process;
     quint16 m_port = 0;
 };
