@@ -20,13 +20,27 @@ std::size_t findEither(std::string_view text, char a, char b, std::size_t from)
     return std::string_view::npos;
 }
 
+namespace {
+
+bool isPlainAscii(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte < 0x80 && c != '\\';
+}
+
+} // namespace
+
 std::size_t plainAsciiPrefix(std::string_view text)
 {
-    const auto special = std::find_if(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte >= 0x80 || c == '\\';
-    });
-    return static_cast<std::size_t>(special - text.begin());
+    return static_cast<std::size_t>(std::find_if_not(text.begin(), text.end(), isPlainAscii) - text.begin());
+}
+
+std::size_t copyPlainAsciiPrefix(std::string_view text, char *out)
+{
+    std::size_t at = 0;
+    for (; at < text.size() && isPlainAscii(text[at]); ++at)
+        out[at] = text[at];
+    return at;
 }
 
 } // namespace scalar
@@ -42,6 +56,12 @@ __m128i load(std::string_view text, std::size_t at)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + at));
 }
 
+// Eight bytes at `at` in the low half of a block; the high half is zero.
+__m128i loadHalf(std::string_view text, std::size_t at)
+{
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(text.data() + at));
+}
+
 // Offset of the first marked byte in a block mask.
 std::size_t firstMarked(int mask)
 {
@@ -55,6 +75,38 @@ int specialBytes(__m128i block)
     const __m128i special
         = _mm_or_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(block, _mm_set1_epi8('\\')));
     return _mm_movemask_epi8(special);
+}
+
+// The plain ASCII prefix of `text`, and with `Copy` the same bytes written to `out` (see copyPlainAsciiPrefix):
+// each load is stored as it is before it is looked at. A text shorter than a block is read half a block at a
+// time. The last load ends with the text and overlaps the one before when the text is no whole number of loads.
+template <bool Copy> std::size_t scanPlainAscii(std::string_view text, char *out)
+{
+    constexpr std::size_t Half = Block / 2;
+    if (text.size() < Half)
+        return Copy ? scalar::copyPlainAsciiPrefix(text, out) : scalar::plainAsciiPrefix(text);
+    const bool half = text.size() < Block;
+    const std::size_t width = half ? Half : Block;
+    const auto marks = [&](std::size_t at) {
+        const __m128i bytes = half ? loadHalf(text, at) : load(text, at);
+        if constexpr (Copy) {
+            if (half)
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(out + at), bytes);
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + at), bytes);
+        }
+        return specialBytes(bytes) & (half ? 0xFF : 0xFFFF); // a half load's upper half is zero
+    };
+    std::size_t at = 0;
+    for (; at + width <= text.size(); at += width) {
+        if (const int marked = marks(at); marked != 0)
+            return at + firstMarked(marked);
+    }
+    if (at == text.size())
+        return at;
+    const std::size_t last = text.size() - width;
+    const int marked = marks(last) >> (at - last);
+    return marked != 0 ? at + firstMarked(marked) : text.size();
 }
 
 } // namespace
@@ -74,17 +126,12 @@ std::size_t findEither(std::string_view text, char a, char b, std::size_t from)
 
 std::size_t plainAsciiPrefix(std::string_view text)
 {
-    std::size_t at = 0;
-    for (; at + Block <= text.size(); at += Block) {
-        if (const int marked = specialBytes(load(text, at)); marked != 0)
-            return at + firstMarked(marked);
-    }
-    if (at == text.size() || text.size() < Block)
-        return at + scalar::plainAsciiPrefix(text.substr(at));
-    // The bytes after the last whole block: the block that ends with the text, shifted past what was seen.
-    const std::size_t last = text.size() - Block;
-    const int marked = specialBytes(load(text, last)) >> (at - last);
-    return marked != 0 ? at + firstMarked(marked) : text.size();
+    return scanPlainAscii<false>(text, nullptr);
+}
+
+std::size_t copyPlainAsciiPrefix(std::string_view text, char *out)
+{
+    return scanPlainAscii<true>(text, out);
 }
 
 #else
@@ -97,6 +144,11 @@ std::size_t findEither(std::string_view text, char a, char b, std::size_t from)
 std::size_t plainAsciiPrefix(std::string_view text)
 {
     return scalar::plainAsciiPrefix(text);
+}
+
+std::size_t copyPlainAsciiPrefix(std::string_view text, char *out)
+{
+    return scalar::copyPlainAsciiPrefix(text, out);
 }
 
 #endif
