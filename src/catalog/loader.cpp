@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -65,20 +66,24 @@ public:
                 fields[i] = common::extractView(body, m_keys[i], "-");
             return {fields[0], fields[1], fields[2], fields[3]};
         }
-        std::array<bool, 4> found{};
         // One cursor per key: each key's candidate places rise, whatever the other keys' lengths.
         std::array<common::BoundaryCursor, 4> boundaries{common::BoundaryCursor(body), common::BoundaryCursor(body),
             common::BoundaryCursor(body), common::BoundaryCursor(body)};
-        std::size_t missing = fields.size();
-        for (std::size_t at = body.find(m_mark); at != std::string_view::npos && missing > 0;
+        unsigned missing = (1u << fields.size()) - 1; // bit i: key i not found yet
+        for (std::size_t at = body.find(m_mark); at != std::string_view::npos && missing != 0;
              at = body.find(m_mark, at + 1)) {
-            for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (at == 0)
+                continue; // every key has a character before its colon
+            // The byte before the colon tells the keys apart: most tries end there.
+            const char telling = body[at - 1];
+            for (unsigned left = missing; left != 0; left &= left - 1) {
+                const auto i = static_cast<std::size_t>(std::countr_zero(left));
                 const std::string &key = m_keys[i];
                 const std::size_t lead = key.size() - 2;
-                if (found[i] || at < lead || !keyAt(body, at - lead, key) || !boundaries[i].isBoundary(at - lead))
+                if (telling != key[lead - 1] || at < lead || !keyAt(body, at - lead, key)
+                    || !boundaries[i].isBoundary(at - lead))
                     continue;
-                found[i] = true;
-                --missing;
+                missing &= ~(1u << i);
                 fields[i] = valueFrom(body, at - lead + key.size());
             }
         }
@@ -86,13 +91,10 @@ public:
     }
 
 private:
-    // Whether `key` starts at `start`. The character before the colon tells the keys apart, so its last byte is
-    // compared first and most tries end there.
+    // Whether `key` starts at `start`.
     static bool keyAt(std::string_view body, std::size_t start, std::string_view key)
     {
-        const std::size_t telling = key.size() - 3;
-        return body.size() - start >= key.size() && body[start + telling] == key[telling]
-            && body.compare(start, key.size(), key) == 0;
+        return body.size() - start >= key.size() && body.compare(start, key.size(), key) == 0;
     }
 
     std::array<std::string, 4> m_keys;
