@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -56,10 +58,29 @@ __m128i load(std::string_view text, std::size_t at)
     return _mm_loadu_si128(reinterpret_cast<const __m128i *>(text.data() + at));
 }
 
-// Eight bytes at `at` in the low half of a block; the high half is zero.
-__m128i loadHalf(std::string_view text, std::size_t at)
+// `width` bytes at `at` (16, 8 or 4) at the start of a block; the rest of the block is zero.
+__m128i loadPart(std::string_view text, std::size_t at, std::size_t width)
 {
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(text.data() + at));
+    if (width == Block)
+        return load(text, at);
+    if (width == Block / 2)
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(text.data() + at));
+    std::int32_t word = 0;
+    std::memcpy(&word, text.data() + at, sizeof word);
+    return _mm_cvtsi32_si128(word);
+}
+
+// Writes the first `width` bytes of a block to `out`.
+void storePart(char *out, __m128i bytes, std::size_t width)
+{
+    if (width == Block) {
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), bytes);
+    } else if (width == Block / 2) {
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out), bytes);
+    } else {
+        const std::int32_t word = _mm_cvtsi128_si32(bytes);
+        std::memcpy(out, &word, sizeof word);
+    }
 }
 
 // Offset of the first marked byte in a block mask.
@@ -78,24 +99,21 @@ int specialBytes(__m128i block)
 }
 
 // The plain ASCII prefix of `text`, and with `Copy` the same bytes written to `out` (see copyPlainAsciiPrefix):
-// each load is stored as it is before it is looked at. A text shorter than a block is read half a block at a
-// time. The last load ends with the text and overlaps the one before when the text is no whole number of loads.
+// each load is stored as it is before it is looked at. A text shorter than a block is read in loads of 8 or 4
+// bytes, the most that fit. The last load ends with the text and overlaps the one before when the text is no
+// whole number of loads.
 template <bool Copy> std::size_t scanPlainAscii(std::string_view text, char *out)
 {
-    constexpr std::size_t Half = Block / 2;
-    if (text.size() < Half)
+    constexpr std::size_t Smallest = 4;
+    if (text.size() < Smallest)
         return Copy ? scalar::copyPlainAsciiPrefix(text, out) : scalar::plainAsciiPrefix(text);
-    const bool half = text.size() < Block;
-    const std::size_t width = half ? Half : Block;
+    const std::size_t width = text.size() >= Block ? Block : text.size() >= Block / 2 ? Block / 2 : Smallest;
+    const int loaded = (1 << width) - 1; // the marks of the bytes loaded; the rest of the block is zero
     const auto marks = [&](std::size_t at) {
-        const __m128i bytes = half ? loadHalf(text, at) : load(text, at);
-        if constexpr (Copy) {
-            if (half)
-                _mm_storel_epi64(reinterpret_cast<__m128i *>(out + at), bytes);
-            else
-                _mm_storeu_si128(reinterpret_cast<__m128i *>(out + at), bytes);
-        }
-        return specialBytes(bytes) & (half ? 0xFF : 0xFFFF); // a half load's upper half is zero
+        const __m128i bytes = loadPart(text, at, width);
+        if constexpr (Copy)
+            storePart(out + at, bytes, width);
+        return specialBytes(bytes) & loaded;
     };
     std::size_t at = 0;
     for (; at + width <= text.size(); at += width) {

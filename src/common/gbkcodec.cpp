@@ -145,8 +145,10 @@ char *putCharacter(char *to, std::string_view gbk, std::size_t &at, AsciiEscape 
     if (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE) {
         const Utf8Code &code = utf8Table()[static_cast<std::size_t>((lead - 0x81) * 191 + (trail - 0x40))];
         if (code.length != 0) {
+            // The two bytes read leave room for six written: all three go, of which `length` count.
             at += 2;
-            return std::copy(code.bytes, code.bytes + code.length, to);
+            std::memcpy(to, code.bytes, sizeof code.bytes);
+            return to + code.length;
         }
     }
     ++at;
