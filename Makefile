@@ -7,7 +7,7 @@ SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WERROR     := $(if $(CI),ON,OFF)
 
 PKGS_BUILD := cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libcurl4-openssl-dev \
-              libsdl2-dev libsodium-dev libx11-dev libgtest-dev libgmock-dev python3
+              libsdl2-dev libsodium-dev libssl-dev libx11-dev libgtest-dev libgmock-dev python3
 PKGS_RUN   := fonts-wqy-microhei qt6-translations-l10n xdg-utils
 PKGS_PACKAGE := dpkg-dev file
 PKGS_TEST  := minisign xvfb xauth nginx-light python3-aiosmtpd curl openbox trayer xdotool microsocks desktop-file-utils appstream \

@@ -1,14 +1,17 @@
 #include "catalog/loader.h"
 
+#include "common/bytescan.h"
 #include "common/gbk.h"
 #include "common/markers.h"
 #include "platform/files.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace catalog {
 
@@ -55,30 +58,45 @@ public:
         m_mark = m_keys[0].size() >= 2 ? m_keys[0][m_keys[0].size() - 2] : '\0';
         m_oneMark = std::all_of(m_keys.begin(), m_keys.end(),
             [&](const std::string &key) { return plain(key) && key[key.size() - 2] == m_mark; });
+        // Keys of one length, each different and holding the mark only in its colon: then no key matches
+        // where another one stands, which viewInOrder relies on.
+        const std::size_t length = m_keys[0].size();
+        m_inOrder = m_oneMark && std::all_of(m_keys.begin(), m_keys.end(), [&](const std::string &key) {
+            return key.size() == length && std::count(key.begin(), key.end(), m_mark) == 1
+                && std::count(m_keys.begin(), m_keys.end(), key) == 1;
+        });
     }
 
     ItemView view(std::string_view body) const
     {
+        if (m_inOrder) {
+            if (const std::optional<ItemView> fields = viewInOrder(body))
+                return *fields;
+        }
         std::array<std::string_view, 4> fields;
         if (!m_oneMark) {
             for (std::size_t i = 0; i < fields.size(); ++i)
                 fields[i] = common::extractView(body, m_keys[i], "-");
             return {fields[0], fields[1], fields[2], fields[3]};
         }
-        std::array<bool, 4> found{};
         // One cursor per key: each key's candidate places rise, whatever the other keys' lengths.
         std::array<common::BoundaryCursor, 4> boundaries{common::BoundaryCursor(body), common::BoundaryCursor(body),
             common::BoundaryCursor(body), common::BoundaryCursor(body)};
-        std::size_t missing = fields.size();
-        for (std::size_t at = body.find(m_mark); at != std::string_view::npos && missing > 0;
+        unsigned missing = (1u << fields.size()) - 1; // bit i: key i not found yet
+        for (std::size_t at = body.find(m_mark); at != std::string_view::npos && missing != 0;
              at = body.find(m_mark, at + 1)) {
-            for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (at == 0)
+                continue; // every key has a character before its colon
+            // The byte before the colon tells the keys apart: most tries end there.
+            const char telling = body[at - 1];
+            for (unsigned left = missing; left != 0; left &= left - 1) {
+                const auto i = static_cast<std::size_t>(std::countr_zero(left));
                 const std::string &key = m_keys[i];
                 const std::size_t lead = key.size() - 2;
-                if (found[i] || at < lead || !keyAt(body, at - lead, key) || !boundaries[i].isBoundary(at - lead))
+                if (telling != key[lead - 1] || at < lead || !keyAt(body, at - lead, key)
+                    || !boundaries[i].isBoundary(at - lead))
                     continue;
-                found[i] = true;
-                --missing;
+                missing &= ~(1u << i);
                 fields[i] = valueFrom(body, at - lead + key.size());
             }
         }
@@ -86,18 +104,40 @@ public:
     }
 
 private:
-    // Whether `key` starts at `start`. The character before the colon tells the keys apart, so its last byte is
-    // compared first and most tries end there.
+    // The fields of a record written the usual way: the keys in order, the first at the start and each other
+    // right after the "-" that ends the value before it, and no byte of the mark in those values. The marks
+    // before the last key's are then the keys' own, where no other key matches, so the search in view() would
+    // find each key where it stands and give the same fields. Nothing for any other record.
+    std::optional<ItemView> viewInOrder(std::string_view body) const
+    {
+        std::array<std::string_view, 4> fields;
+        std::size_t at = 0;
+        for (std::size_t i = 0; i + 1 < fields.size(); ++i) {
+            if (!keyAt(body, at, m_keys[i]))
+                return std::nullopt;
+            const std::size_t value = at + m_keys[i].size();
+            const std::size_t end = common::bytescan::findEither(body, '-', m_mark, value);
+            if (end == std::string_view::npos || body[end] != '-' || !common::isCharBoundary(body, end, value))
+                return std::nullopt;
+            fields[i] = body.substr(value, end - value);
+            at = end + 1; // after a one-byte character
+        }
+        if (!keyAt(body, at, m_keys.back()))
+            return std::nullopt;
+        fields.back() = valueFrom(body, at + m_keys.back().size());
+        return ItemView{fields[0], fields[1], fields[2], fields[3]};
+    }
+
+    // Whether `key` starts at `start`.
     static bool keyAt(std::string_view body, std::size_t start, std::string_view key)
     {
-        const std::size_t telling = key.size() - 3;
-        return body.size() - start >= key.size() && body[start + telling] == key[telling]
-            && body.compare(start, key.size(), key) == 0;
+        return body.size() - start >= key.size() && body.compare(start, key.size(), key) == 0;
     }
 
     std::array<std::string, 4> m_keys;
     char m_mark = '\0'; // the first byte of the character every key ends in
     bool m_oneMark = false;
+    bool m_inOrder = false; // viewInOrder gives the fields of the records it takes
 };
 
 } // namespace

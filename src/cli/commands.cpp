@@ -155,9 +155,10 @@ std::optional<std::pair<std::string, RowChoice>> rowChoice(const std::vector<std
     return std::pair{positional[0], choice};
 }
 
-// A search's stretches are larger than a list's: its work on a stretch is little beside the hand-over between
-// threads, which a larger stretch makes rarer.
-constexpr std::size_t SearchStretchBytes = 512 * 1024;
+// How much of a list file `list` and `search` read at a time: more than the reader's default, so that reads,
+// writes and hand-overs between threads are rarer, while a stretch and its output still fit the processor's
+// cache.
+constexpr std::size_t ScanStretchBytes = 512 * 1024;
 
 int listCategory(const Context &c)
 {
@@ -183,8 +184,8 @@ int listCategory(const Context &c)
             appendUtf8Record(out, {{"", item.name}, {"\t", item.size}, {"\t", item.time}, {"\t ", item.address}}, tag);
         });
     };
-    if (const auto read
-        = writeStretches(catalog::categoryFile(c.paths.lists, category), writeRows, c.streams, workers());
+    if (const auto read = writeStretches(
+            catalog::categoryFile(c.paths.lists, category), writeRows, c.streams, workers(), ScanStretchBytes);
         !read.has_value())
         return c.failRead(read.error());
     return 0;
@@ -229,7 +230,7 @@ int search(const Context &c)
     std::vector<catalog::ReadFailure> failures;
     const std::optional<bool> found = words->second.sort
         ? writeSortedHits(c.paths.lists, text, *words->second.sort, c.streams, failures)
-        : writeHitsInFileOrder(c.paths.lists, text, c.streams, {workers(), SearchStretchBytes}, failures);
+        : writeHitsInFileOrder(c.paths.lists, text, c.streams, {workers(), ScanStretchBytes}, failures);
     if (!found)
         return 2;
     if (!*found)

@@ -24,6 +24,14 @@ std::string_view escapeOf(char byte)
     }
 }
 
+// A separator is a byte or two: copied one by one, it costs less than a call of the library's copy.
+char *putShort(char *to, std::string_view text)
+{
+    for (const char c : text)
+        *to++ = c;
+    return to;
+}
+
 } // namespace
 
 void appendUtf8Record(std::string &out, std::initializer_list<RecordPiece> pieces, std::string_view end)
@@ -35,7 +43,7 @@ void appendUtf8Record(std::string &out, std::initializer_list<RecordPiece> piece
     out.resize(start + room);
     char *at = out.data() + start;
     for (const RecordPiece &piece : pieces) {
-        at = std::copy(piece.before.begin(), piece.before.end(), at);
+        at = putShort(at, piece.before);
         at = common::decodeGbkTo(at, piece.gbk, escapeOf);
     }
     at = std::copy(end.begin(), end.end(), at);

@@ -15,9 +15,14 @@ std::size_t findEither(std::string_view text, char a, char b, std::size_t from =
 // Conversions and escapes pass such runs on as they are.
 std::size_t plainAsciiPrefix(std::string_view text);
 
+// Copies that prefix to `out` in the same pass and returns its length. `out` has room for text.size() bytes;
+// those after the prefix may be overwritten.
+std::size_t copyPlainAsciiPrefix(std::string_view text, char *out);
+
 namespace scalar {
 std::size_t findEither(std::string_view text, char a, char b, std::size_t from = 0);
 std::size_t plainAsciiPrefix(std::string_view text);
+std::size_t copyPlainAsciiPrefix(std::string_view text, char *out);
 } // namespace scalar
 
 } // namespace common::bytescan

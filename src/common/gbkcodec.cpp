@@ -121,6 +121,13 @@ const std::array<Utf8Code, 126 * 191> &utf8Table()
     return *table;
 }
 
+// Whether a byte goes across as it is, as bytescan::plainAsciiPrefix counts it.
+bool isPlainAscii(char byte)
+{
+    const auto value = static_cast<unsigned char>(byte);
+    return value >= 0x20 && value < 0x80 && byte != '\\';
+}
+
 // Writes the character at `at` (not plain ASCII) to `to`; returns the end of what it wrote and moves `at` on.
 char *putCharacter(char *to, std::string_view gbk, std::size_t &at, AsciiEscape escape)
 {
@@ -138,8 +145,10 @@ char *putCharacter(char *to, std::string_view gbk, std::size_t &at, AsciiEscape 
     if (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE) {
         const Utf8Code &code = utf8Table()[static_cast<std::size_t>((lead - 0x81) * 191 + (trail - 0x40))];
         if (code.length != 0) {
+            // The two bytes read leave room for six written: all three go, of which `length` count.
             at += 2;
-            return std::copy(code.bytes, code.bytes + code.length, to);
+            std::memcpy(to, code.bytes, sizeof code.bytes);
+            return to + code.length;
         }
     }
     ++at;
@@ -152,10 +161,12 @@ char *decodeGbkTo(char *out, std::string_view gbk, AsciiEscape escape)
 {
     for (std::size_t at = 0; at < gbk.size();) {
         // Text is mostly ASCII (addresses, sizes, dates): runs of it go across whole.
-        const std::size_t plain = bytescan::plainAsciiPrefix(gbk.substr(at));
-        out = std::copy_n(gbk.data() + at, plain, out);
+        const std::size_t plain = bytescan::copyPlainAsciiPrefix(gbk.substr(at), out);
+        out += plain;
         at += plain;
-        if (at < gbk.size())
+        // The other characters come in runs as well (the words of a name): one after another up to the next
+        // plain byte.
+        while (at < gbk.size() && !isPlainAscii(gbk[at]))
             out = putCharacter(out, gbk, at, escape);
     }
     return out;

@@ -1,17 +1,28 @@
 #include "common/sha256.h"
 
+#include <openssl/evp.h>
+
+#include <new>
 #include <stdexcept>
 
 namespace common {
 
 namespace {
 
-// sodium_init is idempotent and thread-safe; it must run once before any other call of the library.
-void initialiseSodium()
+// The library's SHA-256, looked up once: a lookup per hash would cost more than hashing a short text.
+const EVP_MD *sha256Method()
 {
-    static const int ready = sodium_init();
-    if (ready < 0)
-        throw std::runtime_error("libsodium could not be initialised");
+    static const EVP_MD *const method = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (method == nullptr)
+        throw std::runtime_error("libcrypto has no SHA-256");
+    return method;
+}
+
+// A call of the library that can only fail when it runs out of memory.
+void require(int ok)
+{
+    if (ok != 1)
+        throw std::runtime_error("libcrypto could not hash");
 }
 
 int hexDigit(char c)
@@ -27,11 +38,20 @@ int hexDigit(char c)
 
 } // namespace
 
-Sha256::Sha256()
+struct Sha256::State
 {
-    initialiseSodium();
-    crypto_hash_sha256_init(&m_state);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
+};
+
+Sha256::Sha256()
+    : m_state(std::make_unique<State>())
+{
+    if (!m_state->context)
+        throw std::bad_alloc();
+    require(EVP_DigestInit_ex(m_state->context.get(), sha256Method(), nullptr));
 }
+
+Sha256::~Sha256() = default;
 
 void Sha256::add(std::string_view bytes)
 {
@@ -40,14 +60,14 @@ void Sha256::add(std::string_view bytes)
 
 void Sha256::add(const void *bytes, std::size_t size)
 {
-    crypto_hash_sha256_update(&m_state, static_cast<const unsigned char *>(bytes), size);
+    require(EVP_DigestUpdate(m_state->context.get(), bytes, size));
 }
 
 Sha256Digest Sha256::finish()
 {
     Sha256Digest digest{};
-    crypto_hash_sha256_final(&m_state, digest.data());
-    crypto_hash_sha256_init(&m_state);
+    require(EVP_DigestFinal_ex(m_state->context.get(), digest.data(), nullptr));
+    require(EVP_DigestInit_ex(m_state->context.get(), sha256Method(), nullptr));
     return digest;
 }
 

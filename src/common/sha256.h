@@ -2,13 +2,13 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include <sodium.h>
-
-// SHA-256 through libsodium, fed a piece at a time. Not thread-safe: one object per stream.
+// SHA-256 fed a piece at a time, through OpenSSL's libcrypto, which uses the processor's SHA instructions where
+// it has them: a download's check hashes the whole file. Not thread-safe: one object per stream.
 namespace common {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
@@ -17,13 +17,17 @@ class Sha256
 {
 public:
     Sha256();
+    ~Sha256();
+    Sha256(const Sha256 &) = delete;
+    Sha256 &operator=(const Sha256 &) = delete;
     void add(std::string_view bytes);
     void add(const void *bytes, std::size_t size);
     // The digest of everything added so far; the object then starts afresh.
     Sha256Digest finish();
 
 private:
-    crypto_hash_sha256_state m_state;
+    struct State;
+    std::unique_ptr<State> m_state;
 };
 
 Sha256Digest sha256(std::string_view bytes);

@@ -14,7 +14,7 @@ constexpr std::size_t ReadBytes = 1 << 20;
 RangeCheck::RangeCheck()
 {
     // Idempotent and thread-safe; a library that cannot start gives checksums that match nothing, and
-    // common::Sha256 reports the failure.
+    // the signature checks report the failure.
     if (sodium_init() < 0) { }
     crypto_generichash_init(&m_state, nullptr, 0, CheckBytes);
 }

@@ -88,10 +88,22 @@ TEST(CategoryLoad, FieldsAreTheFirstKeyMatchesOfMarkerExtraction)
     for (const Category &c : categories()) {
         const std::string pieces[] = {c.nameKey, c.sizeKey, timeKey(), addressKey(), c.nameKey.substr(0, 4),
             timeKey().substr(2), "-", "x", "\x81", gbk("：")};
+        const std::string keys[] = {c.nameKey, c.sizeKey, timeKey(), addressKey()};
         for (int round = 0; round < 3000; ++round) {
             std::string body;
-            for (int n = random() % 12; n > 0; --n)
-                body += pieces[random() % std::size(pieces)];
+            const auto some = [&](int most) {
+                for (int n = random() % most; n > 0; --n)
+                    body += pieces[random() % std::size(pieces)];
+            };
+            if (round % 2 == 0) {
+                some(12);
+            } else { // the keys in their usual order, with values that may hold anything
+                for (const std::string &key : keys) {
+                    body += key;
+                    some(3);
+                    body += "-";
+                }
+            }
             const ItemView view = viewFromBody(body, c);
             ASSERT_EQ(view.name, extractView(body, c.nameKey, "-")) << testing::PrintToString(body);
             ASSERT_EQ(view.size, extractView(body, c.sizeKey, "-")) << testing::PrintToString(body);

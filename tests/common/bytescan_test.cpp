@@ -20,6 +20,10 @@ TEST(ByteScan, BlockScansAgreeWithThePlainLoops)
         const std::string_view view = std::string_view(text).substr(from);
         SCOPED_TRACE(testing::PrintToString(text) + " from " + std::to_string(from));
         ASSERT_EQ(bytescan::plainAsciiPrefix(view), bytescan::scalar::plainAsciiPrefix(view));
+        std::string copied(view.size(), '?');
+        const std::size_t plain = bytescan::copyPlainAsciiPrefix(view, copied.data());
+        ASSERT_EQ(plain, bytescan::scalar::plainAsciiPrefix(view));
+        ASSERT_EQ(copied.substr(0, plain), view.substr(0, plain));
         ASSERT_EQ(bytescan::findEither(text, '(', ')', from), bytescan::scalar::findEither(text, '(', ')', from));
         ASSERT_EQ(
             bytescan::findEither(text, '\x81', '\x81', from), bytescan::scalar::findEither(text, '\x81', '\x81', from));
