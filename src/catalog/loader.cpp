@@ -184,12 +184,12 @@ StretchReader::StretchReader(const std::filesystem::path &path, std::size_t stre
     if (opened.has_value())
         m_fd = std::move(opened.value());
     else if (opened.error().kind != platform::FileError::Kind::Missing)
-        fail(opened.error().describe());
+        fail(opened.error());
 }
 
-void StretchReader::fail(std::string reason)
+void StretchReader::fail(const platform::FileError &cause)
 {
-    m_failure = ReadFailure{m_path, std::move(reason)};
+    m_failure = ReadFailure{m_path, cause};
     m_ended = true;
 }
 
@@ -205,7 +205,7 @@ std::optional<std::string_view> StretchReader::next(std::vector<char> &buffer)
             buffer.resize(buffer.size() * 2); // a member longer than the buffer
         const auto read = platform::readAt(m_fd.get(), buffer.data() + filled, buffer.size() - filled, m_offset);
         if (!read.has_value())
-            fail(read.error().describe());
+            fail(read.error());
         const std::size_t got = read.has_value() ? read.value() : 0;
         m_offset += static_cast<std::int64_t>(got);
         const void *zero = std::memchr(buffer.data() + filled, 0, got);

@@ -100,7 +100,7 @@ template <typename Visit> void forEachItem(std::string_view fileBytes, const Cat
 struct ReadFailure
 {
     std::filesystem::path file;
-    std::string reason;
+    platform::FileError cause; // cause.describe() words it
 };
 
 // Reads a category list file in stretches of whole members: the stretches joined with a "(" between them give
@@ -122,7 +122,7 @@ public:
     const std::optional<ReadFailure> &failure() const { return m_failure; }
 
 private:
-    void fail(std::string reason);
+    void fail(const platform::FileError &cause);
 
     std::filesystem::path m_path;
     platform::UniqueFd m_fd;

@@ -27,7 +27,7 @@ using common::utf8FromGbk;
 
 int usage(Streams &streams, const char *text)
 {
-    streams.err += std::string("kavo-cli: usage: ") + text + "\n";
+    streams.err += std::string("kavo-cli: 用法：kavo-cli ") + text + "\n";
     return 2;
 }
 
@@ -36,14 +36,14 @@ common::Result<signing::SecretKey, std::string> readSigningKey(const std::string
 {
     const auto text = platform::readWhole(file, {64 * 1024});
     if (!text.has_value())
-        return common::unexpected(file + ": cannot be read as a secret key");
+        return common::unexpected(file + "：无法读取私钥文件：" + text.error().describe());
     auto key = signing::readSecretKey(text.value(), [&file]() -> std::optional<std::string> {
         if (const char *password = std::getenv("KAVO_SIGN_PASSWORD"))
             return std::string(password);
-        return platform::readHiddenLine("Password for " + file + ": ");
+        return platform::readHiddenLine(file + " 的口令：");
     });
     if (!key.has_value())
-        return common::unexpected(file + ": " + signing::describe(key.error()));
+        return common::unexpected(file + "：" + signing::describe(key.error()));
     return key.value();
 }
 
@@ -72,7 +72,7 @@ int publishCommand(const std::vector<std::string> &args, Streams &streams)
     if (keyFile) {
         auto read = readSigningKey(*keyFile);
         if (!read.has_value()) {
-            streams.err += "kavo-cli: " + read.error() + "\nkavo-cli: nothing was published\n";
+            streams.err += "kavo-cli: " + read.error() + "\nkavo-cli: 什么也没有发布\n";
             return 1;
         }
         key = read.value();
@@ -84,7 +84,7 @@ int publishCommand(const std::vector<std::string> &args, Streams &streams)
     if (!published.has_value()) {
         for (const publish::Problem &problem : published.error())
             streams.err += publish::describe(problem) + "\n";
-        streams.err += "kavo-cli: nothing was published: " + std::to_string(published.error().size()) + " problem(s)\n";
+        streams.err += "kavo-cli: 什么也没有发布：共 " + std::to_string(published.error().size()) + " 个问题\n";
         return 1;
     }
     streams.out += publish::summary(published.value());

@@ -18,6 +18,7 @@
 #include "downloads/store.h"
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "publish/publisher.h"
 #include "publish/readback.h"
@@ -78,32 +79,31 @@ constexpr const char *Usage
     = "usage: kavo-cli [--home DIR] COMMAND ...\n"
       "       kavo-cli --help | -h | --version\n"
       "  list CATEGORY [--sort name|size|time] [--new]\n"
-      "                                    rows of a category (1-5 or its name): sorted, or only\n"
-      "                                    the records its last refresh brought\n"
-      "  setting get SECTION KEY [DEFAULT] a value of the settings file\n"
-      "  setting set SECTION KEY VALUE     writes a value\n"
-      "  search TEXT [--sort name|size|time] search all five categories\n"
-      "  link thunder|flashget|qqdl ADDRESS a download-manager link\n"
-      "  fetch URL                         the raw body of a page\n"
-      "  page URL START END                the page text between two markers\n"
+      "                                    一个分类（1-5 或分类名）的各行：可排序，或只列出\n"
+      "                                    上次更新带来的新记录\n"
+      "  setting get SECTION KEY [DEFAULT] 读配置文件中的一个值\n"
+      "  setting set SECTION KEY VALUE     写入一个值\n"
+      "  search TEXT [--sort name|size|time] 在全部五个分类中搜索\n"
+      "  link thunder|flashget|qqdl ADDRESS 下载工具的链接\n"
+      "  fetch URL                         网页的原始内容\n"
+      "  page URL START END                网页中两个标记之间的文本\n"
       "  download URL TARGET [-n N] [--sha256 HEX] [--limit-rate RATE]\n"
-      "                                    a file over N connections (default 10), checked\n"
-      "                                    against its SHA-256 before it takes its name,\n"
-      "                                    at most RATE bytes per second (K, M) in all\n"
-      "  feedback NAME CONTENT             mail feedback as the feedback page does\n"
-      "  manifest LABEL                    a field of the manifest page as served (unchecked; see update)\n"
-      "  resolve SHARE_URL                 the facts and direct link of a share page\n"
-      "  decode TEXT                       percent-decoding and UTF-8 to GBK\n"
-      "  utf8-to-gb18030                   stdin to stdout\n"
+      "                                    用 N 个连接（默认 10）下载文件，取得文件名之前\n"
+      "                                    核对它的 SHA-256，总速度每秒最多 RATE 字节（可加 K、M）\n"
+      "  feedback NAME CONTENT             像反馈页面一样发送反馈邮件\n"
+      "  manifest LABEL                    服务器上更新清单的一个字段（不核对签名；见 update）\n"
+      "  resolve SHARE_URL                 分享页面的文件信息和下载直链\n"
+      "  decode TEXT                       百分号解码，并从 UTF-8 转为 GBK\n"
+      "  utf8-to-gb18030                   从标准输入转换到标准输出\n"
       "  publish SRC OUT (--base URL | --address TEMPLATE) [--sign SECRET_KEY]\n"
-      "                                    checks catalog sources, writes the lists, the manifest page\n"
-      "                                    and its signature; --base: a tree for a static host,\n"
-      "                                    --address: {category} in TEMPLATE is the list's name\n"
-      "  update [--check]                  the update check (and with no --check the refresh of every\n"
-      "                                    offered list) without the window\n"
-      "  downloads                         the downloads list, one line per download: state (waiting,\n"
-      "                                    running, paused, finished, failed), name, size in bytes\n"
-      "                                    (0: unknown), percent, reason of a failure\n";
+      "                                    检查分类源文件，写出列表、更新清单页面及其签名；\n"
+      "                                    --base：给静态网站的整个目录，\n"
+      "                                    --address：TEMPLATE 中的 {category} 代表列表名\n"
+      "  update [--check]                  不开窗口做更新检查（不加 --check 时还更新\n"
+      "                                    每个有新版本的列表）\n"
+      "  downloads                         下载列表，每个下载一行：状态（waiting、running、\n"
+      "                                    paused、finished、failed）、名称、字节数（0：未知）、\n"
+      "                                    百分比、失败的原因\n";
 
 struct Context
 {
@@ -120,10 +120,13 @@ struct Context
         return 2;
     }
 
+    // How the command is written, when it was not.
+    int usage(const std::string &syntax) const { return fail("用法：kavo-cli " + syntax); }
+
     // A list file that was not read to its end: the lines already printed stand, the command has failed.
     int failRead(const catalog::ReadFailure &failure) const
     {
-        return fail("cannot read " + failure.file.string() + ": " + failure.reason);
+        return fail("无法读取 " + failure.file.string() + "：" + failure.cause.describe());
     }
 };
 
@@ -164,11 +167,11 @@ int listCategory(const Context &c)
 {
     const auto words = rowChoice(c.args, true);
     if (!words)
-        return c.fail("list CATEGORY [--sort name|size|time] [--new]");
+        return c.usage("list CATEGORY [--sort name|size|time] [--new]");
     const auto &[name, choice] = *words;
     const int number = catalog::categoryNumber(gbkFromUtf8(name));
     if (number == 0)
-        return c.fail("unknown category: " + name);
+        return c.fail("没有这个分类：" + name);
     const catalog::Category &category = catalog::category(number);
     if (choice.sort || choice.onlyNew) {
         if (const auto read
@@ -203,29 +206,28 @@ int setting(const Context &c)
     }
     if (a.size() == 4 && a[0] == "set") {
         // What GBK cannot hold would be written as "?" and not read back: refused.
-        static constexpr std::array<const char *, 3> What{"section name", "key name", "value"};
+        static constexpr std::array<const char *, 3> What{"节名", "键名", "值"};
         std::array<std::string, 3> gbkArguments;
         for (std::size_t i = 0; i < gbkArguments.size(); ++i) {
             const auto converted = publish::gbkFromSource(a[i + 1]);
             if (!converted.has_value())
-                return c.fail(
-                    std::string("cannot write the settings file: the ") + What[i] + " " + converted.error().reason);
+                return c.fail(std::string("无法写入配置文件：") + What[i] + converted.error().reason);
             gbkArguments[i] = *converted;
         }
         settings::clearStaleTemporaries(file);
         const auto written = settings::saveSetting(file, gbkArguments[0], gbkArguments[1], gbkArguments[2]);
         if (!written.has_value())
-            return c.fail("cannot write the settings file: " + written.error().detail);
+            return c.fail("无法写入配置文件：" + utf8FromGbk(written.error().detail));
         return 0;
     }
-    return c.fail("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
+    return c.usage("setting get SECTION KEY [DEFAULT] | setting set SECTION KEY VALUE");
 }
 
 int search(const Context &c)
 {
     const auto words = rowChoice(c.args, false);
     if (!words)
-        return c.fail("search TEXT [--sort name|size|time]");
+        return c.usage("search TEXT [--sort name|size|time]");
     const std::string text = gbkFromUtf8(words->first);
     std::vector<catalog::ReadFailure> failures;
     const std::optional<bool> found = words->second.sort
@@ -243,13 +245,13 @@ int search(const Context &c)
 int link(const Context &c)
 {
     if (c.args.size() != 2)
-        return c.fail("link thunder|flashget|qqdl ADDRESS");
+        return c.usage("link thunder|flashget|qqdl ADDRESS");
     const std::string address = gbkFromUtf8(c.args[1]);
     const std::map<std::string, std::string (*)(std::string_view)> builders{
         {"thunder", download::thunderLink}, {"flashget", download::flashgetLink}, {"qqdl", download::qqdlLink}};
     const auto builder = builders.find(c.args[0]);
     if (builder == builders.end())
-        return c.fail("unknown link kind: " + c.args[0]);
+        return c.fail("没有这种链接：" + c.args[0]);
     c.streams.out += builder->second(address) + "\n";
     return 0;
 }
@@ -264,7 +266,7 @@ std::string reasonText(const std::string &utf8Lead, const download::DownloadErro
 int fetch(const Context &c)
 {
     if (c.args.size() != 1)
-        return c.fail("fetch takes one URL");
+        return c.usage("fetch URL");
     const auto page = download::fetchPage(c.args[0]);
     if (!page.has_value()) {
         c.streams.err += reasonText("没有得到回答：", page.error());
@@ -326,7 +328,7 @@ std::optional<std::string> wholePage(const Context &c, const std::string &url)
 int page(const Context &c)
 {
     if (c.args.size() != 3)
-        return c.fail("page URL START END");
+        return c.usage("page URL START END");
     const auto body = wholePage(c, c.args[0]);
     if (!body)
         return 1;
@@ -338,7 +340,7 @@ int page(const Context &c)
 int sendFeedback(const Context &c)
 {
     if (c.args.size() != 2)
-        return c.fail("feedback NAME CONTENT");
+        return c.usage("feedback NAME CONTENT");
     const std::string name = gbkFromUtf8(c.args[0]);
     const std::string content = gbkFromUtf8(c.args[1]);
     if (const auto refusal = feedback::validateFeedback(name, content)) {
@@ -357,7 +359,7 @@ int sendFeedback(const Context &c)
 int manifest(const Context &c)
 {
     if (c.args.size() != 1)
-        return c.fail("manifest takes one label");
+        return c.usage("manifest LABEL");
     const auto body = wholePage(c, update::manifestUrl());
     if (!body)
         return 1;
@@ -369,7 +371,7 @@ int manifest(const Context &c)
 int resolve(const Context &c)
 {
     if (c.args.size() != 1)
-        return c.fail("resolve takes one share address");
+        return c.usage("resolve SHARE_URL");
     ReasonedFetch fetch;
     const download::ShareResolution share
         = download::resolveShare(c.args[0], [&fetch](const std::string &url) { return fetch(url); });
@@ -390,7 +392,7 @@ int resolve(const Context &c)
 int decode(const Context &c)
 {
     if (c.args.size() != 1)
-        return c.fail("decode takes one text");
+        return c.usage("decode TEXT");
     c.print({download::DecodePage(c.args[0])});
     return 0;
 }
@@ -398,7 +400,7 @@ int decode(const Context &c)
 int utf8ToGb18030(const Context &c)
 {
     if (!c.args.empty())
-        return c.fail("utf8-to-gb18030 reads stdin");
+        return c.usage("utf8-to-gb18030（从标准输入读，写到标准输出）");
     std::string input;
     char buffer[65536];
     while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin))
@@ -427,23 +429,23 @@ int downloadFile(const Context &c)
         if (c.args[i] == "-n" && i + 1 < c.args.size()) {
             const auto connections = wholeNumber(c.args[++i]);
             if (!connections)
-                return c.fail("-n takes a whole number of connections, not: " + c.args[i]);
+                return c.fail("-n 后面应是连接数（整数），而不是：" + c.args[i]);
             options.connections = std::max(1, *connections);
         } else if (c.args[i] == "--sha256" && i + 1 < c.args.size()) {
             options.sha256 = common::sha256FromHex(c.args[++i]);
             if (!options.sha256)
-                return c.fail("--sha256 takes 64 hex digits, not: " + c.args[i]);
+                return c.fail("--sha256 后面应是 64 个十六进制数字，而不是：" + c.args[i]);
         } else if (c.args[i] == "--limit-rate" && i + 1 < c.args.size()) {
             const auto rate = download::parseRate(c.args[++i]);
             if (!rate)
-                return c.fail("--limit-rate takes bytes per second, with K or M after the number, not: " + c.args[i]);
+                return c.fail("--limit-rate 后面应是每秒字节数（数字后可加 K 或 M），而不是：" + c.args[i]);
             options.maxBytesPerSecond = *rate;
         } else {
             positional.push_back(c.args[i]);
         }
     }
     if (positional.size() != 2)
-        return c.fail(DownloadUsage);
+        return c.usage(DownloadUsage);
     // The target stays the native path it is: a name that GBK cannot spell must not become another path.
     const auto outcome = runDownload(positional[0], std::filesystem::path(positional[1]), options, c.streams);
     if (!outcome.has_value()) {
@@ -457,7 +459,7 @@ int downloadFile(const Context &c)
 int listDownloads(const Context &c)
 {
     if (!c.args.empty())
-        return c.fail("downloads takes no argument");
+        return c.usage("downloads");
     const std::filesystem::path file = downloads::storeFile(c.paths.lists);
     const downloads::StoreContents store = downloads::readStore(file);
     for (const downloads::Item &item : store.items) {
@@ -513,8 +515,8 @@ int runCommand(const std::vector<std::string> &arguments, Streams &streams)
     }
     if (at >= arguments.size() || !commandTable().contains(arguments[at])) {
         streams.err += Usage;
-        streams.err += at >= arguments.size() ? "kavo-cli: no command given\n"
-                                              : "kavo-cli: unknown command: " + arguments[at] + "\n";
+        streams.err
+            += at >= arguments.size() ? "kavo-cli: 没有给出命令\n" : "kavo-cli: 没有这个命令：" + arguments[at] + "\n";
         return 2;
     }
     const platform::PreparedFiles prepared = platform::prepareUserFiles(paths);
@@ -540,7 +542,8 @@ int run(const std::vector<std::string> &arguments, Streams &streams)
         return status;
     // A reader that stopped reading (the head of a pipe) wanted no more: that needs no words.
     if (streams.writeError != EPIPE)
-        streams.err += std::string("kavo-cli: cannot write the output: ") + std::strerror(streams.writeError) + "\n";
+        streams.err += "kavo-cli: 无法写出结果："
+            + platform::FileError{platform::FileError::Kind::System, streams.writeError}.describe() + "\n";
     return 2;
 }
 

@@ -29,7 +29,8 @@ struct FileError
     Kind kind = Kind::System;
     int code = 0; // the system's error number (ENOENT, EEXIST, EISDIR, EFBIG, EWOULDBLOCK, ...)
 
-    // The system's wording of the reason, in English ("not a regular file" for a FIFO or a device).
+    // The reason in the program's words, UTF-8 Chinese ("磁盘已满", "不是普通文件" for a FIFO or a device); for
+    // a reason it has no words of its own for, "系统错误：" and the system's wording.
     std::string describe() const;
 };
 

@@ -94,11 +94,62 @@ FileResult<std::pair<std::filesystem::path, UniqueFd>> createHidden(const std::f
 
 } // namespace
 
+namespace {
+
+// The program's words for the system's reasons that a user can act on.
+const char *systemWords(int code)
+{
+    switch (code) {
+    case ENOENT:
+        return "不存在";
+    case ENOSPC:
+    case EDQUOT:
+        return "磁盘已满";
+    case EACCES:
+    case EPERM:
+        return "没有权限";
+    case EROFS:
+        return "磁盘是只读的";
+    case EFBIG:
+        return "文件超过了允许的大小";
+    case ENAMETOOLONG:
+        return "路径太长";
+    case ENOTDIR:
+        return "路径中有一段不是文件夹";
+    case EISDIR:
+        return "是一个文件夹";
+    case ENOTEMPTY:
+        return "是一个不空的文件夹";
+    case EIO:
+        return "读写出错";
+    case EMFILE:
+    case ENFILE:
+        return "打开的文件太多";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
 std::string FileError::describe() const
 {
-    if (kind == Kind::NotAFile && code != EISDIR)
-        return "not a regular file";
-    return std::strerror(code);
+    switch (kind) {
+    case Kind::Missing:
+        return "不存在";
+    case Kind::Exists:
+        return "已经存在";
+    case Kind::NotAFile:
+        return code == EISDIR ? "是一个文件夹" : code == ELOOP ? "是符号链接" : "不是普通文件";
+    case Kind::TooLarge:
+        return "文件太大";
+    case Kind::Busy:
+        return "正被另一个程序锁定";
+    case Kind::System:
+        break;
+    }
+    const char *words = systemWords(code);
+    return words ? words : std::string("系统错误：") + std::strerror(code);
 }
 
 UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept

@@ -3,7 +3,6 @@
 #include "platform/files.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <set>
 #include <string_view>
@@ -12,19 +11,20 @@ namespace publish {
 
 namespace {
 
-std::string failure(const std::filesystem::path &path, const char *what, int error)
+common::Unexpected<PublishError> failure(
+    PublishError::Kind kind, const std::filesystem::path &path, const platform::FileError &cause)
 {
-    return path.string() + ": " + what + ": " + std::strerror(error);
+    return common::unexpected(PublishError{kind, path, cause});
 }
 
 } // namespace
 
-common::Result<std::filesystem::path, std::string> writeTemporary(
+common::Result<std::filesystem::path, PublishError> writeTemporary(
     const std::filesystem::path &target, std::string_view bytes)
 {
     auto written = platform::writeTemporary(target, bytes, 0644);
     if (!written.has_value())
-        return common::unexpected(failure(target, "cannot be written", written.error().code));
+        return failure(PublishError::Kind::NotWritten, target, written.error());
     return std::move(written.value());
 }
 
@@ -82,29 +82,30 @@ void syncFolders(const std::vector<FileChange> &changes)
 
 } // namespace
 
-common::Result<void, std::string> makeFolders(
+common::Result<void, PublishError> makeFolders(
     const std::filesystem::path &file, std::vector<std::filesystem::path> &created)
 {
     for (const std::filesystem::path &folder : missingFolders(file)) {
         std::error_code error;
         if (!std::filesystem::create_directory(folder, error) && error)
-            return common::unexpected(failure(folder, "cannot be created", error.value()));
+            return failure(
+                PublishError::Kind::FolderNotMade, folder, {platform::FileError::Kind::System, error.value()});
         created.push_back(folder);
     }
     return {};
 }
 
-common::Result<std::optional<std::string>, std::string> readExisting(const std::filesystem::path &file)
+common::Result<std::optional<std::string>, PublishError> readExisting(const std::filesystem::path &file)
 {
     auto content = platform::readWhole(file, {std::numeric_limits<std::size_t>::max()});
     if (content.has_value())
         return std::optional<std::string>(std::move(content.value()));
     if (content.error().kind == platform::FileError::Kind::Missing)
         return std::optional<std::string>();
-    return common::unexpected("cannot be read: " + content.error().describe());
+    return failure(PublishError::Kind::Unreadable, file, content.error());
 }
 
-common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChange> &changes)
+common::Result<std::size_t, PublishError> replaceFiles(const std::vector<FileChange> &changes)
 {
     std::vector<std::filesystem::path> created;
     std::vector<std::filesystem::path> temporaries;
@@ -113,7 +114,7 @@ common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChan
             removeAll(temporaries, created);
             return common::unexpected(made.error());
         }
-        common::Result<std::filesystem::path, std::string> temporary = writeTemporary(change.path, change.bytes);
+        common::Result<std::filesystem::path, PublishError> temporary = writeTemporary(change.path, change.bytes);
         if (!temporary.has_value()) {
             removeAll(temporaries, created);
             return common::unexpected(temporary.error());
@@ -125,7 +126,7 @@ common::Result<std::size_t, std::string> replaceFiles(const std::vector<FileChan
         if (!renamed.has_value()) {
             restore(changes, i);
             removeAll({temporaries.begin() + static_cast<std::ptrdiff_t>(i), temporaries.end()}, created);
-            return common::unexpected(failure(changes[i].path, "cannot be replaced", renamed.error().code));
+            return failure(PublishError::Kind::NotReplaced, changes[i].path, renamed.error());
         }
     }
     syncFolders(changes);

@@ -5,9 +5,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <set>
 
 namespace publish {
@@ -17,9 +15,9 @@ namespace {
 constexpr std::string_view JournalName = ".kavo-publish";
 constexpr std::size_t MaxJournalBytes = 1 << 20;
 
-std::string failure(const std::filesystem::path &path, const char *what, int error)
+common::Unexpected<PublishError> notReplaced(const std::filesystem::path &path, const platform::FileError &cause)
 {
-    return path.string() + ": " + what + ": " + std::strerror(error);
+    return common::unexpected(PublishError{PublishError::Kind::NotReplaced, path, cause, true});
 }
 
 // "FROM\tTO\n" per rename, paths relative to OUT, then "end\n": a journal is only ever seen whole, since it is
@@ -89,7 +87,7 @@ std::optional<std::vector<std::pair<std::filesystem::path, std::filesystem::path
     return std::nullopt;
 }
 
-common::Result<void, std::string> renameAll(
+common::Result<void, PublishError> renameAll(
     const std::vector<std::pair<std::filesystem::path, std::filesystem::path>> &renames, const StepHook &step)
 {
     std::set<std::filesystem::path> folders;
@@ -100,7 +98,7 @@ common::Result<void, std::string> renameAll(
         if (!std::filesystem::exists(from, missing))
             continue; // made already by the publish that wrote the journal
         if (const auto renamed = platform::renameFile(from, to, platform::Overwrite::Yes); !renamed.has_value())
-            return common::unexpected(failure(to, "cannot be replaced", renamed.error().code));
+            return notReplaced(to, renamed.error());
         folders.insert(to.parent_path());
     }
     for (const std::filesystem::path &folder : folders)
@@ -139,12 +137,12 @@ std::filesystem::path journalFile(const std::filesystem::path &out)
     return out / JournalName;
 }
 
-common::Result<std::size_t, std::string> commitChanges(
+common::Result<std::size_t, PublishError> commitChanges(
     const std::filesystem::path &out, const std::vector<FileChange> &changes, const StepHook &step)
 {
     std::vector<std::pair<std::filesystem::path, std::filesystem::path>> renames;
     std::vector<std::filesystem::path> created;
-    const auto undo = [&renames, &created](std::string error) {
+    const auto undo = [&renames, &created](PublishError error) {
         for (const auto &rename : renames)
             std::filesystem::remove(rename.first);
         for (auto folder = created.rbegin(); folder != created.rend(); ++folder) {
@@ -158,25 +156,25 @@ common::Result<std::size_t, std::string> commitChanges(
             step("write " + change.path.filename().string());
         if (const auto made = makeFolders(change.path, created); !made.has_value())
             return undo(made.error());
-        common::Result<std::filesystem::path, std::string> temporary = writeTemporary(change.path, change.bytes);
+        common::Result<std::filesystem::path, PublishError> temporary = writeTemporary(change.path, change.bytes);
         if (!temporary.has_value())
             return undo(temporary.error());
         renames.emplace_back(std::move(temporary.value()), change.path);
     }
     if (step)
         step("journal");
-    const common::Result<std::filesystem::path, std::string> journal
+    const common::Result<std::filesystem::path, PublishError> journal
         = writeTemporary(journalFile(out), journalText(renames, out));
     if (!journal.has_value())
         return undo(journal.error());
     if (const auto renamed = platform::renameFile(journal.value(), journalFile(out), platform::Overwrite::Yes);
         !renamed.has_value()) {
         std::filesystem::remove(journal.value());
-        return undo(failure(journalFile(out), "cannot be written", renamed.error().code));
+        return undo(PublishError{PublishError::Kind::NotWritten, journalFile(out), renamed.error()});
     }
     platform::syncFolder(out);
     if (const auto renamed = renameAll(renames, step); !renamed.has_value())
-        return common::unexpected(renamed.error() + "; the next publish into this folder completes it");
+        return common::unexpected(renamed.error());
     if (step)
         step("finish");
     std::filesystem::remove(journalFile(out));
@@ -184,7 +182,7 @@ common::Result<std::size_t, std::string> commitChanges(
     return changes.size();
 }
 
-common::Result<void, std::string> recoverPublish(const std::filesystem::path &out)
+common::Result<void, PublishError> recoverPublish(const std::filesystem::path &out)
 {
     const auto text = platform::readWhole(journalFile(out), {MaxJournalBytes});
     if (text.has_value()) {
@@ -196,7 +194,7 @@ common::Result<void, std::string> recoverPublish(const std::filesystem::path &ou
         std::filesystem::remove(journalFile(out));
         platform::syncFolder(out);
     } else if (text.error().kind != platform::FileError::Kind::Missing) {
-        return common::unexpected(journalFile(out).string() + ": cannot be read");
+        return common::unexpected(PublishError{PublishError::Kind::Unreadable, journalFile(out), text.error()});
     }
     for (const std::filesystem::path &relative :
         {std::filesystem::path(), platform::nativePath(common::gbk("自动更新")), std::filesystem::path("share"),

@@ -22,12 +22,13 @@ std::filesystem::path journalFile(const std::filesystem::path &out);
 // Writes every change to a temporary file beside its target and makes it durable, records the renames in the
 // journal, then renames them in order and removes the journal. Killed before the journal is in place, OUT is as
 // it was (the next publish removes the temporaries); killed after, the next publish completes the renames. The
-// error (UTF-8) names the file and the system's reason.
-common::Result<std::size_t, std::string> commitChanges(
+// error names the file; a failed rename after the journal is in place is NotReplaced with `completedLater`.
+common::Result<std::size_t, PublishError> commitChanges(
     const std::filesystem::path &out, const std::vector<FileChange> &changes, const StepHook &step);
 
 // Completes the renames of a journal that a killed publish left, then removes the temporaries that a publish
 // killed earlier left beside its files (hidden ".NAME.XXXXXX" files, where NAME is a name a publish writes).
-common::Result<void, std::string> recoverPublish(const std::filesystem::path &out);
+// Unreadable when the journal cannot be read; NotReplaced when a rename fails.
+common::Result<void, PublishError> recoverPublish(const std::filesystem::path &out);
 
 } // namespace publish

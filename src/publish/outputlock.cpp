@@ -4,11 +4,12 @@
 
 namespace publish {
 
-common::Result<OutputLock, std::string> OutputLock::acquire(const std::filesystem::path &out)
+common::Result<OutputLock, PublishError> OutputLock::acquire(const std::filesystem::path &out)
 {
+    using Kind = PublishError::Kind;
     std::error_code error;
     if (std::filesystem::exists(out, error) && !std::filesystem::is_directory(out, error))
-        return common::unexpected(std::string("is not a folder"));
+        return common::unexpected(PublishError{Kind::NotAFolder, out, {}});
     std::vector<std::filesystem::path> created;
     if (const auto made = makeFolders(out / "manifest.html", created); !made.has_value()) {
         const OutputLock undo({}, std::move(created));
@@ -17,17 +18,15 @@ common::Result<OutputLock, std::string> OutputLock::acquire(const std::filesyste
     auto locked = platform::FileLock::acquire(out, platform::LockWait::No);
     if (!locked.has_value()) {
         const OutputLock undo({}, std::move(created));
-        if (locked.error().kind == platform::FileError::Kind::Busy)
-            return common::unexpected(std::string("another publish into this folder is running; publish again when "
-                                                  "it has finished"));
-        return common::unexpected("cannot be locked: " + locked.error().describe());
+        const bool busy = locked.error().kind == platform::FileError::Kind::Busy;
+        return common::unexpected(PublishError{busy ? Kind::Busy : Kind::NotLocked, out, locked.error()});
     }
     // A folder removed or replaced between the open and the lock is not the one the publish would write into.
     const auto opened = platform::fileIdentity(locked->fd().get());
     const auto named = platform::fileIdentity(out);
     OutputLock lock(std::move(locked.value()), std::move(created));
     if (!opened || !named || !opened->sameFile(*named))
-        return common::unexpected(std::string("was replaced while the publish began; publish again"));
+        return common::unexpected(PublishError{Kind::Moved, out, {}});
     return lock;
 }
 

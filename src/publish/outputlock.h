@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "platform/files.h"
+#include "publish/publisherror.h"
 
 #include <filesystem>
 #include <optional>
@@ -16,9 +17,10 @@ class OutputLock
 {
 public:
     // Makes `out` and the folders above it when they are missing, then locks `out` for this process's publish.
-    // The error (UTF-8, without the path) says why: `out` is not a folder, cannot be made, or another publish
-    // holds it. Does not wait.
-    static common::Result<OutputLock, std::string> acquire(const std::filesystem::path &out);
+    // The error says why: `out` is not a folder (NotAFolder), cannot be made (FolderNotMade) or locked
+    // (NotLocked), another publish holds it (Busy), or it was replaced while it was being locked (Moved). Does not
+    // wait.
+    static common::Result<OutputLock, PublishError> acquire(const std::filesystem::path &out);
 
     OutputLock(OutputLock &&other) noexcept;
     OutputLock &operator=(OutputLock &&) = delete;

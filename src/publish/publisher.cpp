@@ -148,7 +148,7 @@ std::vector<FileChange> newHashedLists(const PublishPlan &plan, const std::files
     for (const catalog::Category &category : catalog::categories()) {
         const ListOutcome &list = plan.lists[indexOf(category)];
         const std::filesystem::path file = hashedListFile(out, category, list.sha256);
-        const common::Result<std::optional<std::string>, std::string> before = readExisting(file);
+        const common::Result<std::optional<std::string>, PublishError> before = readExisting(file);
         if (!before.has_value() || before.value() != list.bytes)
             files.push_back({file, list.bytes, before.has_value() ? before.value() : std::nullopt});
     }
@@ -255,19 +255,19 @@ common::Result<PreviousPublish, Problem> readPreviousPublish(const std::filesyst
 {
     PreviousPublish previous;
     const std::filesystem::path page = pageFile(out);
-    common::Result<std::optional<std::string>, std::string> pageText = readExisting(page);
+    common::Result<std::optional<std::string>, PublishError> pageText = readExisting(page);
     if (!pageText.has_value())
-        return common::unexpected(Problem{page.string(), 0, "", {pageText.error(), ""}});
+        return common::unexpected(problemOf(pageText.error()));
     previous.page = std::move(pageText.value());
-    common::Result<std::optional<std::string>, std::string> signature = readExisting(signatureFile(out));
+    common::Result<std::optional<std::string>, PublishError> signature = readExisting(signatureFile(out));
     if (!signature.has_value())
-        return common::unexpected(Problem{signatureFile(out).string(), 0, "", {signature.error(), ""}});
+        return common::unexpected(problemOf(signature.error()));
     previous.signature = std::move(signature.value());
     for (const catalog::Category &category : catalog::categories()) {
         const std::filesystem::path file = catalog::categoryFile(out, category);
-        common::Result<std::optional<std::string>, std::string> list = readExisting(file);
+        common::Result<std::optional<std::string>, PublishError> list = readExisting(file);
         if (!list.has_value())
-            return common::unexpected(Problem{file.string(), 0, "", {list.error(), ""}});
+            return common::unexpected(problemOf(list.error()));
         previous.lists[static_cast<std::size_t>(category.number - 1)] = std::move(list.value());
     }
     if (const std::optional<Problem> lost = lostVersion(previous, out))
@@ -340,7 +340,7 @@ std::vector<FileChange> changedFiles(
     for (const catalog::Category &category : catalog::categories()) {
         const std::string &page = plan.sharePages[indexOf(category)];
         const std::filesystem::path file = sharePageFile(out, category);
-        const common::Result<std::optional<std::string>, std::string> before = readExisting(file);
+        const common::Result<std::optional<std::string>, PublishError> before = readExisting(file);
         if (!page.empty() && (!before.has_value() || before.value() != page))
             changes.push_back({file, page, before.has_value() ? before.value() : std::nullopt});
     }
@@ -375,11 +375,11 @@ common::Result<PublishPlan, Problems> publishCatalog(
         return common::unexpected(std::move(problems));
     // From here to the last rename OUT is this publish's alone; the lock goes, and with it any folder that
     // stayed empty, when the publish ends.
-    const common::Result<OutputLock, std::string> lock = OutputLock::acquire(out);
+    const common::Result<OutputLock, PublishError> lock = OutputLock::acquire(out);
     if (!lock.has_value())
-        return common::unexpected(Problems{{out.string(), 0, "", {lock.error(), ""}}});
+        return common::unexpected(Problems{problemOf(lock.error())});
     if (const auto recovered = recoverPublish(out); !recovered.has_value())
-        return common::unexpected(Problems{{out.string(), 0, "", {recovered.error(), ""}}});
+        return common::unexpected(Problems{problemOf(recovered.error())});
     const common::Result<PreviousPublish, Problem> previous = readPreviousPublish(out);
     if (!previous.has_value())
         return common::unexpected(Problems{previous.error()});
@@ -391,12 +391,12 @@ common::Result<PublishPlan, Problems> publishCatalog(
             options.step("hashed lists");
         const auto written = replaceFiles(newHashedLists(plan.value(), out));
         if (!written.has_value())
-            return common::unexpected(Problems{{out.string(), 0, "", {written.error() + "; nothing was changed", ""}}});
+            return common::unexpected(Problems{problemOf(written.error())});
     }
-    const common::Result<std::size_t, std::string> committed
+    const common::Result<std::size_t, PublishError> committed
         = commitChanges(out, changedFiles(plan.value(), previous.value(), out), options.step);
     if (!committed.has_value())
-        return common::unexpected(Problems{{out.string(), 0, "", {committed.error(), ""}}});
+        return common::unexpected(Problems{problemOf(committed.error())});
     if (!options.base.empty())
         removeOldLists(out, plan.value(), previous.value());
     return plan;

@@ -146,12 +146,11 @@ common::Result<std::string, Flaw> gbkFromSource(std::string_view utf8)
         const auto [c, length] = common::readUtf8(utf8, at);
         const std::string_view character = utf8.substr(at, length);
         if (length == 1)
-            return common::unexpected(
-                Flaw{"holds the byte 0x" + hex(byte, 2) + ", which is not UTF-8", "save the file as UTF-8"});
+            return common::unexpected(Flaw{"含有字节 0x" + hex(byte, 2) + "，它不是 UTF-8", "把文件存为 UTF-8"});
         if (common::decodeGbk(common::encodeGbk(character)) != character)
-            return common::unexpected(Flaw{inQuotes(character) + " (U+" + hex(static_cast<unsigned>(c), 4)
-                    + ") has no GBK form, so the program could not show it",
-                "write a character that GBK has instead"});
+            return common::unexpected(Flaw{
+                inQuotes(character) + "（U+" + hex(static_cast<unsigned>(c), 4) + "）在 GBK 中没有，程序无法显示它",
+                "改用 GBK 中有的字符"});
         at += length;
     }
     return converted;

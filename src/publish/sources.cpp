@@ -27,6 +27,11 @@ std::string describe(const Problem &problem)
     return text;
 }
 
+Problem problemOf(const PublishError &error)
+{
+    return Problem{error.path.string(), 0, "", {describe(error), ""}, error.kind};
+}
+
 namespace {
 
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
@@ -141,9 +146,9 @@ std::vector<NumberedLine> manifestTextLines(
 // The text of a source file, or nothing with a problem when it is missing or cannot be read.
 std::optional<std::string> readSource(const std::filesystem::path &file, const char *missingFix, Problems &problems)
 {
-    common::Result<std::optional<std::string>, std::string> text = readExisting(file);
+    common::Result<std::optional<std::string>, PublishError> text = readExisting(file);
     if (!text.has_value())
-        problems.push_back({file.string(), 0, "", {text.error(), ""}});
+        problems.push_back(problemOf(text.error()));
     else if (!text.value())
         problems.push_back({file.string(), 0, "", {"is missing", missingFix}});
     return text.has_value() ? std::move(text.value()) : std::nullopt;

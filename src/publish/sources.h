@@ -1,10 +1,12 @@
 #pragma once
 
 #include "catalog/category.h"
+#include "publish/publisherror.h"
 #include "publish/readback.h"
 
 #include <array>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +23,12 @@ struct Problem
     int line = 0; // 1-based; 0 when the problem is the file as a whole
     std::string field; // "name", "size", "time", "address", "notice", "advertisement"; empty for a whole line
     Flaw flaw;
+    // Set when the tree being published could not be read or changed, rather than a flaw of the sources.
+    std::optional<PublishError::Kind> failure{};
 };
+
+// The problem that `error` makes: its path, and its reason as the flaw.
+Problem problemOf(const PublishError &error);
 
 using Problems = std::vector<Problem>;
 

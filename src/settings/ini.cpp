@@ -112,19 +112,19 @@ std::string flattenValue(std::string_view value)
 std::optional<std::string_view> nameProblem(std::string_view name, NameKind kind)
 {
     if (name.empty())
-        return "is empty";
+        return "是空的";
     if (common::trimName(name).size() != name.size())
-        return "has leading or trailing blanks, which are not kept";
+        return "首尾有空白，读回时会丢掉";
     if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
-        return "holds a line break or a zero byte";
+        return "含有换行或零字节";
     if (kind == NameKind::Key && name.find('=') != std::string_view::npos)
-        return "holds \"=\", which ends a key";
+        return "含有 \"=\"，它会结束键名";
     if (kind == NameKind::Key && name.front() == '[')
-        return "starts with \"[\", which starts a section";
+        return "以 \"[\" 开头，它会开始一个节";
     if (kind == NameKind::Section && common::findByte(name, ']') != std::string_view::npos)
-        return "holds \"]\", which ends a section name";
+        return "含有 \"]\"，它会结束节名";
     if (kind == NameKind::Section && !common::isCharBoundary(name, name.size()))
-        return "ends in half a double-byte character";
+        return "以半个双字节字符结尾";
     return std::nullopt;
 }
 

@@ -18,7 +18,7 @@ enum class NameKind
     Key
 };
 
-// Why `name` cannot be written as a section or key name that reads back as itself, in English for messages:
+// Why `name` cannot be written as a section or key name that reads back as itself, UTF-8 Chinese for messages:
 // it is empty; it has leading bytes of value 32 or below or trailing blanks or tabs (readers drop them); it holds
 // a CR, LF or zero byte; a section holds "]" or ends in half a double-byte character; a key holds "=" or
 // starts with "[" (a line that readers take for a section). Nothing when the name is fine.

@@ -2,6 +2,7 @@
 
 #include "common/gbk.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "settings/ini.h"
 
 #include <algorithm>
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 namespace settings {
+
+using common::gbk;
 
 namespace {
 
@@ -57,7 +60,7 @@ common::Unexpected<SettingsError> failure(SettingsError::Kind kind, std::string 
 common::Unexpected<SettingsError> systemFailure(
     const std::string &what, const std::filesystem::path &file, const platform::FileError &error)
 {
-    return failure(SettingsError::Kind::Io, what + " " + file.string() + ": " + error.describe());
+    return failure(SettingsError::Kind::Io, gbk(what) + " " + platform::gbkPath(file) + gbk("：" + error.describe()));
 }
 
 // Whether `name` is one that temporaryName() gives for a settings file called `fileName`: the file's name,
@@ -106,18 +109,18 @@ common::Result<void, SettingsError> saveSetting(
     const std::filesystem::path &file, std::string_view section, std::string_view key, std::string_view value)
 {
     if (const auto problem = nameProblem(section, NameKind::Section))
-        return failure(SettingsError::Kind::BadName, "the section name " + std::string(*problem));
+        return failure(SettingsError::Kind::BadName, gbk("节名" + std::string(*problem)));
     if (const auto problem = nameProblem(key, NameKind::Key))
-        return failure(SettingsError::Kind::BadName, "the key name " + std::string(*problem));
+        return failure(SettingsError::Kind::BadName, gbk("键名" + std::string(*problem)));
     const auto resolved = platform::resolveLinks(file);
     if (!resolved.has_value())
-        return failure(SettingsError::Kind::Io, "too many or unreadable symbolic links at " + file.string());
+        return failure(SettingsError::Kind::Io, gbk("符号链接太多或无法读取：") + platform::gbkPath(file));
     const std::filesystem::path &target = resolved.value();
     const WriterLock lock(folderOf(target));
     if (!lock.lock().has_value())
-        return systemFailure("cannot open the folder", folderOf(target), lock.lock().error());
+        return systemFailure("无法打开文件夹", folderOf(target), lock.lock().error());
     if (platform::isReadOnly(target))
-        return failure(SettingsError::Kind::ReadOnly, target.string() + " is read-only");
+        return failure(SettingsError::Kind::ReadOnly, platform::gbkPath(target) + gbk(" 是只读的"));
     auto content = platform::readWhole(target, {MaxFileBytes});
     if (!content.has_value()) {
         switch (content.error().kind) {
@@ -126,11 +129,11 @@ common::Result<void, SettingsError> saveSetting(
             break;
         case platform::FileError::Kind::TooLarge:
             return failure(SettingsError::Kind::TooLarge,
-                target.string() + " is larger than " + std::to_string(MaxFileBytes) + " bytes");
+                platform::gbkPath(target) + gbk(" 超过 " + std::to_string(MaxFileBytes) + " 字节"));
         case platform::FileError::Kind::NotAFile:
-            return failure(SettingsError::Kind::Io, target.string() + " is not a regular file");
+            return failure(SettingsError::Kind::NotAFile, platform::gbkPath(target) + gbk(" 不是普通文件"));
         default:
-            return systemFailure("cannot read", target, content.error());
+            return systemFailure("无法读取", target, content.error());
         }
     }
     platform::ReplaceOptions options;
@@ -138,7 +141,7 @@ common::Result<void, SettingsError> saveSetting(
     options.temporary = temporaryName(target);
     const auto replaced = platform::replaceFile(target, iniAssign(content.value(), section, key, value), options);
     if (!replaced.has_value())
-        return systemFailure("cannot replace", target, replaced.error());
+        return systemFailure("无法替换", target, replaced.error());
     return {};
 }
 

@@ -25,10 +25,11 @@ struct SettingsError
         BadName, // a section or key name that would not read back (ini.h: nameProblem)
         ReadOnly, // the file exists and may not be written
         TooLarge, // the file is larger than MaxFileBytes
+        NotAFile, // the settings file is a folder, a FIFO or a device
         Io // the file or its folder could not be read, locked or written
     };
     Kind kind = Kind::Io;
-    std::string detail; // English, for messages; never parsed
+    std::string detail; // GBK, plain Chinese naming the file, for messages; never parsed
 };
 
 // The value of `key` in `section`, blanks around it trimmed, at most MaxValueBytes bytes; `defaultValue`

@@ -420,14 +420,14 @@ std::vector<signing::PublicKey> loadTrustedKeys(
     for (const std::filesystem::path &file : files) {
         const auto text = platform::readWhole(file, {MaxKeyFileBytes});
         if (!text.has_value()) {
-            problems.push_back(file.string() + ": cannot be read as a key file");
+            problems.push_back(file.string() + "：无法读取密钥文件：" + text.error().describe());
             continue;
         }
         auto key = signing::readPublicKey(text.value());
         if (key.has_value())
             keys.push_back(key.value());
         else
-            problems.push_back(file.string() + ": " + signing::describe(key.error()));
+            problems.push_back(file.string() + "：" + signing::describe(key.error()));
     }
     return keys;
 }

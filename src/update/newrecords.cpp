@@ -109,7 +109,7 @@ common::Result<void, std::string> forEachRecord(
         return true;
     });
     if (!read.has_value())
-        return common::unexpected("cannot read " + read.error().file.string() + ": " + read.error().reason);
+        return common::unexpected("无法读取 " + read.error().file.string() + "：" + read.error().cause.describe());
     return {};
 }
 
@@ -170,14 +170,14 @@ common::Result<void, std::string> rememberNewRecords(
     sortDistinct(fresh);
     const std::optional<platform::FileIdentity> identity = platform::fileIdentity(newList);
     if (!identity)
-        return common::unexpected("cannot look at " + newList.string() + ": " + std::strerror(errno));
+        return common::unexpected("无法查看 " + newList.string() + "："
+            + platform::FileError{platform::FileError::Kind::System, errno}.describe());
     std::string store = headOf(*identity, fresh.size());
     store.reserve(store.size() + 8 * fresh.size());
     for (const RecordKey key : fresh)
         appendNumber(store, key);
     if (const auto written = platform::replaceFile(newRecordsFile(oldList), store, {}); !written.has_value())
-        return common::unexpected(
-            "cannot write " + newRecordsFile(oldList).string() + ": " + written.error().describe());
+        return common::unexpected("无法写入 " + newRecordsFile(oldList).string() + "：" + written.error().describe());
     return {};
 }
 

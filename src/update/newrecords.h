@@ -34,7 +34,7 @@ std::filesystem::path newRecordsFile(const std::filesystem::path &list);
 
 // Remembers the records of `newList` that `oldList` does not hold (a missing old list holds none), for the moment
 // `newList` is renamed over `oldList`: the store names `newList` by its identity, which the rename keeps. Replaces
-// the earlier store in one step. Reads both files a stretch at a time. The reason (English) on failure; the
+// the earlier store in one step. Reads both files a stretch at a time. The reason (UTF-8) on failure; the
 // earlier store then stays, and as it names another list, nothing counts as new.
 common::Result<void, std::string> rememberNewRecords(
     const std::filesystem::path &oldList, const std::filesystem::path &newList, const catalog::Category &category);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <random>
@@ -172,15 +173,15 @@ TEST(CategoryLoad, OnlyRegularFilesAreReadAndWhatCannotBeReadSaysWhy)
     const struct
     {
         const char *name;
-        std::optional<std::string> reason;
+        std::optional<platform::FileError> cause;
         std::size_t stretches;
     } cases[] = {
         {"file", std::nullopt, 2}, // "" and "a)\n"
         {"missing", std::nullopt, 0},
-        {"pipe", "not a regular file", 0},
-        {"held pipe", "not a regular file", 0},
-        {"folder", "Is a directory", 0},
-        {"file/below a file", "Not a directory", 0},
+        {"pipe", platform::FileError{platform::FileError::Kind::NotAFile, EINVAL}, 0},
+        {"held pipe", platform::FileError{platform::FileError::Kind::NotAFile, EINVAL}, 0},
+        {"folder", platform::FileError{platform::FileError::Kind::NotAFile, EISDIR}, 0},
+        {"file/below a file", platform::FileError{platform::FileError::Kind::System, ENOTDIR}, 0},
     };
     for (const auto &row : cases) {
         SCOPED_TRACE(row.name);
@@ -190,10 +191,11 @@ TEST(CategoryLoad, OnlyRegularFilesAreReadAndWhatCannotBeReadSaysWhy)
             return true;
         });
         EXPECT_EQ(stretches, row.stretches);
-        ASSERT_EQ(read.has_value(), !row.reason);
-        if (row.reason) {
+        ASSERT_EQ(read.has_value(), !row.cause);
+        if (row.cause) {
             EXPECT_EQ(read.error().file, dir.path() / row.name);
-            EXPECT_EQ(read.error().reason, *row.reason);
+            EXPECT_EQ(read.error().cause.kind, row.cause->kind);
+            EXPECT_EQ(read.error().cause.code, row.cause->code);
         }
     }
     ::close(holder);

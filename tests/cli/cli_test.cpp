@@ -238,7 +238,7 @@ TEST(CliList, OutputThatCannotBeWrittenStopsTheReadingAndFailsTheCommand)
     const std::string cli = binaryDir() + "/kavo-cli --home '" + home.path().string() + "' ";
     const std::string errors = " 2>'" + (home.path() / "err").string() + "'";
     EXPECT_EQ(runCommand(cli + "list 1 >/dev/full" + errors).status, 2);
-    EXPECT_EQ(readFile(home.path() / "err"), "kavo-cli: cannot write the output: No space left on device\n");
+    EXPECT_EQ(readFile(home.path() / "err"), "kavo-cli: 无法写出结果：磁盘已满\n");
     const CommandResult goneReader = runCommand(
         "bash -c \"trap '' PIPE; " + cli + "list 1" + errors + " | head -c 1 >/dev/null; echo \\${PIPESTATUS[0]}\"");
     EXPECT_EQ(goneReader.out, "2\n");
@@ -256,15 +256,15 @@ TEST(CliList, ListFilesThatCannotBeReadFailWithTheReason)
     writeFile(lists / "常用软件.txt", gbk("(软件名称：Zip-)\n"));
     const CommandResult folder = kavoCliErrors(home, "list 1");
     EXPECT_EQ(folder.status, 2);
-    EXPECT_EQ(folder.out, "kavo-cli: cannot read " + (lists / "软件下载.txt").string() + ": Is a directory\n");
+    EXPECT_EQ(folder.out, "kavo-cli: 无法读取 " + (lists / "软件下载.txt").string() + "：是一个文件夹\n");
     EXPECT_EQ(kavoCliErrors(home, "list 2").out,
-        "kavo-cli: cannot read " + (lists / "源码下载.txt").string() + ": not a regular file\n");
+        "kavo-cli: 无法读取 " + (lists / "源码下载.txt").string() + "：不是普通文件\n");
     const CommandResult hits = kavoCli(home, "search Zip");
     EXPECT_EQ(hits.status, 2);
     EXPECT_EQ(hits.out, "0\tZip\t \n");
     EXPECT_EQ(kavoCliErrors(home, "search Zip").out,
-        "kavo-cli: cannot read " + (lists / "软件下载.txt").string() + ": Is a directory\nkavo-cli: cannot read "
-            + (lists / "源码下载.txt").string() + ": not a regular file\n");
+        "kavo-cli: 无法读取 " + (lists / "软件下载.txt").string() + "：是一个文件夹\nkavo-cli: 无法读取 "
+            + (lists / "源码下载.txt").string() + "：不是普通文件\n");
     EXPECT_EQ(kavoCli(home, "list 3").status, 0); // a missing file is an empty list
 }
 
@@ -319,23 +319,23 @@ TEST(CliSetting, RefusedWritesExitWithTheReason)
     const CommandResult forged
         = kavoCliErrors(home, "setting set 记录 \"$(printf 'k\\r\\n[更新]\\r\\n软件下载')\" 9.9");
     EXPECT_EQ(forged.status, 2);
-    EXPECT_NE(forged.out.find("the key name holds a line break"), std::string::npos) << forged.out;
+    EXPECT_NE(forged.out.find("无法写入配置文件：键名含有换行"), std::string::npos) << forged.out;
     EXPECT_EQ(kavoCli(home, "setting get 更新 软件下载 1.0").out, "1.0\n");
     EXPECT_EQ(kavoCli(home, "setting set '记录]' 名称 x").status, 2);
     // Bytes that are not UTF-8, and characters that GBK has no form for, would be stored as "?".
     const CommandResult notUtf8 = kavoCliErrors(home, "setting set 记录 名称 \"$(printf 'a\\377')\"");
     EXPECT_EQ(notUtf8.status, 2);
-    EXPECT_NE(notUtf8.out.find("the value holds the byte 0xFF, which is not UTF-8"), std::string::npos) << notUtf8.out;
+    EXPECT_NE(notUtf8.out.find("无法写入配置文件：值含有字节 0xFF，它不是 UTF-8"), std::string::npos) << notUtf8.out;
     const CommandResult noGbk = kavoCliErrors(home, "setting set 记录 😀 x");
     EXPECT_EQ(noGbk.status, 2);
-    EXPECT_NE(noGbk.out.find("the key name \"😀\" (U+1F600) has no GBK form"), std::string::npos) << noGbk.out;
+    EXPECT_NE(noGbk.out.find("无法写入配置文件：键名\"😀\"（U+1F600）在 GBK 中没有"), std::string::npos) << noGbk.out;
     EXPECT_FALSE(std::filesystem::exists(home.path() / "配置"));
 
     ASSERT_EQ(kavoCli(home, "setting set 记录 名称 old").status, 0);
     std::filesystem::permissions(home.path() / "配置", std::filesystem::perms::owner_read);
     const CommandResult readOnly = kavoCliErrors(home, "setting set 记录 名称 new");
     EXPECT_EQ(readOnly.status, 2);
-    EXPECT_NE(readOnly.out.find("read-only"), std::string::npos) << readOnly.out;
+    EXPECT_NE(readOnly.out.find("是只读的"), std::string::npos) << readOnly.out;
     EXPECT_EQ(kavoCli(home, "setting get 记录 名称").out, "old\n");
 }
 
@@ -427,8 +427,7 @@ TEST(CliDownload, AConnectionCountThatIsNoWholeNumberIsAUsageError)
         const CommandResult result = runCommand(binaryDir() + "/kavo-cli --home '" + home.path().string()
             + "' download http://127.0.0.1:1/x '" + (home.path() / "x.bin").string() + "' -n " + count + " 2>&1");
         EXPECT_EQ(result.status, 2);
-        EXPECT_NE(result.out.find("kavo-cli: -n takes a whole number of connections, not: "), std::string::npos)
-            << result.out;
+        EXPECT_NE(result.out.find("kavo-cli: -n 后面应是连接数（整数），而不是："), std::string::npos) << result.out;
     }
 }
 
@@ -459,9 +458,9 @@ TEST(CliUsage, HelpAndVersionGoToStdoutAndAnUnknownCommandToStderr)
         const char *name;
         const char *arguments;
         const char *lastLine; // what went wrong, below the usage
-    } wrong[] = {{"unknown command", "nonsense", "kavo-cli: unknown command: nonsense\n"},
-        {"no command", "", "kavo-cli: no command given\n"},
-        {"no command after --home", "--home /tmp", "kavo-cli: no command given\n"}};
+    } wrong[] = {{"unknown command", "nonsense", "kavo-cli: 没有这个命令：nonsense\n"},
+        {"no command", "", "kavo-cli: 没有给出命令\n"},
+        {"no command after --home", "--home /tmp", "kavo-cli: 没有给出命令\n"}};
     for (const auto &row : wrong) {
         SCOPED_TRACE(row.name);
         const CommandResult onStdout = runCommand(cli + " " + row.arguments + " 2>/dev/null");

@@ -4,6 +4,7 @@
 #include "feedback/mailsender.h"
 #include "platform/tcpsocket.h"
 #include "support/tempdir.h"
+#include "support/waituntil.h"
 
 #include <QProcess>
 #include <chrono>
@@ -360,9 +361,7 @@ TEST(MailSender, AStopRequestEndsAReplyThatTrickles)
     MailSender sender(MailLimits{.reply = hours(1), .session = hours(1)},
         [stop = quitting.get_token()] { return platform::createTcpSocket(stop); });
     std::jthread quitter([&] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (peer.log().empty() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        waitUntil([&] { return !peer.log().empty(); });
         quitting.request_stop();
     });
     const auto result = boundedRun(peer, [&] { return sender.connect("127.0.0.1", peer.port(), "u", "p", 3600000); });

@@ -43,15 +43,13 @@ TEST(Files, ReadWholeSaysWhyItRefuses)
         std::string reason;
     };
     const Row rows[] = {
-        {"missing", dir.path() / "none", {64}, platform::Links::Follow, FileError::Kind::Missing,
-            "No such file or directory"},
-        {"folder", dir.path() / "folder", {64}, platform::Links::Follow, FileError::Kind::NotAFile, "Is a directory"},
+        {"missing", dir.path() / "none", {64}, platform::Links::Follow, FileError::Kind::Missing, "不存在"},
+        {"folder", dir.path() / "folder", {64}, platform::Links::Follow, FileError::Kind::NotAFile, "是一个文件夹"},
         {"fifo, never waited on", dir.path() / "fifo", {64}, platform::Links::Follow, FileError::Kind::NotAFile,
-            "not a regular file"},
-        {"over the limit", dir.path() / "file", {9}, platform::Links::Follow, FileError::Kind::TooLarge,
-            "File too large"},
+            "不是普通文件"},
+        {"over the limit", dir.path() / "file", {9}, platform::Links::Follow, FileError::Kind::TooLarge, "文件太大"},
         {"a link where none is followed", dir.path() / "link", {64}, platform::Links::Refuse, FileError::Kind::NotAFile,
-            "not a regular file"},
+            "是符号链接"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

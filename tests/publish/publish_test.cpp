@@ -115,9 +115,8 @@ TEST(PublishSources, EveryRecordFlawNamesItsLineFieldAndFix)
             "sha256sum"},
         {"a value that would read as the checksum", "A SHA256：x\t1\t2\t3\t" + std::string(64, 'a') + "\n", 1, "",
             "read as the checksum", ":"},
-        {"no GBK form", "A 😀\t1MB\t2024\thttp://a\n", 1, "name", "\"😀\" (U+1F600) has no GBK form", "GBK has"},
-        {"not UTF-8", "A\t1\xFF\t2024\thttp://a\n", 1, "size", "byte 0xFF, which is not UTF-8",
-            "save the file as UTF-8"},
+        {"no GBK form", "A 😀\t1MB\t2024\thttp://a\n", 1, "name", "\"😀\"（U+1F600）在 GBK 中没有", "GBK 中有的字符"},
+        {"not UTF-8", "A\t1\xFF\t2024\thttp://a\n", 1, "size", "含有字节 0xFF，它不是 UTF-8", "把文件存为 UTF-8"},
         {"a zero byte", std::string("A") + '\0' + "B\t1MB\t2024\thttp://a\n", 1, "name", "zero byte", "remove it"},
         {"lines counted past comments and blanks", "# 注释\n\n \t\nA\t1\t2\t3\n7-Zip\t1\t2\t3\n", 5, "name",
             "holds \"-\"", ""},
@@ -155,8 +154,7 @@ TEST(PublishSources, EveryManifestTextAndFileFlawIsReported)
         {"a second advertisement line", "广告.txt", "\n一行\n两行\n\n",
             "广告.txt:3: advertisement: is a second line, but the advertisement box shows one line; join the lines"},
         {"an advertisement without GBK form", "广告.txt", "好 𝄞\n",
-            "广告.txt:1: advertisement: \"𝄞\" (U+1D11E) has no GBK form, so the program could not show it; write a "
-            "character that GBK has instead"},
+            "广告.txt:1: advertisement: \"𝄞\"（U+1D11E）在 GBK 中没有，程序无法显示它; 改用 GBK 中有的字符"},
         {"a stray table", "软件.tsv", "",
             "软件.tsv: is not named after a category, so it would not be published; "
             "name it 软件下载.tsv, 源码下载.tsv, 模块下载.tsv, 电脑技术.tsv or 常用软件.tsv"},
@@ -367,7 +365,9 @@ TEST(FileBatch, AFailedRenamePutsBackWhatWasReplaced)
     const auto before = snapshot(dir.path());
     const auto result = replaceFiles(changes);
     ASSERT_FALSE(result.has_value());
-    EXPECT_NE(result.error().find("busy: cannot be replaced"), std::string::npos) << result.error();
+    EXPECT_EQ(result.error().kind, PublishError::Kind::NotReplaced) << describe(result.error());
+    EXPECT_EQ(result.error().path, dir.path() / "busy");
+    EXPECT_FALSE(result.error().completedLater);
     EXPECT_EQ(snapshot(dir.path()), before);
     ASSERT_TRUE(replaceFiles({changes[0], changes[1]}).has_value());
     EXPECT_EQ(readFile(dir.path() / "a.txt"), "new a");
@@ -391,8 +391,7 @@ TEST(PublishCommand, PrintsTheSummaryOrEveryProblemWithAFailingStatus)
     EXPECT_EQ(broken.out,
         sources.path().string()
             + "/电脑技术.tsv:1: has 3 tab-separated fields, not 4 or 5; write name, size, time, address and "
-              "optionally the file's SHA-256, separated by single tabs\nkavo-cli: nothing was published: 1 "
-              "problem(s)\n");
+              "optionally the file's SHA-256, separated by single tabs\nkavo-cli: 什么也没有发布：共 1 个问题\n");
     EXPECT_EQ(runCommand(command.substr(0, command.find(" --address")) + " 2>/dev/null").status, 2);
 }
 
@@ -409,12 +408,12 @@ TEST(Publish, ASecondPublishIntoTheSameFolderIsRefusedWhileOneRuns)
     sources.append("软件下载.tsv", "B\t1\t2\t3\n");
     {
         const auto running = OutputLock::acquire(out);
-        ASSERT_TRUE(running.has_value()) << running.error();
+        ASSERT_TRUE(running.has_value()) << describe(running.error());
         const auto second = publishCatalog(sources.path(), out, Address);
         ASSERT_FALSE(second.has_value());
-        EXPECT_NE(problemsText(second.error()).find(out.string() + ": another publish into this folder is running"),
-            std::string::npos)
-            << problemsText(second.error());
+        ASSERT_EQ(second.error().size(), 1u) << problemsText(second.error());
+        EXPECT_EQ(second.error().front().failure, PublishError::Kind::Busy);
+        EXPECT_EQ(second.error().front().file, out.string());
         EXPECT_EQ(snapshot(out), before);
     }
     ASSERT_TRUE(publishCatalog(sources.path(), out, Address).has_value());
@@ -427,7 +426,9 @@ TEST(Publish, ASecondPublishIntoTheSameFolderIsRefusedWhileOneRuns)
     writeFile(parent.path() / "file", "x");
     const auto onFile = publishCatalog(sources.path(), parent.path() / "file", Address);
     ASSERT_FALSE(onFile.has_value());
-    EXPECT_EQ(problemsText(onFile.error()), (parent.path() / "file").string() + ": is not a folder\n");
+    ASSERT_EQ(onFile.error().size(), 1u) << problemsText(onFile.error());
+    EXPECT_EQ(onFile.error().front().failure, PublishError::Kind::NotAFolder);
+    EXPECT_EQ(onFile.error().front().file, (parent.path() / "file").string());
 }
 
 // The versions live only in the manifest page. Were a published list's version lost (the page deleted or edited

@@ -244,18 +244,27 @@ TEST(ThreadPool, FreeWithoutLimitReturnsAfterEveryWorkerEnded)
 {
     std::atomic<int> stopped{0};
     std::atomic<int> ran{0};
-    PoolHandle pool = CreateThreadPool(3, 3,
+    std::atomic<bool> queued{false};
+    std::atomic<bool> emptied{false};
+    PoolHandle pool = nullptr;
+    // Each item holds its worker until every item is queued and the queue is empty again, which only the free
+    // does while all three workers are held.
+    pool = CreateThreadPool(3, 3,
         [&](std::uint32_t) {
-            std::this_thread::sleep_for(50ms);
+            if (waitUntil([&] { return queued && GetQueueLen(pool) == 0; }))
+                emptied = true;
             ++ran;
         },
         60000, 1 << 20, {nullptr, [&] { ++stopped; }});
     for (std::uint32_t i = 0; i < 50; ++i)
         QueueUserWorkItem(pool, i);
+    queued = true;
+    EXPECT_TRUE(waitUntil([&] { return GetQueueLen(pool) == 47; }));
     FreeThreadPool(pool, -1);
     EXPECT_EQ(stopped.load(), 3);
+    EXPECT_TRUE(emptied.load());
     // What was still queued was dropped, not run.
-    EXPECT_LT(ran.load(), 50);
+    EXPECT_EQ(ran.load(), 3);
 }
 
 TEST(ThreadPool, OneWorkerRunsItemsInQueueOrder)

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 #include <algorithm>
 #include <fcntl.h>
@@ -484,20 +485,24 @@ TEST_F(CatalogViewsTest, TheLastTextTypedIsStoredEvenWhenTheWindowClosesAtOnce)
 
 TEST_F(CatalogViewsTest, AnEmptyBoxOrTheHintStartsNoSearchWhileTyping)
 {
-    views().setTypingPause(std::chrono::milliseconds(1));
+    // A typed search starts only when the typing pause runs out: no pause pending, no search to come.
+    views().setTypingPause(std::chrono::hours(1));
+    const QTimer *pause = views().findChild<QTimer *>(QStringLiteral("typingPause"));
+    ASSERT_NE(pause, nullptr);
     QLineEdit *box = window->form().searchBox;
     QSignalSpy started(&views(), &catalog::CatalogViews::searchStarted);
     QTest::mouseClick(box, Qt::LeftButton);
     type(box, QStringLiteral("请输入要查找的名a"));
+    EXPECT_TRUE(pause->isActive());
     QTest::keyClick(box, Qt::Key_Backspace);
     type(box, QStringLiteral("称"));
     ASSERT_EQ(box->text(), QStringLiteral("请输入要查找的名称"));
-    QTest::qWait(50);
+    EXPECT_FALSE(pause->isActive());
     EXPECT_EQ(started.count(), 0);
     QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(box, Qt::Key_Delete);
     ASSERT_EQ(box->text(), QString());
-    QTest::qWait(50);
+    EXPECT_FALSE(pause->isActive());
     EXPECT_EQ(started.count(), 0);
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(started.count(), 1);

@@ -285,6 +285,7 @@ void CatalogViews::wireInputs()
         m_criterion->set(gbkText);
     });
     m_typingTimer = new QTimer(this);
+    m_typingTimer->setObjectName(QStringLiteral("typingPause"));
     m_typingTimer->setSingleShot(true);
     m_typingTimer->setInterval(TypingPause);
     connect(m_typingTimer, &QTimer::timeout, this, [this] { runSearch(true); });
