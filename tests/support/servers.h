@@ -137,3 +137,31 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
 };
+
+// microsocks on a free loopback port. Its connections to servers leave from 127.0.0.2, so a server's log tells
+// a proxied request (from 127.0.0.2) from a direct one (from 127.0.0.1).
+class SocksProxy
+{
+public:
+    explicit SocksProxy(const std::filesystem::path &log)
+        : m_port(freeLoopbackPort())
+    {
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.setStandardOutputFile(QString::fromStdString(log.string()));
+        m_process.start(QStringLiteral("microsocks"),
+            {QStringLiteral("-i"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"), QString::number(m_port),
+                QStringLiteral("-b"), QStringLiteral("127.0.0.2")});
+        m_process.waitForStarted();
+        (void)waitUntil([this] { return listensOn(m_process.processId(), m_port); });
+    }
+    ~SocksProxy()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    std::string url(const std::string &scheme) const { return scheme + "://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    quint16 m_port;
+    QProcess m_process;
+};
