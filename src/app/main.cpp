@@ -98,25 +98,24 @@ int main(int argc, char **argv)
 
     const auto picker = download::createFolderPicker();
     const auto picturePicker = appearance::createPicturePicker();
-    // Quitting ends the page fetches still waiting, so the pool's tasks end and the process with them.
+    // Quitting ends the page fetches still waiting, so the pool's tasks end and the process with them. Every page
+    // fetch goes through the proxy that the downloads list's options name when it starts.
     std::stop_source quitting;
-    const auto fetch
-        = [stop = quitting.get_token()](const std::string &url) { return download::FetchUrl(url, {.stop = stop}); };
+    const auto proxy = downloads::settingsProxy(settings);
+    const download::Fetcher fetch = downloads::proxiedFetcher(proxy, quitting.get_token());
 
     // Quitting also ends a mail under way, however slowly its server answers.
     const auto mailSender = std::make_shared<feedback::MailSender>(
         feedback::MailLimits{}, [stop = quitting.get_token()] { return platform::createTcpSocket(stop); });
     std::vector<std::string> keyProblems;
-    const update::ChannelConfig channel = update::programChannel(paths, quitting.get_token(), keyProblems);
+    const update::ChannelConfig channel = update::programChannel(paths, quitting.get_token(), keyProblems, proxy);
     for (const std::string &problem : keyProblems)
         std::fprintf(stderr, "kavo: %s\n", problem.c_str());
 
     mainwindow::MainWindow window({settings, paths, *sound, *desktop, notifier, *picker, *picturePicker, fetch,
         mailSender, common::networkPool(), hotKeys.get(), &instance, &QSystemTrayIcon::isSystemTrayAvailable,
         [channel] { return update::readChannelManifest(channel); },
-        // The share pages of the downloads list go through the proxy the list's options name.
-        downloads::shareResolver(
-            [&settings] { return downloads::readQueueOptions(settings).proxy; }, quitting.get_token())});
+        downloads::shareResolver(proxy, quitting.get_token())});
     // Logout, kill and Ctrl+C end the program as its close button does.
     QObject::connect(&terminations, &platform::TerminationSignals::received, &window, &QWidget::close);
     if (!window.startUp())

@@ -5,6 +5,7 @@
 #include "download/download.h"
 #include "download/downloaderror.h"
 #include "download/fetch.h"
+#include "downloads/options.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
 #include "publish/publisher.h"
@@ -140,7 +141,8 @@ download::Download::Outcome downloadList(download::TaskParam param)
 common::Result<void, std::string> refresh(const Offer &offer, const std::string &page,
     const platform::ProgramPaths &paths, const settings::Settings &settings)
 {
-    const download::Fetcher fetch = [](const std::string &url) { return download::FetchUrl(url); };
+    const std::function<download::ProxySetting()> proxy = downloads::settingsProxy(settings);
+    const download::Fetcher fetch = downloads::proxiedFetcher(proxy);
     const auto link = update::resolveListLink(page, offer.category, fetch);
     if (!link.has_value())
         return common::unexpected(link.error());
@@ -151,7 +153,8 @@ common::Result<void, std::string> refresh(const Offer &offer, const std::string 
     std::filesystem::create_directories(list.parent_path(), ignored);
     std::filesystem::remove(pending, ignored);
     const update::ListExpectation expected = update::listExpectation(page, offer.category);
-    const auto downloaded = downloadList(update::listTaskParam(link.value(), pending, page, offer.category, fetch, {}));
+    const auto downloaded
+        = downloadList(update::listTaskParam(link.value(), pending, page, offer.category, fetch, {}, proxy()));
     if (!downloaded.has_value())
         return common::unexpected(download::describeDownloadError(downloaded.error()));
     if (const auto installed = update::installList(downloaded.value(), list, category, expected);
@@ -169,8 +172,10 @@ int updateCommand(const platform::ProgramPaths &paths, const std::vector<std::st
     const bool checkOnly = args.size() == 1 && args[0] == "--check";
     if (!args.empty() && !checkOnly)
         return usage(streams, "update [--check]");
+    const settings::Settings settings(paths.settings, paths.data);
     std::vector<std::string> problems;
-    const update::ChannelConfig config = update::programChannel(paths, {}, problems);
+    const update::ChannelConfig config
+        = update::programChannel(paths, {}, problems, downloads::settingsProxy(settings));
     for (const std::string &problem : problems)
         streams.err += "kavo-cli: " + problem + "\n";
     const update::ManifestRead read = update::readChannelManifest(config);
@@ -178,7 +183,6 @@ int updateCommand(const platform::ProgramPaths &paths, const std::vector<std::st
         streams.err += "kavo-cli: " + utf8FromGbk(read.refusal) + "\n";
         return 1;
     }
-    const settings::Settings settings(paths.settings, paths.data);
     int status = 0;
     for (const Offer &offer : offers(read.page, settings)) {
         const std::string name = utf8FromGbk(catalog::category(offer.category).name);

@@ -65,16 +65,26 @@ bool writeQueueOptions(const settings::Settings &settings, const QueueOptions &o
     return settings.write(keys::ProxyAddress, options.proxy.url) && written;
 }
 
-Resolver shareResolver(std::function<download::ProxySetting()> proxy, std::stop_token stop)
+std::function<download::ProxySetting()> settingsProxy(const settings::Settings &settings)
 {
-    return [proxy = std::move(proxy), stop](const std::string &shareAddress) {
+    return [&settings] { return readQueueOptions(settings).proxy; };
+}
+
+download::Fetcher proxiedFetcher(std::function<download::ProxySetting()> proxy, std::stop_token stop)
+{
+    return [proxy = std::move(proxy), stop](const std::string &url) {
         download::FetchOptions options;
         options.stop = stop;
         if (proxy)
             options.proxy = proxy();
-        return download::resolveShare(
-            shareAddress, [&options](const std::string &url) { return download::FetchUrl(url, options); });
+        return download::FetchUrl(url, options);
     };
+}
+
+Resolver shareResolver(std::function<download::ProxySetting()> proxy, std::stop_token stop)
+{
+    return [fetch = proxiedFetcher(std::move(proxy), stop)](
+               const std::string &shareAddress) { return download::resolveShare(shareAddress, fetch); };
 }
 
 } // namespace downloads

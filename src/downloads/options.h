@@ -24,8 +24,15 @@ bool writeQueueOptions(const settings::Settings &settings, const QueueOptions &o
 std::string_view proxyModeWord(download::ProxySetting::Mode mode);
 std::optional<download::ProxySetting::Mode> proxyModeOfWord(std::string_view gbkWord);
 
-// resolveShare() over FetchUrl with the proxy that `proxy` gives at each call; a stop request ends its fetches
-// within about a second (the program's quit).
+// The proxy the options of `settings` name, read from the file at each call, so that a change made in the list's
+// options serves the next request. `settings` must outlive the function.
+std::function<download::ProxySetting()> settingsProxy(const settings::Settings &settings);
+
+// FetchUrl with the proxy that `proxy` gives at each call (none given: the system's); a stop request ends a fetch
+// within about a second (the program's quit). Thread-safe when `proxy` is.
+download::Fetcher proxiedFetcher(std::function<download::ProxySetting()> proxy, std::stop_token stop = {});
+
+// resolveShare() over proxiedFetcher(proxy, stop).
 Resolver shareResolver(std::function<download::ProxySetting()> proxy, std::stop_token stop = {});
 
 } // namespace downloads

@@ -102,6 +102,7 @@ struct Queue::Shared
     std::string writeProblem; // why the last write failed, GBK
     bool restored = false;
     bool quitting = false;
+    Clock::time_point lastProgressSave = Clock::now(); // the last write that only kept the running ones' progress
     std::weak_ptr<Shared> weak; // this, for the workers that schedule the next download
 
     std::mutex storeMutex; // one write of the store at a time, each from a fresh snapshot
@@ -275,10 +276,21 @@ struct Queue::Shared
         return task.stop != StopReason::None;
     }
 
+    // Whether a write that keeps the running downloads' progress is due, and if so, that it is taken: one such
+    // write per interval for the whole list, however many downloads run.
+    bool takeProgressSave()
+    {
+        const std::lock_guard lock(mutex);
+        const auto now = Clock::now();
+        if (now - lastProgressSave < StoreInterval)
+            return false;
+        lastProgressSave = now;
+        return true;
+    }
+
     // Follows the running task until it ends, stopping it when asked.
     void watch(Task &task, std::uint64_t id, download::SpeedMeter &meter)
     {
-        auto lastSave = Clock::now();
         for (;;) {
             bool ended = false;
             bool stop = false;
@@ -296,10 +308,8 @@ struct Queue::Shared
                 return;
             }
             sample(task, id, meter);
-            if (Clock::now() - lastSave >= StoreInterval) {
+            if (takeProgressSave())
                 save();
-                lastSave = Clock::now();
-            }
         }
     }
 

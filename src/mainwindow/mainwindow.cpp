@@ -564,6 +564,7 @@ void MainWindow::offerUpdate(const update::UpdateOffer &offer, const std::string
         m_services.paths.lists, [this](int category, const std::string &version) {
             versionField(category)->setText(common::toQString(version));
         }};
+    context.proxy = downloads::settingsProxy(m_services.settings);
     auto *refresh = new update::ListRefresh(std::move(context), offer, this);
     auto *window = new update::UpdateWindow(*refresh, m_services.settings, this);
     connect(refresh, &update::ListRefresh::finished, refresh, &QObject::deleteLater);

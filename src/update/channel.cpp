@@ -264,8 +264,8 @@ std::string signatureRefusal(const Answer &answer)
 
 } // namespace
 
-ChannelConfig programChannel(
-    const platform::ProgramPaths &paths, std::stop_token stop, std::vector<std::string> &problems)
+ChannelConfig programChannel(const platform::ProgramPaths &paths, std::stop_token stop,
+    std::vector<std::string> &problems, std::function<download::ProxySetting()> proxy)
 {
     ChannelConfig config;
     config.manifestUrl = manifestUrl();
@@ -275,9 +275,11 @@ ChannelConfig programChannel(
     config.trustedKeys = loadTrustedKeys(paths.data / "keys", extra ? extra : "", problems);
     config.keysRequired = !config.trustedKeys.empty() || problems.size() > known || (extra && *extra);
     config.acceptedFile = paths.settings / "manifest.accepted";
-    config.fetch = [stop](const std::string &url, const std::vector<std::string> &headers) {
+    config.fetch = [stop, proxy = std::move(proxy)](const std::string &url, const std::vector<std::string> &headers) {
         download::FetchOptions options;
         options.stop = stop;
+        if (proxy)
+            options.proxy = proxy();
         options.requestHeaders = headers;
         options.maxBodyBytes = MaxPageBytes + 1;
         options.totalTimeout = PageDeadline;

@@ -64,9 +64,10 @@ struct ManifestRead
 
 // The program's channel: the manifest page address, the cache folder of `paths`, the keys in the data folder's
 // "keys" and KAVO_CATALOG_KEY (a key file that cannot be read goes to `problems`, UTF-8), page fetches that a
-// stop request ends, and waits that it cuts short.
-ChannelConfig programChannel(
-    const platform::ProgramPaths &paths, std::stop_token stop, std::vector<std::string> &problems);
+// stop request ends, through the proxy that `proxy` gives at each fetch (none given: the system's), and waits that
+// the stop request cuts short.
+ChannelConfig programChannel(const platform::ProgramPaths &paths, std::stop_token stop,
+    std::vector<std::string> &problems, std::function<download::ProxySetting()> proxy = {});
 
 // Reads the manifest page once: a conditional GET against the kept copy (If-None-Match, If-Modified-Since), the
 // same for its signature "<url>.minisig" when a key is trusted, a check of the signature and of its timestamp

@@ -31,7 +31,8 @@ common::Result<std::string, std::string> resolveListLink(
 }
 
 download::TaskParam listTaskParam(const std::string &directLink, const std::filesystem::path &pending,
-    const std::string &page, int category, const download::Fetcher &fetch, download::EventRoutine eventRoutine)
+    const std::string &page, int category, const download::Fetcher &fetch, download::EventRoutine eventRoutine,
+    const download::ProxySetting &proxy)
 {
     const ListExpectation expected = listExpectation(page, category);
     download::TaskParam param = download::toolTaskParam(directLink, pending, std::move(eventRoutine));
@@ -41,6 +42,7 @@ download::TaskParam listTaskParam(const std::string &directLink, const std::file
     };
     param.maxBytes = expected.size.value_or(MaxListBytes);
     param.expectedSha256 = expected.sha256;
+    param.proxy = proxy;
     return param;
 }
 

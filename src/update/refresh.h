@@ -30,9 +30,10 @@ common::Result<std::string, std::string> resolveListLink(
 
 // The task that downloads a category's list beside the old one: the tool's settings, no more bytes than the page
 // (UTF-8) announces (or a cap when it gives no size), the page's SHA-256 checked before the file takes its name,
-// and a direct link that expires in mid-download found again through the share page.
+// a direct link that expires in mid-download found again through the share page, and `proxy` for its requests.
 download::TaskParam listTaskParam(const std::string &directLink, const std::filesystem::path &pending,
-    const std::string &page, int category, const download::Fetcher &fetch, download::EventRoutine eventRoutine);
+    const std::string &page, int category, const download::Fetcher &fetch, download::EventRoutine eventRoutine,
+    const download::ProxySetting &proxy = {});
 
 // The most a list download may bring when the page gives no size: far beyond any catalog, far short of a disk.
 inline constexpr std::int64_t MaxListBytes = 64ll << 20;

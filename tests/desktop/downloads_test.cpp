@@ -5,9 +5,12 @@
 #include "desktop/xclient.h"
 #include "download/controlfile.h"
 #include "download/fetch.h"
+#include "download/partfiles.h"
 #include "download/sharepage.h"
 #include "download/ui/netdiskwindow.h"
+#include "downloads/options.h"
 #include "downloads/queue.h"
+#include "downloads/ui/downloadswindow.h"
 #include "mainwindow/mainwindow.h"
 #include "support/demoservice.h"
 #include "support/tempdir.h"
@@ -15,14 +18,19 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QWindow>
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 #include <unistd.h>
 
@@ -222,4 +230,228 @@ TEST_F(TwoFromACategoryPage, BothDownloadsFinishByteIdenticalToTheServicesFiles)
     for (download::NetdiskWindow *tool : window.findChildren<download::NetdiskWindow *>())
         tool->close();
     window.close();
+}
+
+namespace {
+
+// The numbers of the lines of `log` that `pattern` finds something in.
+std::vector<std::size_t> linesMatching(const std::filesystem::path &log, const std::string &pattern)
+{
+    const std::regex expression(pattern);
+    std::vector<std::size_t> numbers;
+    std::istringstream in(readFile(log));
+    std::string line;
+    for (std::size_t number = 0; std::getline(in, line); ++number) {
+        if (std::regex_search(line, expression))
+            numbers.push_back(number);
+    }
+    return numbers;
+}
+
+// The requests of share `share`'s file that the demo service answered, as its log tells when each began.
+std::string fileRequests(int share)
+{
+    return "GET /file/" + std::to_string(share) + "\\?";
+}
+
+// The downloads list over a queue of the program's own, with the share pages of the throttled demo service, on
+// the test display; its row buttons are pressed with real input.
+class DownloadsListControls : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_x.connected());
+        startDemo(m_demo, m_log, "0");
+        ASSERT_TRUE(m_demo.waitForReadyRead(10000));
+        m_port = m_demo.readLine().trimmed().toStdString();
+        std::filesystem::create_directories(m_folder);
+    }
+    void TearDown() override
+    {
+        delete m_window.data();
+        m_queue.reset();
+        m_demo.kill();
+        m_demo.waitForFinished();
+    }
+
+    // Shows the list over a queue that runs at most `concurrency` downloads at once.
+    void open(int concurrency)
+    {
+        const download::ProxySetting direct{download::ProxySetting::Mode::None, {}};
+        m_queue = std::make_unique<downloads::Queue>(downloads::storeFile(m_home.path()),
+            downloads::shareResolver([direct] { return direct; }), downloads::QueueOptions{concurrency, 0, direct});
+        m_window = new downloads::DownloadsWindow({*m_queue, m_settings, m_desktop, *m_prompter});
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window));
+    }
+    std::uint64_t add(int share)
+    {
+        const std::string id = std::to_string(share);
+        return m_queue->add(url("/share/link?shareid=" + id + "&uk=350" + id.substr(2)), m_folder);
+    }
+    std::optional<downloads::Item> item(std::uint64_t id) const
+    {
+        for (const downloads::Item &entry : m_queue->items()) {
+            if (entry.id == id)
+                return entry;
+        }
+        return std::nullopt;
+    }
+    bool reached(std::uint64_t id, std::int64_t bytes) const
+    {
+        const auto entry = item(id);
+        return entry && entry->state == downloads::State::Running && entry->received > bytes;
+    }
+    bool finished(std::uint64_t id) const
+    {
+        const auto entry = item(id);
+        return entry && entry->state == downloads::State::Finished;
+    }
+    // A real click on the button `name` of the row of download `id`, once the list shows it enabled.
+    void press(std::uint64_t id, const char *name)
+    {
+        const auto button = [&]() -> QPushButton * {
+            auto *row = m_window->findChild<QWidget *>(QStringLiteral("操作_%1").arg(id));
+            auto *found = row ? row->findChild<QPushButton *>(QString::fromUtf8(name)) : nullptr;
+            return found && found->isVisible() && found->isEnabled() ? found : nullptr;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(button(), 10000);
+        ASSERT_TRUE(m_x.click(button()->mapToGlobal(button()->rect().center()), 0));
+        QTest::qWait(0);
+    }
+    // Presses the button captioned `caption` of the question box that 删除 opens, with real input, once the box
+    // is on the screen. The box runs its own event loop, so a timer of the window watches for it.
+    void answerRemoveBox(const char *caption)
+    {
+        auto *watch = new QTimer(m_window);
+        QObject::connect(watch, &QTimer::timeout, watch, [this, watch, caption] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->windowHandle() || !box->windowHandle()->isExposed())
+                return;
+            for (QPushButton *button : box->findChildren<QPushButton *>()) {
+                if (button->text() == QString::fromUtf8(caption) && button->isVisible()) {
+                    watch->deleteLater();
+                    watch->stop();
+                    (void)m_x.click(button->mapToGlobal(button->rect().center()), 0);
+                }
+            }
+        });
+        watch->start(50);
+    }
+    std::string url(const std::string &path) const { return "http://127.0.0.1:" + m_port + path; }
+    // The service's file, from an unthrottled twin of it.
+    std::string served(int share) const
+    {
+        return download::FetchUrl(m_reference.url("/file/" + std::to_string(share)));
+    }
+
+    XClient m_x;
+    TempDir m_home;
+    TempDir m_logs;
+    std::filesystem::path m_log = m_logs.path() / "demo.log";
+    std::filesystem::path m_folder = m_home.path() / "files";
+    QProcess m_demo;
+    std::string m_port;
+    DemoService m_reference;
+    settings::Settings m_settings{m_home.path()};
+    FakeDesktop m_desktop;
+    std::unique_ptr<downloads::RemovePrompter> m_prompter = downloads::createRemovePrompter();
+    std::unique_ptr<downloads::Queue> m_queue;
+    QPointer<downloads::DownloadsWindow> m_window;
+};
+
+} // namespace
+
+TEST_F(DownloadsListControls, PausedDownloadFetchesNothingAndContinuesFromItsRecord)
+{
+    open(3);
+    const std::uint64_t id = add(110002);
+    QTRY_VERIFY_WITH_TIMEOUT(reached(id, 2 * 1024 * 1024), 60000);
+    press(id, "按钮_暂停");
+    QTRY_VERIFY_WITH_TIMEOUT(item(id)->state == downloads::State::Paused, 10000);
+    // Every connection the service opened for the download has ended: it logs a range when it does.
+    QTRY_VERIFY_WITH_TIMEOUT(linesMatching(m_log, fileRequests(110002)).size() == rangesAsked(m_log, 0).size(), 30000);
+    const std::filesystem::path control = download::partialFileNames(item(id)->file)[1];
+    const std::string record = readFile(control);
+    const auto checkpoint = download::parseControl(record);
+    ASSERT_TRUE(checkpoint.has_value());
+    const std::size_t pausedAt = linesMatching(m_log, ".").size();
+    // Long enough for a task that had not stopped to open another connection and record what it brought.
+    QTest::qWait(3 * downloads::DownloadsWindow::PollMs);
+    EXPECT_EQ(linesMatching(m_log, fileRequests(110002)).size(), rangesAsked(m_log, 0).size());
+    EXPECT_EQ(linesMatching(m_log, ".").size(), pausedAt);
+    EXPECT_EQ(readFile(control), record);
+
+    press(id, "按钮_暂停"); // its caption now reads 继续
+    QTRY_VERIFY_WITH_TIMEOUT(finished(id), 120000);
+    EXPECT_EQ(readFile(item(id)->file), served(110002));
+    const std::vector<Request> continued = rangesAsked(m_log, pausedAt);
+    ASSERT_FALSE(continued.empty());
+    for (const Request &request : continued) {
+        for (const download::ByteRange &done : checkpoint->finished)
+            EXPECT_FALSE(request.begin >= done.begin && request.begin < done.end)
+                << request.begin << " lies in the recorded " << done.begin << "-" << done.end;
+    }
+}
+
+TEST_F(DownloadsListControls, RemoveKeepsOrDeletesTheFileAndItsPartialData)
+{
+    const struct
+    {
+        const char *name;
+        int share;
+        bool finishFirst;
+        const char *answer; // in the question box
+        bool fileStays;
+        bool partialStays;
+    } rows[] = {
+        {"running, keeping", 110002, false, "保留文件", false, true},
+        {"running, deleting", 110002, false, "连同文件删除", false, false},
+        {"finished, keeping", 110006, true, "保留文件", true, false},
+        {"finished, deleting", 110006, true, "连同文件删除", false, false},
+    };
+    open(3);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::uint64_t id = add(row.share);
+        if (row.finishFirst) {
+            QTRY_VERIFY_WITH_TIMEOUT(finished(id), 60000);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(reached(id, 1024 * 1024), 60000);
+        }
+        const std::filesystem::path file = item(id)->file;
+        answerRemoveBox(row.answer);
+        press(id, "按钮_删除");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->findChild<QWidget *>(QStringLiteral("操作_%1").arg(id)), 10000);
+        EXPECT_FALSE(item(id).has_value());
+        EXPECT_TRUE(downloads::readStore(downloads::storeFile(m_home.path())).items.empty());
+        const auto [part, control, temporary] = download::partialFileNames(file);
+        EXPECT_EQ(std::filesystem::exists(file), row.fileStays);
+        EXPECT_EQ(std::filesystem::exists(part), row.partialStays);
+        EXPECT_EQ(std::filesystem::exists(control), row.partialStays);
+        if (row.fileStays) {
+            EXPECT_EQ(readFile(file), served(row.share));
+        }
+        std::filesystem::remove_all(m_folder);
+        std::filesystem::create_directories(m_folder);
+    }
+}
+
+TEST_F(DownloadsListControls, WithOnePlaceTheSecondDownloadWaitsForTheFirstToEnd)
+{
+    open(1);
+    const std::uint64_t first = add(110005);
+    const std::uint64_t second = add(110006);
+    QTRY_VERIFY_WITH_TIMEOUT(reached(first, 0), 60000);
+    EXPECT_EQ(item(second)->state, downloads::State::Waiting);
+    QTRY_VERIFY_WITH_TIMEOUT(finished(first) && finished(second), 120000);
+    EXPECT_EQ(readFile(item(first)->file), served(110005));
+    EXPECT_EQ(readFile(item(second)->file), served(110006));
+    // The first opens connections until its last stretch; the second's share page is asked for only after.
+    const std::vector<std::size_t> firstRequests = linesMatching(m_log, fileRequests(110005));
+    const std::vector<std::size_t> secondLines = linesMatching(m_log, "110006");
+    ASSERT_FALSE(firstRequests.empty());
+    ASSERT_FALSE(secondLines.empty());
+    EXPECT_LT(firstRequests.back(), secondLines.front());
 }

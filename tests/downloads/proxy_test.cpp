@@ -1,37 +1,14 @@
 #include "download/download.h"
 #include "download/fetch.h"
+#include "downloads/options.h"
 #include "downloads/queuefixture.h"
 
-#include <QTcpSocket>
 #include <cstdlib>
 
 using Mode = download::ProxySetting::Mode;
 using downloads::State;
 
 namespace {
-
-// microsocks on a free loopback port. Its connections to servers leave from 127.0.0.2, so a server's log tells
-// a proxied request (from 127.0.0.2) from a direct one (from 127.0.0.1).
-class SocksProxy
-{
-public:
-    explicit SocksProxy(const std::filesystem::path &log)
-        : m_port(freeLoopbackPort())
-    {
-        m_process.startLogging(
-            "microsocks", {"-i", "127.0.0.1", "-p", std::to_string(m_port), "-b", "127.0.0.2"}, log.string());
-        (void)eventually([this] {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, m_port);
-            return socket.waitForConnected(50);
-        });
-    }
-    std::string url(const std::string &scheme) const { return scheme + "://127.0.0.1:" + std::to_string(m_port); }
-
-private:
-    quint16 m_port;
-    ChildProcess m_process;
-};
 
 // Sets an environment variable for the life of the object (nothing else runs meanwhile).
 class ScopedEnv
@@ -109,6 +86,34 @@ TEST_F(ProxyTest, PageFetchesGoWhereTheSettingSays)
         ASSERT_TRUE(page.has_value()) << page.error().detail;
         EXPECT_TRUE(page.value().body == bytes);
         EXPECT_EQ(takeClients(), std::vector<std::string>{row.client});
+    }
+}
+
+// The program's page fetcher asks the options at each fetch: a change in the list's options serves the next one.
+TEST_F(ProxyTest, ProgramPageFetchesFollowTheOptionsAtEachFetch)
+{
+    const ScopedEnv noProxy("no_proxy", "*");
+    settings::Settings settings{dir.path()};
+    const download::Fetcher fetch = downloads::proxiedFetcher(downloads::settingsProxy(settings));
+    const std::string refused = "socks5h://127.0.0.1:" + std::to_string(freeLoopbackPort());
+    const struct
+    {
+        const char *name;
+        download::ProxySetting proxy;
+        bool arrives;
+        std::vector<std::string> clients; // as the server sees them
+    } rows[] = {
+        {"manual socks5h, the proxy resolves", {Mode::Manual, socks.url("socks5h")}, true, {"127.0.0.2"}},
+        {"none", {Mode::None, ""}, true, {"127.0.0.1"}},
+        {"manual, the proxy refuses the connection", {Mode::Manual, refused}, false, {}},
+    };
+    std::string url = nginx.url("/file.bin");
+    url.replace(url.find("127.0.0.1"), 9, "localhost");
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(downloads::writeQueueOptions(settings, {3, 0, row.proxy}));
+        EXPECT_EQ(fetch(url) == bytes, row.arrives);
+        EXPECT_EQ(takeClients(), row.clients);
     }
 }
 

@@ -121,3 +121,22 @@ private:
     ChildProcess m_process;
     quint16 m_port = 0;
 };
+
+// microsocks on a free loopback port. Its connections to servers leave from 127.0.0.2, so a server's log tells
+// a proxied request (from 127.0.0.2) from a direct one (from 127.0.0.1).
+class SocksProxy
+{
+public:
+    explicit SocksProxy(const std::filesystem::path &log)
+        : m_port(freeLoopbackPort())
+    {
+        m_process.startLogging(
+            "microsocks", {"-i", "127.0.0.1", "-p", std::to_string(m_port), "-b", "127.0.0.2"}, log.string());
+        (void)waitUntil([this] { return listensOn(m_process.pid(), m_port); });
+    }
+    std::string url(const std::string &scheme) const { return scheme + "://127.0.0.1:" + std::to_string(m_port); }
+
+private:
+    quint16 m_port;
+    ChildProcess m_process;
+};

@@ -5,12 +5,14 @@
 #include "common/networkpool.h"
 #include "download/download.h"
 #include "download/fetch.h"
+#include "downloads/options.h"
 #include "feedback/mailsender.h"
 #include "mainwindow/mainwindow.h"
 #include "settings/settings.h"
 #include "support/demoservice.h"
 #include "support/holdingserver.h"
 #include "support/samplepublisher.h"
+#include "support/servers.h"
 #include "support/tempdir.h"
 #include "ui/fakes.h"
 #include "ui/fakeservices.h"
@@ -184,6 +186,34 @@ TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceFetchesTheListOfASecondPubl
     EXPECT_EQ(list, readFile(tree.path() / "自动更新" / "模块下载.txt"));
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("模块下载_编辑框"))->text(), QStringLiteral("1.1"));
+    qunsetenv("KAVO_MANIFEST_URL");
+}
+
+// The list's download goes through the proxy that the downloads list's options name.
+TEST_F(UpdateTest, RefreshDownloadsTheListThroughTheOptionsProxy)
+{
+    TempDir tree;
+    DemoService demo(tree.path());
+    ASSERT_TRUE(demo.started());
+    const SamplePublisher author(tree.path(), demo.url("/share/link?list={category}"));
+    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
+    author.addRecord("模块下载", "图表绘制模块\t260KB\t2026.12.2\thttp://127.0.0.1/share/link?shareid=130102&uk=1");
+    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
+    qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(demo.url("/manifest.html")));
+    const std::filesystem::path proxyLog = home.path() / "socks.log";
+    SocksProxy socks(proxyLog);
+    ASSERT_TRUE(
+        downloads::writeQueueOptions(settings, {3, 0, {download::ProxySetting::Mode::Manual, socks.url("socks5h")}}));
+    fetch = [](const std::string &url) { return download::FetchUrl(url); }; // the pages go straight
+    auto window = start();
+    update::UpdateWindow *offer = updateWindow();
+    ASSERT_NE(offer, nullptr);
+    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
+    EXPECT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
+    EXPECT_EQ(readFile(listFile()), readFile(tree.path() / "自动更新" / "模块下载.txt"));
+    EXPECT_NE(readFile(proxyLog).find("connected to 127.0.0.1"), std::string::npos) << readFile(proxyLog);
+    QTRY_COMPARE(updateWindow(), nullptr);
     qunsetenv("KAVO_MANIFEST_URL");
 }
 

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -113,6 +114,39 @@ TEST_F(SignedChannel, UpdateTakesEveryOfferedListWithOneReadOfThePage)
     EXPECT_EQ(count(warm, "^304 /manifest.html$"), 1);
     EXPECT_EQ(count(warm, "/lists/"), 0);
     EXPECT_EQ(warm.size(), 2u);
+}
+
+// The manifest, the share pages and the lists' downloads all go through the proxy of the downloads list's options.
+TEST_F(SignedChannel, UpdateGoesThroughTheProxyTheOptionsName)
+{
+    addRecord(2, "B\t2MB\t2024.1.2\thttp://b/");
+    ASSERT_TRUE(publish(200));
+    const std::filesystem::path access = m_dir.path() / "access.log";
+    SocksProxy socks(m_dir.path() / "socks.log");
+    const struct
+    {
+        const char *name;
+        std::string proxy;
+        int status;
+        std::set<std::string> clients; // as nginx saw them
+    } rows[] = {
+        {"a proxy that refuses", "socks5h://127.0.0.1:" + std::to_string(freeLoopbackPort()), 1, {}},
+        {"a proxy that serves", socks.url("socks5h"), 0, {"127.0.0.2"}},
+    };
+    ASSERT_EQ(kavoCli("setting set 下载 代理方式 手动", m_home.path()).status, 0);
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_EQ(kavoCli("setting set 下载 代理地址 " + row.proxy, m_home.path()).status, 0);
+        std::ofstream(access, std::ios::trunc); // nginx appends to the file it opened
+        const CommandResult updated = kavoCli("update", m_home.path());
+        EXPECT_EQ(updated.status, row.status) << updated.out;
+        std::set<std::string> clients;
+        std::istringstream log(readFile(access));
+        for (std::string line; std::getline(log, line);)
+            clients.insert(line.substr(0, line.find(' ')));
+        EXPECT_EQ(clients, row.clients);
+    }
+    EXPECT_EQ(readFile(m_home.path() / "自动更新" / "源码下载.txt"), readFile(root() / "自动更新" / "源码下载.txt"));
 }
 
 // Each refusal leaves the program folder as it was and says why, with a failing status.

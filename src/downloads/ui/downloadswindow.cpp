@@ -104,7 +104,8 @@ DownloadsWindow::DownloadsWindow(DownloadsServices services, QWidget *parent)
     QHeaderView *header = m_table->horizontalHeader();
     header->setSectionResizeMode(NameColumn, QHeaderView::Stretch);
     header->setSectionResizeMode(StateColumn, QHeaderView::Stretch);
-    header->setSectionResizeMode(ButtonsColumn, QHeaderView::ResizeToContents);
+    // Sized to the row buttons in rebuildRows(): a header sizes a column to its items, never to a cell's widget.
+    header->setSectionResizeMode(ButtonsColumn, QHeaderView::Fixed);
     for (const auto &[column, width] :
         {std::pair{SizeColumn, 70}, {ProgressColumn, 90}, {SpeedColumn, 80}, {TimeLeftColumn, 64}})
         m_table->setColumnWidth(column, width);
@@ -206,7 +207,9 @@ void DownloadsWindow::rebuildRows()
         auto *bar = named(new QProgressBar, "进度条");
         bar->setRange(0, 100);
         m_table->setCellWidget(row, ProgressColumn, bar);
-        m_table->setCellWidget(row, ButtonsColumn, rowButtons(m_items[static_cast<std::size_t>(row)].id));
+        QWidget *buttons = rowButtons(m_items[static_cast<std::size_t>(row)].id);
+        m_table->setCellWidget(row, ButtonsColumn, buttons);
+        m_table->setColumnWidth(ButtonsColumn, buttons->sizeHint().width());
     }
 }
 

@@ -68,15 +68,18 @@ void ListRefresh::startDownload(const std::string &directLink)
     std::filesystem::create_directories(list.parent_path(), ignored);
     std::filesystem::remove(pending, ignored); // a leftover of an earlier refresh of ours
     const std::shared_ptr<Shared> shared = m_shared;
-    const download::TaskParam param = listTaskParam(directLink, pending, m_context.page, m_offer.category,
-        m_context.fetch, [shared](int code, download::Download *task, double, int, download::Download *) {
+    const download::ProxySetting proxy = m_context.proxy ? m_context.proxy() : download::ProxySetting();
+    const download::TaskParam param = listTaskParam(
+        directLink, pending, m_context.page, m_offer.category, m_context.fetch,
+        [shared](int code, download::Download *task, double, int, download::Download *) {
             if (code == download::EventEnded) {
                 const auto outcome
                     = task->lastError() ? Outcome(common::unexpected(*task->lastError())) : Outcome(task->lastPath());
                 shared->relay.post([outcome](ListRefresh &refresh) { refresh.onEnded(outcome); });
             }
             return 0;
-        });
+        },
+        proxy);
     // Only a task that could not be created refuses: no event will ever come for it.
     if (!m_download->Start(param))
         fail(download::describeDownloadError(

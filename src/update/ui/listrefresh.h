@@ -2,6 +2,7 @@
 
 #include "common/result.h"
 #include "download/downloaderror.h"
+#include "download/proxy.h"
 #include "update/manifest.h"
 
 #include <QObject>
@@ -29,6 +30,8 @@ struct RefreshContext
     std::filesystem::path programDirectory;
     // Sets the category's version field (which writes the setting).
     std::function<void(int category, const std::string &version)> recordVersion;
+    // The proxy of the list's download, asked when it starts; none: the system's.
+    std::function<download::ProxySetting()> proxy = {};
 };
 
 // One refresh of one category list: the list's share link from the accepted manifest page, its direct link, the
