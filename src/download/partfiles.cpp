@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 
 namespace download {
 
@@ -126,21 +125,12 @@ std::array<std::filesystem::path, 3> partialFileNames(const std::filesystem::pat
 
 DownloadError diskError(int errnum)
 {
+    // Only what a download adds to the system's reason is said here; the rest is said as every file error is.
     DownloadError error{DownloadError::Kind::Disk, false, 0, {}};
     switch (errnum) {
-    case ENOSPC:
-    case EDQUOT:
-        error.detail = common::gbk("磁盘已满");
-        break;
     case EACCES:
     case EPERM:
         error.detail = common::gbk("没有写入这个文件夹的权限");
-        break;
-    case EROFS:
-        error.detail = common::gbk("磁盘是只读的");
-        break;
-    case EFBIG:
-        error.detail = common::gbk("文件超过了允许的大小");
         break;
     case ENOENT:
     case ENOTDIR:
@@ -152,7 +142,7 @@ DownloadError diskError(int errnum)
         error.detail = common::gbk("路径太长");
         break;
     default:
-        error.detail = common::gbkFromUtf8(std::strerror(errnum));
+        error.detail = common::gbkFromUtf8(platform::FileError{platform::FileError::Kind::System, errnum}.describe());
     }
     return error;
 }

@@ -52,3 +52,29 @@ TEST(PartFiles, ALongNameThatIsTakenGetsItsCounter)
     EXPECT_EQ(name, first->target.stem().native() + "(1).zip");
     EXPECT_LE(name.size() + std::string(ControlTempSuffix).size(), 255u);
 }
+
+// A download's disk error says what the download adds (the folder) and otherwise the program's words for any
+// file error, never the system's English alone.
+TEST(PartFiles, DiskErrorsSayTheReasonInTheProgramsWords)
+{
+    const struct
+    {
+        int errnum;
+        DownloadError::Kind kind;
+        const char *detail;
+    } cases[] = {
+        {ENOSPC, DownloadError::Kind::Disk, "磁盘已满"},
+        {EROFS, DownloadError::Kind::Disk, "磁盘是只读的"},
+        {EACCES, DownloadError::Kind::Disk, "没有写入这个文件夹的权限"},
+        {ENOENT, DownloadError::Kind::NameRefused, "保存的文件夹不存在"},
+        {ENAMETOOLONG, DownloadError::Kind::NameRefused, "路径太长"},
+        {EXDEV, DownloadError::Kind::Disk, "系统错误："},
+    };
+    for (const auto &row : cases) {
+        const DownloadError error = diskError(row.errnum);
+        const std::string detail = common::utf8FromGbk(error.detail);
+        SCOPED_TRACE(detail);
+        EXPECT_EQ(error.kind, row.kind);
+        EXPECT_EQ(detail.rfind(row.detail, 0), 0u);
+    }
+}
