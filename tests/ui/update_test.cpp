@@ -84,6 +84,42 @@ protected:
         return window->findChild<QPushButton *>(QString::fromUtf8(name));
     }
 
+    // Answers the open offer with 立即更新 and waits for the refresh's notice: its text, GBK, or "" when no offer
+    // was open or no notice came.
+    std::string refreshNotice()
+    {
+        update::UpdateWindow *offer = updateWindow();
+        if (offer == nullptr)
+            return {};
+        QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
+        if (!QTest::qWaitFor([&] { return !notifier.notices.empty(); }, 20000))
+            return {};
+        return notifier.notices.back().text;
+    }
+
+    // The demo service serving a tree published twice, the second time with one more module, so that a program
+    // with the sample lists is offered 模块下载 1.1. The program's manifest address points at it while it lives.
+    struct SecondPublish
+    {
+        TempDir tree;
+        DemoService demo{tree.path()};
+        bool ready = false;
+
+        SecondPublish()
+        {
+            const SamplePublisher author(tree.path(), demo.url("/share/link?list={category}"));
+            const auto clean = [&] { return author.publish().find("problems:") == std::string::npos; };
+            ready = demo.started() && clean();
+            author.addRecord(
+                "模块下载", "图表绘制模块\t260KB\t2026.12.2\thttp://127.0.0.1/share/link?shareid=130102&uk=1");
+            ready = ready && clean();
+            qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(demo.url("/manifest.html")));
+        }
+        ~SecondPublish() { qunsetenv("KAVO_MANIFEST_URL"); }
+
+        std::filesystem::path list() const { return tree.path() / "自动更新" / "模块下载.txt"; }
+    };
+
     settings::Settings settings{home.path()};
     std::string page; // the manifest the fake fetch serves, UTF-8
     std::unique_ptr<QSignalSpy> checked; // MainWindow::versionChecked of the window start() made
@@ -148,12 +184,8 @@ TEST_F(UpdateTest, FailedRefreshKeepsTheOldListAndVersionAndSaysSo)
 {
     page = offerPage();
     auto window = start();
-    update::UpdateWindow *offer = updateWindow();
-    ASSERT_NE(offer, nullptr);
-    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
     // The share page was unreachable, so there is no direct link and no download is started.
-    EXPECT_EQ(notifier.notices.back().text,
+    EXPECT_EQ(refreshNotice(),
         gbk("更新失败：下载地址无效：分享页面中没有找到新列表的下载直链。原来的列表没有改动，下次启动时会再次提示更新"
             "。"));
     QTRY_COMPARE(updateWindow(), nullptr);
@@ -165,56 +197,34 @@ TEST_F(UpdateTest, FailedRefreshKeepsTheOldListAndVersionAndSaysSo)
 
 TEST_F(UpdateTest, CompletedRefreshFromTheDemoServiceFetchesTheListOfASecondPublish)
 {
-    TempDir tree;
-    DemoService demo(tree.path());
-    ASSERT_TRUE(demo.started());
-    const SamplePublisher author(tree.path(), demo.url("/share/link?list={category}"));
-    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
-    author.addRecord("模块下载", "图表绘制模块\t260KB\t2026.12.2\thttp://127.0.0.1/share/link?shareid=130102&uk=1");
-    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
-    qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(demo.url("/manifest.html")));
+    SecondPublish published;
+    ASSERT_TRUE(published.ready);
     fetch = [](const std::string &url) { return download::FetchUrl(url); };
     auto window = start();
-    update::UpdateWindow *offer = updateWindow();
-    ASSERT_NE(offer, nullptr);
-    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
-    EXPECT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
+    ASSERT_EQ(refreshNotice(), gbk("更新完毕!"));
     QTRY_COMPARE(updateWindow(), nullptr);
     const std::string list = readFile(listFile());
     EXPECT_NE(list.find(gbk("图表绘制模块")), std::string::npos);
-    EXPECT_EQ(list, readFile(tree.path() / "自动更新" / "模块下载.txt"));
+    EXPECT_EQ(list, readFile(published.list()));
     EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
     EXPECT_EQ(window->findChild<QLineEdit *>(QStringLiteral("模块下载_编辑框"))->text(), QStringLiteral("1.1"));
-    qunsetenv("KAVO_MANIFEST_URL");
 }
 
 // The list's download goes through the proxy that the downloads list's options name.
 TEST_F(UpdateTest, RefreshDownloadsTheListThroughTheOptionsProxy)
 {
-    TempDir tree;
-    DemoService demo(tree.path());
-    ASSERT_TRUE(demo.started());
-    const SamplePublisher author(tree.path(), demo.url("/share/link?list={category}"));
-    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
-    author.addRecord("模块下载", "图表绘制模块\t260KB\t2026.12.2\thttp://127.0.0.1/share/link?shareid=130102&uk=1");
-    ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
-    qputenv("KAVO_MANIFEST_URL", QByteArray::fromStdString(demo.url("/manifest.html")));
+    SecondPublish published;
+    ASSERT_TRUE(published.ready);
     const std::filesystem::path proxyLog = home.path() / "socks.log";
     SocksProxy socks(proxyLog);
     ASSERT_TRUE(
         downloads::writeQueueOptions(settings, {3, 0, {download::ProxySetting::Mode::Manual, socks.url("socks5h")}}));
     fetch = [](const std::string &url) { return download::FetchUrl(url); }; // the pages go straight
     auto window = start();
-    update::UpdateWindow *offer = updateWindow();
-    ASSERT_NE(offer, nullptr);
-    QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
-    EXPECT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
-    EXPECT_EQ(readFile(listFile()), readFile(tree.path() / "自动更新" / "模块下载.txt"));
+    ASSERT_EQ(refreshNotice(), gbk("更新完毕!"));
+    EXPECT_EQ(readFile(listFile()), readFile(published.list()));
     EXPECT_NE(readFile(proxyLog).find("connected to 127.0.0.1"), std::string::npos) << readFile(proxyLog);
     QTRY_COMPARE(updateWindow(), nullptr);
-    qunsetenv("KAVO_MANIFEST_URL");
 }
 
 TEST_F(UpdateTest, AnythingButACategoryListLeavesTheOldListInPlace)
@@ -236,11 +246,7 @@ TEST_F(UpdateTest, AnythingButACategoryListLeavesTheOldListInPlace)
         notifier.notices.clear();
         page = offerPage(server.url("/list"));
         auto window = start();
-        update::UpdateWindow *offer = updateWindow();
-        ASSERT_NE(offer, nullptr);
-        QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
-        EXPECT_EQ(notifier.notices.back().text.rfind(gbk("更新失败："), 0), 0u);
+        EXPECT_EQ(refreshNotice().rfind(gbk("更新失败："), 0), 0u);
         QTRY_COMPARE(updateWindow(), nullptr);
         EXPECT_EQ(readFile(listFile()), gbk("(模块名称：Old-)\r\n"));
         EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.0");
@@ -358,10 +364,7 @@ TEST_F(UpdateTest, RecordsARefreshBringsAreMarkedUntilTheNextRefresh)
         ASSERT_EQ(author.publish().find("problems:"), std::string::npos);
         notifier.notices.clear();
         auto window = start();
-        ASSERT_NE(updateWindow(), nullptr);
-        QTest::mouseClick(button(updateWindow(), "按钮_立即更新"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
-        ASSERT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
+        ASSERT_EQ(refreshNotice(), gbk("更新完毕!"));
         EXPECT_TRUE(window->form().notice->toPlainText().endsWith(QStringLiteral("新记录：模块下载 1 条")));
     };
     // The names of the marked rows, and how many rows there are.
