@@ -72,10 +72,14 @@ TEST_F(RowFeederTest, BatchesGrowWithTheRowsAlreadyShown)
 TEST_F(RowFeederTest, NewerLoadSupersedesAnOlderOneWhichIsToldToStop)
 {
     const auto olderGoesOn = std::make_shared<std::atomic<bool>>(true);
-    feeder.start([release = release, olderGoesOn](const RowFeeder::RowSink &hand) {
+    const auto handed = std::make_shared<std::latch>(1);
+    feeder.start([release = release, handed, olderGoesOn](const RowFeeder::RowSink &hand) {
+        hand(rows(10, "older")); // its delivery is posted, and still waits in the event queue
+        handed->count_down();
         release->wait();
         olderGoesOn->store(hand(rows(10, "older")));
     });
+    handed->wait();
     feeder.start([](const RowFeeder::RowSink &hand) { hand(rows(2, "newer")); });
     ASSERT_TRUE(finished.wait(10000));
     release->count_down();

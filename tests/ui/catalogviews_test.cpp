@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QTreeView>
 #include <algorithm>
@@ -469,7 +470,9 @@ TEST_F(CatalogViewsTest, AFastTypistsKeystrokesAllLandAndOnlyTheLastTextsRowsRem
     ASSERT_TRUE(QTest::qWaitFor([&] { return started.count() == 2; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return finished.count() >= 1 && model(6)->rowCount() == 1; }, 5000));
     EXPECT_EQ(model(6)->text(0, 0), gbk("Alpha 源码"));
-    QTest::qWait(50);
+    // Once every search has returned and what they posted has been handled, no row of the first one came late.
+    ASSERT_TRUE(QThreadPool::globalInstance()->waitForDone(10000));
+    QCoreApplication::sendPostedEvents();
     EXPECT_EQ(model(6)->rowCount(), 1);
     EXPECT_TRUE(notifier.notices.empty());
 }
