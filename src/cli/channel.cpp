@@ -129,9 +129,7 @@ download::Download::Outcome downloadList(download::TaskParam param)
     };
     if (!task.Start(param))
         return common::unexpected(download::DownloadError{download::DownloadError::Kind::Stopped, false, 0, {}});
-    ended.get_future().wait();
-    while (task.running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ended.get_future().wait(); // the outcome is in place before the task says it has ended
     if (const auto error = task.lastError())
         return common::unexpected(*error);
     return task.lastPath();

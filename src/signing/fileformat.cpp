@@ -6,11 +6,15 @@
 
 namespace signing::format {
 
+bool sodiumStarted()
+{
+    static const bool started = sodium_init() >= 0;
+    return started;
+}
+
 void initialiseSodium()
 {
-    // sodium_init is idempotent and thread-safe.
-    static const int ready = sodium_init();
-    if (ready < 0)
+    if (!sodiumStarted())
         throw std::runtime_error("libsodium could not be initialised");
 }
 

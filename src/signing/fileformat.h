@@ -19,7 +19,10 @@ inline constexpr std::string_view HashedAlgorithm = "ED"; // Ed25519 over BLAKE2
 inline constexpr std::size_t MaxKeyFileBytes = 4096;
 inline constexpr std::size_t MaxSignatureFileBytes = 64 * 1024;
 
-// Makes sure libsodium is initialised; every entry point calls it first.
+// Initialises libsodium once (idempotent, thread-safe); false when it could not start. Hashing works either way:
+// the start only picks the fastest code for this processor.
+bool sodiumStarted();
+// Makes sure libsodium is initialised, or throws; every signing entry point calls it first.
 void initialiseSodium();
 
 // The text cut into lines at "\n", each without a trailing "\r", and without the blank lines (spaces and tabs at

@@ -4,13 +4,13 @@
 #include "catalog/loader.h"
 #include "common/gbk.h"
 #include "platform/files.h"
+#include "signing/fileformat.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <sodium.h>
-#include <stdexcept>
 
 namespace update {
 
@@ -28,8 +28,7 @@ constexpr std::uint64_t MaxKeys = 16 * 1024 * 1024;
 const std::array<unsigned char, crypto_shorthash_KEYBYTES> &hashKey()
 {
     static const std::array<unsigned char, crypto_shorthash_KEYBYTES> key = [] {
-        if (sodium_init() < 0)
-            throw std::runtime_error("libsodium could not be initialised");
+        signing::format::initialiseSodium();
         std::array<unsigned char, crypto_shorthash_KEYBYTES> k{};
         std::memcpy(k.data(), "KAVO new record", std::min<std::size_t>(k.size(), 15));
         return k;
