@@ -146,10 +146,7 @@ common::Result<void, std::string> refresh(const Offer &offer, const std::string 
         return common::unexpected(link.error());
     const catalog::Category &category = catalog::category(offer.category);
     const std::filesystem::path list = catalog::categoryFile(paths.lists, category);
-    const std::filesystem::path pending = update::pendingListPath(list);
-    std::error_code ignored;
-    std::filesystem::create_directories(list.parent_path(), ignored);
-    std::filesystem::remove(pending, ignored);
+    const std::filesystem::path pending = update::clearPendingList(list);
     const update::ListExpectation expected = update::listExpectation(page, offer.category);
     const auto downloaded
         = downloadList(update::listTaskParam(link.value(), pending, page, offer.category, fetch, {}, proxy()));

@@ -69,12 +69,12 @@ void removeFiles(const Item &item)
 {
     if (item.file.empty())
         return;
-    std::error_code ignored;
+    // Asked for by the user's remove: a file that is gone already, or cannot go, leaves nothing to do.
     if (item.state == State::Finished)
-        std::filesystem::remove(item.file, ignored);
+        (void)platform::removeFile(item.file);
     else
         for (const auto &partial : download::partialFileNames(item.file))
-            std::filesystem::remove(partial, ignored);
+            (void)platform::removeFile(partial);
 }
 
 std::string reasonOf(const download::ShareResolution &resolution)
@@ -180,8 +180,8 @@ struct Queue::Shared
             const std::lock_guard lock(mutex);
             items = snapshot();
         }
-        std::error_code ignored;
-        std::filesystem::create_directories(store.parent_path(), ignored);
+        // A folder that cannot be made shows as the store's own failure below.
+        (void)platform::makeFolders(store.parent_path());
         const auto written = platform::replaceFile(store, formatStore(items), {});
         const std::string problem = written.has_value()
             ? std::string()

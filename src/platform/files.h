@@ -138,6 +138,15 @@ FileResult<void> renameFile(const std::filesystem::path &from, const std::filesy
 // Removes the file or link `file`; Missing when there is none.
 FileResult<void> removeFile(const std::filesystem::path &file);
 
+// Makes the folder `folder`, whose parent must exist; Exists when something has the name already.
+FileResult<void> makeFolder(const std::filesystem::path &folder);
+
+// Makes `folder` and every missing folder above it; a folder that is there already is no failure.
+FileResult<void> makeFolders(const std::filesystem::path &folder);
+
+// Removes the folder `folder` when it is empty; a folder that holds anything stays (System, ENOTEMPTY).
+FileResult<void> removeEmptyFolder(const std::filesystem::path &folder);
+
 // Whether anything at all has the name: a file, a folder, a link (even one that leads nowhere).
 bool nameTaken(const std::filesystem::path &path);
 

@@ -345,6 +345,29 @@ FileResult<void> removeFile(const std::filesystem::path &file)
     return {};
 }
 
+FileResult<void> makeFolder(const std::filesystem::path &folder)
+{
+    if (::mkdir(folder.c_str(), 0777) != 0)
+        return lastError();
+    return {};
+}
+
+FileResult<void> makeFolders(const std::filesystem::path &folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        return common::unexpected(errorFrom(error.value()));
+    return {};
+}
+
+FileResult<void> removeEmptyFolder(const std::filesystem::path &folder)
+{
+    if (::rmdir(folder.c_str()) != 0)
+        return lastError();
+    return {};
+}
+
 bool nameTaken(const std::filesystem::path &path)
 {
     struct stat status = {};

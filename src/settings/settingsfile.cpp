@@ -86,9 +86,8 @@ void removeLeftovers(const std::filesystem::path &file, const std::filesystem::p
     std::error_code error;
     for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
-        std::error_code ignored;
         if (isTemporaryName(entry->path().filename().string(), fileName))
-            std::filesystem::remove(entry->path(), ignored);
+            (void)platform::removeFile(entry->path());
     }
 }
 

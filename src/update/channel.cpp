@@ -126,8 +126,7 @@ Kept readKept(const std::filesystem::path &folder)
 // The copy is a cache: when it cannot be written, the next start reads the page in full again.
 void keep(const std::filesystem::path &folder, const Kept &kept)
 {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    (void)platform::makeFolders(folder);
     (void)platform::replaceFile(pageCopy(folder), kept.page, publicFile());
     (void)platform::replaceFile(signatureCopy(folder), kept.signature, publicFile());
     (void)platform::replaceFile(stateFile(folder), stateText(kept), publicFile());

@@ -24,6 +24,14 @@ std::filesystem::path pendingListPath(const std::filesystem::path &list)
     return pending;
 }
 
+std::filesystem::path clearPendingList(const std::filesystem::path &list)
+{
+    (void)platform::makeFolders(list.parent_path());
+    const std::filesystem::path pending = pendingListPath(list);
+    (void)platform::removeFile(pending);
+    return pending;
+}
+
 common::Result<void, ListError> isCategoryList(const std::filesystem::path &file, const catalog::Category &category)
 {
     std::error_code error;

@@ -27,6 +27,10 @@ struct ListError
 // Where a new list is downloaded: beside the old one, as "<list>.new".
 std::filesystem::path pendingListPath(const std::filesystem::path &list);
 
+// Makes ready the place of a new list's download: the list's folder, without a pending file an earlier refresh
+// left there. The pending file's path. A folder that cannot be made fails the download, which says why.
+std::filesystem::path clearPendingList(const std::filesystem::path &list);
+
 // Whether a downloaded file can stand as the category's list: it holds a record that names an item (by the
 // category's name key or the address key), or nothing but blanks (an empty list). A server's error page, or
 // another file sent in the list's place, holds neither. Reads the file a stretch at a time; NotAList also when it

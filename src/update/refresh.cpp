@@ -4,6 +4,7 @@
 #include "common/gbk.h"
 #include "download/downloaderror.h"
 #include "download/sharepage.h"
+#include "platform/files.h"
 #include "settings/keys.h"
 #include "update/listfile.h"
 #include "update/newrecords.h"
@@ -50,8 +51,7 @@ common::Result<void, std::string> installList(const std::filesystem::path &downl
     const std::filesystem::path &list, const catalog::Category &category, const ListExpectation &expected)
 {
     const auto discard = [&downloaded](std::string reason) {
-        std::error_code ignored;
-        std::filesystem::remove(downloaded, ignored);
+        (void)platform::removeFile(downloaded);
         return common::unexpected(std::move(reason));
     };
     // The download checks the hash as the bytes arrive; this second look costs a read of a small file and keeps

@@ -140,3 +140,22 @@ TEST(Files, RenameWithoutOverwriteRefusesATakenName)
     EXPECT_EQ(readFile(dir.path() / "a"), "a");
     EXPECT_EQ(readFile(dir.path() / "b"), "b");
 }
+
+TEST(Files, FoldersAreMadeAlongThePathAndOnlyEmptyOnesRemoved)
+{
+    const TempDir dir;
+    const std::filesystem::path deep = dir.path() / "a" / "b" / "c";
+    ASSERT_TRUE(platform::makeFolders(deep).has_value());
+    EXPECT_TRUE(platform::makeFolders(deep).has_value()) << "a folder that is there is no failure";
+    EXPECT_EQ(platform::makeFolder(deep).error().kind, FileError::Kind::Exists);
+    writeFile(dir.path() / "file", "x");
+    EXPECT_FALSE(platform::makeFolders(dir.path() / "file" / "sub").has_value());
+    EXPECT_EQ(platform::makeFolder(dir.path() / "none" / "sub").error().kind, FileError::Kind::Missing);
+
+    EXPECT_EQ(platform::removeEmptyFolder(dir.path() / "a" / "b").error().code, ENOTEMPTY);
+    EXPECT_TRUE(std::filesystem::is_directory(deep));
+    EXPECT_TRUE(platform::removeEmptyFolder(deep).has_value());
+    EXPECT_FALSE(std::filesystem::exists(deep));
+    EXPECT_FALSE(platform::removeEmptyFolder(dir.path() / "file").has_value());
+    EXPECT_EQ(readFile(dir.path() / "file"), "x");
+}

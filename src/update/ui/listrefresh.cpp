@@ -63,10 +63,7 @@ void ListRefresh::startDownload(const std::string &directLink)
 {
     const std::filesystem::path list
         = catalog::categoryFile(m_context.programDirectory, catalog::category(m_offer.category));
-    const std::filesystem::path pending = pendingListPath(list);
-    std::error_code ignored;
-    std::filesystem::create_directories(list.parent_path(), ignored);
-    std::filesystem::remove(pending, ignored); // a leftover of an earlier refresh of ours
+    const std::filesystem::path pending = clearPendingList(list);
     const std::shared_ptr<Shared> shared = m_shared;
     const download::ProxySetting proxy = m_context.proxy ? m_context.proxy() : download::ProxySetting();
     const download::TaskParam param = listTaskParam(
