@@ -214,31 +214,38 @@ TEST(PublishSources, AProblemReadsAsFileLineFieldReasonAndFix)
         EXPECT_EQ(describe(problem), text);
 }
 
-TEST(PublishSources, AddressTemplateFlaws)
+TEST(PublishSources, AddressOptionFlaws)
 {
     using Kind = Flaw::Kind;
     const struct
     {
-        std::string addressTemplate;
+        std::string option;
+        std::string value;
         Kind kind;
     } cases[] = {
-        {"http://lists.example/common.txt", Kind::NoCategoryPlaceholder},
-        {"http://my-lists.example/{category}", Kind::HyphenInAddress},
-        {"http://lists.example/𝄞/{category}", Kind::NonAsciiInAddress},
-        {"lists.example/{category}", Kind::NotHttp},
-        {"http://lists.example/{category} x", Kind::BlankInAddress},
-        {"http://lists.example/{category}\n", Kind::BlankInAddress},
+        {"--address", "http://lists.example/common.txt", Kind::NoCategoryPlaceholder},
+        {"--address", "http://my-lists.example/{category}", Kind::HyphenInAddress},
+        {"--address", "http://lists.example/𝄞/{category}", Kind::NonAsciiInAddress},
+        {"--address", "lists.example/{category}", Kind::NotHttp},
+        {"--address", "http://lists.example/{category} x", Kind::BlankInAddress},
+        {"--address", "http://lists.example/{category}\n", Kind::BlankInAddress},
         // The notice's label in the address would move the notice there.
-        {"http://lists.example/{category}?公告：x", Kind::NonAsciiInAddress},
+        {"--address", "http://lists.example/{category}?公告：x", Kind::NonAsciiInAddress},
+        {"--base", "http://cdn.example/kavo?v=1", Kind::BadBase},
+        {"--base", "http://cdn.example/<kavo>", Kind::BadBase},
+        {"--base", "cdn.example/kavo", Kind::NotHttp},
+        {"--base", "http://cdn.example/my kavo", Kind::BlankInAddress},
     };
     for (const auto &row : cases) {
-        SCOPED_TRACE(row.addressTemplate);
+        SCOPED_TRACE(row.option + " " + row.value);
         const SourceFolder sources;
         TempDir out;
-        const auto result = publishCatalog(sources.path(), out.path() / "site", row.addressTemplate);
+        PublishOptions options;
+        (row.option == "--base" ? options.base : options.addressTemplate) = row.value;
+        const auto result = publishCatalog(sources.path(), out.path() / "site", options);
         ASSERT_FALSE(result.has_value());
         ASSERT_EQ(result.error().size(), 1u) << problemsText(result.error());
-        EXPECT_EQ(result.error().front().file, "--address");
+        EXPECT_EQ(result.error().front().file, row.option);
         EXPECT_EQ(result.error().front().flaw.kind, row.kind) << problemsText(result.error());
         EXPECT_FALSE(std::filesystem::exists(out.path() / "site"));
     }
@@ -251,30 +258,6 @@ TEST(PublishSources, AddressTemplateFlaws)
     ASSERT_TRUE(address.has_value());
     EXPECT_EQ(
         address.value(), "http://x/%E6%A8%A1%E5%9D%97%E4%B8%8B%E8%BD%BD.txt?c=%E6%A8%A1%E5%9D%97%E4%B8%8B%E8%BD%BD");
-}
-
-TEST(PublishSources, BaseAddressFlaws)
-{
-    using Kind = Flaw::Kind;
-    const std::pair<std::string, Kind> cases[] = {
-        {"http://cdn.example/kavo?v=1", Kind::BadBase},
-        {"http://cdn.example/<kavo>", Kind::BadBase},
-        {"cdn.example/kavo", Kind::NotHttp},
-        {"http://cdn.example/my kavo", Kind::BlankInAddress},
-    };
-    for (const auto &[base, kind] : cases) {
-        SCOPED_TRACE(base);
-        const SourceFolder sources;
-        TempDir out;
-        PublishOptions options;
-        options.base = base;
-        const auto result = publishCatalog(sources.path(), out.path() / "site", options);
-        ASSERT_FALSE(result.has_value());
-        ASSERT_EQ(result.error().size(), 1u) << problemsText(result.error());
-        EXPECT_EQ(result.error().front().file, "--base");
-        EXPECT_EQ(result.error().front().flaw.kind, kind) << problemsText(result.error());
-        EXPECT_FALSE(std::filesystem::exists(out.path() / "site"));
-    }
 }
 
 TEST(Publish, ListsReadBackAsTheSourceRecords)
