@@ -70,18 +70,18 @@ std::optional<Flaw> templateFlaw(std::string_view addressTemplate)
                 [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
     };
     if (!startsWith("http://") && !startsWith("https://"))
-        return Flaw{"does not start with http:// or https://, the only addresses the program fetches",
-            "write the whole address, as in http://example.com/lists/{category}.txt"};
+        return Flaw{Flaw::Kind::NotHttp, "不是以 http:// 或 https:// 开头，程序只下载这两种地址",
+            "写出完整的地址，例如 http://example.com/lists/{category}.txt"};
     const auto control = std::find_if(addressTemplate.begin(), addressTemplate.end(),
         [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; });
     if (control != addressTemplate.end())
-        return Flaw{"holds a blank or a control character, which breaks the address",
-            "write a blank as %20, and no tabs or line breaks"};
+        return Flaw{
+            Flaw::Kind::BlankInAddress, "含有空格或控制字符，地址会在这里断开", "空格写成 %20，不要有制表符或换行"};
     const auto wide = std::find_if(
         addressTemplate.begin(), addressTemplate.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     if (wide != addressTemplate.end())
-        return Flaw{"holds characters beyond ASCII, which the program would send as GBK bytes",
-            "write them percent-encoded as UTF-8 (a host name in its xn-- form): "
+        return Flaw{Flaw::Kind::NonAsciiInAddress, "含有 ASCII 以外的字符，程序会把它们按 GBK 字节发出",
+            "把它们写成 UTF-8 的百分号编码（主机名写成 xn-- 形式）："
                 + percentEncoded(addressTemplate, [](unsigned char byte) { return byte < 0x80; })};
     return std::nullopt;
 }
@@ -149,16 +149,16 @@ common::Result<std::string, Flaw> listAddress(std::string_view addressTemplate, 
 {
     constexpr std::string_view Placeholder = "{category}";
     if (addressTemplate.find(Placeholder) == npos)
-        return common::unexpected(Flaw{"holds no \"{category}\", so the five lists would share one address",
-            "write {category} where the list's name goes, as in http://example.com/lists/{category}.txt"});
+        return common::unexpected(Flaw{Flaw::Kind::NoCategoryPlaceholder, "没有 \"{category}\"，五个列表会共用一个地址",
+            "在列表名的位置写上 {category}，例如 http://example.com/lists/{category}.txt"});
     if (std::optional<Flaw> flaw = templateFlaw(addressTemplate))
         return common::unexpected(std::move(*flaw));
     const std::string address
         = replaceEvery(std::string(addressTemplate), Placeholder, percentEncoded(utf8FromGbk(category.name)));
     if (const std::size_t hyphen = address.find('-'); hyphen != npos)
-        return common::unexpected(Flaw{
-            "holds \"-\", where the program would end the address: it would read \"" + address.substr(0, hyphen) + "\"",
-            "write it as %2D in the path or the query; a host name with \"-\" cannot be given"});
+        return common::unexpected(Flaw{Flaw::Kind::HyphenInAddress,
+            "含有 \"-\"，程序会在这里结束地址，读成 \"" + address.substr(0, hyphen) + "\"",
+            "在路径或查询部分写成 %2D；主机名中不能有 \"-\""});
     return gbkFromSource(address);
 }
 

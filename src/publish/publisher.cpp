@@ -137,8 +137,8 @@ std::optional<Problem> staleSignature(
     if (options.signingKey || !previous.signature || previous.page == plan.page)
         return std::nullopt;
     return Problem{"--sign", 0, "",
-        {"manifest.html.minisig signs the page of an earlier publish and would not match the new page",
-            "publish with --sign KEY, or remove manifest.html.minisig to publish unsigned"}};
+        {Flaw::Kind::StaleSignature, "manifest.html.minisig 是之前一次发布的页面的签名，与新的页面不符",
+            "请加上 --sign KEY 发布，或者删除 manifest.html.minisig 后不签名发布"}};
 }
 
 // The lists under their hashed names that OUT does not hold yet.
@@ -203,16 +203,15 @@ Problems readBackProblems(const PublishPlan &plan, const std::filesystem::path &
         const auto i = static_cast<std::size_t>(category.number - 1);
         if (read.entries[i] != plan.manifest.entries[i])
             problems.push_back({option, 0, "",
-                {"the manifest page would not give back the entry of " + utf8FromGbk(category.name)
-                        + ": its address would read \"" + utf8FromGbk(read.entries[i].address) + "\"",
-                    "leave the manifest's labels out of the address"}});
+                {Flaw::Kind::EntryNotReadBack,
+                    "更新清单页面无法还原 " + utf8FromGbk(category.name) + " 的条目：它的地址会读成 \""
+                        + utf8FromGbk(read.entries[i].address) + "\"",
+                    "地址中不要写更新清单的标签"}});
     }
     if (read.notice != plan.manifest.notice)
-        problems.push_back(
-            {noticeSource(src).string(), 0, "notice", {"would read back as \"" + utf8FromGbk(read.notice) + "\"", ""}});
+        problems.push_back({noticeSource(src).string(), 0, NoticeField, readsBackAs(read.notice)});
     if (read.advertisement != plan.manifest.advertisement)
-        problems.push_back({advertisementSource(src).string(), 0, "advertisement",
-            {"would read back as \"" + utf8FromGbk(read.advertisement) + "\"", ""}});
+        problems.push_back({advertisementSource(src).string(), 0, AdvertisementField, readsBackAs(read.advertisement)});
     return problems;
 }
 
@@ -226,10 +225,10 @@ std::optional<Problem> lostVersion(const PreviousPublish &previous, const std::f
         if (!previous.lists[i] || !before.entries[i].version.empty())
             continue;
         const std::string list = catalog::categoryFile(out, category).string();
-        const std::string lost = previous.page ? "gives no version of " + utf8FromGbk(category.name) : "is missing";
+        const std::string lost = previous.page ? "没有给出 " + utf8FromGbk(category.name) + " 的版本" : "不存在";
         return Problem{pageFile(out).string(), 0, "",
-            {lost + ", while " + list + " is published, so the list's next version is unknown",
-                "put back the manifest page of the last publish, or remove " + list + " to publish that list afresh"}};
+            {Flaw::Kind::VersionLost, lost + "，而 " + list + " 已经发布，因此无法确定这个列表的下一个版本",
+                "请放回上次发布的更新清单页面，或者删除 " + list + " 以重新发布这个列表"}};
     }
     return std::nullopt;
 }
@@ -238,15 +237,15 @@ std::string changeText(const ListOutcome &list)
 {
     switch (list.change) {
     case Change::First:
-        return "first publish";
+        return "首次发布";
     case Change::Unchanged:
-        return "unchanged";
+        return "没有变化";
     case Change::Changed:
         break;
     }
     if (list.added == 0 && list.removed == 0)
-        return "changed: same records, new order";
-    return "changed: " + std::to_string(list.added) + " added, " + std::to_string(list.removed) + " removed";
+        return "有变化：记录相同，顺序不同";
+    return "有变化：增加 " + std::to_string(list.added) + " 条，删除 " + std::to_string(list.removed) + " 条";
 }
 
 } // namespace
@@ -368,9 +367,8 @@ common::Result<PublishPlan, Problems> publishCatalog(
         problems.push_back({optionName(options), 0, "", address.error()});
     else if (options.base.find_first_of("\"'<>?#\\{}|^`") != std::string::npos)
         problems.push_back({"--base", 0, "",
-            {"holds a character that ends the address or breaks the pages it is written into (\" ' < > ? # \\ { } | ^ "
-             "`)",
-                "give the folder's address alone, as in https://lists.example/kavo"}});
+            {Flaw::Kind::BadBase, "含有会结束地址或破坏写入它的页面的字符（\" ' < > ? # \\ { } | ^ `）",
+                "只写这个文件夹的地址，例如 https://lists.example/kavo"}});
     if (!problems.empty())
         return common::unexpected(std::move(problems));
     // From here to the last rename OUT is this publish's alone; the lock goes, and with it any folder that
@@ -410,10 +408,8 @@ std::string summary(const PublishPlan &plan)
         const auto i = static_cast<std::size_t>(number - 1);
         const ManifestEntry &entry = plan.manifest.entries[i];
         const std::string name = utf8FromGbk(catalog::category(number).name);
-        const std::size_t records = plan.lists[i].records;
-        text += name + "\t" + std::to_string(records) + (records == 1 ? " record\t" : " records\t")
-            + changeText(plan.lists[i]) + "\tversion " + utf8FromGbk(entry.version) + "\tflag "
-            + (entry.flag ? "是" : "否") + "\n";
+        text += name + "\t" + std::to_string(plan.lists[i].records) + " 条记录\t" + changeText(plan.lists[i])
+            + "\t版本 " + utf8FromGbk(entry.version) + "\t更新标记 " + (entry.flag ? "是" : "否") + "\n";
         if (entry.flag)
             flagged.push_back(name);
     }
@@ -422,14 +418,12 @@ std::string summary(const PublishPlan &plan)
             return update::readManifestField([&plan](const std::string &) { return plan.page; }, std::string(), label);
         },
         [&plan](int number) { return plan.lists[static_cast<std::size_t>(number - 1)].previousVersion; });
-    text += "a program with the previous lists is offered: "
-        + (offer ? utf8FromGbk(catalog::category(offer->category).name + " " + offer->remoteVersion) : "no update")
-        + "\n";
+    text += "持有上次列表的程序会收到的更新："
+        + (offer ? utf8FromGbk(catalog::category(offer->category).name + " " + offer->remoteVersion) : "无") + "\n";
     if (flagged.size() > 1)
-        text += "note: " + std::to_string(flagged.size())
-            + " lists are flagged, and the version check stops at the first flagged list in its order, so a program"
-              " is offered only "
-            + flagged.front() + "\n";
+        text += "注意：有 " + std::to_string(flagged.size())
+            + " 个列表带有更新标记，而版本检查按它的顺序在第一个带标记的列表处停下，所以程序只会收到 " + flagged.front()
+            + " 的更新\n";
     return text;
 }
 

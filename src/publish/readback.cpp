@@ -34,12 +34,13 @@ struct Delimiter
     const char *fullWidth;
     const char *escape;
     const char *effect;
+    Flaw::Kind kind;
 };
 
 constexpr std::array<Delimiter, 3> Delimiters{{
-    {'-', "－", "%2D", "where the value would end"},
-    {'(', "（", "%28", "where a new record would start"},
-    {')', "）", "%29", "where the record would end"},
+    {'-', "－", "%2D", "程序会在这里结束这个值", Flaw::Kind::Hyphen},
+    {'(', "（", "%28", "程序会从这里开始一条新记录", Flaw::Kind::OpeningParenthesis},
+    {')', "）", "%29", "程序会在这里结束这条记录", Flaw::Kind::ClosingParenthesis},
 }};
 
 // The value with each of `delimiters` written full-width, UTF-8.
@@ -53,17 +54,17 @@ std::string withFullWidth(std::string_view value, std::span<const Delimiter> del
 
 std::string delimiterReason(std::string_view value, const Delimiter &delimiter)
 {
-    std::string reason = "holds " + inQuotes(std::string(1, delimiter.ascii)) + ", " + delimiter.effect;
+    std::string reason = "含有 " + inQuotes(std::string(1, delimiter.ascii)) + "，" + delimiter.effect;
     if (delimiter.ascii == '-')
-        reason += ": it would read " + inQuotes(utf8FromGbk(value.substr(0, common::findByte(value, '-'))));
+        reason += "，读成 " + inQuotes(utf8FromGbk(value.substr(0, common::findByte(value, '-'))));
     return reason;
 }
 
 // The fix writes every delimiter of `fixed` full-width, so that one suggestion mends all of them.
 Flaw delimiterFlaw(std::string_view value, const Delimiter &delimiter, std::span<const Delimiter> fixed)
 {
-    return {delimiterReason(value, delimiter),
-        "write the full-width " + inQuotes(delimiter.fullWidth) + " instead: " + withFullWidth(value, fixed)};
+    return {delimiter.kind, delimiterReason(value, delimiter),
+        "改用全角的 " + inQuotes(delimiter.fullWidth) + "：" + withFullWidth(value, fixed)};
 }
 
 // The host name of an address: from after "//" to the path, query or fragment.
@@ -81,14 +82,13 @@ std::string_view hostOf(std::string_view address)
 Flaw addressDelimiterFlaw(std::string_view address, const Delimiter &delimiter)
 {
     if (common::findByte(hostOf(address), delimiter.ascii) != std::string_view::npos)
-        return {delimiterReason(address, delimiter),
-            "a host name with " + inQuotes(std::string(1, delimiter.ascii))
-                + " cannot be given: use another name or the server's IP address"};
+        return {Flaw::Kind::DelimiterInHost, delimiterReason(address, delimiter),
+            "主机名中不能有 " + inQuotes(std::string(1, delimiter.ascii)) + "：请换一个主机名，或改用服务器的 IP 地址"};
     std::string escaped(address);
     for (const Delimiter &each : Delimiters)
         escaped = common::replaceAll(escaped, std::string(1, each.ascii), each.escape);
-    return {delimiterReason(address, delimiter),
-        "write it as " + std::string(delimiter.escape) + " in the address: " + utf8FromGbk(escaped)};
+    return {delimiter.kind, delimiterReason(address, delimiter),
+        "在地址中写成 " + std::string(delimiter.escape) + "：" + utf8FromGbk(escaped)};
 }
 
 std::array<std::string, 4> keysOf(const catalog::Category &category)
@@ -110,9 +110,10 @@ std::array<const std::string *, 4> valuesOf(const catalog::CatalogItem &row)
 Flaw keyFlaw(std::string_view value, const std::string &key, Field owner)
 {
     const std::string plain = key.substr(0, key.size() - gbk("：").size()) + ":";
-    return {"holds " + inQuotes(utf8FromGbk(key)) + ", the key of the " + fieldName(owner)
-            + ", which would be read from here",
-        "write its colon as \":\" instead: " + utf8FromGbk(common::replaceAll(value, key, plain))};
+    return {Flaw::Kind::KeyOfLaterField,
+        "含有 " + inQuotes(utf8FromGbk(key)) + "，这是" + fieldName(owner) + "的键，程序会从这里读取"
+            + fieldName(owner),
+        "把其中的冒号改成半角的 \":\"：" + utf8FromGbk(common::replaceAll(value, key, plain))};
 }
 
 // The first field that the load reads differently from the record; only for what the checks above missed.
@@ -120,14 +121,15 @@ FieldFlaw readBackFlaw(
     const std::vector<catalog::CatalogItem> &rows, const SourceRecord &record, const catalog::Category &category)
 {
     if (rows.size() != 1)
-        return {Field::Name, {"the list would hold " + std::to_string(rows.size()) + " rows for this record", ""}};
+        return {
+            Field::Name, {Flaw::Kind::RowCount, "这条记录在列表中会成为 " + std::to_string(rows.size()) + " 行", ""}};
     const catalog::CatalogItem expected = rowOf(record, category);
     const auto read = valuesOf(rows.front());
     const auto wanted = valuesOf(expected);
     std::size_t i = 0;
     while (i + 1 < read.size() && *read[i] == *wanted[i])
         ++i;
-    return {static_cast<Field>(i), {"would read back as " + inQuotes(utf8FromGbk(*read[i])), ""}};
+    return {static_cast<Field>(i), readsBackAs(*read[i])};
 }
 
 } // namespace
@@ -146,9 +148,10 @@ common::Result<std::string, Flaw> gbkFromSource(std::string_view utf8)
         const auto [c, length] = common::readUtf8(utf8, at);
         const std::string_view character = utf8.substr(at, length);
         if (length == 1)
-            return common::unexpected(Flaw{"含有字节 0x" + hex(byte, 2) + "，它不是 UTF-8", "把文件存为 UTF-8"});
+            return common::unexpected(
+                Flaw{Flaw::Kind::NotUtf8, "含有字节 0x" + hex(byte, 2) + "，它不是 UTF-8", "把文件存为 UTF-8"});
         if (common::decodeGbk(common::encodeGbk(character)) != character)
-            return common::unexpected(Flaw{
+            return common::unexpected(Flaw{Flaw::Kind::NoGbkForm,
                 inQuotes(character) + "（U+" + hex(static_cast<unsigned>(c), 4) + "）在 GBK 中没有，程序无法显示它",
                 "改用 GBK 中有的字符"});
         at += length;
@@ -158,7 +161,7 @@ common::Result<std::string, Flaw> gbkFromSource(std::string_view utf8)
 
 const char *fieldName(Field field)
 {
-    static constexpr std::array<const char *, 4> names{"name", "size", "time", "address"};
+    static constexpr std::array<const char *, 4> names{"软件名称", "文件大小", "分享时间", "下载地址"};
     return names[static_cast<std::size_t>(field)];
 }
 
@@ -220,7 +223,12 @@ std::optional<Flaw> zeroByteFlaw(std::string_view gbkText)
 {
     if (gbkText.find('\0') == std::string_view::npos)
         return std::nullopt;
-    return Flaw{"holds a zero byte, where the program's text would end", "remove it"};
+    return Flaw{Flaw::Kind::ZeroByte, "含有零字节，程序的文本会在这里结束", "把它删掉"};
+}
+
+Flaw readsBackAs(std::string_view gbkValue)
+{
+    return {Flaw::Kind::ReadsBackDifferently, "程序会读成 " + inQuotes(utf8FromGbk(gbkValue)), ""};
 }
 
 } // namespace publish

@@ -13,9 +13,42 @@
 // are UTF-8; the values checked are GBK, as the program holds them. Pure; thread-safe.
 namespace publish {
 
-// Why a text cannot be published as it stands, and what the author can write instead. UTF-8.
+// Why a text cannot be published as it stands, and what the author can write instead. The texts are UTF-8, in
+// the program's words; the kind says which flaw it is.
 struct Flaw
 {
+    enum class Kind
+    {
+        NotUtf8, // a byte that is not UTF-8
+        NoGbkForm, // a character that GBK has no form for
+        ZeroByte, // where the program's texts end
+        Hyphen, // a "-", where a value would end: write "－" (in an address: "%2D")
+        OpeningParenthesis, // a "(", where a new record would start: write "（" (in an address: "%28")
+        ClosingParenthesis, // a ")", where the record would end: write "）" (in an address: "%29")
+        DelimiterInHost, // a "-", "(" or ")" in the host name of an address, which nothing can escape
+        KeyOfLaterField, // the key of a field written after the value, which the load would read from there
+        RowCount, // the list would hold other than one row for the record
+        ReadsBackDifferently, // the program would read another value back; nothing to suggest
+        FieldCount, // a source line without 4 or 5 tab-separated fields
+        NotSha256, // a fifth field that is not 64 hex digits
+        ChecksumKeyInValue, // "SHA256：" in a value, which the checksum reader would take
+        AdvertisementLabelInNotice, // "广告：" in the notice, where the advertisement would be read from
+        SecondAdvertisementLine, // the advertisement box shows one line
+        MissingSource, // a source file that a publish needs
+        StrayTable, // a ".tsv" file that names no category
+        SourcesNotAFolder, // the sources' folder is not a folder
+        NoCategoryPlaceholder, // an address template without "{category}"
+        NotHttp, // an address that starts with neither http:// nor https://
+        BlankInAddress, // a blank or a control character in an address
+        NonAsciiInAddress, // characters that would go on the wire as GBK bytes
+        HyphenInAddress, // a "-" in a list's address, where the manifest read would end it
+        BadBase, // a --base address with a character that ends it or breaks the pages it is written into
+        EntryNotReadBack, // the manifest page would not give back a category's entry
+        StaleSignature, // an unsigned publish would leave the signature of the page before
+        VersionLost, // a published list whose version the manifest page no longer gives
+        FileFailure // a file or folder could not be read or changed: see Problem::failure
+    };
+    Kind kind = Kind::ReadsBackDifferently;
     std::string reason;
     std::string fix; // empty when there is nothing to suggest
 
@@ -46,7 +79,7 @@ enum class Field
     Address
 };
 
-// "name", "size", "time", "address".
+// "软件名称", "文件大小", "分享时间", "下载地址": the captions of the catalog's columns. UTF-8.
 const char *fieldName(Field field);
 
 // One line of a category list file: "(" then each key of `category` with its value and a "-", then the checksum
@@ -72,5 +105,8 @@ std::optional<Flaw> hyphenFlaw(std::string_view gbkText);
 
 // A zero byte, where the program's texts end.
 std::optional<Flaw> zeroByteFlaw(std::string_view gbkText);
+
+// The program would read `gbkValue` instead of what was written; there is nothing to suggest.
+Flaw readsBackAs(std::string_view gbkValue);
 
 } // namespace publish

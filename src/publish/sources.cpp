@@ -29,7 +29,7 @@ std::string describe(const Problem &problem)
 
 Problem problemOf(const PublishError &error)
 {
-    return Problem{error.path.string(), 0, "", {describe(error), ""}, error.kind};
+    return Problem{error.path.string(), 0, "", {Flaw::Kind::FileFailure, describe(error), ""}, error.kind};
 }
 
 namespace {
@@ -94,15 +94,16 @@ bool readChecksum(std::string_view hex, SourceRecord &record, const std::string 
 {
     const std::optional<common::Sha256Digest> digest = common::sha256FromHex(hex);
     if (!digest) {
-        problems.push_back({file, line, "sha256",
-            {"is not a SHA-256 (64 hex digits)",
-                "write the output of sha256sum for the file, or leave the field out"}});
+        problems.push_back({file, line, ChecksumField,
+            {Flaw::Kind::NotSha256, "不是 SHA-256（64 个十六进制数字）",
+                "写上 sha256sum 对这个文件的输出，或者不写这一栏"}});
         return false;
     }
     for (const std::string *value : {&record.name, &record.size, &record.time, &record.address}) {
         if (value->find(catalog::checksumKey()) != std::string::npos) {
             problems.push_back({file, line, "",
-                {"a value holds \"SHA256：\", which would be read as the checksum", "write its colon as \":\""}});
+                {Flaw::Kind::ChecksumKeyInValue, "有一个值含有 \"SHA256：\"，会被当成校验值读取",
+                    "把其中的冒号改成半角的 \":\""}});
             return false;
         }
     }
@@ -150,7 +151,7 @@ std::optional<std::string> readSource(const std::filesystem::path &file, const c
     if (!text.has_value())
         problems.push_back(problemOf(text.error()));
     else if (!text.value())
-        problems.push_back({file.string(), 0, "", {"is missing", missingFix}});
+        problems.push_back({file.string(), 0, "", {Flaw::Kind::MissingSource, "不存在", missingFix}});
     return text.has_value() ? std::move(text.value()) : std::nullopt;
 }
 
@@ -166,8 +167,8 @@ void reportStrayTables(const std::filesystem::path &src, Problems &problems)
             [&stem](const catalog::Category &category) { return category.name == stem; });
         if (!known)
             problems.push_back({entry.path().string(), 0, "",
-                {"is not named after a category, so it would not be published",
-                    "name it 软件下载.tsv, 源码下载.tsv, 模块下载.tsv, 电脑技术.tsv or 常用软件.tsv"}});
+                {Flaw::Kind::StrayTable, "不是以分类命名的，因此不会被发布",
+                    "请命名为 软件下载.tsv、源码下载.tsv、模块下载.tsv、电脑技术.tsv 或 常用软件.tsv"}});
     }
 }
 
@@ -183,8 +184,8 @@ std::vector<SourceRecord> parseCategorySource(
         const std::vector<std::string_view> fields = splitTabs(line);
         if (fields.size() != 4 && fields.size() != 5) {
             problems.push_back({file, number, "",
-                {"has " + std::to_string(fields.size()) + " tab-separated fields, not 4 or 5",
-                    "write name, size, time, address and optionally the file's SHA-256, separated by single tabs"}});
+                {Flaw::Kind::FieldCount, "有 " + std::to_string(fields.size()) + " 栏（以制表符分隔），应为 4 或 5 栏",
+                    "依次写名称、大小、时间、地址，还可以加上文件的 SHA-256，各栏之间用一个制表符分隔"}});
             return;
         }
         std::optional<SourceRecord> record = recordFrom(fields, file, number, problems);
@@ -203,12 +204,12 @@ std::string parseNotice(std::string_view text, const std::string &file, Problems
 {
     std::string notice;
     const std::string &advertisementLabel = update::advertisementLabel();
-    for (const NumberedLine &line : manifestTextLines(text, file, "notice", problems)) {
+    for (const NumberedLine &line : manifestTextLines(text, file, NoticeField, problems)) {
         // The page carries the advertisement after the notice, and the program reads a label's first occurrence.
         if (common::findText(line.text, advertisementLabel) != common::NotFound)
-            problems.push_back({file, line.number, "notice",
-                {"holds \"广告：\", where the program would read the advertisement from",
-                    "write its colon as \":\" instead: "
+            problems.push_back({file, line.number, NoticeField,
+                {Flaw::Kind::AdvertisementLabelInNotice, "含有 \"广告：\"，程序会从这里读取广告",
+                    "把其中的冒号改成半角的 \":\"："
                         + common::utf8FromGbk(common::replaceAll(line.text, advertisementLabel, gbk("广告:")))}});
         notice += (notice.empty() ? "" : "\r\n") + line.text;
     }
@@ -217,10 +218,10 @@ std::string parseNotice(std::string_view text, const std::string &file, Problems
 
 std::string parseAdvertisement(std::string_view text, const std::string &file, Problems &problems)
 {
-    const std::vector<NumberedLine> lines = manifestTextLines(text, file, "advertisement", problems);
+    const std::vector<NumberedLine> lines = manifestTextLines(text, file, AdvertisementField, problems);
     if (lines.size() > 1)
-        problems.push_back({file, lines[1].number, "advertisement",
-            {"is a second line, but the advertisement box shows one line", "join the lines"}});
+        problems.push_back({file, lines[1].number, AdvertisementField,
+            {Flaw::Kind::SecondAdvertisementLine, "是第二行，但广告栏只显示一行", "把这几行合成一行"}});
     return lines.empty() ? std::string() : lines.front().text;
 }
 
@@ -245,20 +246,20 @@ Sources readSources(const std::filesystem::path &src, Problems &problems)
     std::error_code error;
     if (!std::filesystem::is_directory(src, error)) {
         problems.push_back(
-            {src.string(), 0, "", {"is not a folder", "give the folder that holds the catalog sources"}});
+            {src.string(), 0, "", {Flaw::Kind::SourcesNotAFolder, "不是文件夹", "请给出存放分类源文件的文件夹"}});
         return sources;
     }
     reportStrayTables(src, problems);
     for (const catalog::Category &category : catalog::categories()) {
         const std::filesystem::path file = categorySource(src, category);
-        if (const auto text = readSource(file, "create it; an empty file publishes an empty list", problems))
+        if (const auto text = readSource(file, "请创建它；空文件会发布一个空列表", problems))
             sources.records[static_cast<std::size_t>(category.number - 1)]
                 = parseCategorySource(*text, category, file.string(), problems);
     }
-    if (const auto text = readSource(noticeSource(src), "create it; an empty file publishes no notice", problems))
+    if (const auto text = readSource(noticeSource(src), "请创建它；空文件表示不发布公告", problems))
         sources.notice = parseNotice(*text, noticeSource(src).string(), problems);
     const std::filesystem::path advertisement = advertisementSource(src);
-    if (const auto text = readSource(advertisement, "create it; an empty file publishes no advertisement", problems))
+    if (const auto text = readSource(advertisement, "请创建它；空文件表示不发布广告", problems))
         sources.advertisement = parseAdvertisement(*text, advertisement.string(), problems);
     return sources;
 }

@@ -21,11 +21,16 @@ struct Problem
 {
     std::string file; // the path as the author gave it, or the option that holds the text ("--address")
     int line = 0; // 1-based; 0 when the problem is the file as a whole
-    std::string field; // "name", "size", "time", "address", "notice", "advertisement"; empty for a whole line
+    std::string field; // fieldName(), ChecksumField, NoticeField or AdvertisementField; empty for a whole line
     Flaw flaw;
     // Set when the tree being published could not be read or changed, rather than a flaw of the sources.
     std::optional<PublishError::Kind> failure{};
 };
+
+// The field names of the texts that are not catalog values, UTF-8.
+inline constexpr const char *ChecksumField = "SHA256";
+inline constexpr const char *NoticeField = "公告";
+inline constexpr const char *AdvertisementField = "广告";
 
 // The problem that `error` makes: its path, and its reason as the flaw.
 Problem problemOf(const PublishError &error);
