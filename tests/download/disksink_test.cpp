@@ -1,3 +1,4 @@
+#include "download/byterange_print.h"
 #include "download/disksink.h"
 #include "platform/files.h"
 #include "support/tempdir.h"
