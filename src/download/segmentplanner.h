@@ -61,6 +61,7 @@ public:
     // The earliest retry time of a part that waits for one; nothing while as many parts run as may.
     std::optional<Clock::time_point> nextRetry() const;
 
+    std::size_t partCount() const { return m_parts.size(); }
     const Part &part(std::size_t index) const { return m_parts[index]; }
     // Bytes the part still takes.
     std::int64_t room(std::size_t index) const { return m_parts[index].end - m_parts[index].position; }

@@ -144,7 +144,7 @@ common::Result<std::size_t, PublishError> commitChanges(
     std::vector<std::filesystem::path> created;
     const auto undo = [&renames, &created](PublishError error) {
         for (const auto &rename : renames)
-            std::filesystem::remove(rename.first);
+            (void)platform::removeFile(rename.first);
         for (auto folder = created.rbegin(); folder != created.rend(); ++folder) {
             std::error_code ignored;
             std::filesystem::remove(*folder, ignored);
@@ -169,7 +169,7 @@ common::Result<std::size_t, PublishError> commitChanges(
         return undo(journal.error());
     if (const auto renamed = platform::renameFile(journal.value(), journalFile(out), platform::Overwrite::Yes);
         !renamed.has_value()) {
-        std::filesystem::remove(journal.value());
+        (void)platform::removeFile(journal.value());
         return undo(PublishError{PublishError::Kind::NotWritten, journalFile(out), renamed.error()});
     }
     platform::syncFolder(out);
@@ -177,7 +177,8 @@ common::Result<std::size_t, PublishError> commitChanges(
         return common::unexpected(renamed.error());
     if (step)
         step("finish");
-    std::filesystem::remove(journalFile(out));
+    // A journal left here is harmless: its renames are done, so the next publish only removes it.
+    (void)platform::removeFile(journalFile(out));
     platform::syncFolder(out);
     return changes.size();
 }
@@ -191,7 +192,8 @@ common::Result<void, PublishError> recoverPublish(const std::filesystem::path &o
             if (const auto renamed = renameAll(*renames, {}); !renamed.has_value())
                 return renamed;
         }
-        std::filesystem::remove(journalFile(out));
+        if (const auto removed = platform::removeFile(journalFile(out)); !removed.has_value())
+            return common::unexpected(PublishError{PublishError::Kind::NotWritten, journalFile(out), removed.error()});
         platform::syncFolder(out);
     } else if (text.error().kind != platform::FileError::Kind::Missing) {
         return common::unexpected(PublishError{PublishError::Kind::Unreadable, journalFile(out), text.error()});

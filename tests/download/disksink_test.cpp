@@ -1,3 +1,4 @@
+#include "download/byterange_print.h"
 #include "download/disksink.h"
 #include "platform/files.h"
 #include "support/tempdir.h"
@@ -75,4 +76,28 @@ TEST(DiskSink, BytesTheDiskRefusesAreNeverRecorded)
     ASSERT_FALSE(flushed.has_value());
     EXPECT_EQ(flushed.error().kind, DownloadError::Kind::Disk);
     EXPECT_TRUE(sink.record("http://127.0.0.1/file.bin", {3, {}, {}, {}}).finished.empty());
+}
+
+// Pieces are written in any order: a write that only touches a recorded stretch leaves it in the record, and
+// one that overwrites part of it takes it out.
+TEST(DiskSink, AWriteDropsOnlyTheStretchesItOverlaps)
+{
+    const struct
+    {
+        const char *name;
+        std::int64_t offset;
+        std::vector<ByteRange> finished;
+    } cases[] = {
+        {"ends where the stretch begins", 7, {{7, 10}, {10, 13}}},
+        {"reaches into the stretch", 8, {{8, 11}}},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        const TempDir dir;
+        PartFiles files = claimed(dir);
+        DiskSink sink(files, false);
+        write(sink, 10, "xyz");
+        write(sink, row.offset, "abc");
+        EXPECT_EQ(sink.record("http://127.0.0.1/file.bin", {13, {}, {}, {}}).finished, row.finished);
+    }
 }

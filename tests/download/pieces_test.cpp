@@ -1,4 +1,5 @@
 #include "common/gbk.h"
+#include "download/byterange_print.h"
 #include "download/downloaderror.h"
 #include "download/httpanswer.h"
 #include "download/naming.h"

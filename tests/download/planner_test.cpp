@@ -1,3 +1,4 @@
+#include "download/byterange_print.h"
 #include "download/segmentplanner.h"
 
 #include <gtest/gtest.h>
@@ -5,21 +6,14 @@
 using namespace download;
 using namespace std::chrono_literals;
 
-namespace download {
-void PrintTo(const ByteRange &range, std::ostream *out)
-{
-    *out << "[" << range.begin << ", " << range.end << ")";
-}
-} // namespace download
-
 namespace {
 
 using Clock = SegmentPlanner::Clock;
 
-std::vector<ByteRange> partsOf(const SegmentPlanner &planner, std::size_t count)
+std::vector<ByteRange> partsOf(const SegmentPlanner &planner)
 {
     std::vector<ByteRange> parts;
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < planner.partCount(); ++i)
         parts.push_back({planner.part(i).position, planner.part(i).end});
     return parts;
 }
@@ -48,7 +42,7 @@ TEST(SegmentPlanner, SharesTheUnfinishedBytesAmongTheConnections)
         SegmentPlanner planner(row.connections, 100, 1s);
         planner.reset(row.unfinished);
         planner.share();
-        std::vector<ByteRange> parts = partsOf(planner, row.parts.size());
+        std::vector<ByteRange> parts = partsOf(planner);
         std::sort(parts.begin(), parts.end(), [](const ByteRange &a, const ByteRange &b) { return a.begin < b.begin; });
         EXPECT_EQ(parts, row.parts);
         EXPECT_EQ(planner.unfinished(), row.unfinished);

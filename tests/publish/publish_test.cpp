@@ -444,6 +444,27 @@ TEST(PublishCommand, PrintsTheSummaryOrEveryProblemWithAFailingStatus)
     EXPECT_EQ(runCommand(command.substr(0, command.find(" --address")) + " 2>/dev/null").status, 2);
 }
 
+// A leftover journal that cannot be removed (the tree is on a read-only disk) stops the publish with the
+// reason; it never ends the program.
+TEST(PublishCommand, AJournalThatCannotBeRemovedIsAReasonNotACrash)
+{
+    const SourceFolder sources;
+    TempDir out;
+    const std::string publish = binaryDir() + "/kavo-cli publish '" + sources.path().string() + "' '"
+        + out.path().string() + "' --address '" + Address + "'";
+    ASSERT_EQ(runCommand(publish + " >/dev/null 2>&1").status, 0);
+    writeFile(out.path() / ".kavo-publish", "not a journal\n");
+    // A mount namespace of its own gives a read-only view of the tree, which even root cannot write in.
+    const std::string readOnly = "unshare -rm sh -c \"mount --bind '" + out.path().string() + "' '"
+        + out.path().string() + "' && mount -o remount,bind,ro '" + out.path().string() + "' && ";
+    if (runCommand(readOnly + "true\" 2>/dev/null").status != 0)
+        GTEST_SKIP() << "no mount namespace here to make a read-only tree in";
+    const CommandResult result = runCommand(readOnly + publish + "\" 2>&1");
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_NE(result.out.find(".kavo-publish"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("磁盘是只读的"), std::string::npos) << result.out;
+}
+
 // Two publishes into one folder would both plan against the same earlier publish, and the lists of one would
 // go online under the manifest page of the other. The second is refused while the first holds the folder.
 TEST(Publish, ASecondPublishIntoTheSameFolderIsRefusedWhileOneRuns)
