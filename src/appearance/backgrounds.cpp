@@ -1,5 +1,7 @@
 #include "appearance/backgrounds.h"
 
+#include "platform/files.h"
+
 #include <cmath>
 
 namespace appearance {
@@ -15,6 +17,12 @@ BackgroundChoice chooseBackground(const std::string &fileSetting, const std::str
             return {BackgroundChoice::Kind::Preset, {}, k};
     }
     return {BackgroundChoice::Kind::None, {}, 0};
+}
+
+std::string readChosenFile(const std::filesystem::path &file)
+{
+    auto bytes = platform::readWhole(file, {MaxChosenFileBytes});
+    return bytes.has_value() ? std::move(bytes.value()) : std::string();
 }
 
 std::string storedPresetValue(int k)

@@ -1,5 +1,6 @@
 #include "mainwindow/mainwindow.h"
 
+#include "appearance/backgrounds.h"
 #include "appearance/marquee.h"
 #include "appearance/startuplook.h"
 #include "appearance/ui/animatedboard.h"
@@ -51,7 +52,6 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cstdio>
-#include <fstream>
 
 namespace mainwindow {
 
@@ -77,12 +77,6 @@ constexpr int VirtualKeyHome = 0x24;
 constexpr int FadeStepMs = 2;
 constexpr int AdvertStepMs = 200;
 const char *const HomePageUrl = KAVO_HOME_PAGE_URL;
-
-std::string readWholeFile(const std::filesystem::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 } // namespace
 
@@ -295,8 +289,8 @@ void MainWindow::changeBackgroundFile()
         m_services.settings.write(settings::keys::BackgroundFile, "");
         return;
     }
-    QFile file(chosen);
-    m_frame->setBackgroundPicture(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+    m_frame->setBackgroundPicture(
+        QByteArray::fromStdString(appearance::readChosenFile(QFile::encodeName(chosen).toStdString())));
     m_services.settings.write(settings::keys::BackgroundFile, common::fromQString(chosen));
 }
 
@@ -324,7 +318,7 @@ void MainWindow::toggleMusic(bool on)
 {
     // A missing or unplayable file plays nothing; the tick and the setting change all the same.
     if (on) {
-        const std::string wav = readWholeFile(m_services.paths.data / "windows.wav");
+        const std::string wav = appearance::readChosenFile(m_services.paths.data / "windows.wav");
         if (!wav.empty())
             m_services.sound.play(wav, true);
     } else {
@@ -383,7 +377,7 @@ void MainWindow::applyMusicAndTray()
     const bool musicOn = m_services.settings.isYes(settings::keys::PlayMusic);
     if (musicOn) {
         m_form.playMusicAction->setChecked(true);
-        const std::string wav = readWholeFile(m_services.paths.data / "windows.wav");
+        const std::string wav = appearance::readChosenFile(m_services.paths.data / "windows.wav");
         if (!wav.empty())
             m_services.sound.play(wav, true);
     }
@@ -422,7 +416,7 @@ void MainWindow::finishStartUp()
 void MainWindow::loadAnimatedPicture()
 {
     QPixmap picture;
-    const std::string bytes = readWholeFile(m_services.settings.animatedPicture());
+    const std::string bytes = appearance::readChosenFile(m_services.settings.animatedPicture());
     picture.loadFromData(reinterpret_cast<const uchar *>(bytes.data()), static_cast<uint>(bytes.size()));
     m_form.board->setPixmap(picture);
 }

@@ -3,8 +3,11 @@
 #include "appearance/marquee.h"
 #include "appearance/startuplook.h"
 #include "common/gbk.h"
+#include "support/tempdir.h"
+#include "support/waituntil.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace appearance;
 using common::gbk;
@@ -147,4 +150,20 @@ TEST(StartUpLook, FadeEndsAt253AndTheTrayNamesTheMusic)
     ASSERT_EQ(characters.size(), 4u);
     EXPECT_EQ(marqueeFrame(characters, 3), "ab " + gbk("广告"));
     EXPECT_EQ(marqueeFrame(characters, 1), gbk("广告") + "ab ");
+}
+
+// A picture or sound the user named is read only when it is a regular file: a FIFO or a device named in the
+// settings shows or plays nothing instead of holding up the window.
+TEST(ChosenFile, OnlyARegularFileIsRead)
+{
+    const TempDir dir;
+    writeFile(dir.path() / "board.gif", "GIF89a");
+    ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+    const HangGuard guard("reading a FIFO the user named");
+    EXPECT_EQ(readChosenFile(dir.path() / "board.gif"), "GIF89a");
+    for (const std::filesystem::path &file :
+        {dir.path() / "fifo", std::filesystem::path("/dev/zero"), dir.path() / "missing.gif", dir.path()}) {
+        SCOPED_TRACE(file.string());
+        EXPECT_EQ(readChosenFile(file), "");
+    }
 }

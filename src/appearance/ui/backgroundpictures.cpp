@@ -2,7 +2,7 @@
 
 #include "appearance/backgrounds.h"
 #include "appearance/ui/windowframe.h"
-#include "common/qtext.h"
+#include "platform/paths.h"
 #include "settings/settings.h"
 
 #include <QFile>
@@ -40,8 +40,7 @@ void applyBackground(WindowFrame &frame, const settings::Settings &settings)
         settings.read(settings::keys::BackgroundFile), settings.read(settings::keys::BackgroundNumber));
     switch (choice.kind) {
     case BackgroundChoice::Kind::File: {
-        QFile file(common::toQString(choice.file));
-        frame.setBackgroundPicture(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+        frame.setBackgroundPicture(QByteArray::fromStdString(readChosenFile(platform::nativePath(choice.file))));
         break;
     }
     case BackgroundChoice::Kind::Default:
