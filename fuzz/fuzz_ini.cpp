@@ -36,11 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (settings::nameProblem(section, settings::NameKind::Section)
         || settings::nameProblem(key, settings::NameKind::Key))
         return 0;
-    std::string expected(common::untilZero(value));
-    for (char &c : expected) {
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    }
+    const std::string expected = common::oneLine(common::untilZero(value));
     const auto readBack = settings::iniLookup(written, section, key);
     if (!readBack || *readBack != common::untilZero(common::trimBlanks(expected)))
         __builtin_trap();

@@ -1,5 +1,6 @@
 // Key and signature files on any bytes: the readers never crash and stay within their bounds, and a signature we
 // make over any message and comments verifies with the comment read back as one line.
+#include "common/gbk.h"
 #include "signing/minisign.h"
 
 #include <array>
@@ -12,16 +13,6 @@ const std::pair<signing::PublicKey, signing::SecretKey> &fixedPair()
 {
     static const auto pair = signing::generateKeyPair();
     return pair;
-}
-
-std::string oneLine(std::string_view text)
-{
-    std::string line(text);
-    for (char &c : line) {
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    }
-    return line;
 }
 
 } // namespace
@@ -49,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::string_view comment = rest.substr(0, data[1] % (rest.size() + 1));
         const std::string_view message = rest.substr(comment.size());
         const auto verified = signing::verify(keys, message, signing::sign(secretKey, message, comment, comment));
-        if (!verified.has_value() || verified->trustedComment != oneLine(comment))
+        if (!verified.has_value() || verified->trustedComment != common::oneLine(comment))
             __builtin_trap();
         break;
     }

@@ -163,6 +163,14 @@ std::string_view untilZero(std::string_view bytes)
     return bytes.substr(0, std::min(bytes.find('\0'), bytes.size()));
 }
 
+std::string oneLine(std::string_view text)
+{
+    std::string line(text);
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    return line;
+}
+
 std::string_view truncateChars(std::string_view text, std::size_t limit)
 {
     if (text.size() <= limit)

@@ -94,6 +94,9 @@ std::string replaceAll(std::string_view text, std::string_view from, std::string
 // The text up to (not including) its first zero byte.
 std::string_view untilZero(std::string_view bytes);
 
+// The text with each CR and LF turned into a blank, so that it stays on one line of a file.
+std::string oneLine(std::string_view text);
+
 // Cuts `text` to at most `limit` bytes without splitting a double-byte character.
 std::string_view truncateChars(std::string_view text, std::size_t limit);
 

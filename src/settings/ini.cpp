@@ -99,12 +99,7 @@ std::string_view lineEndFor(std::string_view content)
 
 std::string flattenValue(std::string_view value)
 {
-    std::string flat(common::untilZero(value));
-    for (char &c : flat) {
-        if (c == '\r' || c == '\n')
-            c = ' ';
-    }
-    return flat;
+    return common::oneLine(common::untilZero(value));
 }
 
 } // namespace

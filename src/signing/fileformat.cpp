@@ -70,16 +70,6 @@ std::optional<std::string> decodeBase64(std::string_view text, std::size_t expec
     return bytes;
 }
 
-std::string oneLine(std::string_view text)
-{
-    std::string line(text);
-    for (char &c : line) {
-        if (c == '\n' || c == '\r')
-            c = ' ';
-    }
-    return line;
-}
-
 std::string keyIdText(const std::array<unsigned char, 8> &id)
 {
     static constexpr char Digits[] = "0123456789ABCDEF";

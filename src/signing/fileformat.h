@@ -34,9 +34,6 @@ std::optional<std::vector<std::string_view>> splitLines(std::string_view text, s
 // would not be exactly `expectedBytes` long.
 std::optional<std::string> decodeBase64(std::string_view text, std::size_t expectedBytes);
 
-// The text with line breaks turned into spaces, so that it stays on one line of a file.
-std::string oneLine(std::string_view text);
-
 // The key id as minisign prints it: the 8 bytes read as a little-endian number, in upper-case hex.
 std::string keyIdText(const std::array<unsigned char, 8> &id);
 

@@ -2,6 +2,7 @@
 
 #include <sodium.h>
 
+#include "common/gbk.h"
 #include "signing/fileformat.h"
 
 namespace signing {
@@ -34,7 +35,7 @@ std::string describe(const Error &error)
 
 std::string trustedComment(std::int64_t unixSeconds, std::string_view fileName)
 {
-    return "timestamp:" + std::to_string(unixSeconds) + "\tfile:" + format::oneLine(fileName) + "\thashed";
+    return "timestamp:" + std::to_string(unixSeconds) + "\tfile:" + common::oneLine(fileName) + "\thashed";
 }
 
 std::optional<std::int64_t> trustedTimestamp(std::string_view trustedComment)

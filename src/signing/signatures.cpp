@@ -4,6 +4,7 @@
 #include <sodium.h>
 
 #include "common/base64.h"
+#include "common/gbk.h"
 #include "signing/fileformat.h"
 #include "signing/minisign.h"
 
@@ -92,7 +93,7 @@ std::string sign(
     const SecretKey &key, std::string_view message, std::string_view trustedComment, std::string_view untrustedComment)
 {
     format::initialiseSodium();
-    const std::string comment = format::oneLine(trustedComment);
+    const std::string comment = common::oneLine(trustedComment);
     const Prehash hash = prehash(message);
     const Signature signature = signBytes(key, hash.data(), hash.size());
     const std::string global = globalBytes(signature, comment);
@@ -102,7 +103,7 @@ std::string sign(
     line.append(reinterpret_cast<const char *>(key.id.data()), key.id.size());
     line.append(reinterpret_cast<const char *>(signature.data()), signature.size());
     const std::string_view globalView(reinterpret_cast<const char *>(globalSignature.data()), globalSignature.size());
-    return std::string(format::UntrustedPrefix) + format::oneLine(untrustedComment) + "\n" + common::base64Encode(line)
+    return std::string(format::UntrustedPrefix) + common::oneLine(untrustedComment) + "\n" + common::base64Encode(line)
         + "\n" + std::string(format::TrustedPrefix) + comment + "\n" + common::base64Encode(globalView) + "\n";
 }
 
