@@ -45,9 +45,9 @@ OutputLock::OutputLock(OutputLock &&other) noexcept
 
 OutputLock::~OutputLock()
 {
-    std::error_code ignored;
+    // Only a folder that stayed empty goes; one the publish wrote into is its output and stays.
     for (auto folder = m_created.rbegin(); folder != m_created.rend(); ++folder)
-        std::filesystem::remove(*folder, ignored); // only an empty folder goes
+        (void)platform::removeEmptyFolder(*folder);
 }
 
 } // namespace publish

@@ -3,6 +3,7 @@
 #include "catalog/loader.h"
 #include "common/gbk.h"
 #include "common/sha256.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "publish/outputlock.h"
 #include "signing/minisign.h"
@@ -184,12 +185,14 @@ void removeOldLists(const std::filesystem::path &out, const PublishPlan &plan, c
     std::error_code error;
     if (std::filesystem::is_symlink(out / "lists", error))
         return; // a folder of someone else's, not ours to clear
+    // The publish is complete without this clean-up: a list that stays is only a file too many, which the next
+    // publish tries again to remove.
     for (auto entry = std::filesystem::directory_iterator(out / "lists", error);
          !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
         std::error_code ignored;
         if (!kept.contains(entry->path()) && isHashedListName(entry->path().filename().string())
             && entry->is_regular_file(ignored))
-            std::filesystem::remove(entry->path(), ignored);
+            (void)platform::removeFile(entry->path());
     }
 }
 
