@@ -4,6 +4,7 @@
 #include "common/gbk.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "update/manifest.h"
 
 #include <cstdio>
 #include <set>
@@ -110,7 +111,7 @@ common::Result<void, PublishError> renameAll(
 // list or share page (with or without the hash in its name).
 bool isPublishedName(const std::string &name)
 {
-    if (name == "manifest.html" || name == "manifest.html.minisig" || name == JournalName)
+    if (name == update::ManifestPageName || name == update::ManifestSignatureName || name == JournalName)
         return true;
     if (!name.ends_with(".txt") && !name.ends_with(".html"))
         return false;

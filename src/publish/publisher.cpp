@@ -24,16 +24,6 @@ const char *const FirstVersion = "1.0"; // what the program holds for a list it 
 
 constexpr std::size_t HashNameDigits = 16; // of the SHA-256 in a hashed list's name
 
-std::filesystem::path pageFile(const std::filesystem::path &out)
-{
-    return out / "manifest.html";
-}
-
-std::filesystem::path signatureFile(const std::filesystem::path &out)
-{
-    return out / "manifest.html.minisig";
-}
-
 std::size_t indexOf(const catalog::Category &category)
 {
     return static_cast<std::size_t>(category.number - 1);
@@ -229,7 +219,7 @@ std::optional<Problem> lostVersion(const PreviousPublish &previous, const std::f
             continue;
         const std::string list = catalog::categoryFile(out, category).string();
         const std::string lost = previous.page ? "没有给出 " + utf8FromGbk(category.name) + " 的版本" : "不存在";
-        return Problem{pageFile(out).string(), 0, "",
+        return Problem{update::manifestPageFile(out).string(), 0, "",
             {Flaw::Kind::VersionLost, lost + "，而 " + list + " 已经发布，因此无法确定这个列表的下一个版本",
                 "请放回上次发布的更新清单页面，或者删除 " + list + " 以重新发布这个列表"}};
     }
@@ -256,12 +246,13 @@ std::string changeText(const ListOutcome &list)
 common::Result<PreviousPublish, Problem> readPreviousPublish(const std::filesystem::path &out)
 {
     PreviousPublish previous;
-    const std::filesystem::path page = pageFile(out);
+    const std::filesystem::path page = update::manifestPageFile(out);
     common::Result<std::optional<std::string>, PublishError> pageText = readExisting(page);
     if (!pageText.has_value())
         return common::unexpected(problemOf(pageText.error()));
     previous.page = std::move(pageText.value());
-    common::Result<std::optional<std::string>, PublishError> signature = readExisting(signatureFile(out));
+    common::Result<std::optional<std::string>, PublishError> signature
+        = readExisting(update::manifestSignatureFile(out));
     if (!signature.has_value())
         return common::unexpected(problemOf(signature.error()));
     previous.signature = std::move(signature.value());
@@ -312,7 +303,8 @@ common::Result<PublishPlan, Problems> planPublish(const Sources &sources, const 
         return common::unexpected(Problems{*stale});
     if (options.signingKey && (plan.page != previous.page || !previous.signature))
         plan.signature = signing::sign(*options.signingKey, plan.page,
-            signing::trustedComment(std::max(options.timestamp, previousTimestamp(previous) + 1), "manifest.html"));
+            signing::trustedComment(
+                std::max(options.timestamp, previousTimestamp(previous) + 1), update::ManifestPageName));
     else
         plan.signature = previous.signature.value_or("");
     return plan;
@@ -347,9 +339,9 @@ std::vector<FileChange> changedFiles(
             changes.push_back({file, page, before.has_value() ? before.value() : std::nullopt});
     }
     if (previous.page != plan.page)
-        changes.push_back({pageFile(out), plan.page, previous.page});
+        changes.push_back({update::manifestPageFile(out), plan.page, previous.page});
     if (!plan.signature.empty() && previous.signature != plan.signature)
-        changes.push_back({signatureFile(out), plan.signature, previous.signature});
+        changes.push_back({update::manifestSignatureFile(out), plan.signature, previous.signature});
     return changes;
 }
 
