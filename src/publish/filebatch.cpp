@@ -48,11 +48,12 @@ std::vector<std::filesystem::path> missingFolders(const std::filesystem::path &f
 // Removes the files and then the folders, innermost first; a folder that is not empty stays.
 void removeAll(const std::vector<std::filesystem::path> &files, const std::vector<std::filesystem::path> &folders)
 {
-    std::error_code ignored;
+    // The batch has failed already, with its own reason; what cannot be removed is only left over, never
+    // published.
     for (const std::filesystem::path &file : files)
-        std::filesystem::remove(file, ignored);
+        (void)platform::removeFile(file);
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
-        std::filesystem::remove(*folder, ignored);
+        (void)platform::removeEmptyFolder(*folder);
 }
 
 // Gives the first `count` changed files their earlier content back, as well as it can.
@@ -86,11 +87,15 @@ common::Result<void, PublishError> makeFolders(
     const std::filesystem::path &file, std::vector<std::filesystem::path> &created)
 {
     for (const std::filesystem::path &folder : missingFolders(file)) {
+        const auto made = platform::makeFolder(folder);
+        if (made.has_value()) {
+            created.push_back(folder);
+            continue;
+        }
+        // A folder made meanwhile by someone else serves as well, but is not ours to remove again.
         std::error_code error;
-        if (!std::filesystem::create_directory(folder, error) && error)
-            return failure(
-                PublishError::Kind::FolderNotMade, folder, {platform::FileError::Kind::System, error.value()});
-        created.push_back(folder);
+        if (made.error().kind != platform::FileError::Kind::Exists || !std::filesystem::is_directory(folder, error))
+            return failure(PublishError::Kind::FolderNotMade, folder, made.error());
     }
     return {};
 }

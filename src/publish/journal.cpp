@@ -4,6 +4,7 @@
 #include "common/gbk.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "update/manifest.h"
 
 #include <cstdio>
 #include <set>
@@ -110,7 +111,7 @@ common::Result<void, PublishError> renameAll(
 // list or share page (with or without the hash in its name).
 bool isPublishedName(const std::string &name)
 {
-    if (name == "manifest.html" || name == "manifest.html.minisig" || name == JournalName)
+    if (name == update::ManifestPageName || name == update::ManifestSignatureName || name == JournalName)
         return true;
     if (!name.ends_with(".txt") && !name.ends_with(".html"))
         return false;
@@ -145,10 +146,9 @@ common::Result<std::size_t, PublishError> commitChanges(
     const auto undo = [&renames, &created](PublishError error) {
         for (const auto &rename : renames)
             (void)platform::removeFile(rename.first);
-        for (auto folder = created.rbegin(); folder != created.rend(); ++folder) {
-            std::error_code ignored;
-            std::filesystem::remove(*folder, ignored);
-        }
+        // The publish has failed with its own reason already; a folder left over is empty and harmless.
+        for (auto folder = created.rbegin(); folder != created.rend(); ++folder)
+            (void)platform::removeEmptyFolder(*folder);
         return common::unexpected(std::move(error));
     };
     for (const FileChange &change : changes) {
@@ -206,9 +206,10 @@ common::Result<void, PublishError> recoverPublish(const std::filesystem::path &o
         std::error_code error;
         for (auto entry = std::filesystem::directory_iterator(out / relative, error);
              !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+            // A temporary file that stays is never published, and the next publish tries again.
             std::error_code ignored;
             if (entry->is_regular_file(ignored) && isTemporary(entry->path().filename().string()))
-                std::filesystem::remove(entry->path(), ignored);
+                (void)platform::removeFile(entry->path());
         }
     }
     return {};

@@ -1,6 +1,7 @@
 #include "publish/outputlock.h"
 
 #include "publish/filebatch.h"
+#include "update/manifest.h"
 
 namespace publish {
 
@@ -11,7 +12,7 @@ common::Result<OutputLock, PublishError> OutputLock::acquire(const std::filesyst
     if (std::filesystem::exists(out, error) && !std::filesystem::is_directory(out, error))
         return common::unexpected(PublishError{Kind::NotAFolder, out, {}});
     std::vector<std::filesystem::path> created;
-    if (const auto made = makeFolders(out / "manifest.html", created); !made.has_value()) {
+    if (const auto made = makeFolders(update::manifestPageFile(out), created); !made.has_value()) {
         const OutputLock undo({}, std::move(created));
         return common::unexpected(made.error());
     }
@@ -45,9 +46,9 @@ OutputLock::OutputLock(OutputLock &&other) noexcept
 
 OutputLock::~OutputLock()
 {
-    std::error_code ignored;
+    // Only a folder that stayed empty goes; one the publish wrote into is its output and stays.
     for (auto folder = m_created.rbegin(); folder != m_created.rend(); ++folder)
-        std::filesystem::remove(*folder, ignored); // only an empty folder goes
+        (void)platform::removeEmptyFolder(*folder);
 }
 
 } // namespace publish

@@ -3,6 +3,7 @@
 #include "catalog/loader.h"
 #include "common/gbk.h"
 #include "common/sha256.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "publish/outputlock.h"
 #include "signing/minisign.h"
@@ -22,16 +23,6 @@ namespace {
 const char *const FirstVersion = "1.0"; // what the program holds for a list it has no stored version of
 
 constexpr std::size_t HashNameDigits = 16; // of the SHA-256 in a hashed list's name
-
-std::filesystem::path pageFile(const std::filesystem::path &out)
-{
-    return out / "manifest.html";
-}
-
-std::filesystem::path signatureFile(const std::filesystem::path &out)
-{
-    return out / "manifest.html.minisig";
-}
 
 std::size_t indexOf(const catalog::Category &category)
 {
@@ -184,12 +175,14 @@ void removeOldLists(const std::filesystem::path &out, const PublishPlan &plan, c
     std::error_code error;
     if (std::filesystem::is_symlink(out / "lists", error))
         return; // a folder of someone else's, not ours to clear
+    // The publish is complete without this clean-up: a list that stays is only a file too many, which the next
+    // publish tries again to remove.
     for (auto entry = std::filesystem::directory_iterator(out / "lists", error);
          !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
         std::error_code ignored;
         if (!kept.contains(entry->path()) && isHashedListName(entry->path().filename().string())
             && entry->is_regular_file(ignored))
-            std::filesystem::remove(entry->path(), ignored);
+            (void)platform::removeFile(entry->path());
     }
 }
 
@@ -226,7 +219,7 @@ std::optional<Problem> lostVersion(const PreviousPublish &previous, const std::f
             continue;
         const std::string list = catalog::categoryFile(out, category).string();
         const std::string lost = previous.page ? "没有给出 " + utf8FromGbk(category.name) + " 的版本" : "不存在";
-        return Problem{pageFile(out).string(), 0, "",
+        return Problem{update::manifestPageFile(out).string(), 0, "",
             {Flaw::Kind::VersionLost, lost + "，而 " + list + " 已经发布，因此无法确定这个列表的下一个版本",
                 "请放回上次发布的更新清单页面，或者删除 " + list + " 以重新发布这个列表"}};
     }
@@ -253,12 +246,13 @@ std::string changeText(const ListOutcome &list)
 common::Result<PreviousPublish, Problem> readPreviousPublish(const std::filesystem::path &out)
 {
     PreviousPublish previous;
-    const std::filesystem::path page = pageFile(out);
+    const std::filesystem::path page = update::manifestPageFile(out);
     common::Result<std::optional<std::string>, PublishError> pageText = readExisting(page);
     if (!pageText.has_value())
         return common::unexpected(problemOf(pageText.error()));
     previous.page = std::move(pageText.value());
-    common::Result<std::optional<std::string>, PublishError> signature = readExisting(signatureFile(out));
+    common::Result<std::optional<std::string>, PublishError> signature
+        = readExisting(update::manifestSignatureFile(out));
     if (!signature.has_value())
         return common::unexpected(problemOf(signature.error()));
     previous.signature = std::move(signature.value());
@@ -309,7 +303,8 @@ common::Result<PublishPlan, Problems> planPublish(const Sources &sources, const 
         return common::unexpected(Problems{*stale});
     if (options.signingKey && (plan.page != previous.page || !previous.signature))
         plan.signature = signing::sign(*options.signingKey, plan.page,
-            signing::trustedComment(std::max(options.timestamp, previousTimestamp(previous) + 1), "manifest.html"));
+            signing::trustedComment(
+                std::max(options.timestamp, previousTimestamp(previous) + 1), update::ManifestPageName));
     else
         plan.signature = previous.signature.value_or("");
     return plan;
@@ -344,9 +339,9 @@ std::vector<FileChange> changedFiles(
             changes.push_back({file, page, before.has_value() ? before.value() : std::nullopt});
     }
     if (previous.page != plan.page)
-        changes.push_back({pageFile(out), plan.page, previous.page});
+        changes.push_back({update::manifestPageFile(out), plan.page, previous.page});
     if (!plan.signature.empty() && previous.signature != plan.signature)
-        changes.push_back({signatureFile(out), plan.signature, previous.signature});
+        changes.push_back({update::manifestSignatureFile(out), plan.signature, previous.signature});
     return changes;
 }
 

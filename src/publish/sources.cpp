@@ -156,20 +156,28 @@ std::optional<std::string> readSource(const std::filesystem::path &file, const c
 }
 
 // A ".tsv" file that names no category would silently not be published: most likely a misspelt name.
+void reportStrayTable(const std::filesystem::path &file, Problems &problems)
+{
+    if (file.extension() != ".tsv")
+        return;
+    const std::string stem = platform::gbkPath(file.stem());
+    const bool known = std::any_of(catalog::categories().begin(), catalog::categories().end(),
+        [&stem](const catalog::Category &category) { return category.name == stem; });
+    if (!known)
+        problems.push_back({file.string(), 0, "",
+            {Flaw::Kind::StrayTable, "不是以分类命名的，因此不会被发布",
+                "请命名为 软件下载.tsv、源码下载.tsv、模块下载.tsv、电脑技术.tsv 或 常用软件.tsv"}});
+}
+
+// A folder that cannot be listed is a problem of its own: its stray tables would otherwise go unseen.
 void reportStrayTables(const std::filesystem::path &src, Problems &problems)
 {
     std::error_code error;
-    for (const auto &entry : std::filesystem::directory_iterator(src, error)) {
-        if (entry.path().extension() != ".tsv")
-            continue;
-        const std::string stem = platform::gbkPath(entry.path().stem());
-        const bool known = std::any_of(catalog::categories().begin(), catalog::categories().end(),
-            [&stem](const catalog::Category &category) { return category.name == stem; });
-        if (!known)
-            problems.push_back({entry.path().string(), 0, "",
-                {Flaw::Kind::StrayTable, "不是以分类命名的，因此不会被发布",
-                    "请命名为 软件下载.tsv、源码下载.tsv、模块下载.tsv、电脑技术.tsv 或 常用软件.tsv"}});
-    }
+    for (std::filesystem::directory_iterator entry(src, error), end; !error && entry != end; entry.increment(error))
+        reportStrayTable(entry->path(), problems);
+    if (error)
+        problems.push_back(problemOf(
+            PublishError{PublishError::Kind::Unreadable, src, {platform::FileError::Kind::System, error.value()}}));
 }
 
 } // namespace

@@ -48,16 +48,6 @@ struct Kept
     bool verified = false; // a trusted key vouched for `page`
 };
 
-std::filesystem::path pageCopy(const std::filesystem::path &folder)
-{
-    return folder / "manifest.html";
-}
-
-std::filesystem::path signatureCopy(const std::filesystem::path &folder)
-{
-    return folder / "manifest.html.minisig";
-}
-
 std::filesystem::path stateFile(const std::filesystem::path &folder)
 {
     return folder / "manifest.state";
@@ -112,8 +102,8 @@ Kept readKept(const std::filesystem::path &folder)
         else if (name == "verified")
             kept.verified = value == "1";
     }
-    kept.page = readUpTo(pageCopy(folder), MaxPageBytes);
-    kept.signature = readUpTo(signatureCopy(folder), MaxSignatureBytes);
+    kept.page = readUpTo(manifestPageFile(folder), MaxPageBytes);
+    kept.signature = readUpTo(manifestSignatureFile(folder), MaxSignatureBytes);
     if (kept.page.empty()) {
         // Validators of a copy that is gone would earn a 304 with nothing to use; the timestamp still counts.
         Kept none;
@@ -127,8 +117,8 @@ Kept readKept(const std::filesystem::path &folder)
 void keep(const std::filesystem::path &folder, const Kept &kept)
 {
     (void)platform::makeFolders(folder);
-    (void)platform::replaceFile(pageCopy(folder), kept.page, publicFile());
-    (void)platform::replaceFile(signatureCopy(folder), kept.signature, publicFile());
+    (void)platform::replaceFile(manifestPageFile(folder), kept.page, publicFile());
+    (void)platform::replaceFile(manifestSignatureFile(folder), kept.signature, publicFile());
     (void)platform::replaceFile(stateFile(folder), stateText(kept), publicFile());
 }
 

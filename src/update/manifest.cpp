@@ -11,6 +11,16 @@ namespace update {
 
 using common::gbk;
 
+std::filesystem::path manifestPageFile(const std::filesystem::path &folder)
+{
+    return folder / ManifestPageName;
+}
+
+std::filesystem::path manifestSignatureFile(const std::filesystem::path &folder)
+{
+    return folder / ManifestSignatureName;
+}
+
 std::string manifestUrl()
 {
     if (const char *overridden = std::getenv("KAVO_MANIFEST_URL"); overridden && *overridden)

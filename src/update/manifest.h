@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -11,6 +12,15 @@
 namespace update {
 
 using Fetcher = std::function<std::string(const std::string &url)>;
+
+// The file names of the manifest page and of its signature, where a publish writes them and where the program
+// keeps its copies.
+inline constexpr std::string_view ManifestPageName = "manifest.html";
+inline constexpr std::string_view ManifestSignatureName = "manifest.html.minisig";
+
+// The manifest page and its signature as files of `folder`. Pure.
+std::filesystem::path manifestPageFile(const std::filesystem::path &folder);
+std::filesystem::path manifestSignatureFile(const std::filesystem::path &folder);
 
 // The manifest page address: KAVO_MANIFEST_URL when set, else the compiled-in one. Thread-safe.
 std::string manifestUrl();

@@ -465,6 +465,27 @@ TEST(PublishCommand, AJournalThatCannotBeRemovedIsAReasonNotACrash)
     EXPECT_NE(result.out.find("磁盘是只读的"), std::string::npos) << result.out;
 }
 
+// A sources folder that cannot be listed is named as a problem, with the reason, and nothing is published.
+TEST(PublishCommand, ASourcesFolderThatCannotBeListedIsAProblem)
+{
+    const SourceFolder sources;
+    TempDir out;
+    // Without its read bit the folder's files can still be opened, but it cannot be listed. Root reads it all
+    // the same; in a user namespace of its own without a mapping, root's power over files is gone.
+    std::filesystem::permissions(
+        sources.path(), std::filesystem::perms::owner_write | std::filesystem::perms::owner_exec);
+    if (runCommand("unshare -U ls '" + sources.path().string() + "' >/dev/null 2>&1").status == 0) {
+        std::filesystem::permissions(sources.path(), std::filesystem::perms::owner_all);
+        GTEST_SKIP() << "the folder can be listed all the same here";
+    }
+    const CommandResult result = runCommand("unshare -U " + binaryDir() + "/kavo-cli publish '"
+        + sources.path().string() + "' '" + out.path().string() + "' --address '" + Address + "' 2>&1");
+    std::filesystem::permissions(sources.path(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(result.status, 1) << result.out;
+    EXPECT_NE(result.out.find(sources.path().string() + ": 无法读取：没有权限"), std::string::npos) << result.out;
+    EXPECT_FALSE(std::filesystem::exists(out.path() / "manifest.html"));
+}
+
 // Two publishes into one folder would both plan against the same earlier publish, and the lists of one would
 // go online under the manifest page of the other. The second is refused while the first holds the folder.
 TEST(Publish, ASecondPublishIntoTheSameFolderIsRefusedWhileOneRuns)
