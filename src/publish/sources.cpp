@@ -252,7 +252,14 @@ Sources readSources(const std::filesystem::path &src, Problems &problems)
 {
     Sources sources;
     std::error_code error;
-    if (!std::filesystem::is_directory(src, error)) {
+    const bool folder = std::filesystem::is_directory(src, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        // It may well be a folder: the system would not say, and why is what the author needs to know.
+        problems.push_back(problemOf(
+            PublishError{PublishError::Kind::Unreadable, src, {platform::FileError::Kind::System, error.value()}}));
+        return sources;
+    }
+    if (!folder) {
         problems.push_back(
             {src.string(), 0, "", {Flaw::Kind::SourcesNotAFolder, "不是文件夹", "请给出存放分类源文件的文件夹"}});
         return sources;

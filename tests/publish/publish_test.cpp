@@ -466,24 +466,39 @@ TEST(PublishCommand, AJournalThatCannotBeRemovedIsAReasonNotACrash)
 }
 
 // A sources folder that cannot be listed is named as a problem, with the reason, and nothing is published.
-TEST(PublishCommand, ASourcesFolderThatCannotBeListedIsAProblem)
+// A sources folder the program may not list, or may not even look at, is a problem that says why, never a
+// folder that seems empty or "not a folder". Root reads everything all the same; in a user namespace of its own
+// without a mapping, root's power over files is gone.
+TEST(PublishCommand, ASourcesFolderThatCannotBeReadIsAProblem)
 {
-    const SourceFolder sources;
-    TempDir out;
-    // Without its read bit the folder's files can still be opened, but it cannot be listed. Root reads it all
-    // the same; in a user namespace of its own without a mapping, root's power over files is gone.
-    std::filesystem::permissions(
-        sources.path(), std::filesystem::perms::owner_write | std::filesystem::perms::owner_exec);
-    if (runCommand("unshare -U ls '" + sources.path().string() + "' >/dev/null 2>&1").status == 0) {
-        std::filesystem::permissions(sources.path(), std::filesystem::perms::owner_all);
-        GTEST_SKIP() << "the folder can be listed all the same here";
+    using std::filesystem::perms;
+    const struct
+    {
+        const char *name;
+        perms folderBits; // of the sources folder
+        const char *inner; // the folder given to publish, below the sources folder; "" for that folder itself
+    } cases[] = {
+        {"cannot be listed", perms::owner_write | perms::owner_exec, ""},
+        {"cannot be looked into", perms::owner_read | perms::owner_write, "inner"},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.name);
+        const SourceFolder sources;
+        std::filesystem::create_directory(sources.path() / "inner");
+        const std::filesystem::path given = sources.path() / row.inner;
+        TempDir out;
+        std::filesystem::permissions(sources.path(), row.folderBits);
+        if (runCommand("unshare -U ls '" + given.string() + "' >/dev/null 2>&1").status == 0) {
+            std::filesystem::permissions(sources.path(), perms::owner_all);
+            GTEST_SKIP() << "the folder can be listed all the same here";
+        }
+        const CommandResult result = runCommand("unshare -U " + binaryDir() + "/kavo-cli publish '" + given.string()
+            + "' '" + out.path().string() + "' --address '" + Address + "' 2>&1");
+        std::filesystem::permissions(sources.path(), perms::owner_all);
+        EXPECT_EQ(result.status, 1) << result.out;
+        EXPECT_NE(result.out.find(given.string() + ": 无法读取：没有权限"), std::string::npos) << result.out;
+        EXPECT_FALSE(std::filesystem::exists(out.path() / "manifest.html"));
     }
-    const CommandResult result = runCommand("unshare -U " + binaryDir() + "/kavo-cli publish '"
-        + sources.path().string() + "' '" + out.path().string() + "' --address '" + Address + "' 2>&1");
-    std::filesystem::permissions(sources.path(), std::filesystem::perms::owner_all);
-    EXPECT_EQ(result.status, 1) << result.out;
-    EXPECT_NE(result.out.find(sources.path().string() + ": 无法读取：没有权限"), std::string::npos) << result.out;
-    EXPECT_FALSE(std::filesystem::exists(out.path() / "manifest.html"));
 }
 
 // Two publishes into one folder would both plan against the same earlier publish, and the lists of one would
