@@ -163,6 +163,18 @@ std::string_view untilZero(std::string_view bytes)
     return bytes.substr(0, std::min(bytes.find('\0'), bytes.size()));
 }
 
+std::vector<std::string_view> splitTabs(std::string_view line, std::size_t most)
+{
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
+        if (tab == std::string_view::npos || fields.size() > most)
+            return fields;
+        start = tab + 1;
+    }
+}
+
 std::string oneLine(std::string_view text)
 {
     std::string line(text);

@@ -88,6 +88,10 @@ long findLastText(std::string_view text, std::string_view needle, Case mode = Ca
 // The views point into `text`.
 std::vector<std::string_view> splitText(std::string_view text, std::string_view delimiter);
 
+// The fields of a line between its tabs, empty ones included ("a\t" gives "a" and ""). With `most`, it stops
+// after `most` + 1 fields: enough to tell that a line has too many. The views point into `line`.
+std::vector<std::string_view> splitTabs(std::string_view line, std::size_t most = std::string_view::npos);
+
 // Replaces every occurrence of `from` by `to`, left to right, on character boundaries.
 std::string replaceAll(std::string_view text, std::string_view from, std::string_view to);
 

@@ -1,6 +1,6 @@
 #include "download/checkpointer.h"
 
-#include <system_error>
+#include "download/sidethread.h"
 
 namespace download {
 
@@ -8,21 +8,12 @@ Checkpointer::Checkpointer(const PartFiles &files, std::chrono::milliseconds spa
     : m_files(files)
     , m_spacing(spacing)
 {
-    try {
-        m_thread = std::thread([this] { run(); });
-    } catch (const std::system_error &) {
-    }
+    m_thread = startSideThread([this] { run(); });
 }
 
 Checkpointer::~Checkpointer()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_quit = true;
-    }
-    m_changed.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    quitSideThread(m_thread, m_mutex, m_quit, m_changed);
 }
 
 void Checkpointer::submit(ControlRecord record)

@@ -2,10 +2,10 @@
 
 #include "common/gbk.h"
 #include "download/partfiles.h"
+#include "download/sidethread.h"
 
 #include <cerrno>
 #include <string>
-#include <system_error>
 
 namespace download {
 
@@ -19,21 +19,12 @@ constexpr std::int64_t ReadBytes = 1 << 20;
 PrefixHasher::PrefixHasher(int fd)
     : m_fd(fd)
 {
-    try {
-        m_thread = std::thread([this] { run(); });
-    } catch (const std::system_error &) {
-    }
+    m_thread = startSideThread([this] { run(); });
 }
 
 PrefixHasher::~PrefixHasher()
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_quit = true;
-    }
-    m_changed.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+    quitSideThread(m_thread, m_mutex, m_quit, m_changed);
 }
 
 void PrefixHasher::written(std::int64_t offset, std::int64_t size)

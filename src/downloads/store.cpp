@@ -71,21 +71,9 @@ std::optional<std::string> unescaped(std::string_view field)
     return out;
 }
 
-std::vector<std::string_view> splitFields(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    for (std::size_t start = 0;;) {
-        const std::size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-        if (tab == std::string_view::npos || fields.size() > FieldCount)
-            return fields;
-        start = tab + 1;
-    }
-}
-
 std::optional<Item> parseLine(std::string_view line)
 {
-    const std::vector<std::string_view> raw = splitFields(line);
+    const std::vector<std::string_view> raw = common::splitTabs(line, FieldCount);
     if (raw.size() != FieldCount)
         return std::nullopt;
     std::array<std::string, FieldCount> f;

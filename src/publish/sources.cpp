@@ -57,18 +57,6 @@ bool isBlank(std::string_view line)
     return line.find_first_not_of(" \t") == npos;
 }
 
-std::vector<std::string_view> splitTabs(std::string_view line)
-{
-    std::vector<std::string_view> fields;
-    for (std::size_t start = 0;;) {
-        const std::size_t tab = line.find('\t', start);
-        fields.push_back(line.substr(start, tab == npos ? npos : tab - start));
-        if (tab == npos)
-            return fields;
-        start = tab + 1;
-    }
-}
-
 // A record from the four fields of a line; nothing when a field is not text the program can hold.
 std::optional<SourceRecord> recordFrom(
     const std::vector<std::string_view> &fields, const std::string &file, int line, Problems &problems)
@@ -189,7 +177,7 @@ std::vector<SourceRecord> parseCategorySource(
     forEachLine(text, [&](int number, std::string_view line) {
         if (isBlank(line) || line.starts_with('#'))
             return;
-        const std::vector<std::string_view> fields = splitTabs(line);
+        const std::vector<std::string_view> fields = common::splitTabs(line);
         if (fields.size() != 4 && fields.size() != 5) {
             problems.push_back({file, number, "",
                 {Flaw::Kind::FieldCount, "有 " + std::to_string(fields.size()) + " 栏（以制表符分隔），应为 4 或 5 栏",

@@ -93,6 +93,27 @@ TEST(GbkSplit, KeepsInnerEmptyPiecesAndDropsTheTrailingOne)
     }
 }
 
+// Unlike splitText, a line's fields keep the empty last one, and a limit stops one past it.
+TEST(GbkSplit, TabsGiveEveryFieldOrOnePastTheLimit)
+{
+    const struct
+    {
+        std::string line;
+        std::size_t most;
+        std::vector<std::string_view> fields;
+    } cases[] = {
+        {"a\tb", std::string_view::npos, {"a", "b"}},
+        {"a\t", std::string_view::npos, {"a", ""}},
+        {"", std::string_view::npos, {""}},
+        {"a\tb\tc\td", 2, {"a", "b", "c"}},
+        {"a\tb", 2, {"a", "b"}},
+    };
+    for (const auto &row : cases) {
+        SCOPED_TRACE(row.line);
+        EXPECT_EQ(splitTabs(row.line, row.most), row.fields);
+    }
+}
+
 TEST(GbkBoundary, ChecksAgreeWithWalkingTheTextFromItsStart)
 {
     // The rule itself: characters follow one another from the start, a lead byte taking the byte after it. A
