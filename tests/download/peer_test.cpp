@@ -50,7 +50,7 @@ protected:
     }
 };
 
-// The offset of a logged request ("ROUTE FROM IF-RANGE SECONDS"); -1 without a Range line.
+// The offset of a logged request ("ROUTE FROM IF-RANGE"); -1 without a Range line.
 std::int64_t requestedFrom(const std::string &line)
 {
     std::istringstream fields(line);
