@@ -49,6 +49,7 @@ public:
     Schedule(std::span<const StretchSource> sources, const StretchLimits &limits)
         : m_slotsPerLane(2 * std::max(limits.workers, 1u))
         , m_heldLimit(limits.heldBytes)
+        , m_waiting(limits.waiting)
     {
         for (const StretchSource &source : sources)
             m_lanes.emplace_back(source, limits.stretchBytes);
@@ -60,7 +61,13 @@ public:
     {
         std::unique_lock lock(m_mutex);
         Lane *lane = nullptr;
-        m_work.wait(lock, [&] { return m_abandoned || (lane = available()) != nullptr || allEnded(); });
+        const auto found = [&] { return m_abandoned || (lane = available()) != nullptr || allEnded(); };
+        if (m_waiting && !found()) {
+            lock.unlock(); // whoever is told may wait on the workers' progress
+            m_waiting();
+            lock.lock();
+        }
+        m_work.wait(lock, found);
         if (m_abandoned || !lane)
             return std::nullopt;
         lane->reading = true;
@@ -177,6 +184,7 @@ private:
 
     const std::size_t m_slotsPerLane;
     const std::size_t m_heldLimit;
+    const std::function<void()> m_waiting;
     std::mutex m_mutex;
     std::condition_variable m_work; // a file may have become available, or the work has ended
     std::condition_variable m_done; // a slot was completed, or a file ended

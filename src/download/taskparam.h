@@ -4,6 +4,7 @@
 #include "download/proxy.h"
 #include "download/speedlimit.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -68,6 +69,10 @@ struct TaskParam
     // For a direct link that expires: resolves the link once more (blocking, on the task's thread) when it is
     // refused with 403 or 410 in mid-download; gives the fresh link, or empty when there is none.
     std::function<std::string()> freshAddress;
+    // Told on the task's thread each time a part that failed is put off, with the wait before it is asked for
+    // again: at least what a busy server named in Retry-After. Lets a test see the wait the task chose without
+    // living through it. Null: nothing is told.
+    std::function<void(std::chrono::milliseconds wait)> retryScheduled;
 };
 
 // The task the netdisk tool and the list refresh start: a remote file into `localFile` (its GBK form goes into

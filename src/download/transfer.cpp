@@ -538,7 +538,8 @@ private:
             m_failure = error;
             return;
         }
-        switch (m_planner.ended(c.part, c.requestedFrom, !error, Clock::now(), askedWait(c))) {
+        const auto now = Clock::now();
+        switch (m_planner.ended(c.part, c.requestedFrom, !error, now, askedWait(c))) {
         case SegmentPlanner::Ending::Done:
             if (total() < 0)
                 learnLengthAtEnd(m_planner.part(c.part).position);
@@ -549,6 +550,9 @@ private:
             m_failure = error ? *error : failure(Kind::Network, true, "多次尝试都没有收到数据");
             break;
         case SegmentPlanner::Ending::Retry:
+            if (error && m_param.retryScheduled)
+                m_param.retryScheduled(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(m_planner.part(c.part).retryAt - now));
             break;
         }
     }

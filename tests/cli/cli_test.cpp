@@ -170,8 +170,8 @@ TEST(CliSearch, ALaterFileIsWorkedOnWhileAnEarlierOneIsStillAtWork)
 TEST(CliSearch, OutputHeldAheadOfTheWriterStaysNearItsLimit)
 {
     // The first file's one member is held at work while the second file is worked on: the second may run ahead
-    // only until about 3,000 bytes of its output wait, three of its stretches, not its fifty. The wait for all
-    // fifty gives up after a while, which only happens when the limit holds.
+    // only until about 3,000 bytes of its output wait, three of its stretches, not its fifty. The first is let go
+    // once the other worker has nothing it may read and waits, or once all fifty are done when the limit fails.
     TempDir dir;
     writeFile(dir.path() / "a.txt", "(a)\n");
     std::string many;
@@ -179,29 +179,38 @@ TEST(CliSearch, OutputHeldAheadOfTheWriterStaysNearItsLimit)
         many += "(" + std::string(390, 'b') + ")\n";
     writeFile(dir.path() / "b.txt", many);
     std::mutex mutex;
-    std::condition_variable secondWorked;
+    std::condition_variable progress;
     int secondDone = 0; // guarded by mutex
+    bool workerWaits = false; // guarded by mutex
     int doneWhenReleased = -1;
-    const std::vector<cli::StretchSource> sources{
-        {dir.path() / "a.txt",
-            [&](std::string_view stretch, std::string &out) {
-                out.assign(stretch);
-                if (stretch.empty())
-                    return;
-                std::unique_lock lock(mutex);
-                secondWorked.wait_for(lock, std::chrono::seconds(3), [&] { return secondDone == 50; });
-                doneWhenReleased = secondDone;
-            }},
+    bool released = false;
+    const std::vector<cli::StretchSource> sources{{dir.path() / "a.txt",
+                                                      [&](std::string_view stretch, std::string &out) {
+                                                          out.assign(stretch);
+                                                          if (stretch.empty())
+                                                              return;
+                                                          std::unique_lock lock(mutex);
+                                                          released = progress.wait_for(lock, std::chrono::seconds(60),
+                                                              [&] { return workerWaits || secondDone == 50; });
+                                                          doneWhenReleased = secondDone;
+                                                      }},
         {dir.path() / "b.txt", [&](std::string_view stretch, std::string &out) {
              if (stretch.empty())
                  return;
              out.assign(1000, 'b');
              const std::lock_guard lock(mutex);
              ++secondDone;
-             secondWorked.notify_one();
+             progress.notify_one();
          }}};
+    cli::StretchLimits limits{2, 400, 3000};
+    limits.waiting = [&] {
+        const std::lock_guard lock(mutex);
+        workerWaits = true;
+        progress.notify_one();
+    };
     cli::Streams streams;
-    EXPECT_TRUE(cli::writeStretches(sources, streams, {2, 400, 3000}).empty());
+    EXPECT_TRUE(cli::writeStretches(sources, streams, limits).empty());
+    EXPECT_TRUE(released);
     EXPECT_GE(doneWhenReleased, 1);
     EXPECT_LE(doneWhenReleased, 4); // three, and one taken up before the third was done
     EXPECT_EQ(secondDone, 50);

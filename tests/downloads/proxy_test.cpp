@@ -160,7 +160,7 @@ TEST_F(ProxyTest, SharedSpeedLimitHoldsTheRunningDownloadsAndFollowsChanges)
         shares.set(name, name, nginx.url("/big.bin"));
         queue->add(name, out);
     }
-    ASSERT_TRUE(eventually(
+    ASSERT_TRUE(waitUntil(
         [&] {
             const auto items = queue->items();
             return std::all_of(items.begin(), items.end(),
@@ -178,7 +178,7 @@ TEST_F(ProxyTest, SharedSpeedLimitHoldsTheRunningDownloadsAndFollowsChanges)
             return 0;
         });
     ASSERT_TRUE(control.Start(param));
-    ASSERT_TRUE(eventually([&] { return controlEnded.load(); }));
+    ASSERT_TRUE(waitUntil([&] { return controlEnded.load(); }, QueueDeadline));
     ASSERT_TRUE(control.lastSucceeded());
     for (const downloads::Item &item : queue->items()) {
         EXPECT_EQ(item.state, State::Running);

@@ -50,14 +50,16 @@ TEST_F(QueueTest, AtMostTheLimitRunAndTheRestWaitInOrder)
             ids.push_back(queue->add(shareOf(n), folder));
         }
         int mostRunning = 0;
-        ASSERT_TRUE(eventually([&] {
-            const auto items = queue->items();
-            const auto running = std::count_if(
-                items.begin(), items.end(), [](const Item &item) { return item.state == State::Running; });
-            mostRunning = std::max(mostRunning, static_cast<int>(running));
-            return std::all_of(
-                items.begin(), items.end(), [](const Item &item) { return item.state == State::Finished; });
-        }));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const auto items = queue->items();
+                const auto running = std::count_if(
+                    items.begin(), items.end(), [](const Item &item) { return item.state == State::Running; });
+                mostRunning = std::max(mostRunning, static_cast<int>(running));
+                return std::all_of(
+                    items.begin(), items.end(), [](const Item &item) { return item.state == State::Finished; });
+            },
+            QueueDeadline));
         EXPECT_LE(mostRunning, concurrency);
         ASSERT_TRUE(ended.waitFor(before + 4));
         const std::vector<Item> endings = ended.items();
@@ -79,9 +81,9 @@ TEST_F(QueueTest, PausedDownloadContinuesWithoutFetchingRecordedBytesAgain)
     auto queue = makeQueue();
     const std::uint64_t id = queue->add(shareOf(1), out);
     const std::filesystem::path file = out / "paused.bin";
-    ASSERT_TRUE(eventually([&] { return itemOf(*queue, id)->received >= (1 << 18); }));
+    ASSERT_TRUE(waitUntil([&] { return itemOf(*queue, id)->received >= (1 << 18); }, QueueDeadline));
     queue->pause(id);
-    ASSERT_TRUE(eventually([&] { return hasState(*queue, id, State::Paused); }));
+    ASSERT_TRUE(waitUntil([&] { return hasState(*queue, id, State::Paused); }, QueueDeadline));
     EXPECT_TRUE(std::filesystem::exists(file.string() + ".part"));
     const auto checkpoint = recordOf(file);
     ASSERT_TRUE(checkpoint);
@@ -103,7 +105,7 @@ TEST_F(QueueTest, ContinuedWhilePausingItWaitsForItsTurnAgain)
     shares.set(shareOf(1), "again.bin", server.url("/slow?rate=65536"));
     auto queue = makeQueue();
     const std::uint64_t id = queue->add(shareOf(1), out);
-    ASSERT_TRUE(eventually([&] { return itemOf(*queue, id)->received > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return itemOf(*queue, id)->received > 0; }, QueueDeadline));
     queue->pause(id);
     queue->resume(id);
     ASSERT_TRUE(ended.waitFor(1));
@@ -135,11 +137,11 @@ TEST_F(QueueTest, RemoveTakesTheFilesAlongOnlyWhenAsked)
         const std::uint64_t id = queue->add(shareOf(n), out);
         const std::filesystem::path file = out / row.name;
         if (row.finish) {
-            ASSERT_TRUE(eventually([&] { return hasState(*queue, id, State::Finished); }));
+            ASSERT_TRUE(waitUntil([&] { return hasState(*queue, id, State::Finished); }, QueueDeadline));
         } else {
-            ASSERT_TRUE(eventually([&] { return itemOf(*queue, id)->received > 0; }));
+            ASSERT_TRUE(waitUntil([&] { return itemOf(*queue, id)->received > 0; }, QueueDeadline));
             queue->pause(id);
-            ASSERT_TRUE(eventually([&] { return hasState(*queue, id, State::Paused); }));
+            ASSERT_TRUE(waitUntil([&] { return hasState(*queue, id, State::Paused); }, QueueDeadline));
         }
         queue->remove(id, row.deleteFile);
         EXPECT_FALSE(itemOf(*queue, id));
@@ -158,10 +160,10 @@ TEST_F(QueueTest, RemovingARunningDownloadStopsItFirst)
     auto queue = makeQueue();
     const std::uint64_t id = queue->add(shareOf(1), out);
     const std::filesystem::path file = out / "running.bin";
-    ASSERT_TRUE(eventually([&] { return itemOf(*queue, id)->received > 0; }));
+    ASSERT_TRUE(waitUntil([&] { return itemOf(*queue, id)->received > 0; }, QueueDeadline));
     queue->remove(id, true);
-    ASSERT_TRUE(eventually([&] { return !itemOf(*queue, id); }));
-    ASSERT_TRUE(eventually([&] { return !std::filesystem::exists(file.string() + ".part"); }));
+    ASSERT_TRUE(waitUntil([&] { return !itemOf(*queue, id); }, QueueDeadline));
+    ASSERT_TRUE(waitUntil([&] { return !std::filesystem::exists(file.string() + ".part"); }, QueueDeadline));
     EXPECT_FALSE(std::filesystem::exists(file.string() + ".part.ctl"));
     EXPECT_TRUE(ended.items().empty()) << "a removed download is no ending to announce";
 }
@@ -184,7 +186,7 @@ TEST_F(QueueTest, RestartContinuesWhatWasRunningFromItsRecord)
         {
             auto queue = makeQueue();
             const std::uint64_t id = queue->add(shareOf(1), out);
-            ASSERT_TRUE(eventually([&] { return finishedBytes(file) >= (1 << 18); }));
+            ASSERT_TRUE(waitUntil([&] { return finishedBytes(file) >= (1 << 18); }, QueueDeadline));
             (void)id;
         } // the program ends: the store keeps it as running
         const auto checkpoint = recordOf(file);
@@ -202,7 +204,7 @@ TEST_F(QueueTest, RestartContinuesWhatWasRunningFromItsRecord)
         const int callsBefore = shares.calls();
         auto queue = makeQueue();
         queue->restore();
-        ASSERT_TRUE(eventually([&] { return hasState(*queue, stored[0].id, State::Finished); }));
+        ASSERT_TRUE(waitUntil([&] { return hasState(*queue, stored[0].id, State::Finished); }, QueueDeadline));
         EXPECT_TRUE(readFile(file) == bytes);
         EXPECT_GT(shares.calls(), callsBefore) << "the share page is read again";
         expectRecordedBytesNotFetchedAgain(takeLog(), *checkpoint);

@@ -43,7 +43,6 @@ Paths (the file served is FILE, given on the command line):
                        failfirst=K         answer status N only to the first K requests, then the file
                        rate=N              N bytes per second per connection
                        expireafter=N       requests with the same tok=... get 403 once N bytes were sent for it
-                     The log line of /peer ends with the seconds since the server started.
 """
 import base64
 import re
@@ -66,12 +65,10 @@ def log(route, request):
         return
     start = re.search(r"(?im)^Range:\s*bytes=(\d+)-", request)
     if_range = re.search(r"(?im)^If-Range:\s*(.*?)\s*$", request)
-    when = f" {time.monotonic() - STARTED:.3f}" if route == "/peer" else ""
     with LOCK, open(LOG, "a") as f:
-        f.write(f"{route} {start.group(1) if start else '-'} {if_range.group(1) if if_range else '-'}{when}\n")
+        f.write(f"{route} {start.group(1) if start else '-'} {if_range.group(1) if if_range else '-'}\n")
 
 
-STARTED = time.monotonic()
 SENT = {}
 
 
