@@ -37,7 +37,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,6 +76,13 @@ constexpr int VirtualKeyHome = 0x24;
 constexpr int FadeStepMs = 2;
 constexpr int AdvertStepMs = 200;
 const char *const HomePageUrl = KAVO_HOME_PAGE_URL;
+
+// A picture the user picked, read through the name the setting keeps (GBK), so that what shows now is what
+// the next start shows.
+QByteArray pickedFileBytes(const std::string &gbkPath)
+{
+    return QByteArray::fromStdString(appearance::readChosenFile(platform::nativePath(gbkPath)));
+}
 
 } // namespace
 
@@ -289,9 +295,9 @@ void MainWindow::changeBackgroundFile()
         m_services.settings.write(settings::keys::BackgroundFile, "");
         return;
     }
-    m_frame->setBackgroundPicture(
-        QByteArray::fromStdString(appearance::readChosenFile(QFile::encodeName(chosen).toStdString())));
-    m_services.settings.write(settings::keys::BackgroundFile, common::fromQString(chosen));
+    const std::string stored = common::fromQString(chosen);
+    m_frame->setBackgroundPicture(pickedFileBytes(stored));
+    m_services.settings.write(settings::keys::BackgroundFile, stored);
 }
 
 void MainWindow::changeBoardPicture()
@@ -307,8 +313,9 @@ void MainWindow::changeBoardPicture()
         m_services.settings.write(settings::keys::AnimatedPicture,
             platform::gbkPath(m_services.paths.data / platform::nativePath(common::gbk("图片.jpg"))));
     } else {
-        picture.load(chosen);
-        m_services.settings.write(settings::keys::AnimatedPicture, common::fromQString(chosen));
+        const std::string stored = common::fromQString(chosen);
+        picture.loadFromData(pickedFileBytes(stored));
+        m_services.settings.write(settings::keys::AnimatedPicture, stored);
     }
     m_form.board->setPixmap(picture);
     m_board->restart();
