@@ -120,8 +120,8 @@ std::vector<Offer> offers(const std::string &page, const settings::Settings &set
 // Downloads with the program's task and waits for its end.
 download::Download::Outcome downloadList(download::TaskParam param)
 {
+    std::promise<void> ended; // outlives the task, whose thread may still be leaving set_value()
     download::Download task;
-    std::promise<void> ended;
     param.eventRoutine = [&ended](int code, download::Download *, double, int, download::Download *) {
         if (code == download::EventEnded)
             ended.set_value();
@@ -146,10 +146,12 @@ common::Result<void, std::string> refresh(const Offer &offer, const std::string 
         return common::unexpected(link.error());
     const catalog::Category &category = catalog::category(offer.category);
     const std::filesystem::path list = catalog::categoryFile(paths.lists, category);
-    const std::filesystem::path pending = update::clearPendingList(list);
+    const auto pending = update::clearPendingList(list);
+    if (!pending.has_value())
+        return common::unexpected(pending.error());
     const update::ListExpectation expected = update::listExpectation(page, offer.category);
     const auto downloaded
-        = downloadList(update::listTaskParam(link.value(), pending, page, offer.category, fetch, {}, proxy()));
+        = downloadList(update::listTaskParam(link.value(), pending.value(), page, offer.category, fetch, {}, proxy()));
     if (!downloaded.has_value())
         return common::unexpected(download::describeDownloadError(downloaded.error()));
     if (const auto installed = update::installList(downloaded.value(), list, category, expected);

@@ -69,7 +69,8 @@ void removeFiles(const Item &item)
 {
     if (item.file.empty())
         return;
-    // Asked for by the user's remove: a file that is gone already, or cannot go, leaves nothing to do.
+    // Asked for by the user's remove: a file that is gone already is fine; one that cannot go stays on the disk,
+    // and the entry leaves the list all the same.
     if (item.state == State::Finished)
         (void)platform::removeFile(item.file);
     else
@@ -180,9 +181,9 @@ struct Queue::Shared
             const std::lock_guard lock(mutex);
             items = snapshot();
         }
-        // A folder that cannot be made shows as the store's own failure below.
-        (void)platform::makeFolders(store.parent_path());
-        const auto written = platform::replaceFile(store, formatStore(items), {});
+        auto written = platform::makeFolders(store.parent_path());
+        if (written.has_value())
+            written = platform::replaceFile(store, formatStore(items), {});
         const std::string problem = written.has_value()
             ? std::string()
             : common::gbk("下载列表无法保存：") + common::gbkFromUtf8(written.error().describe());

@@ -3,6 +3,7 @@
 #include "catalog/loader.h"
 #include "common/gbk.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 
 namespace update {
 
@@ -24,11 +25,14 @@ std::filesystem::path pendingListPath(const std::filesystem::path &list)
     return pending;
 }
 
-std::filesystem::path clearPendingList(const std::filesystem::path &list)
+common::Result<std::filesystem::path, std::string> clearPendingList(const std::filesystem::path &list)
 {
-    (void)platform::makeFolders(list.parent_path());
+    const std::filesystem::path folder = list.parent_path();
+    if (const auto made = platform::makeFolders(folder); !made.has_value())
+        return common::unexpected(common::gbk("无法建立文件夹 ") + platform::gbkPath(folder) + common::gbk("：")
+            + common::gbkFromUtf8(made.error().describe()));
     const std::filesystem::path pending = pendingListPath(list);
-    (void)platform::removeFile(pending);
+    (void)platform::removeFile(pending); // one that stays makes the download take a numbered name
     return pending;
 }
 

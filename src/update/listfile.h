@@ -28,8 +28,8 @@ struct ListError
 std::filesystem::path pendingListPath(const std::filesystem::path &list);
 
 // Makes ready the place of a new list's download: the list's folder, without a pending file an earlier refresh
-// left there. The pending file's path. A folder that cannot be made fails the download, which says why.
-std::filesystem::path clearPendingList(const std::filesystem::path &list);
+// left there. The pending file's path, or why the folder cannot be made (GBK, a whole sentence).
+common::Result<std::filesystem::path, std::string> clearPendingList(const std::filesystem::path &list);
 
 // Whether a downloaded file can stand as the category's list: it holds a record that names an item (by the
 // category's name key or the address key), or nothing but blanks (an empty list). A server's error page, or

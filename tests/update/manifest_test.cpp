@@ -122,6 +122,26 @@ TEST(ListFile, ReplacesWholeOrNotAtAll)
     EXPECT_FALSE(std::filesystem::exists(pendingListPath(list)));
 }
 
+// A new list's place is its folder, made when missing, without an old pending file; a folder that cannot be
+// made is a reason, not a download that later says the folder is missing.
+TEST(ListFile, ThePendingPlaceIsClearedOrSaysWhyNot)
+{
+    TempDir dir;
+    const std::filesystem::path list = dir.path() / "自动更新" / "模块下载.txt";
+    const auto cleared = clearPendingList(list);
+    ASSERT_TRUE(cleared.has_value());
+    EXPECT_TRUE(std::filesystem::is_directory(list.parent_path()));
+    writeFile(cleared.value(), "left over");
+    ASSERT_TRUE(clearPendingList(list).has_value());
+    EXPECT_FALSE(std::filesystem::exists(cleared.value()));
+
+    writeFile(dir.path() / "file", "x");
+    const auto refused = clearPendingList(dir.path() / "file" / "模块下载.txt");
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(common::utf8FromGbk(refused.error()).rfind("无法建立文件夹 ", 0), 0u)
+        << common::utf8FromGbk(refused.error());
+}
+
 TEST(ListFile, OnlyAListOrABlankFileMayTakeTheListsPlace)
 {
     TempDir dir;

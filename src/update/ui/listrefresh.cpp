@@ -63,11 +63,13 @@ void ListRefresh::startDownload(const std::string &directLink)
 {
     const std::filesystem::path list
         = catalog::categoryFile(m_context.programDirectory, catalog::category(m_offer.category));
-    const std::filesystem::path pending = clearPendingList(list);
+    const auto pending = clearPendingList(list);
+    if (!pending.has_value())
+        return fail(pending.error());
     const std::shared_ptr<Shared> shared = m_shared;
     const download::ProxySetting proxy = m_context.proxy ? m_context.proxy() : download::ProxySetting();
     const download::TaskParam param = listTaskParam(
-        directLink, pending, m_context.page, m_offer.category, m_context.fetch,
+        directLink, pending.value(), m_context.page, m_offer.category, m_context.fetch,
         [shared](int code, download::Download *task, double, int, download::Download *) {
             if (code == download::EventEnded) {
                 const auto outcome
