@@ -30,7 +30,7 @@ struct FileError
     int code = 0; // the system's error number (ENOENT, EEXIST, EISDIR, EFBIG, EWOULDBLOCK, ...)
 
     // The reason in the program's words, UTF-8 Chinese ("磁盘已满", "不是普通文件" for a FIFO or a device); for
-    // a reason it has no words of its own for, "系统错误：" and the system's wording.
+    // a reason it has no words of its own for, "系统错误（错误码 N）".
     std::string describe() const;
 };
 

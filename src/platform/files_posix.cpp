@@ -125,6 +125,18 @@ const char *systemWords(int code)
     case EMFILE:
     case ENFILE:
         return "打开的文件太多";
+    case EEXIST:
+        return "已经存在";
+    case ELOOP:
+        return "符号链接太多";
+    case EBUSY:
+        return "正被占用";
+    case ETXTBSY:
+        return "正在运行，不能写入";
+    case EXDEV:
+        return "不在同一个磁盘上";
+    case EAGAIN:
+        return "暂时无法进行";
     default:
         return nullptr;
     }
@@ -148,8 +160,9 @@ std::string FileError::describe() const
     case Kind::System:
         break;
     }
+    // The system's own wording would be in the language of the locale, and strerror is not thread-safe.
     const char *words = systemWords(code);
-    return words ? words : std::string("系统错误：") + std::strerror(code);
+    return words ? words : "系统错误（错误码 " + std::to_string(code) + "）";
 }
 
 UniqueFd &UniqueFd::operator=(UniqueFd &&other) noexcept

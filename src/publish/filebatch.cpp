@@ -83,7 +83,7 @@ void syncFolders(const std::vector<FileChange> &changes)
 
 } // namespace
 
-common::Result<void, PublishError> makeFolders(
+common::Result<void, PublishError> makeParentFolders(
     const std::filesystem::path &file, std::vector<std::filesystem::path> &created)
 {
     for (const std::filesystem::path &folder : missingFolders(file)) {
@@ -92,9 +92,11 @@ common::Result<void, PublishError> makeFolders(
             created.push_back(folder);
             continue;
         }
-        // A folder made meanwhile by someone else serves as well, but is not ours to remove again.
+        // A folder made meanwhile by someone else serves as well, but is not ours to remove again; a link made
+        // there could lead the publish out of the tree.
         std::error_code error;
-        if (made.error().kind != platform::FileError::Kind::Exists || !std::filesystem::is_directory(folder, error))
+        if (made.error().kind != platform::FileError::Kind::Exists
+            || !std::filesystem::is_directory(std::filesystem::symlink_status(folder, error)))
             return failure(PublishError::Kind::FolderNotMade, folder, made.error());
     }
     return {};
@@ -115,7 +117,7 @@ common::Result<std::size_t, PublishError> replaceFiles(const std::vector<FileCha
     std::vector<std::filesystem::path> created;
     std::vector<std::filesystem::path> temporaries;
     for (const FileChange &change : changes) {
-        if (const auto made = makeFolders(change.path, created); !made.has_value()) {
+        if (const auto made = makeParentFolders(change.path, created); !made.has_value()) {
             removeAll(temporaries, created);
             return common::unexpected(made.error());
         }

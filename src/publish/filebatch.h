@@ -17,7 +17,7 @@ common::Result<std::optional<std::string>, PublishError> readExisting(const std:
 
 // Makes the folders above `file` that do not exist yet, outermost first, and appends each one made to
 // `created`. FolderNotMade names the folder that could not be made.
-common::Result<void, PublishError> makeFolders(
+common::Result<void, PublishError> makeParentFolders(
     const std::filesystem::path &file, std::vector<std::filesystem::path> &created);
 
 // A new hidden file ".NAME.XXXXXX" beside `target` holding `bytes`, on the disk; readable by a web server like

@@ -154,7 +154,7 @@ common::Result<std::size_t, PublishError> commitChanges(
     for (const FileChange &change : changes) {
         if (step)
             step("write " + change.path.filename().string());
-        if (const auto made = makeFolders(change.path, created); !made.has_value())
+        if (const auto made = makeParentFolders(change.path, created); !made.has_value())
             return undo(made.error());
         common::Result<std::filesystem::path, PublishError> temporary = writeTemporary(change.path, change.bytes);
         if (!temporary.has_value())
@@ -193,7 +193,7 @@ common::Result<void, PublishError> recoverPublish(const std::filesystem::path &o
                 return renamed;
         }
         if (const auto removed = platform::removeFile(journalFile(out)); !removed.has_value())
-            return common::unexpected(PublishError{PublishError::Kind::NotWritten, journalFile(out), removed.error()});
+            return common::unexpected(PublishError{PublishError::Kind::NotRemoved, journalFile(out), removed.error()});
         platform::syncFolder(out);
     } else if (text.error().kind != platform::FileError::Kind::Missing) {
         return common::unexpected(PublishError{PublishError::Kind::Unreadable, journalFile(out), text.error()});

@@ -12,7 +12,7 @@ common::Result<OutputLock, PublishError> OutputLock::acquire(const std::filesyst
     if (std::filesystem::exists(out, error) && !std::filesystem::is_directory(out, error))
         return common::unexpected(PublishError{Kind::NotAFolder, out, {}});
     std::vector<std::filesystem::path> created;
-    if (const auto made = makeFolders(update::manifestPageFile(out), created); !made.has_value()) {
+    if (const auto made = makeParentFolders(update::manifestPageFile(out), created); !made.has_value()) {
         const OutputLock undo({}, std::move(created));
         return common::unexpected(made.error());
     }

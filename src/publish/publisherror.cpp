@@ -24,6 +24,8 @@ const char *what(PublishError::Kind kind)
         return "在发布开始时被替换了，请重新发布";
     case Kind::NotLocked:
         return "无法锁定";
+    case Kind::NotRemoved:
+        return "上次发布留下的记录无法删除";
     }
     return "";
 }

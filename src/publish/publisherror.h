@@ -19,7 +19,8 @@ struct PublishError
         NotAFolder, // the tree's name belongs to something that is not a folder
         Busy, // another publish holds the tree: publish again when it has finished
         Moved, // the tree's folder was replaced while the publish began: publish again
-        NotLocked // the tree's folder cannot be locked
+        NotLocked, // the tree's folder cannot be locked
+        NotRemoved // the journal an earlier publish left cannot be removed once it is followed
     };
     Kind kind = Kind::NotWritten;
     std::filesystem::path path; // the file or folder concerned

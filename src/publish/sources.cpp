@@ -158,14 +158,20 @@ void reportStrayTable(const std::filesystem::path &file, Problems &problems)
 }
 
 // A folder that cannot be listed is a problem of its own: its stray tables would otherwise go unseen.
+// The folder cannot be listed or looked at: the system's reason.
+Problem unreadable(const std::filesystem::path &folder, const std::error_code &error)
+{
+    return problemOf(
+        PublishError{PublishError::Kind::Unreadable, folder, {platform::FileError::Kind::System, error.value()}});
+}
+
 void reportStrayTables(const std::filesystem::path &src, Problems &problems)
 {
     std::error_code error;
     for (std::filesystem::directory_iterator entry(src, error), end; !error && entry != end; entry.increment(error))
         reportStrayTable(entry->path(), problems);
     if (error)
-        problems.push_back(problemOf(
-            PublishError{PublishError::Kind::Unreadable, src, {platform::FileError::Kind::System, error.value()}}));
+        problems.push_back(unreadable(src, error));
 }
 
 } // namespace
@@ -177,10 +183,11 @@ std::vector<SourceRecord> parseCategorySource(
     forEachLine(text, [&](int number, std::string_view line) {
         if (isBlank(line) || line.starts_with('#'))
             return;
-        const std::vector<std::string_view> fields = common::splitTabs(line);
+        const std::vector<std::string_view> fields = common::splitTabs(line, 5);
         if (fields.size() != 4 && fields.size() != 5) {
+            const std::string count = fields.size() > 5 ? "多于 5" : "有 " + std::to_string(fields.size());
             problems.push_back({file, number, "",
-                {Flaw::Kind::FieldCount, "有 " + std::to_string(fields.size()) + " 栏（以制表符分隔），应为 4 或 5 栏",
+                {Flaw::Kind::FieldCount, count + " 栏（以制表符分隔），应为 4 或 5 栏",
                     "依次写名称、大小、时间、地址，还可以加上文件的 SHA-256，各栏之间用一个制表符分隔"}});
             return;
         }
@@ -243,13 +250,12 @@ Sources readSources(const std::filesystem::path &src, Problems &problems)
     const bool folder = std::filesystem::is_directory(src, error);
     if (error && error != std::errc::no_such_file_or_directory) {
         // It may well be a folder: the system would not say, and why is what the author needs to know.
-        problems.push_back(problemOf(
-            PublishError{PublishError::Kind::Unreadable, src, {platform::FileError::Kind::System, error.value()}}));
+        problems.push_back(unreadable(src, error));
         return sources;
     }
     if (!folder) {
-        problems.push_back(
-            {src.string(), 0, "", {Flaw::Kind::SourcesNotAFolder, "不是文件夹", "请给出存放分类源文件的文件夹"}});
+        problems.push_back({src.string(), 0, "",
+            {Flaw::Kind::SourcesNotAFolder, error ? "不存在" : "不是文件夹", "请给出存放分类源文件的文件夹"}});
         return sources;
     }
     reportStrayTables(src, problems);
