@@ -4,6 +4,8 @@
 #include "common/gbk.h"
 #include "settings/ini.h"
 
+#include "oneline_oracle.h"
+
 #include <cstdint>
 #include <string>
 
@@ -37,6 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         || settings::nameProblem(key, settings::NameKind::Key))
         return 0;
     const std::string expected = common::oneLine(common::untilZero(value));
+    if (!isOneLineOf(expected, common::untilZero(value)))
+        __builtin_trap();
     const auto readBack = settings::iniLookup(written, section, key);
     if (!readBack || *readBack != common::untilZero(common::trimBlanks(expected)))
         __builtin_trap();

@@ -1,7 +1,8 @@
 // Key and signature files on any bytes: the readers never crash and stay within their bounds, and a signature we
 // make over any message and comments verifies with the comment read back as one line.
-#include "common/gbk.h"
 #include "signing/minisign.h"
+
+#include "oneline_oracle.h"
 
 #include <array>
 #include <cstdint>
@@ -40,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::string_view comment = rest.substr(0, data[1] % (rest.size() + 1));
         const std::string_view message = rest.substr(comment.size());
         const auto verified = signing::verify(keys, message, signing::sign(secretKey, message, comment, comment));
-        if (!verified.has_value() || verified->trustedComment != common::oneLine(comment))
+        if (!verified.has_value() || !isOneLineOf(verified->trustedComment, comment))
             __builtin_trap();
         break;
     }

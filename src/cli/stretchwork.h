@@ -29,8 +29,9 @@ struct StretchLimits
     std::size_t stretchBytes = catalog::StretchReader::DefaultStretchBytes;
     // Output made for files after the one being written, held until its turn: at most about this many bytes.
     std::size_t heldBytes = 1024 * 1024;
-    // Told on a worker each time it finds nothing it may read yet and is about to wait (held output, or every
-    // file taken by others): a test can act on that event instead of waiting for a while. Null: nothing is told.
+    // Told on a worker when it comes for work, finds nothing it may read yet and is about to wait (held output, or
+    // every file taken by others): a test can act on that event instead of waiting for a while. Null: nothing is
+    // told.
     std::function<void()> waiting{};
 };
 

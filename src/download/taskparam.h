@@ -69,9 +69,9 @@ struct TaskParam
     // For a direct link that expires: resolves the link once more (blocking, on the task's thread) when it is
     // refused with 403 or 410 in mid-download; gives the fresh link, or empty when there is none.
     std::function<std::string()> freshAddress;
-    // Told on the task's thread each time a part that failed is put off, with the wait before it is asked for
-    // again: at least what a busy server named in Retry-After. Lets a test see the wait the task chose without
-    // living through it. Null: nothing is told.
+    // Told on the task's thread each time a part that failed with an error is put off, with the wait before it is
+    // asked for again: at least what a busy server named in Retry-After. Lets a test see the wait the task chose
+    // without living through it. Null: nothing is told.
     std::function<void(std::chrono::milliseconds wait)> retryScheduled;
 };
 

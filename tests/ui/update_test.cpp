@@ -97,6 +97,28 @@ protected:
         return notifier.notices.back().text;
     }
 
+    // A new module list whose server sends its first 10 bytes, and the rest once the test calls finish().
+    struct HeldList
+    {
+        std::string list = gbk("(模块名称：New one-)\r\n(模块名称：New two-)\r\n");
+        HoldingServer server{
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list.substr(0, 10),
+            list.substr(10)};
+        QString progressShown() const
+        {
+            return QString::number(10 * 100 / list.size()) + QStringLiteral("% 更新中...");
+        }
+    };
+
+    // Once the held list has been let go: the refresh says it completed, and the list and version are new.
+    void expectRefreshedTo(const std::string &list)
+    {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !notifier.notices.empty(); }, 20000));
+        EXPECT_EQ(notifier.notices.empty() ? "" : notifier.notices.back().text, gbk("更新完毕!"));
+        EXPECT_EQ(readFile(listFile()), list);
+        EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
+    }
+
     // The demo service serving a tree published twice, the second time with one more module, so that a program
     // with the sample lists is offered 模块下载 1.1. The program's manifest address points at it while it lives.
     struct SecondPublish
@@ -257,27 +279,20 @@ TEST_F(UpdateTest, AnythingButACategoryListLeavesTheOldListInPlace)
 
 TEST_F(UpdateTest, ClosingTheWindowMidDownloadStillFinishesTheRefresh)
 {
-    const std::string list = gbk("(模块名称：New one-)\r\n(模块名称：New two-)\r\n");
-    HoldingServer server(
-        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list.substr(0, 10),
-        list.substr(10));
-    page = offerPage(server.url("/list"));
+    HeldList held;
+    page = offerPage(held.server.url("/list"));
     auto window = start();
     update::UpdateWindow *offer = updateWindow();
     ASSERT_NE(offer, nullptr);
     QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
-    QTRY_COMPARE(offer->findChild<QLabel *>(QStringLiteral("标签_进度"))->text(),
-        QString::number(10 * 100 / list.size()) + QStringLiteral("% 更新中..."));
+    QTRY_COMPARE(offer->findChild<QLabel *>(QStringLiteral("标签_进度"))->text(), held.progressShown());
     QTest::mouseClick(button(offer, "按钮_以后再说"), Qt::LeftButton);
     QTRY_COMPARE(updateWindow(), nullptr);
     EXPECT_EQ(checked->count(), 1);
     EXPECT_TRUE(notifier.notices.empty());
 
-    server.finish();
-    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
-    EXPECT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
-    EXPECT_EQ(readFile(listFile()), list);
-    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
+    held.server.finish();
+    expectRefreshedTo(held.list);
 }
 
 TEST_F(UpdateTest, RefreshRunsBesideADownloadOfTheToolAndShowsOnlyItsOwnProgress)
@@ -288,26 +303,18 @@ TEST_F(UpdateTest, RefreshRunsBesideADownloadOfTheToolAndShowsOnlyItsOwnProgress
     ASSERT_TRUE(downloader.Start(download::toolTaskParam(tool.url("/tool"), (home.path() / "tool.bin").string(), {})));
     QTRY_COMPARE(downloader.Received(), 1000);
 
-    // The list: its first 10 bytes, then the rest when the test lets it go.
-    const std::string list = gbk("(模块名称：New one-)\r\n(模块名称：New two-)\r\n");
-    HoldingServer lists(
-        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(list.size()) + "\r\n\r\n" + list.substr(0, 10),
-        list.substr(10));
-    page = offerPage(lists.url("/list"));
+    HeldList held;
+    page = offerPage(held.server.url("/list"));
     auto window = start();
     update::UpdateWindow *offer = updateWindow();
     ASSERT_NE(offer, nullptr);
     QTest::mouseClick(button(offer, "按钮_立即更新"), Qt::LeftButton);
-    auto *label = offer->findChild<QLabel *>(QStringLiteral("标签_进度"));
-    const int percent = static_cast<int>(10 * 100 / list.size());
-    QTRY_COMPARE(label->text(), QString::number(percent) + QStringLiteral("% 更新中..."));
-    EXPECT_EQ(offer->findChild<QProgressBar *>(QStringLiteral("进度条1"))->value(), percent);
+    QTRY_COMPARE(offer->findChild<QLabel *>(QStringLiteral("标签_进度"))->text(), held.progressShown());
+    EXPECT_EQ(offer->findChild<QProgressBar *>(QStringLiteral("进度条1"))->value(),
+        static_cast<int>(10 * 100 / held.list.size()));
 
-    lists.finish();
-    QTRY_VERIFY_WITH_TIMEOUT(!notifier.notices.empty(), 20000);
-    EXPECT_EQ(notifier.notices.back().text, gbk("更新完毕!"));
-    EXPECT_EQ(readFile(listFile()), list);
-    EXPECT_EQ(settings.read(settings::keys::ModuleVersion), "1.1");
+    held.server.finish();
+    expectRefreshedTo(held.list);
     // The tool's download went on untouched, and ends on its own.
     EXPECT_TRUE(downloader.running());
     EXPECT_EQ(downloader.Received(), 1000);
