@@ -1,8 +1,19 @@
-# The set-up that the benchmarks fetching from loopback nginx share. Source it, then:
+# The set-up that the benchmarks share. Source it, then:
+#   bench_catalog_home            $home: KAVO_BENCH_HOME, or a new folder that make_catalog.sh fills, removed
+#                                 when the script exits (with the files named in $bench_cleanup too)
 #   bench_workdir                 a folder $work (www/, logs/, out/) removed when the script exits
 #   bench_file SIZE_MB            $work/www/big.bin of SIZE_MB random MiB
 #   bench_nginx LOCATIONS         nginx serving $work/www on a free loopback port ($port) with the server's
 #                                 location blocks LOCATIONS; stopped when the script exits
+
+bench_catalog_home() {
+    home=${KAVO_BENCH_HOME:-}
+    if [ -z "$home" ]; then
+        home=$(mktemp -d)
+        trap 'rm -rf "$home" ${bench_cleanup:-}' EXIT
+        bash "$(dirname "${BASH_SOURCE[0]}")/make_catalog.sh" "$home"
+    fi
+}
 
 bench_workdir() {
     work=$(mktemp -d)

@@ -5,12 +5,8 @@
 set -euo pipefail
 bin=${1:-build}/bin
 here=$(dirname "$0")
-home=${KAVO_BENCH_HOME:-}
-if [ -z "$home" ]; then
-    home=$(mktemp -d)
-    trap 'rm -rf "$home"' EXIT
-    bash "$here/make_catalog.sh" "$home"
-fi
+. "$here/lib.sh"
+bench_catalog_home
 file="$home/自动更新/软件下载.txt"
 echo "category file: $(du -h "$file" | cut -f1), $(LC_ALL=C grep -c '(' "$file") lines with '('"
 python3 "$here/timeit.py" 15 --figure list \

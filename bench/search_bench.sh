@@ -5,12 +5,8 @@
 set -euo pipefail
 bin=${1:-build}/bin
 here=$(dirname "$0")
-home=${KAVO_BENCH_HOME:-}
-if [ -z "$home" ]; then
-    home=$(mktemp -d)
-    trap 'rm -rf "$home"' EXIT
-    bash "$here/make_catalog.sh" "$home"
-fi
+. "$here/lib.sh"
+bench_catalog_home
 names=(软件下载 源码下载 模块下载 电脑技术 常用软件)
 files=$(printf "$home/自动更新/%s.txt " "${names[@]}")
 echo "five files: $(du -ch $files | tail -1 | cut -f1)"

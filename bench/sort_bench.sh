@@ -6,14 +6,11 @@
 set -euo pipefail
 bin=${1:-build}/bin
 here=$(dirname "$0")
-home=${KAVO_BENCH_HOME:-}
 rows=$(mktemp)
 trap 'rm -f "$rows" "$rows".*' EXIT
-if [ -z "$home" ]; then
-    home=$(mktemp -d)
-    trap 'rm -rf "$home" "$rows" "$rows".*' EXIT
-    bash "$here/make_catalog.sh" "$home"
-fi
+bench_cleanup="$rows $rows.*"
+. "$here/lib.sh"
+bench_catalog_home
 "$bin/kavo-cli" --home "$home" list 1 > "$rows"
 echo "listing: $(wc -l < "$rows") rows, $(du -h "$rows" | cut -f1)"
 tab=$(printf '\t')

@@ -5,7 +5,6 @@
 #include "download/taskfixture.h"
 
 #include <gtest/gtest.h>
-#include <sstream>
 
 using namespace download;
 
@@ -50,14 +49,11 @@ protected:
     }
 };
 
-// The offset of a logged request ("ROUTE FROM IF-RANGE"); -1 without a Range line.
-std::int64_t requestedFrom(const std::string &line)
+// Whether the logged request starts inside the recorded stretch `done`, asking for its bytes again.
+bool asksAgainFor(const std::string &line, const download::ByteRange &done)
 {
-    std::istringstream fields(line);
-    std::string route;
-    std::string from;
-    fields >> route >> from;
-    return from == "-" ? -1 : std::stoll(from);
+    const auto from = loggedOffset(line);
+    return from && *from >= done.begin && *from < done.end;
 }
 
 } // namespace
@@ -116,7 +112,7 @@ TEST_F(ChangingPeerTest, ARefusalKeepsThePartialDownloadForTheNextStart)
         EXPECT_TRUE(readFile(target / "kept.bin") == data);
         for (const std::string &line : takeLog())
             for (const ByteRange &done : before.finished)
-                EXPECT_FALSE(requestedFrom(line) >= done.begin && requestedFrom(line) < done.end) << line;
+                EXPECT_FALSE(asksAgainFor(line, done)) << line;
         std::filesystem::remove(target / "kept.bin");
     }
 }
@@ -215,7 +211,7 @@ TEST_F(ChangingPeerTest, AFreshAddressForTheSameFileContinuesOnlyWhatAStrongETag
         bool fetchedAgain = false;
         for (const std::string &line : takeLog())
             for (const ByteRange &done : before.finished)
-                fetchedAgain = fetchedAgain || (requestedFrom(line) >= done.begin && requestedFrom(line) < done.end);
+                fetchedAgain = fetchedAgain || asksAgainFor(line, done);
         EXPECT_EQ(fetchedAgain, !row.continues);
         std::filesystem::remove(target / "moved.bin");
     }
@@ -272,7 +268,7 @@ TEST_F(ChangingPeerTest, AnExpiredDirectLinkIsResolvedAgainAndKeepsTheBytesInHan
         // Continued, the file's first bytes are fetched once; started over, once more.
         const std::vector<std::string> requests = takeLog();
         const auto fromStart = std::count_if(
-            requests.begin(), requests.end(), [](const std::string &line) { return requestedFrom(line) == 0; });
+            requests.begin(), requests.end(), [](const std::string &line) { return loggedOffset(line) == 0; });
         EXPECT_EQ(fromStart == 1, row.continues) << fromStart;
         std::filesystem::remove(target / "expiring.bin");
     }
