@@ -15,6 +15,7 @@
 #include "download/links.h"
 #include "download/progress.h"
 #include "download/sharepage.h"
+#include "downloads/options.h"
 #include "downloads/store.h"
 #include "feedback/feedback.h"
 #include "feedback/mailsender.h"
@@ -262,12 +263,20 @@ std::string reasonText(const std::string &utf8Lead, const download::DownloadErro
     return "kavo-cli: " + utf8Lead + utf8FromGbk(download::describeDownloadError(error)) + "\n";
 }
 
+// The program's fetch: through the proxy the downloads list's options name.
+download::FetchOptions fetchOptions(const Context &c)
+{
+    download::FetchOptions options;
+    options.proxy = downloads::readQueueOptions(settings::Settings(c.paths.settings)).proxy;
+    return options;
+}
+
 // Exit 0 only when an answer came and arrived whole; its status is not examined.
 int fetch(const Context &c)
 {
     if (c.args.size() != 1)
         return c.usage("fetch URL");
-    const auto page = download::fetchPage(c.args[0]);
+    const auto page = download::fetchPage(c.args[0], fetchOptions(c));
     if (!page.has_value()) {
         c.streams.err += reasonText("没有得到回答：", page.error());
         return 1;
@@ -285,9 +294,13 @@ int fetch(const Context &c)
 class ReasonedFetch
 {
 public:
+    explicit ReasonedFetch(download::FetchOptions options)
+        : m_options(std::move(options))
+    {
+    }
     std::string operator()(const std::string &url)
     {
-        auto page = download::fetchPage(url);
+        auto page = download::fetchPage(url, m_options);
         if (!page.has_value()) {
             keep(page.error());
             return {};
@@ -306,13 +319,14 @@ private:
         if (!m_failure)
             m_failure = error;
     }
+    download::FetchOptions m_options;
     std::optional<download::DownloadError> m_failure;
 };
 
 // The UTF-8 body of a page that came whole and reads as UTF-8; else the reason on stderr and nothing.
 std::optional<std::string> wholePage(const Context &c, const std::string &url)
 {
-    ReasonedFetch fetch;
+    ReasonedFetch fetch(fetchOptions(c));
     std::string body = fetch(url);
     if (fetch.failure()) {
         c.streams.err += reasonText("页面没有读到：", *fetch.failure());
@@ -372,7 +386,7 @@ int resolve(const Context &c)
 {
     if (c.args.size() != 1)
         return c.usage("resolve SHARE_URL");
-    ReasonedFetch fetch;
+    ReasonedFetch fetch(fetchOptions(c));
     const download::ShareResolution share
         = download::resolveShare(c.args[0], [&fetch](const std::string &url) { return fetch(url); });
     c.print({"name", share.facts.name});
